@@ -1,0 +1,29 @@
+// Profile (INI) files with the rules of the classic private-profile functions:
+// sections and keys compare without regard to case, a missing file, section or key
+// yields the default, and a write keeps every other line of the file (comments too).
+// An empty file name means the system profile (see SystemProfilePath).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace dt::platform {
+
+// Reads a value; `def` when the file, section or key is missing. Surrounding blanks of
+// the value are dropped and one pair of enclosing quotes is removed. The result is cut
+// to `max_len` bytes (the caller's buffer size less its NUL) when max_len > 0.
+std::string ReadProfileString(std::string_view file, std::string_view section, std::string_view key,
+                              std::string_view def, std::size_t max_len = 0);
+
+// Writes a value, creating the file and section when needed. A new file is readable and
+// writable by its owner only (it may hold a password); an existing file keeps its mode.
+// The file is rewritten through a temporary file renamed over the old one. Returns false
+// when the file cannot be written.
+bool WriteProfileString(std::string_view file, std::string_view section, std::string_view key,
+                        std::string_view value);
+
+// The system profile that stands for WIN.INI: $DRIVETREK_PROFILE, else
+// $XDG_CONFIG_HOME/drivetrek/win.ini, else ~/.config/drivetrek/win.ini.
+std::string SystemProfilePath();
+
+}  // namespace dt::platform
