@@ -84,9 +84,17 @@ int SetErrorState(int code, std::string_view file_error_code, std::string_view f
     return code;
 }
 
-int ErrorCode() { return g_state.code; }
-std::string Error() { return ErrorText(g_state.code); }
-std::string FileErrorCode() { return g_state.file_error_code; }
-std::string FileError() { return g_state.file_error; }
+int ErrorCode() {
+    return g_state.code;
+}
+std::string Error() {
+    return ErrorText(g_state.code);
+}
+std::string FileErrorCode() {
+    return g_state.file_error_code;
+}
+std::string FileError() {
+    return g_state.file_error;
+}
 
 }  // namespace dt

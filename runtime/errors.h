@@ -21,9 +21,9 @@ int SetFileError(std::string_view file_error_code, std::string_view file_error);
 // but tests and the framework can restore a captured state this way).
 int SetErrorState(int code, std::string_view file_error_code, std::string_view file_error);
 
-int ErrorCode();               // ERRORCODE()
-std::string Error();           // ERROR(): the text of ErrorCode()
-std::string FileErrorCode();   // FILEERRORCODE()
-std::string FileError();       // FILEERROR()
+int ErrorCode();              // ERRORCODE()
+std::string Error();          // ERROR(): the text of ErrorCode()
+std::string FileErrorCode();  // FILEERRORCODE()
+std::string FileError();      // FILEERROR()
 
 }  // namespace dt

@@ -21,7 +21,7 @@ template <class T>
 class Queue : public T {
     static_assert(std::is_trivially_copyable_v<T>, "queue entries are plain records");
 
-public:
+  public:
     Queue() { ClearBuffer(); }
     Queue(const Queue&) = delete;
     Queue& operator=(const Queue&) = delete;
@@ -125,7 +125,7 @@ public:
         return version_;
     }
 
-private:
+  private:
     template <class F>
     static bool Less(const F& a, const F& b) {
         if constexpr (requires { a.View(); }) {

@@ -34,7 +34,9 @@ std::atomic<int> g_year_override{0};
 
 }  // namespace
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 400 == 0 || year % 100 != 0); }
+bool IsLeapYear(int year) {
+    return year % 4 == 0 && (year % 400 == 0 || year % 100 != 0);
+}
 
 int DaysInMonth(int year, int month) {
     static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -42,7 +44,9 @@ int DaysInMonth(int year, int month) {
     return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
-LONG MaxStandardDate() { return static_cast<LONG>(DaysFromCivil(9999, 12, 31) - kEpoch); }
+LONG MaxStandardDate() {
+    return static_cast<LONG>(DaysFromCivil(9999, 12, 31) - kEpoch);
+}
 
 LONG MakeDate(int year, int month, int day) {
     if (year >= 0 && year < 100) year = ExpandTwoDigitYear(year);
@@ -91,7 +95,9 @@ int CurrentYear() {
     return year;
 }
 
-void SetCurrentYearForTesting(int year) { g_year_override.store(year); }
+void SetCurrentYearForTesting(int year) {
+    g_year_override.store(year);
+}
 
 int ExpandTwoDigitYear(int yy) {
     if (yy < 0 || yy >= 100) return yy;
@@ -135,7 +141,9 @@ DATE DATE::FromStandard(LONG day_number) {
     return DATE{BYTE(ymd.day), BYTE(ymd.month), USHORT(ymd.year)};
 }
 
-LONG TIME::ToStandard() const { return MakeTime(hours, minutes, seconds, hundredths); }
+LONG TIME::ToStandard() const {
+    return MakeTime(hours, minutes, seconds, hundredths);
+}
 
 TIME TIME::FromStandard(LONG t) {
     TimeParts p;
