@@ -1,9 +1,13 @@
 // Profile (INI) files with the rules of the classic private-profile functions:
 // sections and keys compare without regard to case, a missing file, section or key
 // yields the default, and a write keeps every other line of the file (comments too).
-// An empty file name means the system profile (see SystemProfilePath).
+// An empty file name means the system profile (see SystemProfilePath); a bare name (no
+// "/") means a file beside the system profile; any other path is used as given.
+// Every function is safe to call from several threads at once.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,10 +19,18 @@ namespace dt::platform {
 std::string ReadProfileString(std::string_view file, std::string_view section, std::string_view key,
                               std::string_view def, std::size_t max_len = 0);
 
+// Reads a value like ReadProfileString but tells a missing file, section or key
+// (nullopt) apart from an empty value ("").
+std::optional<std::string> LookupProfileString(std::string_view file, std::string_view section,
+                                               std::string_view key, std::size_t max_len = 0);
+
 // Writes a value, creating the file and section when needed. A new file is readable and
 // writable by its owner only (it may hold a password); an existing file keeps its mode.
 // The file is rewritten through a temporary file renamed over the old one. Returns false
-// when the file cannot be written.
+// when the file cannot be written, and refuses (false) a section, key or value holding a
+// line break, a section holding "]" or a key holding "=" (they would forge other lines).
+// A value with surrounding blanks or enclosing quotes is stored quoted so that it reads
+// back unchanged.
 bool WriteProfileString(std::string_view file, std::string_view section, std::string_view key,
                         std::string_view value);
 
