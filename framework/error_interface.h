@@ -1,0 +1,61 @@
+// What the window manager (and the other framework pieces that report through it) needs of
+// the program's error manager: raising a numbered message, asking a numbered question, and
+// the running procedure's name per thread. The ErrorManager implements this interface;
+// tests implement it with fakes. Also the framework's severities and button bits.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "runtime/types.h"
+
+namespace dt {
+
+// Severities: the result codes of raised messages and of the window manager's handlers.
+constexpr int SevQuiet = 0;    // nothing shown; go on
+constexpr int SevAskUser = 1;  // Yes/No question: Yes gives 0, anything else 4
+constexpr int SevProgram = 2;  // handled as SevFatal
+constexpr int SevFatal = 3;    // shown, then the program halts; a handler result that ends the loop
+constexpr int SevCancel = 4;   // handled as SevAskUser; the "No" of a question
+constexpr int SevNotify = 5;   // shown with OK; a handler result that skips the rest of the event
+
+// Button set of messages and questions (a bit each); a question returns the pressed bit.
+namespace Button {
+constexpr int Ok = 1;
+constexpr int Yes = 2;
+constexpr int No = 4;
+constexpr int Abort = 8;
+constexpr int Retry = 16;
+constexpr int Ignore = 32;
+constexpr int Cancel = 64;
+constexpr int Help = 128;
+}  // namespace Button
+
+// Ids of the built-in messages the window manager raises.
+namespace Msg {
+constexpr USHORT RecordAdded = 3;    // "Record Added", Yes/No
+constexpr USHORT ConfirmCancel = 8;  // "Changes will be lost!", Yes/No
+constexpr USHORT DeleteError = 33;   // "Record Delete Error", asked with Prompt
+constexpr USHORT UpdateError = 34;   // "Record Update Error", asked with Prompt
+constexpr USHORT SaveRecord = 35;    // "Save Record", asked with Prompt
+}  // namespace Msg
+
+class ErrorManagerInterface {
+  public:
+    virtual ~ErrorManagerInterface() = default;
+    // Raises message `id` after capturing the runtime and driver error state; returns the
+    // severity result (SevAskUser questions: 0 for Yes, 4 otherwise; SevNotify: 5).
+    virtual int Raise(USHORT id) = 0;
+    // As Raise, with `text` for "%Message".
+    virtual int RaiseWithText(USHORT id, std::string_view text) = 0;
+    // Asks message `id` with the question icon and the given Button bits; returns the
+    // pressed bit (the default when nothing may be shown).
+    virtual int Prompt(USHORT id, int buttons, int default_button) = 0;
+    // Registers / unregisters the running procedure's name for the calling thread.
+    virtual void EnterProcedure(std::string_view name) = 0;
+    virtual void LeaveProcedure() = 0;
+    // The name last registered on the calling thread; empty when none.
+    virtual std::string CurrentProcedureName() = 0;
+};
+
+}  // namespace dt
