@@ -29,10 +29,12 @@ std::string_view Clip(std::string_view s);
 
 // Packed calendar date: day (lowest byte), month, 16-bit year (highest). Zero is "no date".
 #pragma pack(push, 1)
+// A plain aggregate (no member initialisers) so that it can sit in the unnamed struct of
+// a GROUP laid over another field; write DATE{} for a zero date.
 struct DATE {
-    BYTE day = 0;
-    BYTE month = 0;
-    USHORT year = 0;
+    BYTE day;
+    BYTE month;
+    USHORT year;
 
     // year * 65536 + month * 256 + day
     ULONG Value() const { return ULONG(year) << 16 | ULONG(month) << 8 | day; }
@@ -47,11 +49,12 @@ struct DATE {
 };
 
 // Packed time of day: hundredths (lowest byte), seconds, minutes, hours (highest).
+// A plain aggregate like DATE; write TIME{} for a zero time.
 struct TIME {
-    BYTE hundredths = 0;
-    BYTE seconds = 0;
-    BYTE minutes = 0;
-    BYTE hours = 0;
+    BYTE hundredths;
+    BYTE seconds;
+    BYTE minutes;
+    BYTE hours;
 
     ULONG Value() const {
         return ULONG(hours) << 24 | ULONG(minutes) << 16 | ULONG(seconds) << 8 | hundredths;

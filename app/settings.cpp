@@ -1,0 +1,48 @@
+#include "app/settings.h"
+
+#include "app/globals.h"
+#include "platform/profile.h"
+
+namespace dt {
+namespace {
+
+constexpr const char* kSection = "database";
+
+template <std::size_t N>
+void Read(const std::string& file, const char* key, const char* def, STRING<N>& out) {
+    out = platform::ReadProfileString(file, kSection, key, def, N);
+}
+
+std::string Owner(std::string_view database) {
+    std::string s;
+    s.append(GLO::SQLSERVER.Clip()).append(",");
+    s.append(Clip(database)).append(",");
+    s.append(GLO::SQLUSER.Clip()).append(",");
+    s.append(GLO::SQLPASSWD.Clip()).append(";");
+    s.append("APP=DRIVETREK;").append("WSID=").append(GLO::COMPUTERNAME.View());
+    return s;
+}
+
+}  // namespace
+
+void LoadSettings(const std::string& inifile) {
+    Read(inifile, "server", "Server", GLO::SQLSERVER);
+    Read(inifile, "database", "master", GLO::SQLDATABASE);
+    Read(inifile, "user", "sa", GLO::SQLUSER);
+    Read(inifile, "pass", "", GLO::SQLPASSWD);
+}
+
+bool SaveSettings(const std::string& inifile) {
+    bool ok = platform::WriteProfileString(inifile, kSection, "server", GLO::SQLSERVER.Clip());
+    ok = platform::WriteProfileString(inifile, kSection, "database", GLO::SQLDATABASE.Clip()) && ok;
+    ok = platform::WriteProfileString(inifile, kSection, "user", GLO::SQLUSER.Clip()) && ok;
+    ok = platform::WriteProfileString(inifile, kSection, "pass", GLO::SQLPASSWD.Clip()) && ok;
+    return ok;
+}
+
+void BuildOwners() {
+    GLO::SQLMASTEROWNER = Owner("master");
+    GLO::SQLOWNER = Owner(GLO::SQLDATABASE.View());
+}
+
+}  // namespace dt

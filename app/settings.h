@@ -1,0 +1,25 @@
+// The connection settings: read from the settings file into the GLO:: globals, and the
+// two connection texts built from them.
+#pragma once
+
+#include <string>
+
+namespace dt {
+
+// Fills GLO::SQLSERVER, SQLDATABASE, SQLUSER and SQLPASSWD from section "database" of
+// `inifile` (keys "server", "database", "user", "pass"), in that order. Missing keys take
+// the defaults "Server", "master", "sa" and ""; longer values are cut to the global's size.
+// Never fails: an unreadable or garbled file gives the defaults.
+void LoadSettings(const std::string& inifile);
+
+// Writes the four keys back without trailing blanks. Returns false when the file cannot
+// be written.
+bool SaveSettings(const std::string& inifile);
+
+// Builds GLO::SQLMASTEROWNER, then GLO::SQLOWNER:
+//   server "," database "," user "," password ";APP=DRIVETREK;WSID=" computer name
+// where the database of the master text is "master", each of server, database, user and
+// password enters without trailing blanks, and the computer name with them.
+void BuildOwners();
+
+}  // namespace dt
