@@ -1,0 +1,118 @@
+#include "runtime/dirlist.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <string>
+
+#include "runtime/stddate.h"
+
+namespace dt {
+namespace {
+
+constexpr BYTE kAdmissionBits = kAttrHidden | kAttrSystem | kAttrDirectory;  // 16h
+
+// Owns an open directory stream.
+class DirHandle {
+  public:
+    explicit DirHandle(const std::string& path) : dir_(::opendir(path.c_str())) {}
+    ~DirHandle() {
+        if (dir_) ::closedir(dir_);
+    }
+    DirHandle(const DirHandle&) = delete;
+    DirHandle& operator=(const DirHandle&) = delete;
+    DIR* get() const { return dir_; }
+
+  private:
+    DIR* dir_;
+};
+
+BYTE AttributesOf(std::string_view name, const struct stat& st) {
+    BYTE a = 0;
+    if (S_ISDIR(st.st_mode)) a |= kAttrDirectory;
+    if (S_ISREG(st.st_mode)) a |= kAttrArchive;
+    if (!(st.st_mode & S_IWUSR)) a |= kAttrReadOnly;
+    // A leading dot hides a name; "." and ".." are the directory itself and its parent.
+    if (!name.empty() && name[0] == '.' && name != "." && name != "..") a |= kAttrHidden;
+    return a;
+}
+
+}  // namespace
+
+bool DirEntryAdmitted(BYTE attrib, BYTE mask) {
+    const BYTE c = attrib & kAdmissionBits;
+    const BYTE m = mask & kAdmissionBits;
+    if (m == 0) return c == 0;
+    return c == 0 || (c & m) != 0;
+}
+
+bool DirNameMatches(std::string_view wild, std::string_view name) {
+    if (wild == "*.*") return true;
+    // Greedy match with one back-tracking point: linear in practice, never exponential.
+    std::size_t w = 0, n = 0, star = std::string_view::npos, resume = 0;
+    while (n < name.size()) {
+        if (w < wild.size() && (wild[w] == '?' || wild[w] == name[n])) {
+            ++w, ++n;
+        } else if (w < wild.size() && wild[w] == '*') {
+            star = w++;
+            resume = n;
+        } else if (star != std::string_view::npos) {
+            w = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (w < wild.size() && wild[w] == '*') ++w;
+    return w == wild.size();
+}
+
+void ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, BYTE mask) {
+    const std::size_t slash = pattern.rfind('/');
+    std::string dir;
+    std::string_view wild;
+    if (slash == std::string_view::npos) {
+        dir = ".";
+        wild = pattern;
+    } else {
+        dir = slash == 0 ? "/" : std::string(pattern.substr(0, slash));
+        wild = pattern.substr(slash + 1);
+    }
+    if (wild.empty()) return;  // a directory without a name to look for matches nothing
+
+    DirHandle handle(dir);
+    if (!handle.get()) return;
+    const int fd = ::dirfd(handle.get());
+    while (const dirent* e = ::readdir(handle.get())) {
+        const std::string_view name = e->d_name;
+        if (!DirNameMatches(wild, name)) continue;
+        struct stat st {};
+        if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished meanwhile
+        const BYTE attrib = AttributesOf(name, st);
+        if (!DirEntryAdmitted(attrib, mask)) continue;
+
+        std::tm tm{};
+        const time_t mtime = st.st_mtim.tv_sec;
+        LONG date = 0, time = 0;
+        if (::localtime_r(&mtime, &tm)) {
+            const int year = tm.tm_year + 1900;
+            // MakeDate would read a year below 100 as a two-digit one: such a time is no date.
+            date = year >= 1800 ? MakeDate(year, tm.tm_mon + 1, tm.tm_mday) : 0;
+            // Local midnight has all parts zero and so is time 0 ("no time").
+            time = MakeTime(tm.tm_hour, tm.tm_min, tm.tm_sec > 59 ? 59 : tm.tm_sec, 0);
+        }
+        q.NAME = name;
+        q.SHORTNAME.Clear();
+        q.DATE = date;
+        q.TIME = time;
+        q.SIZE =
+            static_cast<LONG>(static_cast<ULONG>(static_cast<unsigned long long>(st.st_size) & 0xFFFFFFFFu));
+        q.ATTRIB = attrib;
+        q.Add();
+    }
+}
+
+}  // namespace dt

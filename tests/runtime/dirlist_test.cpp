@@ -1,0 +1,214 @@
+#include "runtime/dirlist.h"
+#include "runtime/stddate.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+
+namespace dt {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(DirNames, WildCards) {
+    EXPECT_TRUE(DirNameMatches("*.*", "noextension")) << "*.* means every entry";
+    EXPECT_TRUE(DirNameMatches("*.*", "."));
+    EXPECT_TRUE(DirNameMatches("*", ".hidden")) << "a leading dot is no special case";
+    EXPECT_TRUE(DirNameMatches("*.txt", "a.b.txt"));
+    EXPECT_FALSE(DirNameMatches("*.txt", "a.txt.bak"));
+    EXPECT_FALSE(DirNameMatches("*.TXT", "a.txt")) << "names are case-sensitive here";
+    EXPECT_TRUE(DirNameMatches("a?c", "abc"));
+    EXPECT_FALSE(DirNameMatches("a?c", "ac"));
+    EXPECT_TRUE(DirNameMatches("*a*b*", "xxaxxbxx"));
+    EXPECT_FALSE(DirNameMatches("*a*b", "xxaxxbxc"));
+    EXPECT_TRUE(DirNameMatches("[ab]", "[ab]")) << "brackets match themselves";
+    EXPECT_FALSE(DirNameMatches("[ab]", "a"));
+    EXPECT_TRUE(DirNameMatches("back\\slash", "back\\slash"));
+    EXPECT_FALSE(DirNameMatches("", "a"));
+    // Many stars against a long non-matching name finish at once.
+    EXPECT_FALSE(DirNameMatches("*a*a*a*a*a*a*a*a*b", std::string(200, 'a')));
+}
+
+TEST(DirNames, Admission) {
+    const BYTE file = kAttrArchive, ro = kAttrArchive | kAttrReadOnly, dir = kAttrDirectory;
+    const BYTE hidden_file = kAttrArchive | kAttrHidden, hidden_dir = kAttrDirectory | kAttrHidden;
+    const BYTE system_file = kAttrArchive | kAttrSystem;
+    // Mask 0: plain files only, read-only and archive ones included.
+    EXPECT_TRUE(DirEntryAdmitted(file, 0));
+    EXPECT_TRUE(DirEntryAdmitted(ro, 0));
+    EXPECT_FALSE(DirEntryAdmitted(dir, 0));
+    EXPECT_FALSE(DirEntryAdmitted(hidden_file, 0));
+    EXPECT_FALSE(DirEntryAdmitted(system_file, 0));
+    // Mask 16: directories, hidden ones too; hidden or system files stay out.
+    EXPECT_TRUE(DirEntryAdmitted(dir, 16));
+    EXPECT_TRUE(DirEntryAdmitted(hidden_dir, 16));
+    EXPECT_TRUE(DirEntryAdmitted(file, 16));
+    EXPECT_FALSE(DirEntryAdmitted(hidden_file, 16));
+    EXPECT_FALSE(DirEntryAdmitted(system_file, 16));
+    // Mask 23 admits everything; the archive and read-only bits of a mask do not count.
+    for (BYTE a : {file, ro, dir, hidden_file, hidden_dir, system_file}) EXPECT_TRUE(DirEntryAdmitted(a, 23));
+    EXPECT_FALSE(DirEntryAdmitted(hidden_file, kAttrArchive | kAttrReadOnly));
+}
+
+// A temporary tree:
+//   a.txt (5 bytes)  readonly.txt (0444)  .hidden  sub/  .hdir/  link -> sub
+//   midnight.txt (last written at local midnight)  onesec.txt (00:00:01)
+//   sparse.bin (4 GiB + 5 bytes, sparse)
+class DirListing : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/dt_dirlist_XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        root_ = tmpl;
+        std::ofstream(root_ / "a.txt") << "hello";
+        std::ofstream(root_ / "readonly.txt") << "r";
+        fs::permissions(root_ / "readonly.txt",
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        std::ofstream(root_ / ".hidden") << "h";
+        fs::create_directory(root_ / "sub");
+        std::ofstream(root_ / "sub" / "inner.txt") << "inside";
+        fs::create_directory(root_ / ".hdir");
+        fs::create_directory_symlink(root_ / "sub", root_ / "link");
+        SetMtime("midnight.txt", 0);
+        SetMtime("onesec.txt", 1);
+        const int fd = ::open((root_ / "sparse.bin").c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, (off_t(1) << 32) + 5), 0);
+        ::close(fd);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(root_ / "sub", fs::perms::owner_all, ec);
+        fs::remove_all(root_, ec);
+    }
+
+    // Creates a file last written on 15 June 2020 at 00:00:<seconds> local time.
+    void SetMtime(const char* name, int seconds) {
+        std::ofstream(root_ / name) << "t";
+        std::tm tm{};
+        tm.tm_year = 2020 - 1900;
+        tm.tm_mon = 5;
+        tm.tm_mday = 15;
+        tm.tm_sec = seconds;
+        tm.tm_isdst = -1;
+        timespec times[2] = {{std::mktime(&tm), 0}, {std::mktime(&tm), 0}};
+        times[1].tv_nsec = 999'000'000;  // milliseconds are dropped
+        ASSERT_EQ(::utimensat(AT_FDCWD, (root_ / name).c_str(), times, 0), 0);
+    }
+
+    std::map<std::string, DirEntryRecord> List(const std::string& wild, BYTE mask) {
+        Queue<DirEntryRecord> q;
+        ListDirectory(q, (root_ / wild).string(), mask);
+        std::map<std::string, DirEntryRecord> out;
+        for (std::size_t i = 1; i <= q.Records(); ++i) {
+            EXPECT_EQ(q.Get(i), 0);
+            EXPECT_TRUE(out.emplace(q.NAME.Str(), q.Buffer()).second) << "listed twice: " << q.NAME.Str();
+        }
+        return out;
+    }
+    static std::set<std::string> Names(const std::map<std::string, DirEntryRecord>& m) {
+        std::set<std::string> s;
+        for (const auto& [name, rec] : m) s.insert(name);
+        return s;
+    }
+
+    fs::path root_;
+};
+
+TEST_F(DirListing, EntriesCarryTheirData) {
+    const auto all = List("*.*", 23);
+    ASSERT_EQ(all.size(), 11u);
+
+    const DirEntryRecord& a = all.at("a.txt");
+    EXPECT_EQ(a.SIZE, 5);
+    EXPECT_EQ(a.ATTRIB, kAttrArchive);
+    EXPECT_TRUE(a.SHORTNAME.IsBlank());
+    EXPECT_NE(a.DATE, 0);
+
+    EXPECT_EQ(all.at(".hidden").ATTRIB, kAttrArchive | kAttrHidden);
+    EXPECT_EQ(all.at("sub").ATTRIB, kAttrDirectory);
+    EXPECT_EQ(all.at(".hdir").ATTRIB, kAttrDirectory | kAttrHidden);
+    EXPECT_EQ(all.at(".").ATTRIB, kAttrDirectory) << ". and .. are directories, not hidden ones";
+    EXPECT_EQ(all.at("..").ATTRIB, kAttrDirectory);
+    EXPECT_EQ(all.at("readonly.txt").ATTRIB, kAttrArchive | kAttrReadOnly);
+
+    // The link is listed with its own data: no directory bit, its size the target's length.
+    const DirEntryRecord& link = all.at("link");
+    EXPECT_EQ(link.ATTRIB & kAttrDirectory, 0);
+    EXPECT_EQ(link.SIZE, LONG((root_ / "sub").string().size()));
+
+    // Local midnight is time 0 ("no time"); one second later is 101. Hundredths are 0.
+    EXPECT_EQ(all.at("midnight.txt").DATE, MakeDate(2020, 6, 15));
+    EXPECT_EQ(all.at("midnight.txt").TIME, 0);
+    EXPECT_EQ(all.at("onesec.txt").DATE, MakeDate(2020, 6, 15));
+    EXPECT_EQ(all.at("onesec.txt").TIME, 101);
+
+    EXPECT_EQ(all.at("sparse.bin").SIZE, 5) << "only the low 32 bits of 4 GiB + 5";
+}
+
+TEST_F(DirListing, AdmissionByMask) {
+    const std::set<std::string> files = {"a.txt",      "readonly.txt", "midnight.txt",
+                                         "onesec.txt", "sparse.bin",   "link"};
+    EXPECT_EQ(Names(List("*.*", 0)), files);
+
+    std::set<std::string> with_dirs = files;
+    with_dirs.insert({".", "..", "sub", ".hdir"});
+    EXPECT_EQ(Names(List("*.*", 16)), with_dirs) << "hidden directories yes, hidden files no";
+
+    std::set<std::string> everything = with_dirs;
+    everything.insert(".hidden");
+    EXPECT_EQ(Names(List("*.*", 23)), everything);
+    EXPECT_EQ(Names(List("*", 23)), everything);
+}
+
+TEST_F(DirListing, PatternsSelectNames) {
+    EXPECT_EQ(Names(List("*.txt", 23)),
+              (std::set<std::string>{"a.txt", "readonly.txt", "midnight.txt", "onesec.txt"}));
+    EXPECT_EQ(Names(List("?.txt", 23)), (std::set<std::string>{"a.txt"}));
+    EXPECT_EQ(Names(List("sub/*.*", 0)), (std::set<std::string>{"inner.txt"}));
+    EXPECT_EQ(Names(List("link/*.*", 0)), (std::set<std::string>{"inner.txt"}))
+        << "a path through a link is the caller's choice; listing never follows one by itself";
+}
+
+TEST_F(DirListing, QueueIsAppendedToAndLeftAloneWhenNothingMatches) {
+    Queue<DirEntryRecord> q;
+    q.NAME = "kept";
+    q.SIZE = 42;
+    q.Add();
+    ListDirectory(q, (root_ / "*.nothing").string(), 23);
+    ListDirectory(q, (root_ / "missing" / "*.*").string(), 23);
+    ListDirectory(q, (root_ / "a.txt" / "*.*").string(), 23);  // a file is no directory
+    ListDirectory(q, (root_ / "").string() + "/", 23);         // no name to look for
+    ASSERT_EQ(q.Records(), 1u);
+    ASSERT_EQ(q.Get(1), 0);
+    EXPECT_EQ(q.NAME.Str(), "kept");
+    EXPECT_EQ(q.SIZE, 42);
+
+    ListDirectory(q, (root_ / "a.txt").string(), 0);
+    ListDirectory(q, (root_ / "a.txt").string(), 0);
+    EXPECT_EQ(q.Records(), 3u) << "the queue is not emptied first";
+    ASSERT_EQ(q.Get(1), 0);
+    EXPECT_EQ(q.NAME.Str(), "kept");
+}
+
+TEST_F(DirListing, UnreadableDirectoryLeavesTheQueueUnchanged) {
+    // Root reads every directory whatever its mode, so the check needs an ordinary user.
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root: directory permissions do not apply";
+    fs::permissions(root_ / "sub", fs::perms::none);
+    Queue<DirEntryRecord> q;
+    ListDirectory(q, (root_ / "sub" / "*.*").string(), 23);
+    EXPECT_EQ(q.Records(), 0u);
+}
+
+}  // namespace
+}  // namespace dt
