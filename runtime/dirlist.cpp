@@ -72,13 +72,10 @@ bool DirNameMatches(std::string_view wild, std::string_view name) {
 
 void ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, BYTE mask) {
     const std::size_t slash = pattern.rfind('/');
-    std::string dir;
-    std::string_view wild;
-    if (slash == std::string_view::npos) {
-        dir = ".";
-        wild = pattern;
-    } else {
-        dir = slash == 0 ? "/" : std::string(pattern.substr(0, slash));
+    std::string dir = ".";
+    std::string_view wild = pattern;
+    if (slash != std::string_view::npos) {
+        dir.assign(pattern.data(), slash == 0 ? 1 : slash);  // "/x" lists the root
         wild = pattern.substr(slash + 1);
     }
     if (wild.empty()) return;  // a directory without a name to look for matches nothing

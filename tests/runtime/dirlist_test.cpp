@@ -125,15 +125,16 @@ class DirListing : public ::testing::Test {
     fs::path root_;
 };
 
+// Packed LONG fields are copied (LONG{...}) before gtest binds a reference to them.
 TEST_F(DirListing, EntriesCarryTheirData) {
     const auto all = List("*.*", 23);
     ASSERT_EQ(all.size(), 11u);
 
     const DirEntryRecord& a = all.at("a.txt");
-    EXPECT_EQ(a.SIZE, 5);
+    EXPECT_EQ(LONG{a.SIZE}, 5);
     EXPECT_EQ(a.ATTRIB, kAttrArchive);
     EXPECT_TRUE(a.SHORTNAME.IsBlank());
-    EXPECT_NE(a.DATE, 0);
+    EXPECT_NE(LONG{a.DATE}, 0);
 
     EXPECT_EQ(all.at(".hidden").ATTRIB, kAttrArchive | kAttrHidden);
     EXPECT_EQ(all.at("sub").ATTRIB, kAttrDirectory);
@@ -145,15 +146,15 @@ TEST_F(DirListing, EntriesCarryTheirData) {
     // The link is listed with its own data: no directory bit, its size the target's length.
     const DirEntryRecord& link = all.at("link");
     EXPECT_EQ(link.ATTRIB & kAttrDirectory, 0);
-    EXPECT_EQ(link.SIZE, LONG((root_ / "sub").string().size()));
+    EXPECT_EQ(LONG{link.SIZE}, LONG((root_ / "sub").string().size()));
 
     // Local midnight is time 0 ("no time"); one second later is 101. Hundredths are 0.
-    EXPECT_EQ(all.at("midnight.txt").DATE, MakeDate(2020, 6, 15));
-    EXPECT_EQ(all.at("midnight.txt").TIME, 0);
-    EXPECT_EQ(all.at("onesec.txt").DATE, MakeDate(2020, 6, 15));
-    EXPECT_EQ(all.at("onesec.txt").TIME, 101);
+    EXPECT_EQ(LONG{all.at("midnight.txt").DATE}, MakeDate(2020, 6, 15));
+    EXPECT_EQ(LONG{all.at("midnight.txt").TIME}, 0);
+    EXPECT_EQ(LONG{all.at("onesec.txt").DATE}, MakeDate(2020, 6, 15));
+    EXPECT_EQ(LONG{all.at("onesec.txt").TIME}, 101);
 
-    EXPECT_EQ(all.at("sparse.bin").SIZE, 5) << "only the low 32 bits of 4 GiB + 5";
+    EXPECT_EQ(LONG{all.at("sparse.bin").SIZE}, 5) << "only the low 32 bits of 4 GiB + 5";
 }
 
 TEST_F(DirListing, AdmissionByMask) {
@@ -192,7 +193,7 @@ TEST_F(DirListing, QueueIsAppendedToAndLeftAloneWhenNothingMatches) {
     ASSERT_EQ(q.Records(), 1u);
     ASSERT_EQ(q.Get(1), 0);
     EXPECT_EQ(q.NAME.Str(), "kept");
-    EXPECT_EQ(q.SIZE, 42);
+    EXPECT_EQ(LONG{q.SIZE}, 42);
 
     ListDirectory(q, (root_ / "a.txt").string(), 0);
     ListDirectory(q, (root_ / "a.txt").string(), 0);
