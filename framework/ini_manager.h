@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -64,10 +65,19 @@ class IniField {
     IniField(STRING<N> T::*m)  // NOLINT
         : get_([m](const T& r) { return (r.*m).Str(); }),
           set_([m](T& r, std::string_view v) { (r.*m).Assign(v); }) {}
+    // Records are packed, so a numeric member may sit at any address: it is copied
+    // bytewise, never loaded through a typed reference.
     template <class I>
     requires std::is_arithmetic_v<I> IniField(I T::*m)  // NOLINT
-        : get_([m](const T& r) { return std::to_string(r.*m); }),
-          set_([m](T& r, std::string_view v) { r.*m = static_cast<I>(IniNumber(v)); }) {}
+        : get_([m](const T& r) {
+              I v;
+              std::memcpy(&v, static_cast<const void*>(&(r.*m)), sizeof v);
+              return std::to_string(v);
+          }),
+          set_([m](T& r, std::string_view text) {
+              const I v = static_cast<I>(IniNumber(text));
+              std::memcpy(static_cast<void*>(&(r.*m)), &v, sizeof v);
+          }) {}
     IniField(std::function<std::string(const T&)> get, std::function<void(T&, std::string_view)> set)
         : get_(std::move(get)), set_(std::move(set)) {}
 
