@@ -1,0 +1,190 @@
+// The SQL driver's process-wide ODBC environment, its server objects (one per distinct
+// owner text) and their shared connections; the connection string built from an owner
+// text, the driver-name list and server recognition.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/odbc.h"
+#include "data/sql_text.h"
+#include "data/trace.h"
+
+namespace dt {
+
+// Server kinds. 1..11 as the driver has always numbered them; 12 and 13 for the
+// servers reached here through psqlODBC and the SQLite driver.
+enum ServerKindCode : int {
+    KIND_UNKNOWN = 0,
+    KIND_ACCESS = 1,
+    KIND_ORACLE = 2,
+    KIND_SQLSERVER_OLD = 3,
+    KIND_SQLSERVER6 = 4,
+    KIND_FIRSTSQL = 5,
+    KIND_WATCOM = 6,
+    KIND_BTRIEVE = 7,
+    KIND_DB2 = 8,
+    KIND_ORACLE_OCI = 9,
+    KIND_MYSQL = 10,
+    KIND_SQLSERVER = 11,
+    KIND_POSTGRESQL = 12,
+    KIND_SQLITE = 13,
+};
+
+// What differs between server kinds, in one table (see KindRules).
+struct KindRules {
+    const char* limit_prefix;  // " LIMIT " + n ends a SELECT that wants n rows; "" = SQL_MAX_ROWS
+    bool upper_nocase;         // NOCASE character key components written as UPPER(col)
+    bool skip_tz_types;        // never create a "...tz" type for a timestamp pair
+    bool lower_case_catalog;   // unquoted names are stored in lower case (catalog lookups)
+    bool not_null;             // CREATE TABLE writes NOT NULL
+};
+const KindRules& RulesFor(int kind);
+
+// The five comma-separated parts of an owner text.
+struct OwnerParts {
+    std::string server, database, user, password, tail;
+};
+OwnerParts SplitOwner(std::string_view owner);
+
+// The attribute part of the connection string for driver `driver_name` (see CONNECTION.md):
+// Server=/Address=, Database=, UID=, PWD= (brace-quoted when they hold ';' or braces), the
+// tail; "host:port" becomes Server=host;Port=port for PostgreSQL; for the SQLite driver
+// database X is Database=X.db.
+std::string BuildAttributes(std::string_view driver_name, std::string_view owner, bool trusted);
+// "Driver={name};" + BuildAttributes(...).
+std::string BuildConnectionString(std::string_view driver_name, std::string_view owner, bool trusted);
+
+// Server kind from the driver's file name, DBMS name and version; also sets join type,
+// nesting and the fast-column-fetch/clip flags the way recognition does.
+struct Recognition {
+    int kind = KIND_UNKNOWN;
+    long jointype = 0, nesting = 0;
+    long literal_limit = 0;  // 0 = none
+    bool fastcolumnfetch_off = false;
+    bool clipstrings_off = false;
+};
+Recognition Recognize(std::string_view driver_file, std::string_view dbms_name,
+                      std::string_view dbms_version);
+
+// The driver names to try: the registry stand-in's "DLL" value when set, "SQL Server",
+// then the embedded "SQLite3".
+std::vector<std::string> DriverNameList();
+
+struct ServerOptions {
+    bool bindconstants = true;
+    long bindcolorder = 0;
+    bool clipstrings = true;
+    bool forceuppercase = false;
+    bool fastcolumnfetch = true;
+    long isolation = 8;  // during transactions
+    long jointype = 0;   // 0 = not set
+    long nesting = 0;
+    bool logonscreen = true;
+    bool useinnerjoin = true;
+    bool savestoredprocedures = false;
+};
+
+class Connection;
+class Environment;
+
+// One per distinct owner text.
+class Server {
+  public:
+    std::string owner;
+    std::vector<std::string> driver_names;
+    int kind = KIND_UNKNOWN;
+    long literal_limit = 0;
+    ServerOptions options;
+    std::map<int, long> pending;  // connection options asked for before a connection existed
+    std::weak_ptr<Connection> connection;
+};
+
+// A shared ODBC connection. Calls on it are serialised by `mutex` (held by the driver for
+// the length of each file operation).
+class Connection {
+  public:
+    Connection(std::shared_ptr<Environment> env, std::shared_ptr<Server> server);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    std::recursive_mutex mutex;
+    std::shared_ptr<Environment> env;
+    std::shared_ptr<Server> server;
+    OdbcHandle dbc;
+    std::string driver_name;  // the ODBC driver name that connected
+    std::string driver_file, dbms_name, dbms_version;
+    bool case_sensitive = false;  // identifiers
+    bool autocommit = true;
+    int transaction_files = 0;        // files of the current LOGOUT on this connection
+    std::vector<TypeInfo> type_info;  // cached SQLGetTypeInfo
+    bool have_type_info = false;
+
+    const OdbcApi& api() const;
+    std::shared_ptr<TraceLog> log() const;  // the environment log (may be null)
+};
+
+// The process-wide environment.
+class Environment : public std::enable_shared_from_this<Environment> {
+  public:
+    // The environment, loading the driver manager at the first call. nullptr with `why`
+    // (file error text) when the library cannot be loaded or the environment not allocated.
+    static std::shared_ptr<Environment> Get(std::string* state, std::string* why);
+    ~Environment();
+
+    std::shared_ptr<const OdbcLibrary> library;
+    OdbcHandle env;
+    std::shared_ptr<TraceLog> log;
+
+    // The connection for an owner: the server object with that exact owner text (an empty
+    // owner joins the most recent one), its connection or a new one. On failure returns
+    // nullptr with `diag` set (state "1" and a text for a missing driver list).
+    std::shared_ptr<Connection> Attach(const std::string& owner, bool trusted,
+                                       const ServerOptions* file_options,
+                                       const std::map<int, long>& file_pending,
+                                       std::shared_ptr<TraceLog> file_log, Diag& diag);
+    // The server object of an owner, or nullptr.
+    std::shared_ptr<Server> FindServer(const std::string& owner);
+
+  private:
+    std::mutex servers_mutex_;
+    std::vector<std::shared_ptr<Server>> servers_;
+};
+
+// Runs one ODBC call through the checked path: with a log, writes the action text and the
+// object before the call and " Time Taken:" after it; when the call does not succeed,
+// takes the diagnostics from the handle at once (into `diag`) and writes the error or
+// warning line. `describe` builds the action text only when a log is open.
+template <class Describe, class Call>
+SQLRETURN OdbcCall(const OdbcApi& api, TraceLog* log, Describe&& describe, SQLHENV env, SQLHDBC dbc,
+                   SQLHSTMT stmt, Diag* diag, Call&& call) {
+    long start = 0;
+    if (log != nullptr) {
+        log->Write(describe());
+        start = Centiseconds();
+    }
+    SQLRETURN rc = call();
+    if (log != nullptr) log->Write(" Time Taken:" + FormatElapsed(Centiseconds() - start) + "\r\n");
+    if (rc != SQL_SUCCESS && rc != SQL_NO_DATA && rc != SQL_STILL_EXECUTING && rc != SQL_NEED_DATA) {
+        Diag d = ReadDiag(api, rc, env, dbc, stmt);
+        if (log != nullptr)
+            log->Write("\r\n" + std::string(rc == SQL_SUCCESS_WITH_INFO ? "Warning: " : "Error Occurred: ") +
+                       d.state + " " + d.message + "\r\n");
+        if (diag != nullptr && rc != SQL_SUCCESS_WITH_INFO) *diag = std::move(d);
+    }
+    return rc;
+}
+
+// "Statement 1a2b", "Connection 1a2b", "Environment 1a2b".
+std::string HandleText(const char* what, const void* handle);
+
+// Login time-out of new connections, in seconds (default 5).
+void SetLoginTimeout(long seconds);
+long LoginTimeout();
+
+}  // namespace dt

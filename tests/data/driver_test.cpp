@@ -1,0 +1,560 @@
+// The SQL driver end to end against a real server: one test body, compiled once for the
+// embedded database (SQLite) and once for PostgreSQL (DT_TEST_PG=1), which skips when the
+// DRIVETREK_TEST_PG_* variables are not set.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "data/sql_connection.h"
+#include "data/sql_driver.h"
+#include "data/statements.h"
+#include "runtime/errors.h"
+#include "tests/data/test_tables.h"
+
+#ifndef DT_TEST_PG
+#define DT_TEST_PG 0
+#endif
+
+namespace dt::test {
+namespace {
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// The system profile of the whole run: a temporary file the tests write trace settings to.
+class ProfileEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        char tmpl[] = "/tmp/dt-data-profile-XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        path_ = dir_ / "win.ini";
+        Write("");
+        ::setenv("DRIVETREK_PROFILE", path_.c_str(), 1);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    static void Write(const std::string& extra) {
+        std::ofstream out(path_, std::ios::trunc);
+#if DT_TEST_PG
+        out << "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n";
+#endif
+        out << extra;
+    }
+    static std::filesystem::path dir_, path_;
+};
+std::filesystem::path ProfileEnvironment::dir_, ProfileEnvironment::path_;
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new ProfileEnvironment);
+
+std::atomic<int> g_counter{0};
+
+class DriverTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        int n = ++g_counter;
+        table_ = "dtt" + std::to_string(::getpid()) + "_" + std::to_string(n);
+#if DT_TEST_PG
+        if (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty() ||
+            Env("DRIVETREK_TEST_PG_USER").empty())
+            GTEST_SKIP() << "DRIVETREK_TEST_PG_HOST/PORT/USER not set";
+        std::string db =
+            Env("DRIVETREK_TEST_PG_DATABASE").empty() ? "postgres" : Env("DRIVETREK_TEST_PG_DATABASE");
+        owner_ = Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT") + "," + db + "," +
+                 Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD") +
+                 ";APP=DRIVETREK;WSID=TEST";
+#else
+        owner_ = "Server,db" + std::to_string(n) + ",sa,;APP=DRIVETREK;WSID=TEST";
+#endif
+    }
+    void TearDown() override {
+#if DT_TEST_PG
+        if (owner_.empty()) return;
+        SqlTable sql("SQLF");
+        sql.file.SetOwner(owner_);
+        if (Open(sql) == 0) {
+            for (const std::string& t : created_) SetProperty(sql, PROP_SQL, "DROP TABLE IF EXISTS " + t);
+            Close(sql);
+        }
+#endif
+        ProfileEnvironment::Write("");
+    }
+
+    std::unique_ptr<FilesTable> Files(const std::string& driver_string = "", const std::string& name = "") {
+        auto t = std::make_unique<FilesTable>(name.empty() ? table_ : name, driver_string);
+        t->file.SetOwner(owner_);
+        created_.push_back(name.empty() ? table_ : name);
+        return t;
+    }
+    // The pass-through table, created when missing (as the file manager does).
+    std::unique_ptr<SqlTable> Sql() {
+        auto t = std::make_unique<SqlTable>();
+        t->file.SetOwner(owner_);
+        EXPECT_EQ(CreateIfMissing(*t), 0) << FileError();
+        created_.push_back("SQLF");
+        return t;
+    }
+    // Creates and opens FILES.
+    std::unique_ptr<FilesTable> OpenFiles(const std::string& driver_string = "") {
+        auto t = Files(driver_string);
+        EXPECT_EQ(Create(*t), 0) << FileErrorCode() << " " << FileError();
+        EXPECT_EQ(Open(*t), 0) << FileErrorCode() << " " << FileError();
+        return t;
+    }
+    static void Fill(FilesTable& t, ULONG id, const std::string& name, ULONG size = 0) {
+        t.SYSFILES = id;
+        t.SYSCOMPUTER = 7;
+        t.NAME = name;
+        t.EXTENSION = "txt";
+        t.DIR = "/home/user/";
+        t.TYPE = 32;
+        t.DATE_DATE = dt::DATE{24, 12, 2025};
+        t.DATE_TIME = dt::TIME{0, 30, 15, 10};
+        t.SIZE = size;
+    }
+    // The first column of a one-row query, through pass-through.
+    std::string Value(const std::string& query) {
+        auto s = Sql();
+        if (Open(*s) != 0) return "open failed";
+        if (SetProperty(*s, PROP_SQL, query) != 0)
+            return "error " + std::to_string(ErrorCode()) + " " + FileError();
+        std::string v = Next(*s) == 0 ? s->FELD1.Str() : "no row";
+        Close(*s);
+        return v;
+    }
+
+    std::string owner_, table_;
+    std::vector<std::string> created_;
+    TempDir dir_;
+};
+
+TEST_F(DriverTest, CreateAddGetRoundTripKeepsEveryFieldType) {
+    auto f = OpenFiles();
+    Fill(*f, 1, "O'Brien \xC3\xA9t\xC3\xA9.txt", 3'000'000'000u);  // apostrophe, UTF-8, above 2^31
+    ASSERT_EQ(Add(*f), 0) << FileErrorCode() << " " << FileError();
+    Fill(*f, 2, "other", 5);
+    ASSERT_EQ(Add(*f), 0);
+
+    f->Record() = FilesRecord{};
+    f->SYSFILES = 1;
+    ASSERT_EQ(Get(f->KEYSYSFILES), 0) << FileError();
+    EXPECT_EQ(f->NAME.Str(), "O'Brien \xC3\xA9t\xC3\xA9.txt");
+    EXPECT_EQ(f->SIZE, 3'000'000'000u);  // a ULONG column holds all 32 bits
+    EXPECT_EQ(f->SYSCOMPUTER, 7u);
+    EXPECT_EQ(f->TYPE, 32);
+    EXPECT_EQ(f->DIR.Str(), "/home/user/");
+    EXPECT_EQ(f->DATE_DATE, (dt::DATE{24, 12, 2025}));
+    EXPECT_EQ(f->DATE_TIME, (dt::TIME{0, 30, 15, 10}));
+
+    f->SYSFILES = 99;
+    EXPECT_EQ(Get(f->KEYSYSFILES), 35);
+    EXPECT_EQ(f->SYSFILES, 99u);  // the buffer keeps what was looked for
+    EXPECT_EQ(Records(*f), 2);
+    Close(*f);
+}
+
+TEST_F(DriverTest, DuplicateKeyIsError40AndMissingTableIs2) {
+    auto f = OpenFiles();
+    Fill(*f, 1, "a");
+    ASSERT_EQ(Add(*f), 0);
+    EXPECT_EQ(Add(*f), 40) << FileErrorCode() << " " << FileError();
+    Close(*f);
+
+    auto missing = Files("", table_ + "_missing");
+    EXPECT_EQ(Open(*missing), 2);
+}
+
+TEST_F(DriverTest, ExistingTableWithOtherCaseIsFoundAndWrongColumnIs47) {
+    // A table made by hand in upper case (folded by PostgreSQL) is an existing table.
+    std::string name = table_ + "_X";
+    created_.push_back(name);
+    EXPECT_EQ(Value("CREATE TABLE " + name + " (SYSFILES INTEGER, NAME VARCHAR(20))"), "no row");
+    auto f = Files("", name);
+    EXPECT_EQ(Open(*f), 47);  // SYSCOMPUTER and the others are no columns of that table
+    auto g = Files("/NOVERIFY=TRUE", name);
+    EXPECT_EQ(Open(*g), 0);
+    Close(*g);
+}
+
+TEST_F(DriverTest, SequentialReadsInKeyOrderBothWaysAndFromAPosition) {
+    auto f = OpenFiles();
+    const char* names[] = {"delta", "alpha", "echo", "charlie", "bravo"};
+    for (ULONG i = 0; i < 5; ++i) {
+        Fill(*f, i + 1, names[i]);
+        ASSERT_EQ(Add(*f), 0);
+    }
+    ASSERT_EQ(Set(f->KEYNAME_FILES), 0);
+    std::string seen;
+    for (int i = 0; i < 10 && Next(*f) == 0; ++i) seen += f->NAME.Str() + " ";
+    EXPECT_EQ(seen, "alpha bravo charlie delta echo ");
+    EXPECT_EQ(ErrorCode(), 33);
+
+    ASSERT_EQ(Set(f->KEYNAME_FILES), 0);
+    seen.clear();
+    for (int i = 0; i < 10 && Previous(*f) == 0; ++i) seen += f->NAME.Str() + " ";
+    EXPECT_EQ(seen, "echo delta charlie bravo alpha ");
+
+    // From a start value, then a change of direction returns the row before.
+    f->NAME = "CHARLIE";  // NOCASE key
+    ASSERT_EQ(Set(f->KEYNAME_FILES, f->KEYNAME_FILES), 0);
+    ASSERT_EQ(Next(*f), 0);
+    EXPECT_EQ(f->NAME.Str(), "charlie");
+    ASSERT_EQ(Next(*f), 0);
+    EXPECT_EQ(f->NAME.Str(), "delta");
+    ASSERT_EQ(Previous(*f), 0);
+    EXPECT_EQ(f->NAME.Str(), "charlie");
+    ASSERT_EQ(Previous(*f), 0);
+    EXPECT_EQ(f->NAME.Str(), "bravo");
+    Close(*f);
+}
+
+TEST_F(DriverTest, HighestKeyReadThenMoreRowsContinueCorrectly) {
+    auto f = OpenFiles();
+    for (ULONG i = 1; i <= 30; ++i) {
+        Fill(*f, i * 10, "n" + std::to_string(i));
+        ASSERT_EQ(Add(*f), 0);
+    }
+    // Auto-numbering reads the highest value: the first read asks for one row only.
+    ASSERT_EQ(Set(f->KEYSYSFILES), 0);
+    ASSERT_EQ(Previous(*f), 0);
+    EXPECT_EQ(f->SYSFILES, 300u);
+    // Reading on goes through the whole table without losing or repeating a row.
+    ULONG expect = 290;
+    int count = 1;
+    while (Previous(*f) == 0 && count < 100) {
+        EXPECT_EQ(f->SYSFILES, expect);
+        expect -= 10;
+        ++count;
+    }
+    EXPECT_EQ(count, 30);
+    Close(*f);
+}
+
+TEST_F(DriverTest, PutWritesChangedColumnsWatchDetectsOtherStations) {
+    auto f = OpenFiles();
+    Fill(*f, 1, "one", 10);
+    ASSERT_EQ(Add(*f), 0);
+    f->SYSFILES = 1;
+    ASSERT_EQ(Get(f->KEYSYSFILES), 0);
+    EXPECT_EQ(Put(*f), 0);  // nothing changed: no SQL, success
+
+    f->SIZE = 20;
+    ASSERT_EQ(SetNull(*f, "FILES:EXTENSION"), 0);
+    ASSERT_EQ(Put(*f), 0) << FileError();
+    EXPECT_EQ(Value("SELECT SIZE FROM " + table_ + " WHERE SYSFILES = 1"), "20");
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM " + table_ + " WHERE EXTENSION IS NULL"), "1");
+
+    // Another station changes the row after this one read it under WATCH.
+    auto other = Files();
+    ASSERT_EQ(Open(*other), 0);
+    ASSERT_EQ(Watch(*f), 0);
+    f->SYSFILES = 1;
+    ASSERT_EQ(Get(f->KEYSYSFILES), 0);
+    EXPECT_TRUE(IsNull(*f, "FILES:EXTENSION"));
+    other->SYSFILES = 1;
+    ASSERT_EQ(Get(other->KEYSYSFILES), 0);
+    other->SIZE = 99;
+    ASSERT_EQ(Put(*other), 0);
+    f->SIZE = 30;
+    EXPECT_EQ(Put(*f), 89);
+    EXPECT_EQ(Value("SELECT SIZE FROM " + table_ + " WHERE SYSFILES = 1"), "99");
+
+    ASSERT_EQ(Get(other->KEYSYSFILES), 0);
+    ASSERT_EQ(Delete(*other), 0);
+    EXPECT_EQ(Records(*other), 0);
+    Close(*other);
+    Close(*f);
+}
+
+TEST_F(DriverTest, PassThroughSelectsRunsStatementsAndReportsErrors) {
+    auto f = OpenFiles();
+    for (ULONG i = 1; i <= 3; ++i) {
+        Fill(*f, i, "p" + std::to_string(i));
+        ASSERT_EQ(Add(*f), 0);
+    }
+    auto s = Sql();
+    ASSERT_EQ(Open(*s), 0);
+    ASSERT_EQ(SetProperty(*s, PROP_SQL, " \t select NAME from " + table_ + " order by NAME"), 0)
+        << FileError();
+    std::string seen;
+    for (int i = 0; i < 10 && Next(*s) == 0; ++i) seen += s->FELD1.Str() + ",";
+    EXPECT_EQ(seen, "p1,p2,p3,");
+    EXPECT_EQ(ErrorCode(), 33);
+
+    // Another operation ends the result set.
+    ASSERT_EQ(SetProperty(*s, PROP_SQL, "SELECT NAME FROM " + table_), 0);
+    EXPECT_EQ(GetProperty(*s, PROP_SQL), "SELECT NAME FROM " + table_);
+    Send(*s, "/ZEROISNULL=TRUE");
+    EXPECT_EQ(Next(*s), 33);
+
+    ASSERT_EQ(SetProperty(*s, PROP_SQL, "DELETE FROM " + table_ + " WHERE SYSFILES = 2"), 0) << FileError();
+    EXPECT_EQ(Records(*f), 2);
+    EXPECT_EQ(SetProperty(*s, PROP_SQL, "SELECT nosuchcolumn FROM " + table_), 90);
+    EXPECT_EQ(FileErrorCode().size(), 5u);
+    EXPECT_FALSE(FileError().empty());
+    EXPECT_NE(FileError()[0], '[');  // bracketed prefixes removed
+    Close(*s);
+    Close(*f);
+}
+
+TEST_F(DriverTest, ExplicitCreateReplacesButCreateIfMissingKeepsRows) {
+    auto f = OpenFiles();
+    Fill(*f, 1, "keep");
+    ASSERT_EQ(Add(*f), 0);
+    Close(*f);
+    EXPECT_EQ(CreateIfMissing(*f), 0);
+    ASSERT_EQ(Open(*f), 0);
+    EXPECT_EQ(Records(*f), 1);
+    Close(*f);
+    EXPECT_EQ(Create(*f), 0);
+    ASSERT_EQ(Open(*f), 0);
+    EXPECT_EQ(Records(*f), 0);
+    Close(*f);
+
+    auto nocreate = Files("", table_ + "_nc");
+    nocreate->file.flags = 0;
+    EXPECT_EQ(Create(*nocreate), 54);
+    EXPECT_EQ(Remove(*f), 0);
+    EXPECT_EQ(Open(*f), 2);
+}
+
+TEST_F(DriverTest, BuildCreatesIndexesAgainWhenTheyExist) {
+    auto f = OpenFiles();
+    EXPECT_EQ(Build(f->file), 0) << FileErrorCode() << " " << FileError();
+    EXPECT_EQ(Build(f->KEYNAME_FILES), 0) << FileErrorCode() << " " << FileError();
+    Close(*f);
+}
+
+TEST_F(DriverTest, RejectedValuesAreErrorsNeverSuccess) {
+    auto f = OpenFiles();
+    // NULL into a NOT NULL column (the primary key).
+    EXPECT_EQ(Value("INSERT INTO " + table_ + " (SYSFILES, NAME) VALUES (NULL, 'x')").substr(0, 8),
+              "error 90");
+    Close(*f);
+#if DT_TEST_PG
+    // A value too long for its column.
+    std::string name = table_ + "_short";
+    created_.push_back(name);
+    EXPECT_EQ(Value("CREATE TABLE " + name + " (NAME VARCHAR(3))"), "no row");
+    EXPECT_EQ(Value("INSERT INTO " + name + " (NAME) VALUES ('toolong')").substr(0, 8), "error 90");
+#endif
+}
+
+TEST_F(DriverTest, NullFlagsAndZeroIsNull) {
+    auto f = OpenFiles("/ZEROISNULL=TRUE");
+    Fill(*f, 1, "n");
+    f->DATE_DATE = dt::DATE{};
+    f->DATE_TIME = dt::TIME{};
+    ASSERT_EQ(SetNull(*f, "FILES:SIZE"), 0);
+    ASSERT_EQ(Add(*f), 0) << FileError();
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM " + table_ + " WHERE DATE IS NULL AND SIZE IS NULL"), "1");
+    f->Record() = FilesRecord{};
+    SetNonull(*f);
+    f->SYSFILES = 1;
+    ASSERT_EQ(Get(f->KEYSYSFILES), 0);
+    EXPECT_TRUE(IsNull(*f, "FILES:SIZE"));
+    EXPECT_TRUE(IsNull(*f, "FILES:DATE"));
+    EXPECT_EQ(f->SIZE, 0u);
+    EXPECT_TRUE(f->DATE_DATE.IsZero());
+    std::string nulls = GetNulls(*f);
+    SetNonull(*f);
+    EXPECT_FALSE(IsNull(*f, "FILES:SIZE"));
+    ASSERT_EQ(SetNulls(*f, nulls), 0);
+    EXPECT_TRUE(IsNull(*f, "FILES:SIZE"));
+    EXPECT_EQ(Send(*f, "/ZEROISNULL"), "TRUE");
+    Close(*f);
+}
+
+TEST_F(DriverTest, LongTextIsCutAtACharacterBoundary) {
+    std::string name = table_ + "_cut";
+    created_.push_back(name);
+    EXPECT_EQ(Value("CREATE TABLE " + name + " (FELD1 VARCHAR(300))"), "no row");
+    // 255 ASCII bytes then a two-byte character: the 256-byte field keeps 255 bytes.
+    std::string text(254, 'a');
+    text += "\xC3\xA9\xC3\xA9";
+    EXPECT_EQ(Value("INSERT INTO " + name + " (FELD1) VALUES ('" + text + "')"), "no row");
+    std::string got = Value("SELECT FELD1 FROM " + name);
+    EXPECT_EQ(got, std::string(254, 'a')) << got.size();
+}
+
+TEST_F(DriverTest, TransactionsCommitAndRollBackAcrossFilesOfOneOwner) {
+    auto f = OpenFiles();
+    auto g = Files();
+    ASSERT_EQ(Open(*g), 0);
+    ASSERT_EQ(Logout(1, {&f->file}), 0) << FileError();
+    Fill(*g, 1, "rolled back");  // written through the other file: same connection
+    ASSERT_EQ(Add(*g), 0);
+    ASSERT_EQ(Rollback(), 0) << FileError();
+    EXPECT_EQ(Records(*f), 0);
+
+    ASSERT_EQ(Logout(1, {&f->file, &g->file}), 0);
+    Fill(*f, 2, "kept");
+    ASSERT_EQ(Add(*f), 0);
+    ASSERT_EQ(Commit(), 0);
+    EXPECT_EQ(Records(*g), 1);
+    EXPECT_EQ(Commit(), 91);  // no transaction
+    Close(*g);
+    Close(*f);
+}
+
+TEST_F(DriverTest, AppendCollectsRowsAndSendsThemBeforeTheNextOperation) {
+    auto f = OpenFiles();
+    ASSERT_EQ(Logout(1, {&f->file}), 0);
+    for (ULONG i = 1; i <= 1000; ++i) {
+        Fill(*f, i, "bulk" + std::to_string(i), i);
+        ASSERT_EQ(Append(*f), 0);
+    }
+    ASSERT_EQ(Commit(), 0) << FileError();
+    EXPECT_EQ(Records(*f), 1000);
+    EXPECT_EQ(Value("SELECT SIZE FROM " + table_ + " WHERE SYSFILES = 777"), "777");
+
+    Fill(*f, 1001, "x");
+    ASSERT_EQ(Append(*f), 0);
+    Fill(*f, 5, "duplicate");
+    ASSERT_EQ(Append(*f), 0);
+    EXPECT_NE(Records(*f), 1002);  // the collected rows fail on their way: never a silent success
+    EXPECT_NE(ErrorCode(), 0);
+    Close(*f);
+}
+
+TEST_F(DriverTest, ThreadsShareTheConnectionWithOwnRecordBuffers) {
+    {
+        auto f = OpenFiles();
+        Close(*f);
+    }
+    std::atomic<int> failures{0};
+    auto work = [&](ULONG base) {
+        FilesTable t(table_);
+        t.file.SetOwner(owner_);
+        if (Open(t) != 0) {
+            ++failures;
+            return;
+        }
+        for (ULONG i = 0; i < 50; ++i) {
+            Fill(t, base + i, "t" + std::to_string(base + i));
+            if (Add(t) != 0) ++failures;
+        }
+        Set(t.KEYSYSFILES);
+        int n = 0;
+        while (Next(t) == 0 && n < 1000) ++n;
+        if (n < 50) ++failures;
+        Close(t);
+    };
+    std::thread a(work, 1000), b(work, 2000);
+    a.join();
+    b.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM " + table_), "100");
+}
+
+TEST_F(DriverTest, GetStateRestoresPositionAndRecord) {
+    auto f = OpenFiles();
+    for (ULONG i = 1; i <= 5; ++i) {
+        Fill(*f, i, "s" + std::to_string(i));
+        ASSERT_EQ(Add(*f), 0);
+    }
+    Set(f->KEYSYSFILES);
+    Next(*f);
+    Next(*f);
+    long h = GetState(*f);
+    ASSERT_GT(h, 0);
+    Next(*f);
+    EXPECT_EQ(f->SYSFILES, 3u);
+    ASSERT_EQ(RestoreState(*f, h), 0);
+    EXPECT_EQ(f->SYSFILES, 2u);
+    ASSERT_EQ(Next(*f), 0);
+    EXPECT_EQ(f->SYSFILES, 3u);
+    EXPECT_EQ(FreeState(*f, h), 0);
+    EXPECT_EQ(RestoreState(*f, h), 78);
+    Close(*f);
+}
+
+TEST_F(DriverTest, TraceLogMasksThePasswordAndProfileListsOperations) {
+    std::filesystem::path log = dir_.path() / "trace.log";
+    ProfileEnvironment::Write("[QXMSSQL]\nTrace=1\nProfile=1\nDetails=1\nTraceFile=" + log.string() + "\n");
+    owner_ += ",";  // a new owner text: a new connection, traced from its start
+    auto f = OpenFiles();
+    Fill(*f, 1, "traced");
+    ASSERT_EQ(Add(*f), 0);
+    Close(*f);
+    f.reset();  // the logs are closed with the file's driver state
+    std::string text = ReadFile(log);
+    EXPECT_NE(text.find("Connecting to Driver={"), std::string::npos);
+    EXPECT_NE(text.find(" Time Taken:"), std::string::npos);
+    EXPECT_NE(text.find("Microsoft SQL 5.506.04.043 Log started: "), std::string::npos);
+    EXPECT_NE(text.find(",OWNER(******)"), std::string::npos);
+    EXPECT_EQ(text.find(owner_), std::string::npos);
+    EXPECT_NE(text.find("ADD(" + table_), std::string::npos);
+    EXPECT_NE(text.find("  FILES:NAME        : 'traced'"), std::string::npos);
+#if DT_TEST_PG
+    if (!Env("DRIVETREK_TEST_PG_PASSWORD").empty()) {
+        EXPECT_NE(text.find("PWD=********"), std::string::npos);
+        EXPECT_EQ(text.find("PWD=" + Env("DRIVETREK_TEST_PG_PASSWORD")), std::string::npos);
+    }
+#endif
+}
+
+#if DT_TEST_PG
+TEST_F(DriverTest, RefusedLoginIsAnErrorNotTheEmbeddedDatabase) {
+    auto f = Files();
+    f->file.SetOwner(Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT") +
+                     ",postgres,no_such_role_dt,secret");
+    EXPECT_EQ(Open(*f), 90);
+    EXPECT_FALSE(FileError().empty());
+    EXPECT_FALSE(std::filesystem::exists("postgres.db"));
+}
+
+TEST_F(DriverTest, ServerThatNeverAnswersFailsWithinTheLoginTimeOut) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(s, 4), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+    auto f = Files();
+    f->file.SetOwner("127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + ",postgres,u,p");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Open(*f), 90);
+    auto secs =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(secs, 20);
+    ::close(s);
+}
+#else
+TEST_F(DriverTest, EmbeddedDatabaseIsAFileNamedAfterTheDatabase) {
+    auto f = OpenFiles();
+    Close(*f);
+    auto s = Sql();
+    ASSERT_EQ(Open(*s), 0);
+    EXPECT_EQ(GetProperty(*s, PROP_DriverName), "SQLite3");
+    EXPECT_EQ(GetProperty(*s, PROP_ServerKind), std::to_string(KIND_SQLITE));
+    Close(*s);
+    bool found = false;
+    for (auto& e : std::filesystem::directory_iterator(dir_.path()))
+        if (e.path().extension() == ".db") found = true;
+    EXPECT_TRUE(found);
+}
+#endif
+
+}  // namespace
+}  // namespace dt::test
