@@ -1,6 +1,7 @@
 #include "platform/opener.h"
 
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,9 @@ bool OpenWithAssociatedProgram(std::string_view path) {
     // An absolute path never begins with "-", so the program cannot take it for an option.
     std::string absolute = AbsolutePath(path);
     if (absolute.empty()) return false;
+    // A file that is not there is a failure now, not a complaint of the opener later.
+    struct stat st;
+    if (::stat(absolute.c_str(), &st) != 0) return false;
 
     std::string program = "xdg-open";
     char* argv[] = {program.data(), absolute.data(), nullptr};

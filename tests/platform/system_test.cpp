@@ -140,6 +140,7 @@ class Opener : public ::testing::Test {
 TEST_F(Opener, PathArrivesAsOneAbsoluteArgument) {
     const std::string cwd = CurrentDirectory();
     const std::string odd = dir_ / "it's a file; $(touch pwned) `x`.txt";
+    WriteFile(odd, "");
     ASSERT_TRUE(OpenWithAssociatedProgram(odd));
     EXPECT_EQ(Report(), odd + "\n1\n" + cwd + "\n");
     EXPECT_EQ(::access((dir_ / "pwned").c_str(), F_OK), -1);
@@ -147,12 +148,19 @@ TEST_F(Opener, PathArrivesAsOneAbsoluteArgument) {
 }
 
 TEST_F(Opener, RelativeNameWithLeadingDashBecomesAbsolute) {
+    // The name is relative to the current directory, as the browse windows use it.
+    const std::string before = CurrentDirectory();
+    ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
+    WriteFile("-n file.txt", "");
+    const bool started = OpenWithAssociatedProgram("-n file.txt");
     const std::string cwd = CurrentDirectory();
-    ASSERT_TRUE(OpenWithAssociatedProgram("-n file.txt"));
-    EXPECT_EQ(Report(), (cwd == "/" ? "" : cwd) + "/-n file.txt\n1\n" + cwd + "\n");
+    ASSERT_EQ(::chdir(before.c_str()), 0);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(Report(), cwd + "/-n file.txt\n1\n" + cwd + "\n");
 }
 
 TEST_F(Opener, ChildIsReapedAndFailuresReported) {
+    WriteFile(dir_ / "x.txt", "");
     ASSERT_TRUE(OpenWithAssociatedProgram(dir_ / "x.txt"));
     Report();
     // The background waiter reaps the child: soon no process (zombie or not) is ours.
@@ -163,6 +171,7 @@ TEST_F(Opener, ChildIsReapedAndFailuresReported) {
     }
     EXPECT_EQ(children, 0);
     EXPECT_FALSE(OpenWithAssociatedProgram(""));
+    EXPECT_FALSE(OpenWithAssociatedProgram(dir_ / "no such file.txt"));
     ScopedEnv none("PATH", (dir_ / "empty").c_str());
     EXPECT_FALSE(OpenWithAssociatedProgram(dir_ / "x.txt"));
 }
