@@ -78,12 +78,16 @@ void IniManager::WriteRaw(std::string_view section, std::string_view key, std::s
 
 std::string IniManager::FileName() const {
     std::lock_guard lock(mutex_);
-    return FILENAME.Str();
+    const std::string shown = FILENAME.Str();
+    // FILENAME still holds the cut name Startup stored: use the whole one.
+    if (file_.size() > shown.size() && shown == CSTRING<260>(file_).Str()) return file_;
+    return shown;
 }
 
 void IniManager::Startup(std::string_view file) {
     std::lock_guard lock(mutex_);
     FILENAME = file;
+    file_ = file;
     sectors_ = std::make_unique<SectorQueue>();
     SECTORS = sectors_.get();
     OnStartup();

@@ -92,8 +92,9 @@ class IniField {
 
 class IniManager {
   public:
-    // The settings file exactly as given to Startup (at most 259 bytes); empty: the
-    // system profile.
+    // The settings file as given to Startup (at most 259 bytes); empty: the system
+    // profile. A longer name is still used whole for reading and writing (a cut path
+    // would be another file) as long as FILENAME holds what Startup put there.
     CSTRING<260> FILENAME;
     // The sector registry: exists from Startup to Shutdown, nullptr otherwise. Owned by
     // the manager; touch it only from the thread that set the manager up.
@@ -170,6 +171,7 @@ class IniManager {
     // ReadRaw or WriteRaw may call back into the manager.
     mutable std::recursive_mutex mutex_;
     std::unique_ptr<SectorQueue> sectors_;
+    std::string file_;  // the whole name given to Startup
 };
 
 namespace ini_detail {

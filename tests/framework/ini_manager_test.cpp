@@ -336,6 +336,24 @@ TEST(IniManagerSlots, OperationsGoThroughTheVirtualSlots) {
     ini.Shutdown();
 }
 
+TEST(IniManagerSlots, LongFileNameIsNeverCutIntoAnotherFile) {
+    TempDir dir;
+    std::string deep = dir.path();
+    while (deep.size() < 300) deep += "/directory-level";
+    const std::string file = deep + "/settings.ini";
+    IniManager ini;
+    ini.Startup(file);
+    EXPECT_EQ(ini.FILENAME.View().size(), 259u);
+    ini.Write("s", "k", "v");
+    EXPECT_EQ(platform::ReadProfileString(file, "s", "k", ""), "v");
+    EXPECT_EQ(ini.TryRead("s", "k"), "v");
+    // A name set by hand afterwards is the one used.
+    ini.FILENAME = dir / "other.ini";
+    ini.Write("s", "k", "w");
+    EXPECT_EQ(platform::ReadProfileString(dir / "other.ini", "s", "k", ""), "w");
+    ini.Shutdown();
+}
+
 TEST(IniManagerSlots, EmptyNameMeansTheSystemProfile) {
     TempDir dir;
     ScopedEnv p("DRIVETREK_PROFILE", (dir / "win.ini").c_str());
