@@ -503,9 +503,8 @@ int BuildCreateTable(const File& f, const std::vector<Column>& cols, const std::
         for (SQLSMALLINT want : Preferences(c)) {
             for (const TypeInfo& t : types) {
                 if (!SameType(t.data_type, want)) continue;
-                if (rules.skip_tz_types && IsTzName(t.name)) continue;
-                chosen = &t;
-                break;
+                if (chosen == nullptr || (rules.skip_tz_types && IsTzName(chosen->name) && !IsTzName(t.name)))
+                    chosen = &t;
             }
             if (chosen) break;
         }
@@ -514,7 +513,12 @@ int BuildCreateTable(const File& f, const std::vector<Column>& cols, const std::
             return 75;
         }
         if (i) out += ',';
-        out += c.name + " " + chosen->name;
+        std::string type_name = chosen->name;
+        // A timestamp pair holds local time: psqlODBC offers only "timestamptz" for the
+        // timestamp type code, whose zone-less form is the same name without "tz".
+        if (rules.skip_tz_types && type_name.size() > 2 && Upper(type_name).ends_with("TZ"))
+            type_name.resize(type_name.size() - 2);
+        out += c.name + " " + type_name;
         if (!chosen->create_params.empty()) {
             SQLSMALLINT t = chosen->data_type;
             char buf[48];

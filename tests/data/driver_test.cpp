@@ -88,11 +88,12 @@ class DriverTest : public ::testing::Test {
     void TearDown() override {
 #if DT_TEST_PG
         if (owner_.empty()) return;
-        SqlTable sql("SQLF");
+        SqlTable sql(table_ + "_sql");
         sql.file.SetOwner(owner_);
-        if (Open(sql) == 0) {
+        if (CreateIfMissing(sql) == 0 && Open(sql) == 0) {
             for (const std::string& t : created_) SetProperty(sql, PROP_SQL, "DROP TABLE IF EXISTS " + t);
             Close(sql);
+            Remove(sql);
         }
 #endif
         ProfileEnvironment::Write("");
@@ -106,10 +107,9 @@ class DriverTest : public ::testing::Test {
     }
     // The pass-through table, created when missing (as the file manager does).
     std::unique_ptr<SqlTable> Sql() {
-        auto t = std::make_unique<SqlTable>();
+        auto t = std::make_unique<SqlTable>(table_ + "_sql");
         t->file.SetOwner(owner_);
         EXPECT_EQ(CreateIfMissing(*t), 0) << FileError();
-        created_.push_back("SQLF");
         return t;
     }
     // Creates and opens FILES.
