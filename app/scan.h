@@ -1,0 +1,126 @@
+// The drive scan: replaces everything the database holds about this computer's files.
+// ScanDrives deletes the computer's FILES rows, walks every fixed drive directory by
+// directory (ScanDirectory), stores one FILES row per file (RecordFile) and writes the
+// scan's date, time and duration into the computer's COMPUTER row.
+//
+// The walk never follows a symbolic link, never crosses into another mount, and never
+// cuts a path that is too long for its field into another path: such a directory is
+// skipped and its files are counted as not stored. A directory's files are stored in one
+// go, in the order the scan defines (highest attribute byte first, files before
+// subdirectories), inside transactions of a few thousand rows; one hidden working window,
+// reused for the whole scan, lets the window layer process pending events between
+// directories at most every few hundredths of a second.
+//
+// Threads: call ScanDrives on the thread that owns the COMPUTER record buffer holding this
+// computer's row (the main procedure's thread). Inside the window layer's application the
+// working window paces the work; outside it (tools, tests) the walk runs unpaced.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/schema.h"
+#include "runtime/dirlist.h"
+#include "runtime/queue.h"
+#include "runtime/types.h"
+
+namespace dt {
+
+// What the scan shows while it runs (WIN_WAIT). Every member may be empty: then nothing
+// is shown for it. All are called on the scanning thread.
+struct ScanDisplay {
+    std::function<void()> open;                   // open WIN_WAIT and display it
+    std::function<void(std::string_view)> drive;  // L:DRIVE = text, then display it
+    std::function<void(ULONG)> file_count;        // show G::FILECOUNT (1st, 101st ... file)
+    std::function<void()> close;                  // close WIN_WAIT
+};
+
+// How a ScanDrives call ended.
+enum class ScanOutcome : int {
+    NotRun = 0,  // not called yet
+    Declined,    // the user answered the question with anything but Yes
+    Refused,     // this computer has no COMPUTER row (row number 0): nothing deleted or stored
+    Done,        // the scan ran to its end (see files_not_stored for rows that were lost)
+};
+
+// The main procedure's locals and results that the scan uses.
+struct ScanContext {
+    // ---- in ----
+    Queue<QDRIVE_RECORD>* QDRIVE = nullptr;  // the local drives (Part of the start-up); required
+    BYTE unattended = 0;                     // "/S": no question, no message; texts go to stderr
+    ScanDisplay display;                     // WIN_WAIT, or nothing
+
+    // ---- out ----
+    ScanOutcome outcome = ScanOutcome::NotRun;
+    ULONG files_stored = 0;      // rows inserted into FILES
+    ULONG files_not_stored = 0;  // files found but not stored (insert failed, path too long)
+    ULONG dirs_skipped = 0;      // directories not stored because their path is too long
+    TIME elapsed{};              // the scan's duration (also in G::ELAPSED)
+    std::string message;         // the final text shown (or written to stderr with "/S")
+
+    // Exit status for an unattended run: 0 when the scan ran and stored every file it
+    // found, 1 when it was refused or declined, 2 when files were not stored.
+    int ExitStatus() const;
+};
+
+// Runs the scan (the Scan button and "/S"): asks first unless unattended, refuses under
+// row number 0, deletes this computer's FILES rows, walks the fixed drives of
+// ctx.QDRIVE, updates the COMPUTER row and shows "Scan done!|Time: " (plus a line with
+// the number of files not stored when there are any). Failures are reported as the text
+// says and counted in ctx; nothing is thrown. Needs InitTables and the COMPUTER buffer
+// holding this computer's row (start-up step 15).
+void ScanDrives(ScanContext& ctx);
+
+// ---- the walk, for ScanDrives and for tests and tools ----
+
+// Where the walk puts what it finds. ScanDrives stores the rows in FILES; tests and tools
+// may collect them instead.
+class ScanSink {
+  public:
+    virtual ~ScanSink() = default;
+    // A directory's files are about to be stored (a batch boundary).
+    virtual void BeginDirectory(std::string_view path) { (void)path; }
+    // Stores one filled FILES record: true when stored.
+    virtual bool Store(const FILES_RECORD& rec) = 0;
+    // The directory's files are stored.
+    virtual void EndDirectory() {}
+};
+
+// Counters of one walk.
+struct WalkStats {
+    ULONG files_stored = 0;
+    ULONG files_not_stored = 0;
+    ULONG dirs_skipped = 0;
+};
+
+// Walks the tree at `path` (a directory; "/" is appended when missing) as ScanDirectory
+// does: "." and ".." dropped, entries sorted by attribute, files (highest attribute first)
+// handed to sink.Store before any subdirectory is entered, subdirectories depth-first from
+// the end of the sorted list. A subdirectory on another file system than `path`, or a
+// symbolic link, is not entered; a directory whose path (with its "/") exceeds 255 bytes
+// is not stored and its files are counted as not stored. `syscomputer` goes into every
+// row. `pace` (may be empty) runs before each directory's files are stored. Returns 1
+// (the result the callers store and do not act on).
+BYTE ScanDirectory(std::string_view path, ULONG syscomputer, ScanSink& sink, WalkStats& stats,
+                   const std::function<void()>& pace = {});
+
+// The extension of a listed name (a STRING<256> with trailing blanks): the text after its
+// last dot, cut to 10 bytes at a UTF-8 boundary, without trailing blanks; "" when the
+// name has no dot.
+std::string ExtensionOf(std::string_view name);
+
+// Fills `rec` for the listed entry `entry` in directory `dir` (ending with "/"): name
+// without trailing blanks, extension, directory, attributes, date, time (an invalid time
+// becomes 0) and size (all 32 bits). SYSFILES is left 0 for auto-numbering. False when
+// the directory or name does not fit its field (the row would name another file).
+bool FillFilesRecord(FILES_RECORD& rec, const DirEntryRecord& entry, std::string_view dir, ULONG syscomputer);
+
+// The scan's duration as a standard time from the clock values (hundredths since
+// midnight) at start and end. A difference of 0 or less means the scan ran past midnight
+// and a day is added, unless `monotonic_hundredths` (the duration by a steady clock) says
+// it lasted less than a hundredth, which gives 1 (00:00:00).
+LONG ScanElapsed(LONG start_clock, LONG end_clock, std::int64_t monotonic_hundredths);
+
+}  // namespace dt
