@@ -161,8 +161,12 @@ TEST(Profile, NewFilesArePrivateAndExistingFilesKeepTheirMode) {
 }
 
 TEST(Profile, AFileThatCannotBeReadIsNeverReplaced) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
     TempDir dir;
+    // A directory where the file should be cannot be read: it is left as it is.
+    std::filesystem::create_directories(dir / "isdir.ini/inner");
+    EXPECT_FALSE(WriteProfileString(dir / "isdir.ini", "a", "x", "1"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "isdir.ini/inner"));
+    if (::geteuid() == 0) return;  // root reads every file: the rest cannot be shown
     std::string f = dir / "locked.ini";
     WriteFile(f, "[a]\nx=1\n");
     ASSERT_EQ(::chmod(f.c_str(), 0200), 0);
