@@ -1704,8 +1704,13 @@ int SetOption(SqlState& st, std::string_view raw_name, std::string_view value, b
     return 0;
 }
 
-// "/NAME=value/NAME2" → options.
+// "/NAME=value/NAME2" → options; blanks around names and values are dropped.
 void ApplyDriverString(SqlState& st, std::string_view s) {
+    auto trim = [](std::string_view v) {
+        while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+        while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+        return v;
+    };
     while (!s.empty()) {
         std::size_t slash = s.find('/');
         if (slash == std::string_view::npos) break;
@@ -1714,12 +1719,12 @@ void ApplyDriverString(SqlState& st, std::string_view s) {
         std::string_view item = s.substr(0, next);
         s = next == std::string_view::npos ? std::string_view() : s.substr(next);
         std::size_t eq = item.find('=');
-        std::string_view n = item.substr(0, eq);
-        while (!n.empty() && n.back() == ' ') n.remove_suffix(1);
+        std::string_view n = trim(item.substr(0, eq));
+        if (n.empty()) continue;
         if (eq == std::string_view::npos)
             SetOption(st, n, "TRUE", true, nullptr);
         else
-            SetOption(st, n, item.substr(eq + 1), true, nullptr);
+            SetOption(st, n, trim(item.substr(eq + 1)), true, nullptr);
     }
 }
 

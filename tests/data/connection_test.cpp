@@ -1,1 +1,131 @@
+// Connection strings from owner texts, the password mask, server recognition and the
+// meaning of failures across the drivers' spellings.
 #include <gtest/gtest.h>
+
+#include "data/odbc.h"
+#include "data/sql_connection.h"
+#include "data/trace.h"
+
+namespace dt {
+namespace {
+
+TEST(ConnectionString, AllFourPartsInOrder) {
+    EXPECT_EQ(BuildConnectionString("SQL Server", "srv,db,sa,secret", false),
+              "Driver={SQL Server};Server=srv;Database=db;UID=sa;PWD=secret");
+}
+
+TEST(ConnectionString, ServerAndDatabaseOnly) {
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db", false), "Server=srv;Database=db");
+}
+
+TEST(ConnectionString, UserPartWithUidIsPassedUnchanged) {
+    EXPECT_EQ(BuildAttributes("SQL Server", "x,y,uid=me,z;Foo=1", false), "x,y,uid=me,z;Foo=1");
+}
+
+TEST(ConnectionString, AddressPrefixGivesAddress) {
+    EXPECT_EQ(BuildAttributes("SQL Server", "Address=host,db", false), "Address=host;Database=db");
+    EXPECT_EQ(BuildAttributes("SQL Server", "Addresses,db", false), "Server=Addresses;Database=db");
+}
+
+TEST(ConnectionString, TrustedConnectionDropsUserAndPassword) {
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db,sa,secret", true), "Server=srv;Database=db");
+}
+
+TEST(ConnectionString, ApplicationTailFollowsThePassword) {
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db,sa,pw;APP=DRIVETREK;WSID=PC1  ", false),
+              "Server=srv;Database=db;UID=sa;PWD=pw;APP=DRIVETREK;WSID=PC1  ");
+    // An empty password with the program's attributes.
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv,master,sa,;APP=DRIVETREK;WSID=PC1", false),
+              "Server=srv;Database=master;UID=sa;PWD=;APP=DRIVETREK;WSID=PC1");
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db,,,Encrypt=no", false),
+              "Server=srv;Database=db;Encrypt=no");
+}
+
+TEST(ConnectionString, PasswordsAreDataNeverAttributes) {
+    // Commas split the owner, so a ';' or brace in the user or password is quoted.
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db,a;b,p}w", false),
+              "Server=srv;Database=db;UID={a;b};PWD={p}}w}");
+}
+
+TEST(ConnectionString, PostgresHostPortAndEmbeddedFile) {
+    EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "127.0.0.1:5433,files,u,p", false),
+              "Server=127.0.0.1;Port=5433;Database=files;UID=u;PWD=p;MaxVarcharSize=65535");
+    // Only PostgreSQL reads a port after a colon.
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv:1,db", false), "Server=srv:1;Database=db");
+    EXPECT_EQ(BuildAttributes("SQLite3", "Server,DRIVETREK,sa,;APP=DRIVETREK;WSID=PC1", false),
+              "Database=DRIVETREK.db;Timeout=10000;APP=DRIVETREK;WSID=PC1");
+}
+
+TEST(ConnectionString, PasswordIsMaskedInTraces) {
+    EXPECT_EQ(MaskPassword("Driver={SQL Server};Server=s;UID=sa;PWD=secret;APP=X"),
+              "Driver={SQL Server};Server=s;UID=sa;PWD=********;APP=X");
+    EXPECT_EQ(MaskPassword("UID=a;PWD={p;w}};x};APP=X"), "UID=a;PWD=********;APP=X");
+    EXPECT_EQ(MaskPassword("PWD=;APP=X"), "PWD=********;APP=X");
+    EXPECT_EQ(MaskPassword("Server=xPWD=1"), "Server=xPWD=1");  // not an attribute
+}
+
+TEST(Owner, SplitIntoFiveParts) {
+    OwnerParts p = SplitOwner("a,b,c,d,e,f");
+    EXPECT_EQ(p.server, "a");
+    EXPECT_EQ(p.password, "d");
+    EXPECT_EQ(p.tail, "e,f");
+}
+
+TEST(Recognition, SqlServerByVersionAlsoThroughFreeTds) {
+    EXPECT_EQ(Recognize("SQLSRV32.DLL", "Microsoft SQL Server", "08.00.2039").kind, KIND_SQLSERVER);
+    Recognition r65 = Recognize("SQLSRV32.DLL", "Microsoft SQL Server", "06.50.0201");
+    EXPECT_EQ(r65.kind, KIND_SQLSERVER6);
+    EXPECT_EQ(r65.literal_limit, 255);
+    EXPECT_EQ(r65.nesting, 3);
+    Recognition r60 = Recognize("SQLSRV32.DLL", "Microsoft SQL Server", "06.00.0121");
+    EXPECT_EQ(r60.kind, KIND_SQLSERVER6);
+    EXPECT_EQ(r60.jointype, 2);
+    EXPECT_EQ(Recognize("SQLSRV32.DLL", "Microsoft SQL Server", "04.21.0000").kind, KIND_SQLSERVER_OLD);
+    EXPECT_EQ(Recognize("libtdsodbc.so", "Microsoft SQL Server", "16.00.1000").kind, KIND_SQLSERVER);
+}
+
+TEST(Recognition, OtherDriversAndThisPlatformsOnes) {
+    EXPECT_EQ(Recognize("psqlodbcw.so", "PostgreSQL", "15.0.18").kind, KIND_POSTGRESQL);
+    EXPECT_EQ(Recognize("sqlite3odbc.so", "SQLite", "3.39.3").kind, KIND_SQLITE);
+    Recognition ora = Recognize("SQORA7.DLL", "Oracle", "7");
+    EXPECT_EQ(ora.kind, KIND_ORACLE);
+    EXPECT_TRUE(ora.clipstrings_off);
+    EXPECT_EQ(Recognize("WINBTINT.DLL", "", "").kind, KIND_BTRIEVE);
+    EXPECT_TRUE(Recognize("IVSYB13.DLL", "", "").fastcolumnfetch_off);
+    EXPECT_EQ(Recognize("unknown.so", "Other", "1").jointype, 1);
+}
+
+Diag D(const char* state, int native, const char* message) {
+    return Diag{SQL_ERROR, state, native, message};
+}
+
+TEST(Classify, FailuresByMeaningAcrossSpellings) {
+    EXPECT_EQ(Classify(D("S0002", 208, "Invalid object name")), Meaning::MissingTable);
+    EXPECT_EQ(Classify(D("42S02", 208, "")), Meaning::MissingTable);
+    EXPECT_EQ(Classify(D("42P01", 7, "relation does not exist")), Meaning::MissingTable);
+    EXPECT_EQ(Classify(D("HY000", 1, "no such table: X")), Meaning::MissingTable);
+    EXPECT_EQ(Classify(D("S1000", 1, "table X already exists")), Meaning::AlreadyExists);
+    EXPECT_EQ(Classify(D("S0001", 2714, "")), Meaning::AlreadyExists);
+    EXPECT_EQ(Classify(D("S0011", 1913, "")), Meaning::AlreadyExists);
+    EXPECT_EQ(Classify(D("42P07", 7, "")), Meaning::AlreadyExists);
+    EXPECT_EQ(Classify(D("23505", 7, "")), Meaning::DuplicateKey);
+    EXPECT_EQ(Classify(D("23000", 2627, "Violation of PRIMARY KEY")), Meaning::DuplicateKey);
+    EXPECT_EQ(Classify(D("S1000", 19, "UNIQUE constraint failed: T.A")), Meaning::DuplicateKey);
+    // A NULL in a NOT NULL column is no duplicate.
+    EXPECT_EQ(Classify(D("S1000", 19, "NOT NULL constraint failed: T.A")), Meaning::Other);
+    EXPECT_EQ(Classify(D("23000", 515, "Cannot insert the value NULL")), Meaning::Other);
+    EXPECT_EQ(Classify(D("IM002", 0, "")), Meaning::DriverMissing);
+    EXPECT_EQ(Classify(D("01000", 0, "Can't open lib 'SQL Server' : file not found")),
+              Meaning::DriverMissing);
+    EXPECT_EQ(Classify(D("IM001", 0, "")), Meaning::NotSupported);
+    EXPECT_EQ(Classify(D("08001", 101, "could not connect")), Meaning::Connection);
+}
+
+TEST(Diagnostics, BracketedPrefixesRemoved) {
+    EXPECT_EQ(StripBracketPrefixes("[unixODBC][Driver Manager]Can't open lib"), "Can't open lib");
+    EXPECT_EQ(StripBracketPrefixes("no [prefix] here"), "no [prefix] here");
+    EXPECT_EQ(StripBracketPrefixes("[unclosed"), "[unclosed");
+}
+
+}  // namespace
+}  // namespace dt
