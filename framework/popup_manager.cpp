@@ -40,6 +40,7 @@ struct PopupManager::ToolboxState {
     bool running = false;
     bool stop = false;
     ui::Window* window = nullptr;  // the open toolbox window, while running
+    int thread = 0;                // its thread, while running
 };
 
 PopupManager::PopupManager() = default;
@@ -453,13 +454,21 @@ bool PopupManager::Toolbox(std::string_view title) {
         toolbox_->running = false;
         toolbox_->finished.notify_all();
     };
-    if (ui::Start(body, 64 * 1024) == 0) {
-        std::lock_guard lock(toolbox_->mutex);
+    int thread = ui::Start(body, 64 * 1024);
+    std::lock_guard lock(toolbox_->mutex);
+    if (thread == 0) {
         toolbox_->running = false;
         INTOOLBOX = 0;
         return false;
     }
+    if (toolbox_->running) toolbox_->thread = thread;
     return true;
+}
+
+int PopupManager::ToolboxThread() {
+    if (!toolbox_) return 0;
+    std::lock_guard lock(toolbox_->mutex);
+    return toolbox_->running ? toolbox_->thread : 0;
 }
 
 }  // namespace dt

@@ -95,6 +95,8 @@ class PopupManager {
     // window layer cannot start it.
     bool Toolbox(std::string_view title);
 
+    // The window layer's thread number of the open toolbox, 0 when none is open.
+    int ToolboxThread();
     // Chooses an item as a pressed toolbox button does (thread-safe); returns its name.
     std::string Choose(std::size_t position);
 
