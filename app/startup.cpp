@@ -44,38 +44,22 @@ std::string_view DriveDescription(int type) {
 }
 
 ULONG ListLocalDrives(Queue<QDRIVE_RECORD>& qdrive, std::string_view inifile) {
+    // The drives come as a list rather than as NUL-separated drive strings: a mount point
+    // may hold bytes below 21 (a tab, a line feed), which would split it into two roots.
     const std::vector<platform::Drive> drives = platform::ListDrives(inifile);
-    const ULONG mask = platform::DriveMask(drives);
-    // The drive strings: each root ended by a NUL, the list by a second NUL. The buffer
-    // is as long as the list needs (a fixed 200 bytes would drop drives of a machine
-    // with many mounts).
-    const std::string buffer = platform::DriveStrings(drives) + '\0';
-    auto type_of = [&drives](std::string_view root) {
-        for (const platform::Drive& d : drives)
-            if (d.root == root) return d.type;
-        return int(platform::kDriveNoRootDir);
-    };
     qdrive.ClearBuffer();
-    std::string root;
-    for (char ch : buffer) {
-        if (static_cast<unsigned char>(ch) > 20) {
-            root += ch;
-            continue;
-        }
-        if (root.empty()) continue;
-        if (root.size() < sizeof(qdrive.DRIVE)) {
-            const int type = type_of(root);
-            qdrive.DRIVE = root;
-            qdrive.TYPE = static_cast<BYTE>(type);
-            qdrive.DESCIPTION = DriveDescription(type);
+    for (const platform::Drive& drive : drives) {
+        if (drive.root.size() < sizeof(qdrive.DRIVE)) {
+            qdrive.DRIVE = drive.root;
+            qdrive.TYPE = static_cast<BYTE>(drive.type);
+            qdrive.DESCIPTION = DriveDescription(drive.type);
             qdrive.Add();
         } else {
-            std::fprintf(stderr, "drive left out, its root path is too long: %s\n", root.c_str());
+            std::fprintf(stderr, "drive left out, its root path is too long: %s\n", drive.root.c_str());
         }
         qdrive.ClearBuffer();
-        root.clear();
     }
-    return mask;
+    return platform::DriveMask(drives);
 }
 
 }  // namespace dt
