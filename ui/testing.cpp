@@ -51,6 +51,13 @@ bool PressKey(Window& w, int field, int keycode) {
     return ok;
 }
 
+bool CloseBox(Window& w) {
+    detail::GuiWindow* g = Gui(w, false);
+    if (!g) return false;
+    detail::Invoke([&] { g->close(); });
+    return true;
+}
+
 std::string ControlText(Window& w, int field) {
     detail::GuiWindow* g = Gui(w, false);
     if (!g) return w.Text(field);

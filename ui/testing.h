@@ -28,6 +28,10 @@ bool Type(Window& w, int field, std::string_view text);
 // key gives AlertKey, otherwise the control's own handling (Enter on a list: Accepted).
 bool PressKey(Window& w, int field, int keycode);
 
+// Closes the window through its frame (close box) as the user would: the window's loop
+// gets CloseWindow and decides. False when the window has no widgets.
+bool CloseBox(Window& w);
+
 // Queues answers (button:: bits) for the next message boxes, in order.
 void AnswerMessage(int button);
 // Queues answers (entry numbers as Popup returns them; 0 cancels) for the next popups.

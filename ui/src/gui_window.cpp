@@ -1032,7 +1032,14 @@ bool GuiWindow::Checked(int field) const {
 
 void GuiWindow::SetChoice(int field, int row) {
     Item* it = ItemOf(field);
-    if (!it || !it->model) return;
+    if (!it) return;
+    if (auto* t = qobject_cast<QTabWidget*>(it->widget)) {
+        programmatic_ = true;
+        if (row >= 1 && row <= t->count()) t->setCurrentIndex(row - 1);
+        programmatic_ = false;
+        return;
+    }
+    if (!it->model) return;
     it->model->Sync();
     programmatic_ = true;
     if (it->tree) {
@@ -1145,6 +1152,12 @@ void GuiWindow::RefreshList(int field) {
 }
 
 void GuiWindow::SetFocusField(int field) {
+    Item* it = ItemOf(field);
+    if (it && it->type == ControlType::Tab && it->parent > 0) {
+        // Selecting a tab brings its page to the front.
+        SetChoice(it->parent, it->tab_index + 1);
+        return;
+    }
     QWidget* w = Widget(field);
     if (w) w->setFocus(Qt::OtherFocusReason);
 }
@@ -1229,7 +1242,8 @@ bool GuiWindow::ClickField(int field) {
         return true;
     }
     if (auto* b = qobject_cast<QAbstractButton*>(it->widget)) {
-        if (!b->isEnabled()) return false;
+        // A user can press only what is shown and enabled (a control on another tab is not).
+        if (!b->isEnabled() || !b->isVisibleTo(this)) return false;
         b->click();
         return true;
     }
