@@ -6,13 +6,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
-echo "== format check"
-files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || true)
-if [ -n "$files" ]; then
-    # shellcheck disable=SC2086
-    clang-format --dry-run --Werror $files
-fi
-
 echo "== build"
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
@@ -31,3 +24,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== all tests"
 ctest --test-dir build --output-on-failure --timeout 600 -j 2
+
+echo "== format check (clang-format)"
+files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || true)
+if [ -n "$files" ]; then
+    # shellcheck disable=SC2086
+    clang-format --dry-run --Werror $files
+fi
