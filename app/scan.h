@@ -75,24 +75,25 @@ void ScanDrives(ScanContext& ctx);
 
 // ---- the walk, for ScanDrives and for tests and tools ----
 
-// Where the walk puts what it finds. ScanDrives stores the rows in FILES; tests and tools
-// may collect them instead.
-class ScanSink {
-  public:
-    virtual ~ScanSink() = default;
-    // A directory's files are about to be stored (a batch boundary).
-    virtual void BeginDirectory(std::string_view path) { (void)path; }
-    // Stores one filled FILES record: true when stored.
-    virtual bool Store(const FILES_RECORD& rec) = 0;
-    // The directory's files are stored.
-    virtual void EndDirectory() {}
-};
-
 // Counters of one walk.
 struct WalkStats {
     ULONG files_stored = 0;
     ULONG files_not_stored = 0;
     ULONG dirs_skipped = 0;
+};
+
+// Where the walk puts what it finds. ScanDrives stores the rows in FILES; tests and tools
+// may collect them instead. A sink counts each row it takes as stored or not stored, at
+// once or when the batch holding it ends.
+class ScanSink {
+  public:
+    virtual ~ScanSink() = default;
+    // A directory's files are about to be stored.
+    virtual void BeginDirectory(std::string_view path) { (void)path; }
+    // Takes one filled FILES record (SYSFILES 0).
+    virtual void Store(const FILES_RECORD& rec, WalkStats& stats) = 0;
+    // The directory's files have all been handed over (a possible batch boundary).
+    virtual void EndDirectory(WalkStats& stats) { (void)stats; }
 };
 
 // Walks the tree at `path` (a directory; "/" is appended when missing) as ScanDirectory
@@ -118,9 +119,10 @@ std::string ExtensionOf(std::string_view name);
 bool FillFilesRecord(FILES_RECORD& rec, const DirEntryRecord& entry, std::string_view dir, ULONG syscomputer);
 
 // The scan's duration as a standard time from the clock values (hundredths since
-// midnight) at start and end. A difference of 0 or less means the scan ran past midnight
-// and a day is added, unless `monotonic_hundredths` (the duration by a steady clock) says
-// it lasted less than a hundredth, which gives 1 (00:00:00).
+// midnight) at start and end. A negative difference means the scan ran past midnight and
+// a day is added; equal clock values are told apart by `monotonic_hundredths` (the
+// duration by a steady clock): a scan shorter than the clock's step gives 1 (00:00:00),
+// one of a whole day gives a day.
 LONG ScanElapsed(LONG start_clock, LONG end_clock, std::int64_t monotonic_hundredths);
 
 }  // namespace dt

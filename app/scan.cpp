@@ -1,0 +1,456 @@
+#include "app/scan.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/tables.h"
+#include "data/statements.h"
+#include "platform/drives.h"
+#include "runtime/errors.h"
+#include "runtime/picture.h"
+#include "runtime/stddate.h"
+#include "ui/application.h"
+#include "ui/window.h"
+
+namespace dt {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// A directory path (with its separator) longer than this does not fit the scan's path
+// variable, CSTRING(256).
+constexpr std::size_t kMaxScanPath = 255;
+// Bytes of the extension field, CSTRING(11).
+constexpr std::size_t kMaxExtension = 10;
+constexpr BYTE kScanMask = 23;  // read-only, hidden, system and directory admitted
+// A transaction is committed at the end of the directory that brings it to this many
+// rows, or that ends this long after it began.
+constexpr ULONG kBatchRows = 5000;
+constexpr auto kBatchTime = std::chrono::seconds(2);
+// The window layer gets a turn at most this often; within one large directory every
+// kPaceFiles files as well.
+constexpr auto kPaceInterval = std::chrono::milliseconds(20);
+constexpr std::size_t kPaceFiles = 2048;
+
+bool IsDotEntry(const DirEntryRecord& e) {
+    if ((e.ATTRIB & kAttrDirectory) == 0) return false;
+    std::string_view n = e.NAME.Clip();
+    return n == "." || n == "..";
+}
+
+// The walk of ScanDirectory over one drive: the file system it stays on, where rows go,
+// what it counts.
+class Walker {
+  public:
+    Walker(ULONG syscomputer, ScanSink& sink, WalkStats& stats, const std::function<void()>& pace)
+        : syscomputer_(syscomputer), sink_(sink), stats_(stats), pace_(pace) {}
+
+    BYTE Walk(std::string_view path_in) {
+        std::string path(path_in);
+        if (path.empty() || path.back() != '/') path += '/';
+        device_ = platform::FileSystemId(path);
+        if (!device_) return 1;  // the root cannot be examined: nothing to walk
+        Directory(path);
+        return 1;
+    }
+
+  private:
+    // One directory: its files first (when its path fits), then its subdirectories.
+    void Directory(const std::string& path) {
+        const bool fits = path.size() <= kMaxScanPath;
+        if (!fits) ++stats_.dirs_skipped;
+
+        Queue<DirEntryRecord> qdir;
+        ListDirectory(qdir, path + "*.*", kScanMask);
+        for (std::size_t i = qdir.Records(); i >= 1; --i) {
+            qdir.Get(i);
+            if (IsDotEntry(qdir)) qdir.Delete();
+        }
+        qdir.Sort(&DirEntryRecord::ATTRIB);
+
+        // Files, from the end of the sorted list: the highest attribute byte first.
+        std::vector<std::string> subdirs;
+        const std::size_t n = qdir.Records();
+        if (fits && n > 0) {
+            if (pace_) pace_();
+            sink_.BeginDirectory(path);
+        }
+        std::size_t since_pace = 0;
+        for (std::size_t i = n; i >= 1; --i) {
+            qdir.Get(i);
+            if (qdir.ATTRIB & kAttrDirectory) {
+                subdirs.emplace_back(qdir.NAME.Clip());
+                continue;
+            }
+            if (!fits) {
+                ++stats_.files_not_stored;
+                continue;
+            }
+            if (pace_ && ++since_pace == kPaceFiles) {
+                since_pace = 0;
+                pace_();
+            }
+            RecordFile(qdir, path);
+        }
+        if (fits && n > 0) sink_.EndDirectory(stats_);
+        qdir.Free();
+
+        // Subdirectories, depth-first, from the end of the sorted list; never into
+        // another mount.
+        for (const std::string& name : subdirs) {
+            std::string sub = path + name + '/';
+            std::optional<std::uint64_t> dev = platform::FileSystemId(sub);
+            if (!dev || *dev != *device_) continue;
+            Directory(sub);
+        }
+    }
+
+    void RecordFile(const DirEntryRecord& entry, const std::string& path) {
+        ++G::FILECOUNT;
+        if (!FillFilesRecord(rec_, entry, path, syscomputer_)) {
+            ++stats_.files_not_stored;
+            return;
+        }
+        sink_.Store(rec_, stats_);
+    }
+
+    ULONG syscomputer_;
+    ScanSink& sink_;
+    WalkStats& stats_;
+    const std::function<void()>& pace_;
+    std::optional<std::uint64_t> device_;
+    FILES_RECORD rec_{};
+};
+
+// Stores rows in FILES in batches of a few thousand rows, one transaction each, and shows
+// the file counter.
+//
+// A batch sends its rows as parameter arrays (APPEND): one INSERT per row through the file
+// manager costs a round trip to the server per file, which makes a scan of a large tree
+// many times slower than its rows need. The numbers are assigned as the file manager
+// assigns them (the highest SysFILES + 1, read once per batch inside its transaction).
+// A batch that fails anywhere (another computer took the same numbers, a name the server
+// cannot hold) is rolled back whole and its rows are stored again one by one with the
+// file manager's quiet insert, which reads the highest number afresh after a collision;
+// so every row is either stored once or counted as not stored.
+class FilesSink final : public ScanSink {
+  public:
+    explicit FilesSink(const ScanDisplay& display) : display_(display) {}
+    FilesSink(const FilesSink&) = delete;
+    FilesSink& operator=(const FilesSink&) = delete;
+
+    void BeginDirectory(std::string_view) override {
+        if (!open_) Begin();
+    }
+
+    void Store(const FILES_RECORD& rec, WalkStats& stats) override {
+        if (display_.file_count && G::FILECOUNT % 100 == 1) display_.file_count(G::FILECOUNT);
+        if (!open_) Begin();
+        if (!arrays_) {
+            Put(rec);
+            if (Access::FILES->TryInsert() == 0)
+                ++row_stored_;  // counted when its transaction commits
+            else
+                ++stats.files_not_stored;
+            return;
+        }
+        batch_.push_back(rec);
+        if (failed_) return;  // the batch will be stored row by row
+        if (next_ == 0xFFFFFFFFu) {
+            failed_ = true;  // the numbers are used up: let the file manager decide
+            return;
+        }
+        FILES_RECORD& row = batch_.back();
+        row.SYSFILES = ++next_;
+        Put(row);
+        if (Append(FILES.file) != 0) failed_ = true;
+    }
+
+    void EndDirectory(WalkStats& stats) override {
+        if (open_ && (batch_.size() >= kBatchRows || SteadyClock::now() - began_ >= kBatchTime)) End(stats);
+    }
+
+    // Ends the open batch: committed, or rolled back and stored again row by row.
+    void End(WalkStats& stats) {
+        if (!open_) return;
+        open_ = false;
+        if (!arrays_) {
+            // Rows were inserted one by one as they came.
+            if (transaction_ && Commit() != 0) {
+                Rollback();
+                stats.files_not_stored += row_stored_;
+            } else {
+                stats.files_stored += row_stored_;
+            }
+            row_stored_ = 0;
+            return;
+        }
+        int rc = failed_ ? 1 : Release(FILES.file);  // any statement but APPEND sends pending arrays
+        if (rc == 0) rc = Commit();
+        if (rc == 0) {
+            stats.files_stored += static_cast<ULONG>(batch_.size());
+        } else {
+            Rollback();
+            Access::FILES->ForgetAutoIncNumbers();
+            StoreOneByOne(stats);
+        }
+        batch_.clear();
+    }
+
+  private:
+    static void Put(const FILES_RECORD& rec) {
+        std::memcpy(static_cast<void*>(&FILES.Record()), &rec, sizeof rec);
+    }
+
+    void Begin() {
+        open_ = true;
+        failed_ = false;
+        began_ = SteadyClock::now();
+        batch_.clear();
+        row_stored_ = 0;
+        // Without a transaction (a driver that refuses one) every row is stored by itself.
+        transaction_ = Logout(1, {&FILES.file}) == 0;
+        arrays_ = transaction_ && HighestNumber(next_);
+    }
+
+    // The highest SysFILES in the table, read inside the batch's transaction.
+    static bool HighestNumber(ULONG& out) {
+        if (Access::FILES->UseFile() != 0) return false;
+        if (SetProperty(FILES.file, PROP_SQL, "select coalesce(max(SysFILES),0) from FILES") != 0)
+            return false;
+        if (Next(FILES.file) != 0) return false;
+        out = FILES.SYSFILES;
+        return true;
+    }
+
+    void StoreOneByOne(WalkStats& stats) {
+        const bool transaction = Logout(1, {&FILES.file}) == 0;
+        ULONG stored = 0;
+        for (const FILES_RECORD& rec : batch_) {
+            Put(rec);
+            FILES.SYSFILES = 0;
+            if (Access::FILES->TryInsert() == 0) ++stored;
+        }
+        if (transaction && Commit() != 0) {
+            Rollback();
+            stored = 0;
+        }
+        stats.files_stored += stored;
+        stats.files_not_stored += static_cast<ULONG>(batch_.size()) - stored;
+    }
+
+    const ScanDisplay& display_;
+    bool open_ = false;         // a batch is open
+    bool transaction_ = false;  // it runs in a transaction
+    bool arrays_ = false;       // its rows go as parameter arrays
+    bool failed_ = false;       // an array failed: the batch is stored again row by row
+    ULONG next_ = 0;            // the last number given
+    ULONG row_stored_ = 0;      // rows inserted one by one in the open batch
+    std::vector<FILES_RECORD> batch_;
+    SteadyClock::time_point began_{};
+};
+
+// The working window: hidden right after it is opened, never shown, reused for the whole
+// scan. Its event loop runs until its next timer event whenever the window layer is due a
+// turn, so pending events are processed while files are stored.
+class WorkingWindow {
+  public:
+    WorkingWindow() : window_(Definition()) {
+        if (!ui::Application::Running()) return;
+        if (window_.Open() != 0) return;
+        window_.Hide();
+        open_ = true;
+    }
+    ~WorkingWindow() { window_.Close(); }
+    WorkingWindow(const WorkingWindow&) = delete;
+    WorkingWindow& operator=(const WorkingWindow&) = delete;
+
+    // Gives the window layer a turn when the last one is kPaceInterval ago.
+    void Pace() {
+        if (!open_) return;
+        auto now = SteadyClock::now();
+        if (now - last_ < kPaceInterval) return;
+        while (window_.NextEvent()) {
+            if (window_.CurrentEvent() == ui::Event::Timer) {
+                last_ = SteadyClock::now();
+                return;
+            }
+        }
+        open_ = false;  // the loop was ended (the application closes down): stop pacing
+    }
+
+  private:
+    static ui::WindowDef Definition() {
+        ui::WindowDef def;
+        def.label = "WINDOW";
+        def.title = "";
+        def.timer = 1;
+        def.at = {0, 0, 100, 30};
+        def.Add(ui::StringDef("Processing...", {4, 4, 90, 10}));  // STRING2
+        def.Add(ui::StringDef("String 1", {4, 16, 90, 10}));      // STRING1
+        return def;
+    }
+
+    ui::Window window_;
+    bool open_ = false;
+    SteadyClock::time_point last_{};
+};
+
+// Shows a text to the user, or writes it to standard error in an unattended run.
+void Tell(const ScanContext& ctx, std::string_view text, std::string_view caption, ui::MessageIcon icon) {
+    if (ctx.unattended) {
+        std::string line(text);
+        for (char& c : line)
+            if (c == '|') c = '\n';
+        std::fprintf(stderr, "%s\n", line.c_str());
+        return;
+    }
+    ui::Message(text, caption, icon, ui::button::Ok);
+}
+
+}  // namespace
+
+int ScanContext::ExitStatus() const {
+    switch (outcome) {
+        case ScanOutcome::Done:
+            return files_not_stored > 0 ? 2 : 0;
+        case ScanOutcome::NotRun:
+        case ScanOutcome::Declined:
+        case ScanOutcome::Refused:
+            break;
+    }
+    return 1;
+}
+
+std::string ExtensionOf(std::string_view name) {
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) return {};
+    std::string_view rest = name.substr(dot + 1);
+    rest = rest.substr(0, Utf8CutLength(rest, kMaxExtension));
+    return std::string(Clip(rest));
+}
+
+bool FillFilesRecord(FILES_RECORD& rec, const DirEntryRecord& entry, std::string_view dir,
+                     ULONG syscomputer) {
+    std::string_view name = entry.NAME.Clip();
+    if (dir.size() >= sizeof(rec.DIR) || name.size() >= sizeof(rec.NAME)) return false;
+    std::memset(static_cast<void*>(&rec), 0, sizeof rec);
+    rec.SYSCOMPUTER = syscomputer;
+    rec.NAME = name;
+    rec.EXTENSION = ExtensionOf(entry.NAME.View());
+    rec.DIR = dir;
+    rec.TYPE = entry.ATTRIB;
+    rec.DATE_DATE = DATE::FromStandard(entry.DATE);
+    rec.DATE_TIME = TIME::FromStandard(entry.TIME);
+    rec.SIZE = static_cast<ULONG>(entry.SIZE);
+    return true;
+}
+
+LONG ScanElapsed(LONG start_clock, LONG end_clock, std::int64_t monotonic_hundredths) {
+    LONG diff = end_clock - start_clock;
+    // Equal clock values: a scan shorter than the clock's step, or one of exactly a day.
+    if (diff == 0) return monotonic_hundredths < kMaxStandardTime / 2 ? 1 : kMaxStandardTime;
+    if (diff < 0) diff += kMaxStandardTime;  // past midnight
+    return diff;
+}
+
+BYTE ScanDirectory(std::string_view path, ULONG syscomputer, ScanSink& sink, WalkStats& stats,
+                   const std::function<void()>& pace) {
+    Walker walker(syscomputer, sink, stats, pace);
+    return walker.Walk(path);
+}
+
+void ScanDrives(ScanContext& ctx) {
+    ctx.files_stored = ctx.files_not_stored = ctx.dirs_skipped = 0;
+    ctx.message.clear();
+
+    // A scan under row number 0 would delete and store rows that belong to no computer.
+    if (Access::FILES == nullptr || Access::COMPUTER == nullptr || Relate::FILES == nullptr ||
+        COMPUTER.SYSCOMPUTER == 0) {
+        ctx.outcome = ScanOutcome::Refused;
+        ctx.message = "This computer has no row in the computer table.|The scan was not started.";
+        Tell(ctx, ctx.message, "scan", ui::MessageIcon::Stop);
+        return;
+    }
+    if (!ctx.unattended && ui::Message("Scan disk for files?", "scan", ui::MessageIcon::Question,
+                                       ui::button::Yes | ui::button::No) != ui::button::Yes) {
+        ctx.outcome = ScanOutcome::Declined;
+        return;
+    }
+
+    G::STARTCLOCK = ClockTime();
+    G::FILECOUNT = 0;
+    const auto started = SteadyClock::now();
+    const ULONG syscomputer = COMPUTER.SYSCOMPUTER;
+
+    Relate::FILES->Open();
+    if (ctx.display.open) ctx.display.open();
+    if (ctx.display.drive) ctx.display.drive("clean database");
+
+    int rc = Access::FILES->UseFile();
+    if (rc == 0)
+        rc = SetProperty(FILES.file, PROP_SQL,
+                         "delete from FILES where SysCOMPUTER =" + std::to_string(syscomputer));
+    if (rc != 0 && !ctx.unattended) {
+        std::string text = Error();
+        if (!FileError().empty()) text += "|" + FileError();
+        ui::Message(text, "SQL", ui::MessageIcon::Stop, ui::button::Ok);
+    } else if (rc != 0) {
+        Tell(ctx, "SQL: " + Error() + " " + FileError(), "SQL", ui::MessageIcon::Stop);
+    }
+
+    WalkStats stats;
+    {
+        WorkingWindow working;
+        std::function<void()> pace = [&working] { working.Pace(); };
+        FilesSink sink(ctx.display);
+        Queue<QDRIVE_RECORD>* qdrive = ctx.QDRIVE;
+        const std::size_t drives = qdrive ? qdrive->Records() : 0;
+        for (std::size_t i = 1; i <= drives; ++i) {
+            qdrive->Get(i);
+            if (qdrive->TYPE != platform::kDriveFixed) continue;
+            std::string root(qdrive->DRIVE.View());
+            if (ctx.display.drive) ctx.display.drive(root);
+            ScanDirectory(root, syscomputer, sink, stats, pace);
+        }
+        sink.End(stats);
+    }
+    if (ctx.display.close) ctx.display.close();
+
+    const auto hundredths =
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count() / 10;
+    const LONG elapsed = ScanElapsed(G::STARTCLOCK, ClockTime(), hundredths);
+    G::ELAPSED = TIME::FromStandard(elapsed);
+    for (int i = 0; i < 5; ++i) ui::Beep();
+
+    COMPUTER.SYSCOMPUTER = syscomputer;
+    if (Access::COMPUTER->FetchOrClear(COMPUTER.KEYSYSCOMPUTER) == 0) {
+        COMPUTER.LASTSCAN_DATE = DATE::FromStandard(Today());
+        COMPUTER.LASTSCAN_TIME = TIME::FromStandard(ClockTime());
+        COMPUTER.SCANTIME = Format(static_cast<double>(elapsed), "T4");
+        Access::COMPUTER->Update(1);
+    }
+    Relate::FILES->Close();
+
+    ctx.outcome = ScanOutcome::Done;
+    ctx.files_stored = stats.files_stored;
+    ctx.files_not_stored = stats.files_not_stored;
+    ctx.dirs_skipped = stats.dirs_skipped;
+    ctx.elapsed = G::ELAPSED;
+    ctx.message = "Scan done!|Time: " + Format(static_cast<double>(elapsed), "T4");
+    std::string lost;
+    if (ctx.files_not_stored > 0) lost = "Files not stored: " + std::to_string(ctx.files_not_stored);
+    if (!lost.empty()) ctx.message += "|" + lost;
+    if (!ctx.unattended)
+        ui::Message(ctx.message, "Scan Drive", ui::MessageIcon::None, ui::button::Ok);
+    else if (!lost.empty())
+        std::fprintf(stderr, "%s\n", lost.c_str());
+}
+
+}  // namespace dt

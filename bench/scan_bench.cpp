@@ -1,0 +1,363 @@
+// scan_bench: the drive scan against its baseline, measured side by side in one run.
+//
+//   scan_bench [--files N] [--tree DIR] [--pg] [--keep]
+//
+// Makes a tree of N files (default 200,000) with bench/gen_tree.py in a temporary
+// directory (or uses DIR as it is), then measures
+//   walk   a plain recursive walk of the tree (opendir, readdir, fstatat) that writes the
+//          rows a scan would store as CSV,
+//   load   the database's own bulk load of that CSV into a FILES table made by the
+//          program itself (sqlite3's .import; PostgreSQL: psql's \copy),
+//   scan   ScanDrives, unattended, of the same tree as a fixed drive, inside the window
+//          layer's application (offscreen) with its working window pacing the work,
+// and prints the ratio scan / (walk + load). The embedded database is measured always;
+// PostgreSQL with --pg, on the server the DRIVETREK_TEST_PG_* variables name (see
+// scripts/pg.sh). Everything made is removed at the end unless --keep is given.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/scan.h"
+#include "app/tables.h"
+#include "data/statements.h"
+#include "framework/error_manager.h"
+#include "runtime/errors.h"
+#include "ui/application.h"
+
+namespace {
+
+using namespace dt;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Runs argv (no shell); true when it exits with 0.
+bool Run(const std::vector<std::string>& args, const std::string& stdin_file = "") {
+    pid_t pid = ::fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        if (!stdin_file.empty()) {
+            int fd = ::open(stdin_file.c_str(), O_RDONLY);
+            if (fd < 0 || ::dup2(fd, 0) < 0) ::_exit(127);
+        }
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) < 0) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// ---- the baseline walk ----
+
+// One CSV field in double quotes, quotes doubled.
+void Quoted(std::string& out, std::string_view s) {
+    out += '"';
+    for (char c : s) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+struct PlainWalk {
+    std::FILE* out = nullptr;
+    unsigned long rows = 0;
+    dev_t device = 0;
+    std::string line;
+
+    void Directory(const std::string& path) {
+        DIR* d = ::opendir(path.c_str());
+        if (!d) return;
+        std::vector<std::string> subdirs;
+        const int dfd = ::dirfd(d);
+        while (dirent* e = ::readdir(d)) {
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+            struct stat st;
+            if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (S_ISDIR(st.st_mode)) {
+                if (st.st_dev == device) subdirs.emplace_back(e->d_name);
+                continue;
+            }
+            Row(path, e->d_name, st);
+        }
+        ::closedir(d);
+        for (const std::string& s : subdirs) Directory(path + s + "/");
+    }
+
+    void Row(const std::string& dir, std::string_view name, const struct stat& st) {
+        std::string_view ext;
+        if (std::size_t dot = name.rfind('.'); dot != std::string_view::npos) ext = name.substr(dot + 1, 10);
+        std::tm tm{};
+        ::localtime_r(&st.st_mtime, &tm);
+        char when[32];
+        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+        int attrib = S_ISREG(st.st_mode) ? 32 : 0;
+        if (name[0] == '.') attrib |= 2;
+        if ((st.st_mode & S_IWUSR) == 0) attrib |= 1;
+        line.clear();
+        line += std::to_string(++rows) + ",1,";
+        Quoted(line, name);
+        line += ',';
+        Quoted(line, ext);
+        line += ',';
+        Quoted(line, dir);
+        line += ',' + std::to_string(attrib) + ',' + when + ',' +
+                std::to_string(static_cast<std::uint32_t>(st.st_size)) + '\n';
+        std::fwrite(line.data(), 1, line.size(), out);
+    }
+};
+
+// ---- the program's side ----
+
+class QuietErrors : public ErrorManager {
+  public:
+    QuietErrors() { Startup("/dev/null"); }
+    ~QuietErrors() override { Shutdown(); }
+    int ShowBox(std::string_view text, std::string_view title, IconRef, int, int default_button,
+                LONG) override {
+        std::fprintf(stderr, "scan_bench: %.*s: %.*s\n", int(title.size()), title.data(), int(text.size()),
+                     text.data());
+        return default_button;
+    }
+};
+
+// Sends one statement through SQLM (the server's master database); true on success.
+bool Master(const std::string& sql) {
+    Relate::SQLM->Open();
+    bool ok = Access::SQLM->UseFile() == 0 && SetProperty(SQLM, PROP_SQL, sql) == 0;
+    if (!ok)
+        std::fprintf(stderr, "scan_bench: %s: %s %s\n", sql.c_str(), Error().c_str(), FileError().c_str());
+    Relate::SQLM->Close();
+    return ok;
+}
+
+// Makes the FILES table (with its indexes) in the database of the current owner text.
+bool MakeFilesTable() {
+    Relate::FILES->Open();
+    int rc = Access::FILES->UseFile();
+    Relate::FILES->Close();
+    return rc == 0;
+}
+
+struct Measure {
+    double walk = 0, load = 0, scan = 0;
+    unsigned long rows = 0, stored = 0, not_stored = 0;
+};
+
+struct Kind {
+    bool pg = false;
+    std::string server, login, bulk_db, scan_db;
+
+    std::string Owner(const std::string& db) const {
+        return server + "," + db + login + ";APP=DRIVETREK;WSID=BENCH";
+    }
+};
+
+bool RunOne(const Kind& kind, const fs::path& work, const fs::path& tree, const fs::path& csv,
+            unsigned long rows, Measure& m) {
+    QuietErrors errors;
+    ::setenv("DRIVETREK_PROFILE", (work / (kind.pg ? "pg.ini" : "embedded.ini")).c_str(), 1);
+    GLO::SQLMASTEROWNER = kind.Owner(kind.pg ? "postgres" : "master");
+    InitTables(errors);
+    bool ok = true;
+    if (kind.pg) ok = Master("CREATE DATABASE " + kind.bulk_db) && Master("CREATE DATABASE " + kind.scan_db);
+
+    // The bulk load into a FILES table the program made, by the database's own tool.
+    GLO::SQLOWNER = kind.Owner(kind.bulk_db);
+    ok = ok && MakeFilesTable();
+    KillTables();  // no connection is left open on the bulk database
+    if (ok) {
+        auto t = Clock::now();
+        if (kind.pg) {
+            std::string host = Env("DRIVETREK_TEST_PG_HOST"), port = Env("DRIVETREK_TEST_PG_PORT");
+            ::setenv("PGPASSWORD", Env("DRIVETREK_TEST_PG_PASSWORD").c_str(), 1);
+            ok = Run({"psql", "-q", "-h", host, "-p", port, "-U", Env("DRIVETREK_TEST_PG_USER"), "-d",
+                      kind.bulk_db, "-v", "ON_ERROR_STOP=1", "-c",
+                      "\\copy files from '" + csv.string() + "' with (format csv)"});
+        } else {
+            ok = Run({"sqlite3", (work / (kind.bulk_db + ".db")).string(), ".mode csv",
+                      ".import " + csv.string() + " FILES"});
+        }
+        m.load = Seconds(t);
+        if (!ok) std::fprintf(stderr, "scan_bench: the bulk load failed\n");
+    }
+
+    // The scan, as "/S" runs it.
+    InitTables(errors);
+    GLO::SQLOWNER = kind.Owner(kind.scan_db);
+    Relate::COMPUTER->Open();
+    COMPUTER.Record() = COMPUTER_RECORD{};
+    COMPUTER.NAME = "BENCH";
+    ok = ok && Access::COMPUTER->Insert() == 0;
+    ok = ok && MakeFilesTable();  // the table is made before the clock starts, like a second scan
+    if (ok) {
+        Queue<QDRIVE_RECORD> qdrive;
+        qdrive.DRIVE = tree.string() + "/";
+        qdrive.TYPE = 3;
+        qdrive.Add();
+        ScanContext ctx;
+        ctx.QDRIVE = &qdrive;
+        ctx.unattended = 1;
+        auto t = Clock::now();
+        ScanDrives(ctx);
+        m.scan = Seconds(t);
+        m.stored = ctx.files_stored;
+        m.not_stored = ctx.files_not_stored;
+        ok = ctx.outcome == ScanOutcome::Done && ctx.files_stored == rows;
+        if (!ok)
+            std::fprintf(stderr, "scan_bench: the scan stored %lu of %lu files\n",
+                         static_cast<unsigned long>(ctx.files_stored), rows);
+    }
+    Relate::COMPUTER->Close();
+    KillTables();
+    if (kind.pg) {
+        InitTables(errors);
+        Master("DROP DATABASE IF EXISTS " + kind.bulk_db);
+        Master("DROP DATABASE IF EXISTS " + kind.scan_db);
+        KillTables();
+    }
+    return ok;
+}
+
+void Report(const char* name, const Measure& m) {
+    const double base = m.walk + m.load;
+    std::printf("%-10s rows %lu  walk %.2f s  load %.2f s  baseline %.2f s  scan %.2f s  ratio %.2f\n", name,
+                m.rows, m.walk, m.load, base, m.scan, base > 0 ? m.scan / base : 0.0);
+}
+
+int Bench(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    unsigned long files = 200000;
+    std::string given_tree;
+    bool pg = false, keep = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--files" && i + 1 < argc)
+            files = std::strtoul(argv[++i], nullptr, 10);
+        else if (a == "--tree" && i + 1 < argc)
+            given_tree = argv[++i];
+        else if (a == "--pg")
+            pg = true;
+        else if (a == "--keep")
+            keep = true;
+        else {
+            std::fprintf(stderr, "usage: scan_bench [--files N] [--tree DIR] [--pg] [--keep]\n");
+            return 2;
+        }
+    }
+    if (pg && (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty())) {
+        std::fprintf(stderr,
+                     "scan_bench: --pg needs DRIVETREK_TEST_PG_* (eval \"$(scripts/pg.sh start)\")\n");
+        return 2;
+    }
+
+    char tmpl[] = "/tmp/dt-scan-bench-XXXXXX";
+    if (!::mkdtemp(tmpl)) return 1;
+    const fs::path work = tmpl;
+    const fs::path old_cwd = fs::current_path();
+    fs::current_path(work);
+    // The system profile names the driver: none for the embedded database (its fallback),
+    // psqlODBC for PostgreSQL.
+    std::ofstream(work / "embedded.ini") << "";
+    std::ofstream(work / "pg.ini") << "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n";
+
+    fs::path tree = given_tree.empty() ? work / "tree" : fs::absolute(old_cwd / given_tree);
+    int result = 0;
+    if (given_tree.empty()) {
+        auto t = Clock::now();
+        if (!Run({"python3", std::string(DT_SOURCE_DIR) + "/bench/gen_tree.py", tree.string(), "--files",
+                  std::to_string(files)})) {
+            std::fprintf(stderr, "scan_bench: gen_tree.py failed\n");
+            result = 1;
+        }
+        std::printf("tree of %lu files made in %.1f s\n", files, Seconds(t));
+    }
+
+    Measure m;
+    const fs::path csv = work / "rows.csv";
+    if (result == 0) {
+        PlainWalk walk;
+        walk.out = std::fopen(csv.c_str(), "w");
+        struct stat st;
+        if (walk.out && ::stat(tree.c_str(), &st) == 0) {
+            walk.device = st.st_dev;
+            auto t = Clock::now();
+            walk.Directory(tree.string() + "/");
+            std::fflush(walk.out);
+            m.walk = Seconds(t);
+        }
+        if (walk.out) std::fclose(walk.out);
+        m.rows = walk.rows;
+    }
+
+    if (result == 0) {
+        Kind k;
+        k.server = "Server";
+        k.login = ",sa,";
+        k.bulk_db = "bulkload";
+        k.scan_db = "scanned";
+        Measure e = m;
+        if (RunOne(k, work, tree, csv, m.rows, e))
+            Report("embedded", e);
+        else
+            result = 1;
+    }
+    if (result == 0 && pg) {
+        Kind k;
+        k.pg = true;
+        k.server = Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT");
+        k.login = "," + Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD");
+        k.bulk_db = "dtbulk" + std::to_string(::getpid());
+        k.scan_db = "dtscan" + std::to_string(::getpid());
+        Measure p = m;
+        if (RunOne(k, work, tree, csv, m.rows, p))
+            Report("postgresql", p);
+        else
+            result = 1;
+    }
+
+    std::error_code ec;
+    fs::current_path(old_cwd, ec);
+    if (keep)
+        std::printf("kept %s\n", work.c_str());
+    else
+        fs::remove_all(work, ec);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    dt::ui::Application::UseOffscreen();
+    int result = 0;
+    dt::ui::RunApplication(argc, argv, [&] {
+        result = Bench(argc, argv);
+        return result;
+    });
+    return result;
+}

@@ -1,0 +1,299 @@
+// The scan's walk without a database: the extension rule, the record a file becomes, the
+// elapsed time, the order of storing, and what the walk refuses to enter or to cut (dot
+// entries, symbolic links, another mount, paths too long for their field, directories
+// that vanish). Trees are made in temporary directories; rows are collected by a sink.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/scan.h"
+#include "runtime/stddate.h"
+
+namespace dt {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A temporary directory removed with its contents (and any mount made in it) at the end.
+class TempTree {
+  public:
+    TempTree() {
+        char tmpl[] = "/tmp/dt-scan-walk-XXXXXX";
+        if (::mkdtemp(tmpl)) root_ = tmpl;
+    }
+    ~TempTree() {
+        for (const std::string& m : mounts_) ::umount2(m.c_str(), MNT_DETACH);
+        std::error_code ec;
+        if (!root_.empty()) fs::remove_all(root_, ec);
+    }
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    const std::string& root() const { return root_; }
+    std::string Path(const std::string& rel) const { return root_ + "/" + rel; }
+    void Dir(const std::string& rel) const { fs::create_directories(Path(rel)); }
+    void File(const std::string& rel, std::size_t size = 0) const {
+        std::ofstream(Path(rel)) << std::string(size, 'x');
+    }
+    bool Mount(const std::string& rel) {
+        if (::mount("tmpfs", Path(rel).c_str(), "tmpfs", 0, "size=1m") != 0) return false;
+        mounts_.push_back(Path(rel));
+        return true;
+    }
+
+  private:
+    std::string root_;
+    std::vector<std::string> mounts_;
+};
+
+// A listed entry as the directory listing fills it.
+DirEntryRecord Entry(std::string_view name, LONG date = 0, LONG time = 0, LONG size = 0, BYTE attrib = 32) {
+    DirEntryRecord e;
+    e.NAME = name;
+    e.DATE = date;
+    e.TIME = time;
+    e.SIZE = size;
+    e.ATTRIB = attrib;
+    return e;
+}
+
+std::string Ext(std::string_view name) {
+    return ExtensionOf(Entry(name).NAME.View());
+}
+
+// Keeps every row it is given, in order.
+class CollectSink : public ScanSink {
+  public:
+    void BeginDirectory(std::string_view path) override { dirs.emplace_back(path); }
+    void Store(const FILES_RECORD& rec, WalkStats& stats) override {
+        rows.push_back(rec);
+        ++stats.files_stored;
+        if (on_store) on_store(rec);
+    }
+    std::vector<std::string> dirs;
+    std::vector<FILES_RECORD> rows;
+    std::function<void(const FILES_RECORD&)> on_store;
+
+    std::vector<std::string> Paths() const {
+        std::vector<std::string> out;
+        for (const FILES_RECORD& r : rows) out.push_back(r.DIR.Str() + r.NAME.Str());
+        return out;
+    }
+};
+
+TEST(ScanExtension, TakesTheTextAfterTheLastDotWithoutTrailingBlanks) {
+    EXPECT_EQ(Ext("report.doc"), "doc") << "no blanks after a short extension";
+    EXPECT_EQ(Ext("README"), "") << "no dot";
+    EXPECT_EQ(Ext("backup.2002.tar.gz"), "gz") << "several dots: the last one counts";
+    EXPECT_EQ(Ext(".bashrc"), "bashrc") << "a leading dot that is the only one";
+    EXPECT_EQ(Ext("name."), "") << "nothing after the dot";
+    EXPECT_EQ(Ext("file.verylongextension"), "verylongex") << "cut to 10 bytes";
+    EXPECT_EQ(Ext("a. b"), " b") << "leading blanks of the extension are kept";
+}
+
+TEST(ScanExtension, CutsALongExtensionAtACharacterBoundary) {
+    // "é" is two bytes: five fit the 10 bytes exactly, and after one ASCII letter only four do.
+    EXPECT_EQ(Ext("x.éééééé"), "ééééé");
+    EXPECT_EQ(Ext("x.aéééééé"), "aéééé");
+    // Bytes that are no UTF-8 are single characters: cut exactly at 10.
+    EXPECT_EQ(Ext("x.\xff\xfe\xff\xfe\xff\xfe\xff\xfe\xff\xfe\xff"),
+              "\xff\xfe\xff\xfe\xff\xfe\xff\xfe\xff\xfe");
+}
+
+TEST(ScanRecord, FillsEveryFieldFromTheListedEntry) {
+    FILES_RECORD rec;
+    const LONG date = MakeDate(2002, 8, 27), time = MakeTime(8, 44, 26, 0);
+    // 3 GiB: the listing keeps the low 32 bits in a signed LONG; the row keeps them all.
+    const LONG size = static_cast<LONG>(0xC0000000u);
+    ASSERT_TRUE(FillFilesRecord(rec, Entry("Tax Return.2002.pdf", date, time, size, 33), "/home/ann/", 7));
+    EXPECT_EQ(rec.SYSFILES, 0u) << "left to auto-numbering";
+    EXPECT_EQ(rec.SYSCOMPUTER, 7u);
+    EXPECT_EQ(rec.NAME.Str(), "Tax Return.2002.pdf");
+    EXPECT_EQ(rec.EXTENSION.Str(), "pdf");
+    EXPECT_EQ(rec.DIR.Str(), "/home/ann/");
+    EXPECT_EQ(rec.TYPE, 33);
+    EXPECT_EQ(rec.DATE_DATE, (DATE{27, 8, 2002}));
+    EXPECT_EQ(rec.DATE_TIME, (TIME{0, 26, 44, 8}));
+    EXPECT_EQ(rec.SIZE, 3221225472u);
+
+    // An invalid time becomes no time; a name of 255 bytes fits whole.
+    const std::string long_name(251, 'n');
+    ASSERT_TRUE(FillFilesRecord(rec, Entry(long_name + ".txt", date, 9'000'000), "/", 1));
+    EXPECT_EQ(rec.DATE_TIME, TIME{});
+    EXPECT_EQ(rec.NAME.Str(), long_name + ".txt");
+}
+
+TEST(ScanRecord, RefusesADirectoryTooLongForItsField) {
+    FILES_RECORD rec;
+    const std::string dir260 = "/" + std::string(258, 'd') + "/";
+    EXPECT_TRUE(FillFilesRecord(rec, Entry("a.txt"), dir260, 1));
+    EXPECT_EQ(rec.DIR.Str(), dir260);
+    EXPECT_FALSE(FillFilesRecord(rec, Entry("a.txt"), dir260 + "e/", 1)) << "never cut into another path";
+}
+
+TEST(ScanElapsedTime, IsTheTrueDurationAlsoPastMidnight) {
+    EXPECT_EQ(ScanElapsed(100'001, 112'001, 12'000), 12'000);
+    // From 23:59:50 to 00:00:10: twenty seconds, not nothing.
+    EXPECT_EQ(ScanElapsed(MakeTime(23, 59, 50, 0), MakeTime(0, 0, 10, 0), 2'000), 2'000);
+    // Equal clock values: a scan shorter than the clock's step shows 00:00:00 ...
+    EXPECT_EQ(ScanElapsed(500, 500, 0), 1);
+    // ... one of exactly a day shows a day.
+    EXPECT_EQ(ScanElapsed(500, 500, 8'640'000), kMaxStandardTime);
+}
+
+TEST(ScanWalk, StoresFilesBeforeSubdirectoriesHighestAttributeFirst) {
+    TempTree t;
+    t.Dir("top/sub");
+    t.Dir("top/.hidden dir");
+    t.File("top/plain.txt");
+    t.File("top/.dotfile");  // hidden: 34
+    t.File("top/locked.doc");
+    ::chmod(t.Path("top/locked.doc").c_str(), 0444);  // read-only: 33
+    t.File("top/sub/inner.c");
+    t.File("top/.hidden dir/secret");
+    fs::create_directories(t.Path("top/sub/deeper"));
+    t.File("top/sub/deeper/leaf.h");
+
+    CollectSink sink;
+    WalkStats stats;
+    EXPECT_EQ(ScanDirectory(t.Path("top"), 5, sink, stats), 1) << "always 1";
+    const std::string top = t.Path("top/");
+    const std::vector<std::string> expected = {
+        top + ".dotfile",
+        top + "locked.doc",
+        top + "plain.txt",
+        // the hidden directory (18) sorts after the plain one (16), so it is walked first
+        top + ".hidden dir/secret",
+        top + "sub/inner.c",
+        top + "sub/deeper/leaf.h",
+    };
+    EXPECT_EQ(sink.Paths(), expected);
+    EXPECT_EQ(stats.files_stored, 6u);
+    EXPECT_EQ(stats.files_not_stored, 0u);
+    ASSERT_EQ(sink.rows.size(), 6u);
+    EXPECT_EQ(sink.rows[0].TYPE, 34);
+    EXPECT_EQ(sink.rows[1].TYPE, 33);
+    EXPECT_EQ(sink.rows[2].TYPE, 32);
+    for (const FILES_RECORD& r : sink.rows) EXPECT_EQ(r.SYSCOMPUTER, 5u);
+    // A path without its separator gets one; "." and ".." are never walked or stored.
+    EXPECT_EQ(sink.dirs.front(), top);
+    for (const std::string& d : sink.dirs) EXPECT_EQ(d.find("/./"), std::string::npos) << d;
+}
+
+TEST(ScanWalk, ADirectoryWithOnlySubdirectoriesStoresNothingOfItsOwn) {
+    TempTree t;
+    t.Dir("a/b");
+    t.Dir("a/c");
+    t.File("a/c/f.txt");
+    CollectSink sink;
+    WalkStats stats;
+    ScanDirectory(t.Path("a/"), 1, sink, stats);
+    EXPECT_EQ(sink.Paths(), std::vector<std::string>{t.Path("a/c/f.txt")});
+}
+
+TEST(ScanWalk, NeverFollowsASymbolicLink) {
+    TempTree t;
+    t.Dir("outside");
+    t.File("outside/far.txt");
+    t.Dir("tree");
+    fs::create_directory_symlink(t.Path("outside"), t.Path("tree/link to dir"));
+    fs::create_symlink(t.Path("outside/far.txt"), t.Path("tree/link.txt"));
+    CollectSink sink;
+    WalkStats stats;
+    ScanDirectory(t.Path("tree"), 1, sink, stats);
+    // The links are entries of their own (never directories); nothing behind them is stored.
+    std::set<std::string> names;
+    for (const FILES_RECORD& r : sink.rows) names.insert(r.NAME.Str());
+    EXPECT_EQ(names, (std::set<std::string>{"link to dir", "link.txt"}));
+    for (const FILES_RECORD& r : sink.rows) EXPECT_EQ(r.TYPE & 16, 0);
+}
+
+TEST(ScanWalk, NeverCrossesIntoAnotherMount) {
+    TempTree t;
+    t.Dir("tree/mnt");
+    t.File("tree/here.txt");
+    if (::geteuid() != 0 || !t.Mount("tree/mnt")) GTEST_SKIP() << "cannot mount a tmpfs here";
+    t.File("tree/mnt/elsewhere.txt");
+    ASSERT_TRUE(fs::exists(t.Path("tree/mnt/elsewhere.txt")));
+    CollectSink sink;
+    WalkStats stats;
+    ScanDirectory(t.Path("tree"), 1, sink, stats);
+    EXPECT_EQ(sink.Paths(), std::vector<std::string>{t.Path("tree/here.txt")});
+    // The mount itself is walked as its own drive.
+    CollectSink mounted;
+    ScanDirectory(t.Path("tree/mnt"), 1, mounted, stats);
+    EXPECT_EQ(mounted.Paths(), std::vector<std::string>{t.Path("tree/mnt/elsewhere.txt")});
+}
+
+TEST(ScanWalk, SkipsAndCountsADirectoryWhosePathIsTooLong) {
+    TempTree t;
+    // root + "/" + 150 + "/" + 110 + "/" passes 255 bytes; the first level does not.
+    const std::string a(150, 'a'), b(110, 'b');
+    t.Dir(a + "/" + b + "/c");
+    t.File(a + "/fits.txt");
+    t.File(a + "/" + b + "/lost1.txt");
+    t.File(a + "/" + b + "/lost2.txt");
+    t.File(a + "/" + b + "/c/lost3.txt");
+    ASSERT_LE(t.Path(a + "/").size(), 255u);
+    ASSERT_GT(t.Path(a + "/" + b + "/").size(), 255u);
+    CollectSink sink;
+    WalkStats stats;
+    ScanDirectory(t.root(), 1, sink, stats);
+    EXPECT_EQ(sink.Paths(), std::vector<std::string>{t.Path(a + "/fits.txt")});
+    EXPECT_EQ(stats.files_stored, 1u);
+    EXPECT_EQ(stats.files_not_stored, 3u) << "the files below are counted, not silently lost";
+    EXPECT_EQ(stats.dirs_skipped, 2u);
+    for (const FILES_RECORD& r : sink.rows) EXPECT_LE(r.DIR.View().size(), 255u);
+}
+
+TEST(ScanWalk, GoesOnWhenADirectoryVanishesOrCannotBeListed) {
+    TempTree t;
+    t.Dir("tree/gone/deep");
+    t.File("tree/gone/deep/f.txt");
+    t.Dir("tree/stays");
+    t.File("tree/stays/s.txt");
+    t.File("tree/top.txt");
+    CollectSink sink;
+    // While the top directory's files are stored, a subdirectory disappears.
+    sink.on_store = [&](const FILES_RECORD& r) {
+        if (r.NAME.Str() == "top.txt") fs::remove_all(t.Path("tree/gone"));
+    };
+    WalkStats stats;
+    ScanDirectory(t.Path("tree"), 1, sink, stats);
+    EXPECT_EQ(sink.Paths(), (std::vector<std::string>{t.Path("tree/top.txt"), t.Path("tree/stays/s.txt")}));
+
+    // A root that does not exist stores nothing.
+    CollectSink none;
+    ScanDirectory(t.Path("no such dir"), 1, none, stats);
+    EXPECT_TRUE(none.rows.empty());
+}
+
+TEST(ScanWalk, KeepsNamesThatAreNotUtf8AndSizesAbove2GiB) {
+    TempTree t;
+    t.Dir("tree");
+    const std::string bad = "bad\xff\xfename.bin";
+    t.File("tree/" + bad);
+    // A sparse file of 3 GiB takes no room.
+    { std::ofstream(t.Path("tree/big.iso")); }
+    ASSERT_EQ(::truncate(t.Path("tree/big.iso").c_str(), 3LL << 30), 0);
+    CollectSink sink;
+    WalkStats stats;
+    ScanDirectory(t.Path("tree"), 1, sink, stats);
+    std::map<std::string, ULONG> sizes;
+    for (const FILES_RECORD& r : sink.rows) sizes[r.NAME.Str()] = r.SIZE;
+    EXPECT_EQ(sizes.count(bad), 1u) << "the bytes of the name are kept";
+    EXPECT_EQ(sizes["big.iso"], 3221225472u);
+}
+
+}  // namespace
+}  // namespace dt
