@@ -636,12 +636,19 @@ int FileManager::NextNumber(const FileKeyEntry& k, File& f, long long& value, bo
         }
     }
     std::string saved(f.Record(), f.record_length);
-    for (std::size_t i = n - 1; i < k.FIELDS.size(); ++i) {
-        const Field& fld = f.fields[static_cast<std::size_t>(k.FIELDS[i].FIELD)];
-        if (IntegerType(fld.type)) WriteInteger(f, fld, MaxOf(fld.type));
-    }
     Key& key = *f.keys[static_cast<std::size_t>(k.KEY - 1)];
-    int rc = Set(key, key);
+    int rc;
+    if (single) {
+        // The highest value is the last in key order: read from the end.
+        rc = Set(key);
+    } else {
+        // Within the group of the leading values: position after the group's highest.
+        for (std::size_t i = n - 1; i < k.FIELDS.size(); ++i) {
+            const Field& fld = f.fields[static_cast<std::size_t>(k.FIELDS[i].FIELD)];
+            if (IntegerType(fld.type)) WriteInteger(f, fld, MaxOf(fld.type));
+        }
+        rc = Set(key, key);
+    }
     if (rc == 0) rc = k.FIELDS[n - 1].ASCEND ? dt::Previous(f) : dt::Next(f);
     long long found = 0;
     if (rc == 0) {

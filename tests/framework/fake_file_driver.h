@@ -155,6 +155,12 @@ class FakeDriver {
                 cursor_ = -1;
                 key_ = nullptr;
                 return 0;
+            case OP_SETkey:
+                key_ = a.key;
+                positioned_ = false;
+                cursor_ = -1;
+                order_.clear();
+                return 0;
             case OP_SETkeykey:
                 key_ = a.key;
                 start_.assign(rec, len);

@@ -1,0 +1,228 @@
+// The application's table registration over the real SQL driver: the managers as the
+// program creates them, the tables created on first use (the pass-through tables too),
+// auto-numbered COMPUTER and FILES rows from two threads (THREAD tables: one buffer per
+// thread), the search's pass-through read after a lazy open, and the kill at the end.
+// Compiled once for SQLite and once for PostgreSQL (DT_TEST_PG=1, skipped when the
+// DRIVETREK_TEST_PG_* variables are not set; it works in a database of its own).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "app/globals.h"
+#include "app/tables.h"
+#include "data/statements.h"
+#include "framework/error_manager.h"
+#include "runtime/errors.h"
+
+#ifndef DT_TEST_PG
+#define DT_TEST_PG 0
+#endif
+
+namespace dt {
+namespace {
+
+[[maybe_unused]] std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// The error manager with the message box replaced by a record of what was shown.
+class QuietErrors : public ErrorManager {
+  public:
+    QuietErrors() {
+        Startup("/dev/null");
+        SetHaltHandler([this](const HaltRequest& r) { shown += "HALT " + r.text + "\n"; });
+    }
+    ~QuietErrors() override { Shutdown(); }
+    int ShowBox(std::string_view text, std::string_view title, IconRef, int, int default_button,
+                LONG) override {
+        shown += std::string(title) + ": " + std::string(text) + "\n";
+        return default_button;
+    }
+    std::string shown;
+};
+
+// The first column of the first row of `query` through SQLF.
+std::string Value(const std::string& query) {
+    if (Access::SQLF->UseFile() != 0) return "unusable";
+    if (SetProperty(SQLF, PROP_SQL, query) != 0) return "error " + FileError();
+    return Next(SQLF) == 0 ? SQLF.FELD1.Str() : "no row";
+}
+
+class TablesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        old_ = std::filesystem::current_path();
+        char tmpl[] = "/tmp/dt-tables-test-XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        std::filesystem::current_path(dir_);
+        std::ofstream(dir_ / "win.ini")
+#if DT_TEST_PG
+            << "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n"
+#endif
+            ;
+        ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
+#if DT_TEST_PG
+        if (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty())
+            GTEST_SKIP() << "DRIVETREK_TEST_PG_HOST/PORT not set";
+        const std::string server = Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT");
+        const std::string login =
+            "," + Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD");
+        database_ = "dttables" + std::to_string(::getpid());
+        GLO::SQLMASTEROWNER = server + ",postgres" + login + ";APP=DRIVETREK;WSID=TEST";
+        GLO::SQLOWNER = server + "," + database_ + login + ";APP=DRIVETREK;WSID=TEST";
+#else
+        GLO::SQLMASTEROWNER = "Server,master,sa,;APP=DRIVETREK;WSID=TEST";
+        GLO::SQLOWNER = "Server,drivetrek,sa,;APP=DRIVETREK;WSID=TEST";
+#endif
+        InitTables(errors_);
+#if DT_TEST_PG
+        // The application database, made through SQLM as the start-up does.
+        Relate::SQLM->Open();
+        ASSERT_EQ(Access::SQLM->UseFile(), 0) << FileError();
+        ASSERT_EQ(SetProperty(SQLM, PROP_SQL, "CREATE DATABASE " + database_), 0) << FileError();
+        Relate::SQLM->Close();
+#endif
+        Relate::SQLF->Open();
+    }
+    void TearDown() override {
+        if (Relate::SQLF) Relate::SQLF->Close();
+#if DT_TEST_PG
+        if (!database_.empty() && Relate::SQLM) {
+            Relate::SQLM->Open();
+            if (Access::SQLM->UseFile() == 0) {
+                SetProperty(SQLM, PROP_SQL, "DROP TABLE IF EXISTS SQLM");
+            }
+            Relate::SQLM->Close();
+        }
+#endif
+        KillTables();
+#if DT_TEST_PG
+        if (!database_.empty()) {
+            // The tables were closed: no connection to the test database is left.
+            InitTables(errors_);
+            Relate::SQLM->Open();
+            if (Access::SQLM->UseFile() == 0)
+                SetProperty(SQLM, PROP_SQL, "DROP DATABASE IF EXISTS " + database_);
+            Relate::SQLM->Close();
+            KillTables();
+        }
+#endif
+        std::error_code ec;
+        std::filesystem::current_path(old_, ec);
+        std::filesystem::remove_all(dir_, ec);
+        ::unsetenv("DRIVETREK_PROFILE");
+    }
+
+    QuietErrors errors_;
+    std::filesystem::path old_, dir_;
+    std::string database_;
+};
+
+TEST_F(TablesTest, ManagersAreRegisteredAsTheProgramUsesThem) {
+    ASSERT_NE(Access::FILES, nullptr);
+    EXPECT_EQ(Access::SQLF->TableName(), "SQLF");
+    EXPECT_EQ(Access::FILES->TableName(), "FILES");
+    EXPECT_EQ(Access::COMPUTER->TableName(), "COMPUTER");
+    EXPECT_EQ(Access::SQLM->TableName(), "SQLM");
+    for (FileManager* fm : {Access::SQLF, Access::FILES, Access::COMPUTER, Access::SQLM}) {
+        EXPECT_EQ(fm->LOCKRECOVER, 10);
+        EXPECT_EQ(fm->CREATE, 1);
+        EXPECT_EQ(fm->LAZYOPEN, 1);
+        EXPECT_EQ(fm->OPENMODE, 0x42);
+    }
+    EXPECT_EQ(&Relate::FILES->Manager(), Access::FILES);
+    EXPECT_EQ(Relate::COMPUTER->USELOGOUT, 1);
+    ASSERT_EQ(Access::FILES->Keys().size(), 2u);
+    EXPECT_EQ(Access::FILES->Keys()[0].DESCRIPTION, "by name");
+    EXPECT_EQ(Access::FILES->Keys()[1].DESCRIPTION, "ID");
+    EXPECT_EQ(Access::FILES->AutoIncKey()->KEY, FILES.KEYSYSFILES.number);
+    EXPECT_EQ(Access::COMPUTER->Keys()[0].DESCRIPTION, "by Computername");
+    EXPECT_EQ(Access::COMPUTER->AutoIncKey()->KEY, COMPUTER.KEYSYSCOMPUTER.number);
+    EXPECT_EQ(Access::SQLM->HASAUTOINC, 0);
+    EXPECT_FALSE(FILES.file.bad_declaration);
+    EXPECT_FALSE(COMPUTER.file.bad_declaration);
+    EXPECT_EQ(SQLM.file.Owner(), GLO::SQLMASTEROWNER.Str());
+
+    KillTables();
+    EXPECT_EQ(Access::FILES, nullptr);
+    EXPECT_EQ(Relate::SQLM, nullptr);
+    KillTables();  // a second kill finds nothing to do
+    InitTables(errors_);
+    Relate::SQLF->Open();
+}
+
+TEST_F(TablesTest, TablesAreCreatedOnFirstUseAndNumberedAcrossThreads) {
+    // This computer's row.
+    Relate::COMPUTER->Open();
+    COMPUTER.NAME = "HOST-A";
+    COMPUTER.DRIVES = 5;
+    ASSERT_EQ(Access::COMPUTER->Insert(), 0) << errors_.shown << FileError();
+    EXPECT_EQ(COMPUTER.SYSCOMPUTER, 1u) << "no COMPUTER row has the number 0";
+    const ULONG computer = COMPUTER.SYSCOMPUTER;
+    Relate::COMPUTER->Close();
+
+    // FILES rows from this thread and from a browse-like thread at the same time: each
+    // thread has its own record buffer and usage entry.
+    constexpr int kRows = 40;
+    auto store = [&](const char* prefix, int* failures) {
+        Relate::FILES->Open();
+        for (int i = 0; i < kRows; ++i) {
+            FILES.Record() = FILES_RECORD{};
+            FILES.SYSCOMPUTER = computer;
+            FILES.NAME = prefix + std::to_string(i) + ".txt";
+            FILES.EXTENSION = "txt";
+            FILES.DIR = "/home/";
+            if (Access::FILES->TryInsert() != 0) ++*failures;
+        }
+        Relate::FILES->Close();
+    };
+    int main_failures = 0, thread_failures = 0;
+    std::thread other(store, "other", &thread_failures);
+    store("main", &main_failures);
+    other.join();
+    EXPECT_EQ(main_failures, 0) << errors_.shown;
+    EXPECT_EQ(thread_failures, 0) << errors_.shown;
+
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM FILES"), std::to_string(2 * kRows));
+    EXPECT_EQ(Value("SELECT COUNT(DISTINCT SysFILES) FROM FILES"), std::to_string(2 * kRows));
+    EXPECT_EQ(Value("SELECT MIN(SysFILES) FROM FILES"), "1");
+    EXPECT_EQ(errors_.shown, "");
+}
+
+TEST_F(TablesTest, SearchReadsThroughPassThroughAfterALazyOpen) {
+    Relate::FILES->Open();
+    const std::string long_name(252, 'n');
+    for (const std::string& name : {std::string("zeta.doc"), long_name + ".txt", std::string("alpha.doc")}) {
+        FILES.Record() = FILES_RECORD{};
+        FILES.NAME = name;
+        FILES.SIZE = 2'000'000'000u;
+        ASSERT_EQ(Access::FILES->TryInsert(), 0) << FileError();
+    }
+    Relate::FILES->Close();
+
+    // The results window: open through the relation manager, no read, then the statement.
+    Relate::FILES->Open();
+    ASSERT_EQ(Access::FILES->UseFile(), 0);
+    ASSERT_EQ(SetProperty(FILES, PROP_SQL, "select * from FILES where Size > 1000000000 order by Name"), 0)
+        << FileError();
+    std::vector<std::string> names;
+    for (int i = 0; i < 10 && Next(FILES) == 0; ++i) {
+        names.push_back(FILES.NAME.Str());
+        EXPECT_EQ(FILES.SIZE, 2'000'000'000u);
+    }
+    Relate::FILES->Close();
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0], "alpha.doc");
+    EXPECT_EQ(names[1].size(), 256u) << "a 256-character name is stored whole";
+    EXPECT_EQ(names[2], "zeta.doc");
+}
+
+}  // namespace
+}  // namespace dt

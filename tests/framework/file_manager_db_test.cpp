@@ -1,0 +1,342 @@
+// The file and relation managers over the real SQL driver: one test body, compiled once
+// for the embedded database (SQLite) and once for PostgreSQL (DT_TEST_PG=1, skipped when
+// the DRIVETREK_TEST_PG_* variables are not set). PostgreSQL tests work in a database of
+// their own, made at the start and dropped at the end.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "data/sql_driver.h"
+#include "data/statements.h"
+#include "framework/file_manager.h"
+#include "framework/relation_manager.h"
+#include "runtime/errors.h"
+#include "tests/data/test_tables.h"
+#include "tests/framework/recording_errors.h"
+
+#ifndef DT_TEST_PG
+#define DT_TEST_PG 0
+#endif
+
+namespace dt::test {
+namespace {
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+[[maybe_unused]] bool HavePg() {
+    return !Env("DRIVETREK_TEST_PG_HOST").empty() && !Env("DRIVETREK_TEST_PG_PORT").empty();
+}
+
+[[maybe_unused]] std::string PgOwner(const std::string& database, const std::string& wsid) {
+    return Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT") + "," + database + "," +
+           Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD") +
+           ";APP=DRIVETREK;WSID=" + wsid;
+}
+
+// The first column of the first row of `query` on `owner` ("no row" / "error ..." else).
+std::string Value(const std::string& owner, const std::string& query) {
+    SqlTable sql("SQLF");
+    sql.file.SetOwner(owner);
+    if (CreateIfMissing(sql) != 0 || Open(sql) != 0) return "open failed: " + FileError();
+    std::string v;
+    if (SetProperty(sql, PROP_SQL, query) != 0)
+        v = "error " + std::to_string(ErrorCode()) + " " + FileError();
+    else
+        v = Next(sql) == 0 ? sql.FELD1.Str() : "no row";
+    Close(sql);
+    return v;
+}
+
+// The system profile (driver name for PostgreSQL) and, for PostgreSQL, the database of
+// this test program.
+class DbEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        char tmpl[] = "/tmp/dt-fm-profile-XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        std::ofstream out(dir_ / "win.ini");
+#if DT_TEST_PG
+        out << "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n";
+#endif
+        out.close();
+        ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
+#if DT_TEST_PG
+        if (HavePg()) {
+            database = "dtfm" + std::to_string(::getpid());
+            Value(PgOwner("postgres", "SETUP"), "CREATE DATABASE " + database);
+        }
+#endif
+    }
+    void TearDown() override {
+#if DT_TEST_PG
+        if (!database.empty()) Value(PgOwner("postgres", "SETUP"), "DROP DATABASE IF EXISTS " + database);
+#endif
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    static inline std::string database;
+
+  private:
+    std::filesystem::path dir_;
+};
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new DbEnvironment);
+
+std::atomic<int> g_counter{0};
+
+class FileManagerDbTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        int n = ++g_counter;
+        table_ = "fmt" + std::to_string(n);
+#if DT_TEST_PG
+        if (!HavePg()) GTEST_SKIP() << "DRIVETREK_TEST_PG_HOST/PORT not set";
+        owner_ = PgOwner(DbEnvironment::database, "TEST");
+#else
+        owner_ = "Server,fm" + std::to_string(n) + ",sa,;APP=DRIVETREK;WSID=TEST";
+#endif
+    }
+    void TearDown() override {
+#if DT_TEST_PG
+        if (owner_.empty()) return;
+        for (const std::string& t : created_) Value(owner_, "DROP TABLE IF EXISTS " + t);
+#endif
+    }
+
+    // FILES under the name of this test, with its managers' keys.
+    std::unique_ptr<FilesTable> Files(const std::string& owner = "") {
+        auto t = std::make_unique<FilesTable>(table_);
+        t->file.SetOwner(owner.empty() ? owner_ : owner);
+        created_.push_back(table_);
+        return t;
+    }
+    static void Manage(FileManager& fm, FilesTable& t, ErrorManager& errors) {
+        fm.Init(t.file, errors);
+        fm.AddKey(t.KEYNAME_FILES, "by name");
+        fm.AddKey(t.KEYSYSFILES, "ID", 1);
+    }
+    static void Fill(FilesTable& t, const std::string& name, ULONG computer = 1) {
+        t.SYSCOMPUTER = computer;
+        t.NAME = name;
+        t.EXTENSION = "txt";
+        t.DIR = "/data/";
+        t.TYPE = 32;
+        t.DATE_DATE = dt::DATE{1, 2, 2024};
+        t.DATE_TIME = dt::TIME{0, 0, 30, 12};
+        t.SIZE = 100;
+    }
+    std::string Count(const std::string& where = "") {
+        return Value(owner_, "SELECT COUNT(*) FROM " + table_ + where);
+    }
+
+    std::string owner_, table_;
+    std::vector<std::string> created_;
+    TempDir dir_;
+    RecordingErrors errors_;
+};
+
+TEST_F(FileManagerDbTest, MissingTableIsCreatedNumberedAndIndexed) {
+    auto t = Files();
+    FileManager fm;
+    Manage(fm, *t, errors_);
+    ASSERT_EQ(fm.Open(), 0);
+    for (int i = 0; i < 5; ++i) {
+        Fill(*t, "file" + std::to_string(i));
+        ASSERT_EQ(fm.TryInsert(), 0) << fm.LastError() << " " << FileError();
+        EXPECT_EQ(t->SYSFILES, static_cast<ULONG>(i + 1));
+    }
+    EXPECT_TRUE(errors_.shown.empty());
+    fm.Close();
+    EXPECT_EQ(Count(), "5");
+#if DT_TEST_PG
+    EXPECT_EQ(Value(owner_, "SELECT COUNT(*) FROM pg_indexes WHERE lower(tablename) = '" + table_ +
+                                "' AND lower(indexname) = 'keyname_files'"),
+              "1");
+#else
+    EXPECT_EQ(Value(owner_, "SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = '" +
+                                table_ + "' AND name = 'KEYNAME_FILES'"),
+              "1");
+#endif
+}
+
+TEST_F(FileManagerDbTest, ExistingTableIsKeptAndNumberingContinuesFromItsHighest) {
+    {
+        auto first = Files();
+        ASSERT_EQ(Create(*first), 0) << FileError();
+        ASSERT_EQ(Open(*first), 0);
+        for (ULONG id : {3u, 9u, 4u}) {
+            Fill(*first, "old" + std::to_string(id));
+            first->SYSFILES = id;
+            ASSERT_EQ(Add(*first), 0) << FileError();
+        }
+        Close(*first);
+    }
+    auto t = Files();
+    FileManager fm;
+    Manage(fm, *t, errors_);
+    fm.Open();
+    Fill(*t, "new");
+    ASSERT_EQ(fm.Insert(), 0) << FileError();
+    EXPECT_EQ(t->SYSFILES, 10u);
+    fm.Close();
+    EXPECT_EQ(Count(), "4") << "the open of an existing table must never drop it";
+}
+
+TEST_F(FileManagerDbTest, PassThroughAfterALazyOpenReadsRowsWithNext) {
+    // The search: FILES opened through its manager without a read, then a statement of
+    // the program's own sent through the SQL property and read with NEXT.
+    auto t = Files();
+    FileManager fm;
+    Manage(fm, *t, errors_);
+    RelationManager rm;
+    rm.Init(fm, 1);
+    ASSERT_EQ(rm.Open(), 0);
+    for (const char* name : {"beta", "alpha", "gamma"}) {
+        Fill(*t, name);
+        ASSERT_EQ(fm.TryInsert(), 0);
+    }
+    rm.Close();
+
+    ASSERT_EQ(rm.Open(), 0);
+    ASSERT_EQ(fm.UseFile(), 0);
+    ASSERT_EQ(SetProperty(*t, PROP_SQL, "select * from " + table_ + " where SysFILES > 1 order by Name"), 0)
+        << FileError();
+    std::vector<std::string> names;
+    for (int i = 0; i < 10 && Next(*t) == 0; ++i) names.push_back(t->NAME.Str());
+    EXPECT_EQ(names, (std::vector<std::string>{"alpha", "gamma"}));
+    EXPECT_EQ(ErrorCode(), 33);
+    rm.Close();
+}
+
+TEST_F(FileManagerDbTest, PassThroughTableIsCreatedOnFirstUse) {
+    SqlTable sql("SQLP");
+    sql.file.SetOwner(owner_);
+    sql.file.name = table_;
+    created_.push_back(table_);
+    FileManager fm;
+    fm.Init(sql.file, errors_);
+    ASSERT_EQ(fm.Open(), 0);
+    ASSERT_EQ(fm.UseFile(), 0) << FileError();
+    ASSERT_EQ(SetProperty(sql, PROP_SQL, "SELECT 40 + 2"), 0) << FileError();
+    ASSERT_EQ(Next(sql), 0);
+    EXPECT_EQ(sql.FELD1.Str(), "42");
+    fm.Close();
+}
+
+TEST_F(FileManagerDbTest, UpdateThatCollidesShowsTheOtherStationsValues) {
+    auto t = Files();
+    FileManager fm;
+    Manage(fm, *t, errors_);
+    fm.Open();
+    Fill(*t, "shared");
+    ASSERT_EQ(fm.Insert(), 0);
+    const ULONG id = t->SYSFILES;
+    // A form arms the changed-row check before it reads the record it will change.
+    ASSERT_EQ(Watch(*t), 0);
+    ASSERT_EQ(fm.Fetch(t->KEYSYSFILES), 0);
+
+    // Another station changes the row after we read it.
+    auto other = Files();
+    ASSERT_EQ(Open(*other), 0);
+    other->SYSFILES = id;
+    ASSERT_EQ(Get(other->KEYSYSFILES), 0);
+    other->SIZE = 777;
+    ASSERT_EQ(Put(*other), 0) << FileError();
+    Close(*other);
+
+    t->SIZE = 555;
+    EXPECT_EQ(fm.Update(1), 5);
+    EXPECT_TRUE(errors_.Shown("Record Was Not Updated: This record was changed by another station."));
+    EXPECT_EQ(t->SIZE, 777u) << "the other station's values are shown";
+    EXPECT_EQ(Value(owner_, "SELECT Size FROM " + table_), "777");
+
+    // Written again over the values now read, the change goes in.
+    t->SIZE = 555;
+    EXPECT_EQ(fm.Update(1), 0) << FileError();
+    EXPECT_EQ(Value(owner_, "SELECT Size FROM " + table_), "555");
+    fm.Close();
+}
+
+TEST_F(FileManagerDbTest, RelationManagerDeletesInATransactionAndCancelsAReservation) {
+    auto t = Files();
+    FileManager fm;
+    Manage(fm, *t, errors_);
+    RelationManager rm;
+    rm.Init(fm, 1);
+    rm.Open();
+    for (const char* name : {"keep", "drop"}) {
+        Fill(*t, name);
+        ASSERT_EQ(fm.Insert(), 0);
+    }
+    ASSERT_EQ(fm.Fetch(t->KEYSYSFILES), 0);  // "drop", number 2
+    errors_.answers = {Button::No};
+    EXPECT_EQ(rm.Delete(1), 5);
+    EXPECT_EQ(Count(), "2");
+    EXPECT_EQ(rm.Delete(0), 0) << FileError() << " " << (errors_.shown.empty() ? "" : errors_.shown.back());
+    EXPECT_EQ(Count(), "1");
+    EXPECT_EQ(Value(owner_, "SELECT Name FROM " + table_), "keep");
+
+    // An insert form primes (reserving the next free number, 2 again) and is cancelled.
+    ASSERT_EQ(fm.PrimeRecord(), 0) << FileError();
+    EXPECT_EQ(t->SYSFILES, 2u);
+    EXPECT_EQ(Count(), "2");
+    EXPECT_EQ(rm.CancelInsert(), 0) << FileError();
+    EXPECT_EQ(Count(), "1");
+    rm.Close();
+}
+
+#if DT_TEST_PG
+TEST_F(FileManagerDbTest, TwoProgramsInsertingAtOnceLoseNoRowAndShareNoNumber) {
+    constexpr int kRows = 300;
+    {
+        // The table exists before the two programs start.
+        auto t = Files();
+        FileManager fm;
+        Manage(fm, *t, errors_);
+        fm.Open();
+        ASSERT_EQ(fm.UseFile(), 0);
+        fm.Close();
+    }
+    std::atomic<int> failures{0};
+    auto program = [&](ULONG computer, const std::string& wsid) {
+        // Its own connection (another owner text), its own managers: another computer.
+        FilesTable t(table_);
+        t.file.SetOwner(PgOwner(DbEnvironment::database, wsid));
+        RecordingErrors errors;
+        FileManager fm;
+        Manage(fm, t, errors);
+        fm.Open();
+        for (int i = 0; i < kRows; ++i) {
+            Fill(t, "c" + std::to_string(computer) + "_" + std::to_string(i), computer);
+            if (fm.TryInsert() != 0) ++failures;
+        }
+        fm.Close();
+        if (!errors.shown.empty()) ++failures;
+    };
+    std::thread a(program, 1, "COMPUTER1");
+    std::thread b(program, 2, "COMPUTER2");
+    a.join();
+    b.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(Count(), std::to_string(2 * kRows));
+    EXPECT_EQ(Count(" WHERE SysCOMPUTER = 1"), std::to_string(kRows));
+    EXPECT_EQ(Count(" WHERE SysCOMPUTER = 2"), std::to_string(kRows));
+    EXPECT_EQ(Value(owner_, "SELECT COUNT(DISTINCT SysFILES) FROM " + table_), std::to_string(2 * kRows));
+    EXPECT_EQ(Value(owner_, "SELECT MAX(SysFILES) FROM " + table_), std::to_string(2 * kRows))
+        << "numbers are the next free ones: no gaps without deletes";
+}
+#endif
+
+}  // namespace
+}  // namespace dt::test
