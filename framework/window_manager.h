@@ -170,16 +170,28 @@ class WindowManager {
     virtual void ArmAlerts();
     // 12: sets the response and asks the window to close.
     virtual void FinishWith(BYTE response);
-    virtual int OnAccepted();       // 13
-    virtual int OnCompleted();      // 14
-    virtual int OnCloseRequest();   // 15
-    virtual int HandleEvent();      // 16
-    virtual int OnFieldEvent();     // 17
-    virtual int OnNewSelection();   // 18
-    virtual int OnRejected();       // 19
-    virtual int OnSelected();       // 20
-    virtual int OnWindowEvent();    // 21
-    virtual void SaveComponents();  // 22
+    // Handlers return a severity: 0 go on, 3 (SevFatal) leave the loop, 5 (SevNotify) the
+    // event is done (the layer's own handling is skipped). CurrentEvent() names the event.
+    // 13: an accepted control: toolbar first, then the button list (5), then the OK button.
+    virtual int OnAccepted();
+    // 14: the form is valid: the insert, change or delete routine by REQUEST.
+    virtual int OnCompleted();
+    // 15: the window is asked to close: 0 lets it close, 5 keeps it open.
+    virtual int OnCloseRequest();
+    // 16: sends the current event to the handlers and components; the first non-zero result.
+    virtual int HandleEvent();
+    // 17: any event of a control, after the specific handler; base: 0.
+    virtual int OnFieldEvent();
+    // 18: a new selection (a sheet's new tab refreshes and retargets the toolbar); 0.
+    virtual int OnNewSelection();
+    // 19: an entry refused its text: beep, redisplay and re-select it; 0.
+    virtual int OnRejected();
+    // 20: a control got the focus; base: 0.
+    virtual int OnSelected();
+    // 21: window events (open, focus, size, completion, close).
+    virtual int OnWindowEvent();
+    // 22: every component's screen values back to their variables.
+    virtual void SaveComponents();
 
     // ---- non-virtual operations ----
     void AddComponent(WindowComponent& component);
