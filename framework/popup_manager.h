@@ -49,7 +49,7 @@ class PopupManager {
     std::atomic<BYTE> INTOOLBOX{0};
     LONG MYTHREAD = 0;
     WindowPort* PARENTWINDOW = nullptr;
-    WindowPort* THISWINDOW = nullptr;
+    WindowPort* THISWINDOW = nullptr;  // unused here: the toolbox window lives on its own thread
 
     // Creates the item list; `window` (which must outlive Shutdown) is the owning window,
     // whose thread receives the chosen items' events.
