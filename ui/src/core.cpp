@@ -201,6 +201,7 @@ int RunApplication(int argc, char** argv, std::function<int()> main_procedure) {
     int qargc = argc;
     std::unique_ptr<QApplication> own;
     if (!QApplication::instance()) own = std::make_unique<QApplication>(qargc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);  // the main procedure ends the loop, not a closed window
     auto* bridge = new QObject;
     R().bridge = bridge;
     R().running = true;
