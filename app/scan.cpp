@@ -204,8 +204,12 @@ class FilesSink final : public ScanSink {
     }
 
   private:
+    // Puts a row into the record buffer. The null flags are cleared: a flag left by an
+    // earlier row (a file without a date) or by a read would otherwise store this row's
+    // values as NULL; a zero date still goes as NULL.
     static void Put(const FILES_RECORD& rec) {
         std::memcpy(static_cast<void*>(&FILES.Record()), &rec, sizeof rec);
+        SetNonull(FILES.file);
     }
 
     void Begin() {
@@ -370,9 +374,13 @@ void ScanDrives(ScanContext& ctx) {
     ctx.files_stored = ctx.files_not_stored = ctx.dirs_skipped = 0;
     ctx.message.clear();
 
-    // A scan under row number 0 would delete and store rows that belong to no computer.
-    if (Access::FILES == nullptr || Access::COMPUTER == nullptr || Relate::FILES == nullptr ||
-        COMPUTER.SYSCOMPUTER == 0) {
+    // A scan under row number 0, or under the number of a row that was deleted behind the
+    // program, would delete and store rows that belong to no computer. (A row that cannot
+    // be read leaves the buffer cleared, so later scans refuse as well.)
+    const bool have_row = Access::FILES != nullptr && Access::COMPUTER != nullptr &&
+                          Relate::FILES != nullptr && COMPUTER.SYSCOMPUTER != 0 &&
+                          Access::COMPUTER->FetchOrClear(COMPUTER.KEYSYSCOMPUTER) == 0;
+    if (!have_row) {
         ctx.outcome = ScanOutcome::Refused;
         ctx.message = "This computer has no row in the computer table.|The scan was not started.";
         Tell(ctx, ctx.message, "scan", ui::MessageIcon::Stop);
@@ -434,6 +442,9 @@ void ScanDrives(ScanContext& ctx) {
         COMPUTER.LASTSCAN_DATE = DATE::FromStandard(Today());
         COMPUTER.LASTSCAN_TIME = TIME::FromStandard(ClockTime());
         COMPUTER.SCANTIME = Format(static_cast<double>(elapsed), "T4");
+        // A row never scanned before was read with these columns NULL: they get values now.
+        SetNonull(COMPUTER.file, "COMPUTER:LASTSCAN");
+        SetNonull(COMPUTER.file, "COMPUTER:SCANTIME");
         Access::COMPUTER->Update(1);
     }
     Relate::FILES->Close();
