@@ -1,11 +1,158 @@
-// The search results procedure (QFiles) and the file actions it offers: opening a file with
-// its associated program and the file information window.
+// The search results procedure (QFiles, module dtrek005): its windows WINDOW (the result
+// list), WIN_WAIT ("getting data...") and WIN_INFO (one file's details); the read of a
+// search into QFILES, which the command-line search shares; and the file actions the list
+// offers: OpenWithShell, FileInfo, and ListWidths, which keeps list column widths in the
+// settings file.
 #pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/program.h"
+#include "app/query.h"
+#include "app/schema.h"
+#include "framework/window_manager.h"
+#include "runtime/queue.h"
+#include "runtime/types.h"
+#include "ui/definition.h"
 
 namespace dt {
 
+namespace ui {
+class Window;
+}
+
+// Field numbers of the result window and of the information window.
+namespace QFilesCtl {
+constexpr int BROWSE1 = 1;  // ?BROWSE:1, the list over QFILES
+}
+namespace InfoCtl {
+constexpr int NAME = 2;           // QFILES:NAME
+constexpr int DIR = 4;            // QFILES:DIR
+constexpr int SIZE = 6;           // L:SIZE
+constexpr int DATE = 8;           // QFILES:DATE
+constexpr int TIME = 9;           // QFILES:TIME
+constexpr int COMPUTERNAME = 11;  // L:COMPUTERNAME
+constexpr int CLOSEBUTTON = 12;
+}  // namespace InfoCtl
+
+// The seven columns of the result list: name (coloured), extension, directory, date, time,
+// size (right-aligned) and computer; widths in dialog units.
+inline constexpr const char* kQFilesListFormat =
+    "120L(2)|M*~Name~@s127@19L(2)|M~Extension~@s10@172L(2)|M~Dir~@s255@40L(2)|M~Date~@d17@"
+    "24L(2)|M~Time~@t7@52R(2)|M~Size~@n13@124L(2)|M~Computer~@s31@";
+
+// Text colour of the names of files found on other computers (grey, 0x00BBGGRR).
+constexpr LONG kOtherComputerColor = 8421504;
+
+// Directory and name of a found file exactly as stored; the queue entry holds them cut to
+// the list's widths, so opening a file goes by these.
+struct FoundFile {
+    std::string dir;
+    std::string name;
+    std::string Path() const { return dir + name; }
+};
+
+// What reading a search produced: the runtime error code (0: the statement ran and every
+// row was read) and, on failure, the error text with the server's message ("|" between).
+struct SearchOutcome {
+    int error = 0;
+    std::string message;
+};
+
+// The statement of the request for the server FILES is connected to (the table must be
+// in use on the calling thread): the one text the result window and dtfind both send.
+std::string SearchStatementForFiles(const SearchRequest& request);
+
+// Opens FILES through its relation manager, sends `statement` as its SQL pass-through,
+// reads every row into `qfiles` (appended; name cut to 127 and directory to 259
+// characters for the list; date, time, size, computer row number; names of rows
+// whose computer is not `this_computer` in grey) and each row's full directory and name
+// into `found` (same order), then closes FILES. The statement is built from `request`
+// once FILES is usable (SearchStatementForFiles). A failing open, a statement the server rejects and
+// a read that fails part-way all give the error code and text, never an empty success.
+// `sent` (when given) receives the statement as sent.
+SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queue<QFILES_RECORD>& qfiles,
+                         std::vector<FoundFile>& found, std::string* sent = nullptr);
+
+// The computer names of `qcomputer` (ascending row numbers) into the COMPUTER fields of
+// every entry of `qfiles`; entries whose computer is not listed keep an empty name.
+void FillComputerNames(Queue<QFILES_RECORD>& qfiles, Queue<QCOMPUTER_RECORD>& qcomputer);
+
+// "N KBytes" for 1,024 bytes and more (whole kilobytes, the rest cut), otherwise
+// "N Byte"; N formatted with "N14" without its leading blanks.
+std::string SizeText(ULONG size);
+
+// Opens `file_name` (trailing blanks dropped, at most 255 characters) with the program the
+// desktop associates with it; an empty `operation` means "open", the only operation the
+// desktop offers here. No shell is involved and the process's directory is left alone, so
+// the name should be absolute. Returns the result as decimal text: above 32 the program
+// was started; 2 the file does not exist; 31 no program could be started for it or the
+// operation is not "open".
+std::string OpenWithShell(std::string_view operation, std::string_view file_name);
+
+// Restores (mode 1) or saves (mode 2) the column widths of every list of `window` that is
+// not a drop-down list, in section "List" of GLO::INIFILE under procedure_name + "_List" +
+// k (k counting the lists from 1): four digits per column ("P####P"). Restoring ignores a
+// width outside 10 .. 500 or not made of digits, and leaves columns beyond the saved text
+// as designed.
+void ListWidths(ui::Window& window, int mode, std::string_view procedure_name);
+
+// The popup menu of a result row: the name, the six entries the program does not offer
+// (shown disabled) and "info" as entry 8. A name that would read as menu syntax ("|",
+// braces, a leading "~", "+", "-" or "[", or nothing visible) is shown harmlessly, so
+// "info" always stays entry 8.
+std::string RowMenuText(std::string_view name);
+
+class QFilesWindow final : public WindowManager {
+  public:
+    QFilesWindow();
+    ~QFilesWindow() override;
+
+    // ---- the procedure's locals ----
+    Queue<QFILES_RECORD> QFILES;
+    std::vector<FoundFile> FOUND;  // entry i of QFILES is FOUND[i - 1]
+    STRING<1024> SearchCondition;
+    STRING<30> SIZE;           // L:SIZE
+    CSTRING<32> COMPUTERNAME;  // L:COMPUTERNAME
+    ProcedureToolbar TOOLBARMGR;
+    std::unique_ptr<ui::Window> WINDOW;
+    std::unique_ptr<ui::Window> WIN_WAIT;
+    std::unique_ptr<ui::Window> WIN_INFO;
+    // The search's outcome (error text when the server refused it) and its statement.
+    SearchOutcome OUTCOME;
+    std::string STATEMENT;
+
+    // Test hooks: once the result window is open and its loop runs; once the information
+    // window is open (before its loop takes the first event).
+    std::function<void(QFilesWindow&)> on_opened;
+    std::function<void(QFilesWindow&, ui::Window& info)> on_info;
+
+    int Startup() override;
+    int Shutdown() override;
+    void OnWindowOpened() override;
+    int HandleEvent() override;
+    int OnFieldEvent() override;
+
+    // The information window over the current QFILES entry.
+    void FileInfo();
+    // Opens the entry at the list's current row (another computer's file is refused with
+    // a message naming that computer).
+    void OpenCurrent();
+};
+
+ui::WindowDef QFilesWindowDef(QFilesWindow& w);
+ui::WindowDef QFilesWaitDef();
+ui::WindowDef QFilesInfoDef(QFilesWindow& w);
+
 // Runs one search from the global request (G::FILTER1 …), shows its result window and
-// returns when the user closes it; the window manager's result goes to the global response.
+// returns when the user closes it; the window manager's result goes to GlobalResponse.
 void QFiles();
+// The same with a hook called once the window is open (tests drive it from there).
+void QFiles(const std::function<void(QFilesWindow&)>& on_opened,
+            const std::function<void(QFilesWindow&, ui::Window&)>& on_info = {});
 
 }  // namespace dt

@@ -1,0 +1,420 @@
+#include "app/qfiles.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "app/dialect.h"
+#include "app/globals.h"
+#include "app/scan.h"
+#include "app/setup_window.h"
+#include "app/tables.h"
+#include "data/sql_driver.h"
+#include "data/statements.h"
+#include "platform/opener.h"
+#include "platform/profile.h"
+#include "runtime/errors.h"
+#include "runtime/picture.h"
+#include "runtime/stddate.h"
+#include "ui/application.h"
+#include "ui/list_source.h"
+#include "ui/window.h"
+
+namespace dt {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// The calling thread's last failure: the runtime's text, the server's message after "|".
+std::string FailureText() {
+    std::string text = Error();
+    const std::string server = FileError();
+    if (!server.empty()) text += "|" + server;
+    return text;
+}
+
+// The text shown by a display control of the information window.
+ui::ControlDef Show(std::string picture, ui::UseVar use, ui::Rect at) {
+    return ui::DisplayDef(std::move(picture), use, at);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the search read
+
+std::string SearchStatementForFiles(const SearchRequest& request) {
+    const ServerKind kind = KindOfDbms(GetProperty(FILES.file, PROP_DbmsName));
+    return BuildSearchStatement(request, DialectOf(kind));
+}
+
+SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queue<QFILES_RECORD>& qfiles,
+                         std::vector<FoundFile>& found, std::string* sent) {
+    SearchOutcome out;
+    Relate::FILES->Open();
+    if (int rc = Access::FILES->UseFile(); rc != 0) {
+        // The file manager has reported the failure; the search still says why it found
+        // nothing rather than showing an empty list.
+        out.error = ErrorCode() != 0 ? ErrorCode() : 90;
+        out.message = ErrorCode() != 0 ? FailureText() : "The table FILES could not be opened.";
+        Relate::FILES->Close();
+        return out;
+    }
+    const std::string statement = SearchStatementForFiles(request);
+    if (sent != nullptr) *sent = statement;
+    File& file = FILES.file;
+    int rc = SetProperty(file, PROP_SQL, statement);
+    if (rc == 0) {
+        for (;;) {
+            rc = Next(file);
+            if (rc != 0) break;
+            FILES_RECORD& row = FILES;
+            qfiles.ClearBuffer();
+            qfiles.NAME = row.NAME.View();  // cut to 127 characters for the list
+            qfiles.EXTENSION = row.EXTENSION.View();
+            qfiles.DIR = row.DIR.View();  // cut to 259 characters for the list
+            qfiles.DATE = row.DATE_DATE;
+            qfiles.TIME = row.DATE_TIME;
+            qfiles.SIZE = row.SIZE;
+            qfiles.SYSCOMPUTER = row.SYSCOMPUTER;
+            const bool other = row.SYSCOMPUTER != this_computer;
+            qfiles.C1 = other ? kOtherComputerColor : -1;
+            qfiles.C2 = qfiles.C3 = qfiles.C4 = -1;
+            qfiles.Add();
+            found.push_back(FoundFile{std::string(row.DIR.View()), std::string(row.NAME.View())});
+        }
+        // 33 is the end of the result; anything else broke the read part-way.
+        if (rc == 33) rc = 0;
+    }
+    if (rc != 0) {
+        out.error = rc;
+        out.message = FailureText();
+    }
+    Relate::FILES->Close();
+    return out;
+}
+
+void FillComputerNames(Queue<QFILES_RECORD>& qfiles, Queue<QCOMPUTER_RECORD>& qcomputer) {
+    // The computer list is short and in ascending row-number order: one pass builds the
+    // lookup, so a large result costs one probe per entry.
+    std::vector<std::pair<ULONG, std::string>> names;
+    QCOMPUTER_RECORD entry;
+    for (std::size_t i = 1; qcomputer.Peek(i, entry); ++i) {
+        if (entry.SYSCOMPUTER != 0) names.emplace_back(entry.SYSCOMPUTER, std::string(entry.NAME.View()));
+    }
+    const std::size_t count = qfiles.Records();
+    for (std::size_t i = 1; i <= count; ++i) {
+        qfiles.Get(i);
+        const ULONG sys = qfiles.SYSCOMPUTER;
+        auto it = std::lower_bound(names.begin(), names.end(), sys,
+                                   [](const auto& n, ULONG v) { return n.first < v; });
+        if (it == names.end() || it->first != sys) continue;
+        qfiles.COMPUTER = it->second;
+        qfiles.Put();
+    }
+}
+
+std::string SizeText(ULONG size) {
+    const bool kilobytes = size >= 1024;
+    std::string text = Format(static_cast<double>(kilobytes ? size / 1024 : size), "N14");
+    text.erase(0,
+               text.find_first_not_of(' ') == std::string::npos ? text.size() : text.find_first_not_of(' '));
+    return text + (kilobytes ? " KBytes" : " Byte");
+}
+
+// ---------------------------------------------------------------- file actions
+
+std::string OpenWithShell(std::string_view operation, std::string_view file_name) {
+    std::string_view name = Clip(file_name);
+    name = name.substr(0, Utf8CutLength(name, 255));
+    std::string_view op = Clip(operation);
+    op = op.substr(0, 9);
+    if (op.empty()) op = "open";
+    // The desktop's opener knows one verb only.
+    if (op != "open") return "31";
+    struct stat st;
+    const std::string path(name);
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return "2";
+    return platform::OpenWithAssociatedProgram(path) ? "42" : "31";
+}
+
+void ListWidths(ui::Window& window, int mode, std::string_view procedure_name) {
+    const std::string file = GLO::INIFILE.Str();
+    int k = 1;
+    for (int field = 1; field <= window.Fields(); ++field) {
+        if (window.Type(field) != ui::ControlType::List || window.Drop(field) != 0) continue;
+        const std::string key = std::string(Clip(procedure_name)) + "_List" + std::to_string(k);
+        const int columns = window.Columns(field);
+        if (mode == 1) {
+            const std::string value = platform::ReadProfileString(file, "List", key, "");
+            for (int j = 1; j <= columns; ++j) {
+                const std::size_t at = static_cast<std::size_t>(4 * (j - 1));
+                if (at + 4 > value.size()) break;  // the rest stays as designed
+                const std::string_view digits = std::string_view(value).substr(at, 4);
+                bool numeric = true;
+                int w = 0;
+                for (char c : digits) {
+                    if (c < '0' || c > '9') numeric = false;
+                    w = w * 10 + (c - '0');
+                }
+                if (numeric && w >= 10 && w <= 500 && window.ColumnResizable(field, j))
+                    window.SetColumnWidth(field, j, w);
+            }
+        } else if (mode == 2) {
+            std::string value;
+            for (int j = 1; j <= columns; ++j) value += Format(window.ColumnWidth(field, j), "P####P");
+            platform::WriteProfileString(file, "List", key, value);
+        }
+        ++k;
+    }
+}
+
+std::string RowMenuText(std::string_view name) {
+    std::string item;
+    const std::string_view clipped = Clip(name);
+    // A word joiner (invisible) in front keeps a leading prefix character, a leading blank
+    // or an empty name from being read as menu syntax or dropped as an empty item.
+    if (clipped.empty() || std::strchr("~+-[ ", clipped.front()) != nullptr) item = "\xE2\x81\xA0";
+    for (char c : clipped) {
+        if (c == '|')
+            item += "\xC2\xA6";  // broken bar
+        else if (c == '{')
+            item += '(';
+        else if (c == '}')
+            item += ')';
+        else
+            item += c;
+    }
+    return item + "|-|~copy|~delete|~move|~select all|~select none|~revert selection|-|info";
+}
+
+// ---------------------------------------------------------------- window definitions
+
+ui::WindowDef QFilesWindowDef(QFilesWindow& w) {
+    using namespace ui;
+    using R = QFILES_RECORD;
+    WindowDef d;
+    d.label = "WINDOW";
+    d.title = "DriveTrek Queue";
+    d.icon = "GO.ICO";
+    d.font = "MS Sans Serif";
+    d.at = {0, 0, 460, 220};
+    d.flags.centered = true;
+    d.flags.resizable = true;
+    d.flags.maximize_box = true;
+    ControlDef list =
+        ListDef(kQFilesListFormat,
+                MakeQueueSource(w.QFILES, &R::NAME, &R::C1, &R::C2, &R::C3, &R::C4, &R::EXTENSION, &R::DIR,
+                                &R::DATE, &R::TIME, &R::SIZE, &R::COMPUTER),
+                {1, 1, 458, 218});
+    list.label = "?BROWSE:1";
+    list.vscroll = true;
+    list.hscroll = true;
+    list.alerts = {key::MouseLeft2, key::Enter, key::MouseRight};
+    d.Add(std::move(list));
+    return d;
+}
+
+ui::WindowDef QFilesWaitDef() {
+    using namespace ui;
+    WindowDef d;
+    d.label = "WIN_WAIT";
+    d.title = "search files";
+    d.font = "MS Sans Serif";
+    d.at = {0, 0, 120, 30};
+    d.flags.centered = true;
+    d.Add(StringDef("getting data...", {10, 10, 100, 10}));
+    return d;
+}
+
+ui::WindowDef QFilesInfoDef(QFilesWindow& w) {
+    using namespace ui;
+    WindowDef d;
+    d.label = "WIN_INFO";
+    d.title = "file info";
+    d.font = "MS Sans Serif";
+    d.at = {0, 0, 300, 100};
+    d.flags.centered = true;
+    d.flags.modal = true;
+    d.Add(PromptDef("file:", {6, 6, 40, 10}));
+    d.Add(Show("s128", Use(w.QFILES.NAME), {50, 6, 244, 10}));
+    d.Add(PromptDef("directory:", {6, 18, 40, 10}));
+    d.Add(Show("s259", Use(w.QFILES.DIR), {50, 18, 244, 10}));
+    d.Add(PromptDef("size:", {6, 30, 40, 10}));
+    d.Add(Show("s30", Use(w.SIZE), {50, 30, 120, 10}));
+    d.Add(PromptDef("time:", {6, 42, 40, 10}));
+    d.Add(Show("D17", Use(w.QFILES.DATE), {50, 42, 50, 10}));
+    d.Add(Show("T4", Use(w.QFILES.TIME), {104, 42, 40, 10}));
+    d.Add(StringDef("located on:", {6, 54, 40, 10}));
+    d.Add(Show("s33", Use(w.COMPUTERNAME), {50, 54, 140, 10}));
+    ControlDef close = ButtonDef("Close", {244, 78, 50, 16});
+    close.std = StdAction::Close;
+    close.default_button = true;
+    d.Add(std::move(close));
+    return d;
+}
+
+// ---------------------------------------------------------------- QFilesWindow
+
+QFilesWindow::QFilesWindow()
+    : WINDOW(std::make_unique<ui::Window>(QFilesWindowDef(*this))),
+      WIN_WAIT(std::make_unique<ui::Window>(QFilesWaitDef())),
+      WIN_INFO(std::make_unique<ui::Window>(QFilesInfoDef(*this))) {}
+
+QFilesWindow::~QFilesWindow() = default;
+
+int QFilesWindow::Startup() {
+    const auto started = SteadyClock::now();
+    GlobalErrors.EnterProcedure("QFiles");
+    REQUEST = GlobalRequest;
+    if (int r = WindowManager::Startup(); r != SevQuiet) return r;
+    FIRSTFIELD = QFilesCtl::BROWSE1;
+    ERRORS = &GlobalErrors;
+    GlobalRequest = 0;
+    GlobalResponse = 0;
+    SetToolbar(TOOLBARMGR);
+
+    if (WINDOW->Open() != 0) return SevFatal;
+    OPENED = 1;
+    SetWindow(*WINDOW);
+    {
+        UiPlacement placement(*WINDOW);
+        GlobalIni.RestoreWindow("QFiles", placement);
+    }
+    ListWidths(*WINDOW, 1, "qFILES");
+
+    WIN_WAIT->Open();
+    WIN_WAIT->Display();
+    ui::SetCursor(ui::Cursor::Wait);
+    QFILES.Free();
+    QFILES.ClearBuffer();
+    FOUND.clear();
+
+    // The statement is built once FILES is connected: the server's kind decides how its
+    // patterns match (see BuildSearchCondition).
+    const SearchRequest request = SearchRequestFromGlobals();
+    OUTCOME = ReadSearch(request, COMPUTER.SYSCOMPUTER, QFILES, FOUND, &STATEMENT);
+    if (STATEMENT.size() >= 26 + kSearchConditionSize)
+        SearchCondition = std::string_view(STATEMENT).substr(26, kSearchConditionSize);
+    FillComputerNames(QFILES, dt::QCOMPUTER);
+
+    ui::SetCursor(ui::Cursor::Arrow);
+    WIN_WAIT->Close();
+
+    if (OUTCOME.error != 0) {
+        // A refused statement or a lost connection found nothing: say why instead of
+        // listing "0 Files" as if the search had run.
+        ui::Message("The search could not be carried out.|" + OUTCOME.message, "search",
+                    ui::MessageIcon::Stop, ui::button::Ok);
+        return SevFatal;
+    }
+
+    const auto hundredths =
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count() / 10;
+    const LONG elapsed = ScanElapsed(G::STARTCLOCK, ClockTime(), hundredths);
+    G::ELAPSED = TIME::FromStandard(elapsed);
+    const std::string caption = WINDOW->Title() + " - " + std::to_string(QFILES.Records()) + " Files (" +
+                                Format(static_cast<double>(elapsed), "T4") + ")  " + G::SEARCHCOMPUTER.Str();
+    WINDOW->SetTitle(Clip(caption));
+    ArmAlerts();
+    return SevQuiet;
+}
+
+int QFilesWindow::Shutdown() {
+    if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
+    if (OPENED) {
+        ListWidths(*WINDOW, 2, "qFILES");
+        UiPlacement placement(*WINDOW);
+        GlobalIni.SaveWindow("QFiles", placement);
+    }
+    GlobalErrors.LeaveProcedure();
+    WIN_INFO->Close();
+    WIN_WAIT->Close();
+    WINDOW->Close();
+    return SevQuiet;
+}
+
+void QFilesWindow::OnWindowOpened() {
+    WindowManager::OnWindowOpened();
+    if (on_opened) on_opened(*this);
+}
+
+int QFilesWindow::HandleEvent() {
+    if (CurrentEvent().event == ui::Event::Sized && OPENED) {
+        const ui::Rect window = WINDOW->GetPosition(0);
+        ui::Rect list = WINDOW->GetPosition(QFilesCtl::BROWSE1);
+        list.w = window.w - 2;
+        list.h = window.h - 2;
+        if (list.w > 0 && list.h > 0) WINDOW->SetPosition(QFilesCtl::BROWSE1, list);
+    }
+    return WindowManager::HandleEvent();
+}
+
+int QFilesWindow::OnFieldEvent() {
+    const int result = WindowManager::OnFieldEvent();
+    const WindowEvent& e = CurrentEvent();
+    if (e.event != ui::Event::AlertKey || e.field != QFilesCtl::BROWSE1) return result;
+    switch (e.keycode) {
+        case ui::key::MouseLeft2:
+        case ui::key::Enter:
+            OpenCurrent();
+            break;
+        case ui::key::MouseRight: {
+            if (QFILES.Get(static_cast<std::size_t>(WINDOW->Choice(QFilesCtl::BROWSE1))) != 0) break;
+            if (Port()->Popup(RowMenuText(QFILES.NAME.View()), 0, 0) == 8) FileInfo();
+            break;
+        }
+        default:
+            break;
+    }
+    return result;
+}
+
+void QFilesWindow::OpenCurrent() {
+    const std::size_t row = static_cast<std::size_t>(WINDOW->Choice(QFilesCtl::BROWSE1));
+    if (QFILES.Get(row) != 0 || row > FOUND.size()) return;
+    if (QFILES.SYSCOMPUTER != COMPUTER.SYSCOMPUTER) {
+        // The same path on this computer would be a different file.
+        std::string holder(QFILES.COMPUTER.Clip());
+        if (holder.empty())
+            holder = std::string(Clip(SQLValue("select Name from COMPUTER where SysCOMPUTER = " +
+                                               std::to_string(QFILES.SYSCOMPUTER))));
+        if (holder.empty()) holder = "computer number " + std::to_string(QFILES.SYSCOMPUTER);
+        ui::Message("This file lies on the computer " + holder + ".|It cannot be opened on this computer.",
+                    "open file", ui::MessageIcon::Stop, ui::button::Ok);
+        return;
+    }
+    // The whole stored directory and name, as an absolute path: the list's columns are
+    // cut, and the process's directory is shared with other threads.
+    OpenWithShell("", FOUND[row - 1].Path());
+}
+
+void QFilesWindow::FileInfo() {
+    COMPUTERNAME = std::string_view(Clip(SQLValue("select Name from COMPUTER where SysCOMPUTER = " +
+                                                  std::to_string(QFILES.SYSCOMPUTER))))
+                       .substr(0, 31);
+    SIZE = SizeText(QFILES.SIZE);
+    if (WIN_INFO->Open() != 0) return;
+    WIN_INFO->Display();
+    if (on_info) on_info(*this, *WIN_INFO);
+    // The Close button's own action and the close box both end the loop.
+    while (WIN_INFO->NextEvent()) {
+    }
+    WIN_INFO->Close();
+}
+
+void QFiles(const std::function<void(QFilesWindow&)>& on_opened,
+            const std::function<void(QFilesWindow&, ui::Window&)>& on_info) {
+    QFilesWindow window;
+    window.on_opened = on_opened;
+    window.on_info = on_info;
+    GlobalResponse = window.Run();
+}
+
+void QFiles() {
+    QFiles({}, {});
+}
+
+}  // namespace dt

@@ -1,0 +1,210 @@
+// dtfind, the command-line search, run as its own process over a scanned site: what it
+// prints for each hit, the request's terms (words, directory, extension, strict size
+// bounds, computer), the statement it sends, and its exit status and messages for hits,
+// no hits and errors. Compiled for SQLite and, with DT_TEST_PG=1, for PostgreSQL.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+#include "app/query.h"
+#include "tests/app/qfiles_fixture.h"
+
+namespace dt {
+namespace {
+
+using qtest::LongName;
+using qtest::SearchSite;
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::vector<std::string> lines;
+};
+
+// Runs dtfind with `args` in the current directory; gives up (status -1) after 60 seconds.
+Result RunDtfind(const std::vector<std::string>& args) {
+    Result r;
+    const std::string out_file = "dtfind.out", err_file = "dtfind.err";
+    std::vector<std::string> all{DTFIND_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    if (pid < 0) return r;
+    int wstatus = 0;
+    for (int i = 0; i < 600; ++i) {
+        const pid_t done = ::waitpid(pid, &wstatus, WNOHANG);
+        if (done == pid) {
+            r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (r.status == -1) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &wstatus, 0);
+    }
+    r.out = test::ReadFile(out_file);
+    r.err = test::ReadFile(err_file);
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) r.lines.push_back(line);
+    return r;
+}
+
+// The tab-separated fields of a line.
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> f;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        f.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos) return f;
+        start = tab + 1;
+    }
+}
+
+class DtfindTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        site_.emplace();
+        if (!site_->skip.empty()) GTEST_SKIP() << site_->skip;
+        ASSERT_TRUE(site_->Seed());
+    }
+    void TearDown() override { site_.reset(); }
+
+    // The names (third field) of the hits of `args` that lie on `computer`.
+    std::vector<std::string> Names(const Result& r, const std::string& computer = "THISBOX") {
+        std::vector<std::string> names;
+        for (const std::string& l : r.lines) {
+            std::vector<std::string> f = Fields(l);
+            if (f.size() == 7 && f[0] == computer) names.push_back(f[2]);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::optional<SearchSite> site_;
+};
+
+TEST_F(DtfindTest, PrintsEveryHitWithItsComputerPathSizeDateAndTime) {
+    const Result r = RunDtfind({"report"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    // Five files of the tree on each of two computers, one on the computer scanned later.
+    ASSERT_EQ(r.lines.size(), 11u) << r.out;
+    bool seen = false;
+    for (const std::string& line : r.lines) {
+        const std::vector<std::string> f = Fields(line);
+        ASSERT_EQ(f.size(), 7u) << line;
+        if (f[0] == "THISBOX" && f[2] == "report 2002.doc") {
+            seen = true;
+            EXPECT_EQ(f[1], site_->Tree());
+            EXPECT_EQ(f[3], "doc");
+            EXPECT_EQ(f[4], "1024");
+            EXPECT_EQ(f[5], "2024-03-10");
+            EXPECT_EQ(f[6], "09:30:15");
+        }
+    }
+    EXPECT_TRUE(seen);
+    // A name longer than the result list shows comes out whole, and one holding a tab
+    // stays one field.
+    EXPECT_EQ(Names(r, "LATEBOX"), std::vector<std::string>{LongName()});
+    EXPECT_EQ(Names(r), (std::vector<std::string>{"Report-final.doc", "it's a report.txt", "report 2002.doc",
+                                                  LongName(), "tab\\tin report.txt"}));
+}
+
+TEST_F(DtfindTest, RequestTermsNarrowTheHits) {
+    // Matching ignores case on every server.
+    EXPECT_EQ(RunDtfind({"REPORT"}).lines.size(), 11u);
+    // Two words must both be in the name; "-d" lets a word match the directory instead.
+    EXPECT_EQ(Names(RunDtfind({"report", "2002"})), std::vector<std::string>{"report 2002.doc"});
+    EXPECT_EQ(Names(RunDtfind({"deep"})), std::vector<std::string>{});
+    EXPECT_EQ(Names(RunDtfind({"-d", "deep"})), std::vector<std::string>{LongName()});
+    // An apostrophe is text, not the end of the literal.
+    EXPECT_EQ(Names(RunDtfind({"it's"})), std::vector<std::string>{"it's a report.txt"});
+    // Extension alone is a request.
+    EXPECT_EQ(Names(RunDtfind({"-e", "doc"})),
+              (std::vector<std::string>{"Report-final.doc", "report 2002.doc"}));
+    // Size bounds are strict: 1 KB is 1,024 bytes, which neither bound admits.
+    EXPECT_EQ(Names(RunDtfind({"--from", "1", "report"})), std::vector<std::string>{});
+    EXPECT_EQ(Names(RunDtfind({"--to", "1", "-e", "doc"})), std::vector<std::string>{"Report-final.doc"});
+    // A negative bound adds no condition; a huge one does not wrap into a small one.
+    EXPECT_EQ(Names(RunDtfind({"--from", "-5", "-e", "doc"})).size(), 2u);
+    EXPECT_EQ(Names(RunDtfind({"--to", "2147483647", "-e", "doc"})).size(), 2u);
+    // One computer by name, in any case.
+    const Result other = RunDtfind({"-c", "otherbox", "report"});
+    ASSERT_EQ(other.status, 0) << other.err;
+    EXPECT_EQ(other.lines.size(), 5u);
+    EXPECT_EQ(Names(other, "OTHERBOX").size(), 5u);
+}
+
+TEST_F(DtfindTest, SqlPrintsTheStatementTheResultWindowSends) {
+    SearchRequest request;
+    request.filter = "it's 2002";
+    request.extension = "doc";
+    request.search_dir = true;
+    request.size_from = 10 * 1024;
+    request.computer = site_->other_id;
+    const Result r =
+        RunDtfind({"--sql", "-d", "-e", "doc", "--from", "10", "-c", "OTHERBOX", "it's", "2002"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, BuildSearchStatement(request, DialectOf(SearchSite::Kind())) + "\n");
+}
+
+TEST_F(DtfindTest, ExitStatusTellsHitsNoHitsAndErrors) {
+    const Result none = RunDtfind({"nothing-like-this"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(none.err, "");
+
+    // The main window's refusal of an empty request.
+    const Result empty = RunDtfind({});
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_NE(empty.err.find("please enter a search expression"), std::string::npos) << empty.err;
+
+    const Result unknown = RunDtfind({"-c", "NOBOX", "report"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("NOBOX"), std::string::npos) << unknown.err;
+    EXPECT_EQ(unknown.out, "");
+
+    // Text the window's entries could not hold is refused, not cut into another search.
+    EXPECT_EQ(RunDtfind({std::string(41, 'r')}).status, 2);
+    EXPECT_EQ(RunDtfind({"-e", "abcdefghijk"}).status, 2);
+    EXPECT_EQ(RunDtfind({"--from", "ten", "report"}).status, 2);
+    EXPECT_EQ(RunDtfind({"--to"}).status, 2);
+    EXPECT_EQ(RunDtfind({"--bogus", "report"}).status, 2);
+    // "--" lets a word begin with a minus sign.
+    EXPECT_EQ(Names(RunDtfind({"--", "-final"})), std::vector<std::string>{"Report-final.doc"});
+}
+
+TEST_F(DtfindTest, AMissingDatabaseIsAnErrorAndIsNotCreated) {
+    std::string ini = test::ReadFile(*site_ / "drivetrek.ini");
+    const std::size_t at = ini.find("database=");
+    ASSERT_NE(at, std::string::npos);
+    ini.insert(at + 9, "nosuch");
+    test::WriteFile(*site_ / "drivetrek.ini", ini);
+    const Result r = RunDtfind({"report"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err, "");
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(".", ec))
+        EXPECT_EQ(entry.path().filename().string().find("nosuch"), std::string::npos) << entry.path();
+}
+
+}  // namespace
+}  // namespace dt
