@@ -156,6 +156,14 @@ std::string BuildAttributes(std::string_view driver_name, std::string_view owner
         sep();
         out += p.tail;
     }
+    if (!IsPostgresDriver(driver_name) && !IsSqliteDriver(driver_name) &&
+        !ContainsNoCase(owner, "TDS_Version")) {
+        // FreeTDS left to find the protocol version itself ignores the login time-out
+        // against a server that accepts and never answers; other drivers ignore the
+        // attribute, and an older server answers with its own version.
+        sep();
+        out += "TDS_Version=7.4";
+    }
     return out;
 }
 

@@ -478,6 +478,7 @@ struct Cursor {
     bool passthrough = false;
     bool limited = false;  // asked the server for few rows
     bool block = false;    // SQLExtendedFetch with a row block
+    bool bound = true;     // columns bound (FASTCOLUMNFETCH); else read with SQLGetData
     long consumed = 0;     // rows taken from this result so far
     ParamSet params;
 };
@@ -773,6 +774,12 @@ bool BindCursor(SqlState& st, std::size_t ncols, bool want_block) {
     const OdbcApi& api = st.Api();
     c.rowset = 1;
     c.block = false;
+    c.bound = st.Srv().fastcolumnfetch;
+    if (!c.bound) {
+        c.rows.assign(c.row_size, 0);
+        c.status.assign(1, 0);
+        return true;
+    }
     if (want_block && st.page_size > 1) {
         SQLULEN n = static_cast<SQLULEN>(st.page_size);
         if (Succeeded(Call(
@@ -885,6 +892,22 @@ int FetchRow(SqlState& st, DriverArgs& a) {
                 st, [&] { return StmtText("Fetching Row from", h); }, h, [&] { return api.SQLFetch(h); });
             c.fetched = Succeeded(rc) ? 1 : 0;
             c.status[0] = SQL_ROW_SUCCESS;
+            for (std::size_t i = 0; c.fetched == 1 && !c.bound && i < c.slots.size(); ++i) {
+                // Column by column, as the driver hands them out.
+                const Slot& s = c.slots[i];
+                char* value = c.rows.data() + c.offsets[i];
+                auto* ind =
+                    reinterpret_cast<SQLLEN*>(value + (static_cast<std::size_t>(s.buflen) + 7) / 8 * 8);
+                auto n = static_cast<SQLUSMALLINT>(i + 1);
+                SQLRETURN g = Call(
+                    st,
+                    [&] {
+                        return "Getting Data for column " + std::to_string(n) + " from" +
+                               HandleText("Statement", h);
+                    },
+                    h, [&] { return api.SQLGetData(h, n, s.ctype, value, s.buflen, ind); });
+                if (!Succeeded(g)) return FailFrom(st, a, st.diag);
+            }
         }
         c.pos = 0;
         if (rc == SQL_NO_DATA) {

@@ -9,13 +9,19 @@
 namespace dt {
 namespace {
 
+// Added last for SQL Server drivers (FreeTDS honours the login time-out only with it).
+const std::string kTds = ";TDS_Version=7.4";
+
 TEST(ConnectionString, AllFourPartsInOrder) {
     EXPECT_EQ(BuildConnectionString("SQL Server", "srv,db,sa,secret", false),
-              "Driver={SQL Server};Server=srv;Database=db;UID=sa;PWD=secret");
+              "Driver={SQL Server};Server=srv;Database=db;UID=sa;PWD=secret" + kTds);
+    // A version the owner names is not overridden.
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db,,,TDS_Version=7.1", false),
+              "Server=srv;Database=db;TDS_Version=7.1");
 }
 
 TEST(ConnectionString, ServerAndDatabaseOnly) {
-    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db", false), "Server=srv;Database=db");
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db", false), "Server=srv;Database=db" + kTds);
 }
 
 TEST(ConnectionString, UserPartWithUidIsPassedUnchanged) {
@@ -23,35 +29,35 @@ TEST(ConnectionString, UserPartWithUidIsPassedUnchanged) {
 }
 
 TEST(ConnectionString, AddressPrefixGivesAddress) {
-    EXPECT_EQ(BuildAttributes("SQL Server", "Address=host,db", false), "Address=host;Database=db");
-    EXPECT_EQ(BuildAttributes("SQL Server", "Addresses,db", false), "Server=Addresses;Database=db");
+    EXPECT_EQ(BuildAttributes("SQL Server", "Address=host,db", false), "Address=host;Database=db" + kTds);
+    EXPECT_EQ(BuildAttributes("SQL Server", "Addresses,db", false), "Server=Addresses;Database=db" + kTds);
 }
 
 TEST(ConnectionString, TrustedConnectionDropsUserAndPassword) {
-    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db,sa,secret", true), "Server=srv;Database=db");
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db,sa,secret", true), "Server=srv;Database=db" + kTds);
 }
 
 TEST(ConnectionString, ApplicationTailFollowsThePassword) {
     EXPECT_EQ(BuildAttributes("SQL Server", "srv,db,sa,pw;APP=DRIVETREK;WSID=PC1  ", false),
-              "Server=srv;Database=db;UID=sa;PWD=pw;APP=DRIVETREK;WSID=PC1  ");
+              "Server=srv;Database=db;UID=sa;PWD=pw;APP=DRIVETREK;WSID=PC1  " + kTds);
     // An empty password with the program's attributes.
     EXPECT_EQ(BuildAttributes("SQL Server", "srv,master,sa,;APP=DRIVETREK;WSID=PC1", false),
-              "Server=srv;Database=master;UID=sa;PWD=;APP=DRIVETREK;WSID=PC1");
+              "Server=srv;Database=master;UID=sa;PWD=;APP=DRIVETREK;WSID=PC1" + kTds);
     EXPECT_EQ(BuildAttributes("SQL Server", "srv,db,,,Encrypt=no", false),
-              "Server=srv;Database=db;Encrypt=no");
+              "Server=srv;Database=db;Encrypt=no" + kTds);
 }
 
 TEST(ConnectionString, PasswordsAreDataNeverAttributes) {
     // Commas split the owner, so a ';' or brace in the user or password is quoted.
     EXPECT_EQ(BuildAttributes("SQL Server", "srv,db,a;b,p}w", false),
-              "Server=srv;Database=db;UID={a;b};PWD={p}}w}");
+              "Server=srv;Database=db;UID={a;b};PWD={p}}w}" + kTds);
 }
 
 TEST(ConnectionString, PostgresHostPortAndEmbeddedFile) {
     EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "127.0.0.1:5433,files,u,p", false),
               "Server=127.0.0.1;Port=5433;Database=files;UID=u;PWD=p;MaxVarcharSize=65535");
     // Only PostgreSQL reads a port after a colon.
-    EXPECT_EQ(BuildAttributes("SQL Server", "srv:1,db", false), "Server=srv:1;Database=db");
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv:1,db", false), "Server=srv:1;Database=db" + kTds);
     EXPECT_EQ(BuildAttributes("SQLite3", "Server,DRIVETREK,sa,;APP=DRIVETREK;WSID=PC1", false),
               "Database=DRIVETREK.db;Timeout=10000;APP=DRIVETREK;WSID=PC1");
 }

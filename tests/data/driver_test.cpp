@@ -27,7 +27,7 @@
 namespace dt::test {
 namespace {
 
-std::string Env(const char* name) {
+[[maybe_unused]] std::string Env(const char* name) {
     const char* v = std::getenv(name);
     return v ? v : "";
 }
@@ -223,6 +223,26 @@ TEST_F(DriverTest, SequentialReadsInKeyOrderBothWaysAndFromAPosition) {
     EXPECT_EQ(f->NAME.Str(), "charlie");
     ASSERT_EQ(Previous(*f), 0);
     EXPECT_EQ(f->NAME.Str(), "bravo");
+    Close(*f);
+}
+
+TEST_F(DriverTest, ColumnByColumnFetchReadsTheSameValues) {
+    auto f = OpenFiles("/FASTCOLUMNFETCH=FALSE");
+    EXPECT_EQ(Send(*f, "/FASTCOLUMNFETCH"), "FALSE");
+    Fill(*f, 1, "slow path", 4'000'000'000u);
+    ASSERT_EQ(Add(*f), 0);
+    Fill(*f, 2, "second");
+    ASSERT_EQ(Add(*f), 0);
+    f->Record() = FilesRecord{};
+    ASSERT_EQ(Set(f->KEYSYSFILES), 0);
+    ASSERT_EQ(Next(*f), 0);
+    EXPECT_EQ(f->NAME.Str(), "slow path");
+    EXPECT_EQ(f->SIZE, 4'000'000'000u);
+    EXPECT_EQ(f->DATE_TIME, (dt::TIME{0, 30, 15, 10}));
+    ASSERT_EQ(Next(*f), 0);
+    EXPECT_EQ(f->SYSFILES, 2u);
+    EXPECT_EQ(Next(*f), 33);
+    Send(*f, "/FASTCOLUMNFETCH=TRUE");  // a server option: later tests share the server object
     Close(*f);
 }
 
