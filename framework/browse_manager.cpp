@@ -332,10 +332,19 @@ void BrowseManager::BuildPopup() {
                  {"Print", PRINTCONTROL},         {"Query", QUERYCONTROL},
                  {"SelectSelect", SELECTCONTROL}, {"Toolbox", TOOLCONTROL}};
     for (const auto& it : items) {
-        if (it.control != 0)
+        if (it.control != 0) {
             POPUP->AddItemMimic(it.name, static_cast<SHORT>(it.control));
-        else
-            POPUP->SetItemEnable(it.name, false);
+            continue;
+        }
+        // No such button: the item keeps its own text (without the "take the control's
+        // text" mark) and is shown disabled.
+        POPUP->SetItemEnable(it.name, false);
+        const std::size_t pos = POPUP->ItemExists(it.name);
+        if (pos != 0 && POPUP->POPUPITEMS->Get(pos) == 0 && POPUP->POPUPITEMS->TEXT.View().rfind('!', 0) == 0) {
+            const std::string text(POPUP->POPUPITEMS->TEXT.View().substr(1));
+            POPUP->POPUPITEMS->TEXT = text;
+            POPUP->POPUPITEMS->Put();
+        }
     }
 }
 

@@ -1,0 +1,236 @@
+#include "app/browse_files.h"
+
+#include <cctype>
+
+#include "app/dialect.h"
+#include "app/globals.h"
+#include "app/tables.h"
+#include "data/sql_driver.h"
+#include "data/statements.h"
+#include "platform/opener.h"
+#include "ui/application.h"
+#include "ui/list_source.h"
+#include "ui/window.h"
+
+namespace dt {
+
+std::string BuildBrowseFilter(std::string_view text, std::string_view like, BrowseOrder* order) {
+    std::string filter = "(SysFILES > 0)";
+    const std::string op = " " + std::string(like) + " '%";
+    auto add_word = [&](std::string_view word) {
+        const std::string w = SqlEscape(word);
+        // The text is kept whole: a condition cut at the field's width would no longer be
+        // valid SQL (or would find other rows).
+        filter += " and (name" + op + w + "%'";
+        filter += " or dir" + op + w + "%')";
+    };
+    const std::string_view t = Clip(text.substr(0, 40));
+    std::size_t start = 0;
+    bool words = true;  // the current word is a filter word
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == ' ') {
+            if (words) add_word(t.substr(start, i - start));
+            start = i + 1;
+            words = true;
+        } else if (i + 1 == t.size()) {
+            if (words) add_word(t.substr(start));
+            words = true;
+        }
+        if (t[i] == '/' && i + 1 < t.size()) {
+            const char next = static_cast<char>(std::toupper(static_cast<unsigned char>(t[i + 1])));
+            if (next == 'S' || next == 'D') {
+                if (order != nullptr) *order = next == 'S' ? BrowseOrder::Size : BrowseOrder::Date;
+                start = i + 1;
+                words = false;
+            }
+        }
+    }
+    return filter;
+}
+
+ui::WindowDef BrowseFilesDef(BrowseFilesWindow& w) {
+    using namespace ui;
+    WindowDef d;
+    d.label = "WINDOW";
+    d.title = "DriveTrek";
+    d.icon = "GO.ICO";
+    d.font = "MS Sans Serif";
+    d.at = {0, 0, 422, 262};
+    d.flags.resizable = true;
+    d.flags.maximize_box = true;
+    d.flags.centered = true;
+    d.flags.status_bar = true;
+    ControlDef list = ListDef(
+        "185L(2)|M~Name~@s255@110L(2)|M~Dir~@s255@45L(2)|M~Date~@d17@24L(2)|M~Time~@t7@52R(2)|M~Size~@n13@",
+        MakeQueueSource(w.QUEUE, &BROWSE_QUEUE_RECORD::NAME, &BROWSE_QUEUE_RECORD::DIR,
+                        &BROWSE_QUEUE_RECORD::DATE_DATE, &BROWSE_QUEUE_RECORD::DATE_TIME,
+                        &BROWSE_QUEUE_RECORD::SIZE),
+        {4, 4, 414, 226});
+    list.label = "?BROWSE:1";
+    list.vscroll = true;
+    list.hscroll = true;
+    list.imm = true;
+    list.alerts = {key::Enter, key::MouseLeft2};
+    d.Add(std::move(list));
+    ControlDef entry = EntryDef("s40", Use(w.FILTER1), {4, 236, 200, 12});
+    entry.label = "?L:FILTER1";
+    d.Add(std::move(entry));
+    return d;
+}
+
+BrowseFilesWindow::BrowseFilesWindow()
+    : WINDOW(std::make_unique<ui::Window>(BrowseFilesDef(*this))),
+      VIEW(std::make_unique<View>(
+          dt::FILES.file, std::vector<std::string>{"FILES:NAME", "FILES:DIR", "FILES:DATE_DATE",
+                                               "FILES:DATE_TIME", "FILES:SIZE", "FILES:SYSFILES"})),
+      LIST(std::make_unique<ListQueue<BROWSE_QUEUE_RECORD>>(QUEUE)) {
+    open_file = [](const std::string& path) { return platform::OpenWithAssociatedProgram(path); };
+}
+
+BrowseFilesWindow::~BrowseFilesWindow() {
+    BRW1.Kill();
+    if (WINDOW) WINDOW->Close();
+}
+
+int BrowseFilesWindow::Startup() {
+    FILTER1 = G::FILTER1.View();
+    GlobalErrors.EnterProcedure("BrowseFILES");
+    REQUEST = GlobalRequest;
+    if (int r = WindowManager::Startup(); r != SevQuiet) return r;
+    FIRSTFIELD = BrowseCtl::BROWSE;
+    ERRORS = &GlobalErrors;
+    GlobalRequest = 0;
+    GlobalResponse = 0;
+    SetToolbar(TOOLBARMGR);
+    if (Relate::FILES == nullptr) return SevFatal;
+    Relate::FILES->Open();
+    FILESOPENED = 1;
+    BRW1.Init(BrowseCtl::BROWSE, QUEUE.VIEWPOSITION, *VIEW, *LIST, *Relate::FILES, *this);
+    if (WINDOW->Open() != 0) return SevFatal;
+    OPENED = 1;
+    SetWindow(*WINDOW);
+    WINDOW->SetMinSize(422, 262);
+    RESIZER.Startup(*Port(), AppStrategy::kSpread);
+    RESIZER.SetStrategy(BrowseCtl::FILTER1, 513, 3);
+    SetResizer(RESIZER);
+    // Name order: the key's name, compared without regard to case, then the row number.
+    BRW1.AddSortOrder(&dt::FILES.KEYNAME_FILES);
+    BRW1.AppendOrder("FILES:SysFILES");
+    BRW1_LOCATOR.Init(BrowseCtl::FILTER1, "FILES:NAME", 1);
+    BRW1.AddLocator(BRW1_LOCATOR);
+    BRW1.AddField(dt::FILES.NAME, QUEUE.NAME);
+    BRW1.AddField(dt::FILES.DIR, QUEUE.DIR);
+    BRW1.AddField(dt::FILES.DATE_DATE, QUEUE.DATE_DATE);
+    BRW1.AddField(dt::FILES.DATE_TIME, QUEUE.DATE_TIME);
+    BRW1.AddField(dt::FILES.SIZE, QUEUE.SIZE);
+    BRW1.AddField(dt::FILES.SYSFILES, QUEUE.SYSFILES);
+    UiPlacement placement(*WINDOW);
+    GlobalIni.RestoreWindow("BrowseFILES", placement);
+    RESIZER.ResizeAll();
+    WINDOW->SetStatusText(1, "Browsing Records");
+    ArmAlerts();
+    return SevQuiet;
+}
+
+int BrowseFilesWindow::Shutdown() {
+    if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
+    BRW1.Kill();
+    if (FILESOPENED && Relate::FILES != nullptr) Relate::FILES->Close();
+    FILESOPENED = 0;
+    if (OPENED) {
+        UiPlacement placement(*WINDOW);
+        GlobalIni.SaveWindow("BrowseFILES", placement);
+    }
+    GlobalErrors.LeaveProcedure();
+    WINDOW->Close();
+    return SevQuiet;
+}
+
+void BrowseFilesWindow::OnWindowOpened() {
+    WindowManager::OnWindowOpened();
+    if (on_opened) on_opened(*this);
+}
+
+int BrowseFilesWindow::OnAccepted() {
+    const int result = WindowManager::OnAccepted();
+    if (CurrentEvent().field != BrowseCtl::FILTER1) return result;
+    WINDOW->Update(BrowseCtl::FILTER1);
+    const Dialect& dialect = DialectOf(KindOfDbms(GetProperty(dt::FILES.file, PROP_DbmsName)));
+    BrowseOrder order = BrowseOrder::Unchanged;
+    filter_sql = BuildBrowseFilter(FILTER1.View(), dialect.like, &order);
+    FILTERTEXT = filter_sql;
+    if (order != BrowseOrder::Unchanged) {
+        // The switch's order stays for the window's life; rows of equal size or date
+        // follow their row numbers, so that paging neither skips nor repeats them.
+        BRW1.SetOrder(order == BrowseOrder::Size ? "FILES:Size" : "FILES:DATE");
+        BRW1.AppendOrder("FILES:SysFILES");
+        BRW1.ApplyOrder();
+    }
+    VIEW->SetProperty(PROP_SQLFilter, filter_sql);
+    Refresh(1);
+    Refresh(1);
+    WINDOW->Select(BrowseCtl::BROWSE);
+    return SevNotify;
+}
+
+int BrowseFilesWindow::OnSelected() {
+    if (CurrentEvent().field == BrowseCtl::FILTER1) WINDOW->MarkTouched(BrowseCtl::FILTER1);
+    return WindowManager::OnSelected();
+}
+
+int BrowseFilesWindow::HandleEvent() {
+    if (WINDOW->IsOpen() && WINDOW->Disabled(BrowseCtl::FILTER1)) WINDOW->Enable(BrowseCtl::FILTER1);
+    return WindowManager::HandleEvent();
+}
+
+int BrowseFilesWindow::OnFieldEvent() {
+    const int result = WindowManager::OnFieldEvent();
+    const WindowEvent& e = CurrentEvent();
+    if (e.field == BrowseCtl::BROWSE && e.event == Event::AlertKey &&
+        (e.keycode == ui::key::MouseLeft2 || e.keycode == ui::key::Enter))
+        OpenCurrentRow();
+    return result;
+}
+
+void BrowseFilesWindow::OpenCurrentRow() {
+    // The row comes from the list queue, never from the record buffer, which holds the
+    // last row read (possibly a row of a page the list has scrolled past).
+    if (!BRW1.GetCurrent()) return;
+    const std::string dir(QUEUE.DIR.View()), name(QUEUE.NAME.View());
+    last_open = dir + name;
+    last_open_foreign = false;
+    // A file of another computer is not a local file of the same path: open only rows
+    // scanned on this computer.
+    dt::FILES.SYSFILES = QUEUE.SYSFILES;
+    if (Access::FILES != nullptr && Access::FILES->Fetch(dt::FILES.KEYSYSFILES) == 0 &&
+        Relate::COMPUTER != nullptr && Access::COMPUTER != nullptr) {
+        const ULONG computer = dt::FILES.SYSCOMPUTER;
+        Relate::COMPUTER->Open();
+        COMPUTER.SYSCOMPUTER = computer;
+        const bool found = Access::COMPUTER->Fetch(COMPUTER.KEYSYSCOMPUTER) == 0;
+        const std::string owner = found ? std::string(COMPUTER.NAME.Clip()) : std::string();
+        Relate::COMPUTER->Close();
+        std::string a = owner, b = GLO::COMPUTERNAME.Str();
+        for (char& c : a) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : b) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (!found || a != b) {
+            last_open_foreign = true;
+            return;
+        }
+    }
+    // The absolute path, without changing the process's directory (other threads use it);
+    // failures are not reported.
+    if (open_file) open_file(last_open);
+}
+
+void RunBrowseFILES(const std::function<void(BrowseFilesWindow&)>& on_opened) {
+    BrowseFilesWindow window;
+    window.on_opened = on_opened;
+    GlobalResponse = window.Run();
+}
+
+void BrowseFILES() {
+    RunBrowseFILES({});
+}
+
+}  // namespace dt
