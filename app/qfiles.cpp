@@ -91,6 +91,8 @@ SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queu
     if (rc != 0) {
         out.error = rc;
         out.message = FailureText();
+        // The driver reports a missing table by its code alone.
+        if (rc == 2 && FileError().empty()) out.message += "|The table FILES is not in the database.";
     }
     Relate::FILES->Close();
     return out;

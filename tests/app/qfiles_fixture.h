@@ -6,14 +6,21 @@
 // (the same paths), LATEBOX only its subdirectory "deep/".
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "app/dialect.h"
 #include "app/globals.h"
@@ -220,5 +227,66 @@ class SearchSite {
     std::string tree_;
     std::string database_;
 };
+
+#ifdef DTFIND_PATH
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::vector<std::string> lines;
+};
+
+// Runs dtfind (DTFIND_PATH) with `args` in the current directory; gives up (status -1) after 60 seconds.
+inline Result RunDtfind(const std::vector<std::string>& args) {
+    Result r;
+    const std::string out_file = "dtfind.out", err_file = "dtfind.err";
+    std::vector<std::string> all{DTFIND_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    if (pid < 0) return r;
+    int wstatus = 0;
+    for (int i = 0; i < 600; ++i) {
+        const pid_t done = ::waitpid(pid, &wstatus, WNOHANG);
+        if (done == pid) {
+            r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (r.status == -1) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &wstatus, 0);
+    }
+    r.out = test::ReadFile(out_file);
+    r.err = test::ReadFile(err_file);
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) r.lines.push_back(line);
+    return r;
+}
+
+// The tab-separated fields of a line.
+inline std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> f;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        f.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos) return f;
+        start = tab + 1;
+    }
+}
+
+#endif
 
 }  // namespace dt::qtest
