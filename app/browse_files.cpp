@@ -1,9 +1,11 @@
 #include "app/browse_files.h"
 
 #include <cctype>
+#include <cstdlib>
 
 #include "app/dialect.h"
 #include "app/globals.h"
+#include "app/qfiles.h"
 #include "app/tables.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
@@ -82,9 +84,14 @@ BrowseFilesWindow::BrowseFilesWindow()
     : WINDOW(std::make_unique<ui::Window>(BrowseFilesDef(*this))),
       VIEW(std::make_unique<View>(
           dt::FILES.file, std::vector<std::string>{"FILES:NAME", "FILES:DIR", "FILES:DATE_DATE",
-                                               "FILES:DATE_TIME", "FILES:SIZE", "FILES:SYSFILES"})),
+                                                   "FILES:DATE_TIME", "FILES:SIZE", "FILES:SYSFILES"})),
       LIST(std::make_unique<ListQueue<BROWSE_QUEUE_RECORD>>(QUEUE)) {
-    open_file = [](const std::string& path) { return platform::OpenWithAssociatedProgram(path); };
+    open_file = [](const std::string& path) {
+        // OpenWithShell takes at most 255 characters: a longer path (directory and name
+        // together may reach 516) goes to the opener whole rather than cut into another.
+        if (path.size() > 255) return platform::OpenWithAssociatedProgram(path);
+        return std::atoi(OpenWithShell("", path).c_str()) > 32;
+    };
 }
 
 BrowseFilesWindow::~BrowseFilesWindow() {

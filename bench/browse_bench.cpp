@@ -156,10 +156,7 @@ int RunOne(long rows, bool pg, const std::string& out) {
     r.statements = view.Statements();
     brw.Kill();
     Relate::FILES->Close();
-    if (pg) {
-        Access::FILES->UseFile();
-        Remove(FILES.file);
-    }
+    if (pg) Remove(FILES.file);  // the server's table; SQLite's goes with the directory
     KillTables();
     errors.Shutdown();
     struct rusage ru {};

@@ -201,9 +201,9 @@ void BrowseManager::ResetQueue(BYTE keep) {
             CURRENTCHOICE = static_cast<LONG>(LISTQUEUE->Records());
         remembered = RowPosition(static_cast<std::size_t>(CURRENTCHOICE));
         if (RETAINROW) above = std::min<LONG>(CURRENTCHOICE - 1, LASTITEMS - 1);
-        // Read again from the server, starting at the current row (or the row that took
-        // its place).
-        VIEW->Flush();
+        // Read again from the server (no buffered copy), starting at the current row or
+        // the row that took its place.
+        VIEW->Set();
         VIEW->Reset(remembered);
     } else {
         VIEW->Flush();
@@ -340,7 +340,8 @@ void BrowseManager::BuildPopup() {
         // text" mark) and is shown disabled.
         POPUP->SetItemEnable(it.name, false);
         const std::size_t pos = POPUP->ItemExists(it.name);
-        if (pos != 0 && POPUP->POPUPITEMS->Get(pos) == 0 && POPUP->POPUPITEMS->TEXT.View().rfind('!', 0) == 0) {
+        if (pos != 0 && POPUP->POPUPITEMS->Get(pos) == 0 &&
+            POPUP->POPUPITEMS->TEXT.View().rfind('!', 0) == 0) {
             const std::string text(POPUP->POPUPITEMS->TEXT.View().substr(1));
             POPUP->POPUPITEMS->TEXT = text;
             POPUP->POPUPITEMS->Put();

@@ -315,8 +315,8 @@ TEST(BrowseManager, ResetAfterAnUpdateKeepsTheRowOnItsLine) {
         r.brw.ScrollPage(true);
         r.window->SetChoice(kList, 5);
         const ULONG id = r.Current();
-        // Another station renames the row so that it sorts elsewhere... the row is found
-        // again by its new position? No: a reset keeps the row that is current, re-read.
+        // Another station changes the current row: the reset shows the new value with the
+        // row on the same line.
         r.table.SYSFILES = id;
         ASSERT_EQ(Get(r.table.KEYSYSFILES), 0);
         r.table.SIZE = 999;
@@ -332,6 +332,19 @@ TEST(BrowseManager, ResetAfterAnUpdateKeepsTheRowOnItsLine) {
         r.brw.Refresh(1);
         EXPECT_EQ(r.Current(), id);
         EXPECT_EQ(r.window->Choice(kList), 5);
+        // The row the view read last (the list's last line) is read again too, not served
+        // from the view's buffer.
+        r.window->SetChoice(kList, 8);
+        const ULONG last = r.Current();
+        r.table.SYSFILES = last;
+        ASSERT_EQ(Get(r.table.KEYSYSFILES), 0);
+        r.table.SIZE = 4321;
+        ASSERT_EQ(Put(r.table.file), 0) << FileError();
+        r.brw.ResetQueue(1);
+        EXPECT_EQ(r.window->Choice(kList), 8);
+        r.queue.Peek(8, e);
+        EXPECT_EQ(e.SYSFILES, last);
+        EXPECT_EQ(e.SIZE, 4321u);
     });
 }
 
