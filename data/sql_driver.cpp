@@ -1329,7 +1329,29 @@ int FlushAppends(SqlState& st, DriverArgs& a) {
     if (st.bulk_rows == 0) return 0;
     SQLULEN n = st.bulk_rows;
     st.bulk_rows = 0;
-    return ExecutePrepared(st, a, st.bulk, n);
+    Connection& c = *st.conn;
+    if (!c.autocommit) return ExecutePrepared(st, a, st.bulk, n);
+    // Outside a transaction the rows of one batch are committed together: a driver that
+    // runs a parameter array row by row would otherwise commit (and sync) every row. Rows
+    // that went in before a failure stay, as they would have row by row.
+    const OdbcApi& api = st.Api();
+    SQLHDBC h = c.dbc.get();
+    bool wrapped = Succeeded(Call(
+        st, [&] { return "Setting Auto Commit OFF for" + HandleText("Connection", h); }, nullptr,
+        [&] { return api.SQLSetConnectOption(h, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF); }));
+    int rc = ExecutePrepared(st, a, st.bulk, n);
+    if (wrapped) {
+        Diag keep = st.diag;
+        SQLRETURN t = Call(
+            st, [&] { return "Committing" + HandleText("Connection", h); }, nullptr,
+            [&] { return api.SQLTransact(nullptr, h, SQL_COMMIT); });
+        Call(
+            st, [&] { return "Setting Auto Commit ON for" + HandleText("Connection", h); }, nullptr,
+            [&] { return api.SQLSetConnectOption(h, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_ON); });
+        if (rc == 0 && !Succeeded(t)) return Fail90(st, a, st.diag);
+        if (rc != 0) st.diag = keep;
+    }
+    return rc;
 }
 
 int DoAdd(SqlState& st, DriverArgs& a, bool append) {
