@@ -3,6 +3,7 @@
 // date ("/D") order. Runs on a runtime thread of its own, started from "Browse Files".
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -82,7 +83,7 @@ class BrowseFilesWindow final : public WindowManager {
     std::function<bool(const std::string& path)> open_file;
     // The path last asked to be opened, and whether it was refused as another computer's.
     std::string last_open;
-    bool last_open_foreign = false;
+    std::atomic<bool> last_open_foreign{false};
 
     int Startup() override;
     int Shutdown() override;
