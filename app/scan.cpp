@@ -1,7 +1,11 @@
 #include "app/scan.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -112,7 +116,6 @@ class Walker {
     }
 
     void RecordFile(const DirEntryRecord& entry, const std::string& path) {
-        ++G::FILECOUNT;
         if (!FillFilesRecord(rec_, entry, path, syscomputer_)) {
             ++stats_.files_not_stored;
             return;
@@ -150,6 +153,7 @@ class FilesSink final : public ScanSink {
     }
 
     void Store(const FILES_RECORD& rec, WalkStats& stats) override {
+        ++G::FILECOUNT;
         if (display_.file_count && G::FILECOUNT % 100 == 1) display_.file_count(G::FILECOUNT);
         if (!open_) Begin();
         if (!arrays_) {
@@ -258,6 +262,114 @@ class FilesSink final : public ScanSink {
     ULONG row_stored_ = 0;      // rows inserted one by one in the open batch
     std::vector<FILES_RECORD> batch_;
     SteadyClock::time_point began_{};
+};
+
+// One directory's rows as the walk found them, handed from the walking thread to the
+// storing one; or the start of a drive.
+struct DirBatch {
+    std::string path;  // the directory, or the drive's root
+    bool drive = false;
+    std::vector<FILES_RECORD> rows;
+};
+
+// The bounded hand-over between the walk and the storing: the walk lists directories
+// while the rows of earlier ones are stored, and never runs more than kAheadRows ahead.
+class BatchChannel {
+  public:
+    static constexpr std::size_t kAheadRows = 20000;
+
+    // Waits for room; false when the reader has gone.
+    bool Push(DirBatch&& b) {
+        std::unique_lock lock(m_);
+        room_.wait(lock, [&] { return cancelled_ || rows_ < kAheadRows; });
+        if (cancelled_) return false;
+        rows_ += b.rows.size();
+        q_.push_back(std::move(b));
+        ready_.notify_one();
+        return true;
+    }
+    // Waits for the next batch; false when the walk has ended and everything was taken.
+    bool Pop(DirBatch& out) {
+        std::unique_lock lock(m_);
+        ready_.wait(lock, [&] { return closed_ || !q_.empty(); });
+        if (q_.empty()) return false;
+        out = std::move(q_.front());
+        q_.pop_front();
+        rows_ -= out.rows.size();
+        room_.notify_one();
+        return true;
+    }
+    // The walk has ended.
+    void Close() {
+        std::lock_guard lock(m_);
+        closed_ = true;
+        ready_.notify_all();
+    }
+    // The reader stops taking batches: a waiting walk gives up.
+    void Cancel() {
+        std::lock_guard lock(m_);
+        cancelled_ = true;
+        room_.notify_all();
+    }
+
+  private:
+    std::mutex m_;
+    std::condition_variable ready_, room_;
+    std::deque<DirBatch> q_;
+    std::size_t rows_ = 0;
+    bool closed_ = false, cancelled_ = false;
+};
+
+// Collects a directory's rows on the walking thread and hands them over whole.
+class ChannelSink final : public ScanSink {
+  public:
+    explicit ChannelSink(BatchChannel& channel) : channel_(channel) {}
+    void BeginDirectory(std::string_view path) override {
+        batch_.path = path;
+        batch_.rows.clear();
+    }
+    void Store(const FILES_RECORD& rec, WalkStats&) override { batch_.rows.push_back(rec); }
+    void EndDirectory(WalkStats&) override {
+        if (!batch_.rows.empty()) channel_.Push(std::move(batch_));
+    }
+
+  private:
+    BatchChannel& channel_;
+    DirBatch batch_;
+};
+
+// The walk of the fixed drives on a thread of its own (it touches no table and no
+// window). Its counters are read after Join.
+class WalkThread {
+  public:
+    WalkThread(std::vector<std::string> roots, ULONG syscomputer, BatchChannel& channel)
+        : channel_(channel), thread_([this, roots = std::move(roots), syscomputer] {
+              ChannelSink sink(channel_);
+              for (const std::string& root : roots) {
+                  DirBatch start;
+                  start.path = root;
+                  start.drive = true;
+                  if (!channel_.Push(std::move(start))) break;
+                  ScanDirectory(root, syscomputer, sink, stats_);
+              }
+              channel_.Close();
+          }) {}
+    ~WalkThread() {
+        channel_.Cancel();
+        Join();
+    }
+    WalkThread(const WalkThread&) = delete;
+    WalkThread& operator=(const WalkThread&) = delete;
+
+    const WalkStats& Join() {
+        if (thread_.joinable()) thread_.join();
+        return stats_;
+    }
+
+  private:
+    BatchChannel& channel_;
+    WalkStats stats_;
+    std::thread thread_;
 };
 
 // The working window: hidden right after it is opened, never shown, reused for the whole
@@ -413,21 +525,43 @@ void ScanDrives(ScanContext& ctx) {
         Tell(ctx, "SQL: " + Error() + " " + FileError(), "SQL", ui::MessageIcon::Stop);
     }
 
+    // The walk runs on its own thread, ahead of the storing; the rows are stored here, in
+    // the walk's order, with the working window pacing between directories.
+    std::vector<std::string> roots;
+    if (Queue<QDRIVE_RECORD>* qdrive = ctx.QDRIVE) {
+        for (std::size_t i = 1; i <= qdrive->Records(); ++i) {
+            qdrive->Get(i);
+            if (qdrive->TYPE == platform::kDriveFixed) roots.emplace_back(qdrive->DRIVE.View());
+        }
+    }
     WalkStats stats;
     {
         WorkingWindow working;
-        std::function<void()> pace = [&working] { working.Pace(); };
         FilesSink sink(ctx.display);
-        Queue<QDRIVE_RECORD>* qdrive = ctx.QDRIVE;
-        const std::size_t drives = qdrive ? qdrive->Records() : 0;
-        for (std::size_t i = 1; i <= drives; ++i) {
-            qdrive->Get(i);
-            if (qdrive->TYPE != platform::kDriveFixed) continue;
-            std::string root(qdrive->DRIVE.View());
-            if (ctx.display.drive) ctx.display.drive(root);
-            ScanDirectory(root, syscomputer, sink, stats, pace);
+        BatchChannel channel;
+        WalkThread walk(std::move(roots), syscomputer, channel);
+        DirBatch batch;
+        while (channel.Pop(batch)) {
+            if (batch.drive) {
+                if (ctx.display.drive) ctx.display.drive(batch.path);
+                continue;
+            }
+            working.Pace();
+            sink.BeginDirectory(batch.path);
+            std::size_t since_pace = 0;
+            for (const FILES_RECORD& row : batch.rows) {
+                if (++since_pace == kPaceFiles) {
+                    since_pace = 0;
+                    working.Pace();
+                }
+                sink.Store(row, stats);
+            }
+            sink.EndDirectory(stats);
         }
         sink.End(stats);
+        const WalkStats& walked = walk.Join();
+        stats.files_not_stored += walked.files_not_stored;
+        stats.dirs_skipped += walked.dirs_skipped;
     }
     if (ctx.display.close) ctx.display.close();
 

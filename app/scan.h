@@ -12,7 +12,9 @@
 // directories at most every few hundredths of a second.
 //
 // Threads: call ScanDrives on the thread that owns the COMPUTER record buffer holding this
-// computer's row (the main procedure's thread). Inside the window layer's application the
+// computer's row (the main procedure's thread). The walk itself (listing directories) runs
+// on a thread of its own a little ahead of the storing, which stays on the calling thread
+// and keeps the walk's order. Inside the window layer's application the
 // working window paces the work; outside it (tools, tests) the walk runs unpaced.
 #pragma once
 
