@@ -476,10 +476,11 @@ struct Cursor {
     SQLULEN pos = 0;
     bool open = false;
     bool passthrough = false;
-    bool limited = false;  // asked the server for few rows
-    bool block = false;    // SQLExtendedFetch with a row block
-    bool bound = true;     // columns bound (FASTCOLUMNFETCH); else read with SQLGetData
-    long consumed = 0;     // rows taken from this result so far
+    bool limited = false;     // asked the server for few rows
+    bool block = false;       // SQLExtendedFetch with a row block
+    bool bound = true;        // columns bound (FASTCOLUMNFETCH); else read with SQLGetData
+    long result_columns = 0;  // columns the server returns (pass-through)
+    long consumed = 0;        // rows taken from this result so far
     ParamSet params;
 };
 
@@ -842,6 +843,7 @@ int OpenCursor(SqlState& st, DriverArgs& a, const Statement& s, bool passthrough
             st, [&] { return StmtText("Getting Number of columns for", h); }, h,
             [&] { return api.SQLNumResultCols(h, &n); });
         ncols = std::min<std::size_t>(static_cast<std::size_t>(n < 0 ? 0 : n), st.cols.size());
+        c.result_columns = n;
     }
     if (!BindCursor(st, ncols, max_rows <= 0)) return Fail90(st, a, st.diag);
     c.open = true;
@@ -1562,7 +1564,17 @@ int DoRemove(SqlState& st, DriverArgs& a) {
 // ---------------------------------------------------------------------------------------
 // Pass-through
 
+int RunPassThrough(SqlState& st, DriverArgs& a, std::string_view text);
+
+// The caller's own SQL: every failure is 90 with the server's state and message (a
+// missing table or a duplicate key included), as the application reports them.
 int PassThrough(SqlState& st, DriverArgs& a, std::string_view text) {
+    int rc = RunPassThrough(st, a, text);
+    if (rc == 2 || rc == 40) rc = Fail90(st, a, st.diag);
+    return rc;
+}
+
+int RunPassThrough(SqlState& st, DriverArgs& a, std::string_view text) {
     if (!st.opened) {
         int rc = Connect(st, a);
         if (rc != 0) return rc;
@@ -2151,6 +2163,10 @@ int Operate(int op, File& f, SqlState& st, DriverArgs& a) {
                         break;
                     case PROP_DbmsName:
                         *a.out = st.conn ? st.conn->dbms_name : "";
+                        break;
+                    case PROP_ResultColumns:
+                        *a.out = std::to_string(
+                            st.cursor.open && st.cursor.passthrough ? st.cursor.result_columns : 0);
                         break;
                     case PROP_DriverName:
                         *a.out = st.conn ? st.conn->driver_name : "";

@@ -21,9 +21,10 @@ int CreateIfMissing(File& f);
 
 // Driver-specific properties (GET_PROPERTY) of an open file.
 enum SqlProperty : long {
-    PROP_ServerKind = 0x7280,  // the recognised server kind number, as text
-    PROP_DbmsName = 0x7281,    // the DBMS name the ODBC driver reports
-    PROP_DriverName = 0x7282,  // the ODBC driver name that connected (e.g. "SQLite3")
+    PROP_ServerKind = 0x7280,     // the recognised server kind number, as text
+    PROP_DbmsName = 0x7281,       // the DBMS name the ODBC driver reports
+    PROP_DriverName = 0x7282,     // the ODBC driver name that connected (e.g. "SQLite3")
+    PROP_ResultColumns = 0x7283,  // columns of the open pass-through result, as text
 };
 
 }  // namespace dt

@@ -327,6 +327,7 @@ TEST_F(DriverTest, PassThroughSelectsRunsStatementsAndReportsErrors) {
 
     ASSERT_EQ(SetProperty(*s, PROP_SQL, "DELETE FROM " + table_ + " WHERE SYSFILES = 2"), 0) << FileError();
     EXPECT_EQ(Records(*f), 2);
+    EXPECT_EQ(SetProperty(*s, PROP_SQL, "SELECT * FROM " + table_ + "_nosuchtable"), 90);  // not 2
     EXPECT_EQ(SetProperty(*s, PROP_SQL, "SELECT nosuchcolumn FROM " + table_), 90);
     EXPECT_EQ(FileErrorCode().size(), 5u);
     EXPECT_FALSE(FileError().empty());
