@@ -17,6 +17,8 @@
 #include "runtime/errors.h"
 #include "runtime/regional.h"
 #include "runtime/stddate.h"
+#include "ui/list_format.h"
+#include "ui/testing.h"
 
 namespace dt {
 namespace {
@@ -644,7 +646,8 @@ TEST_F(ErrorManagerTest, ProcedureNamesAreKeptPerThread) {
 TEST_F(ErrorManagerTest, TwoThreadsRaisingAtOnceKeepTheirOwnTexts) {
     constexpr int kRounds = 2000;
     std::mutex shown_mutex;
-    struct Concurrent : RecordingErrors {
+    // Only the box is recorded (under a lock): the handlers run on both threads at once.
+    struct Concurrent : ErrorManager {
         std::mutex* m = nullptr;
         std::vector<std::string> texts;
         int ShowBox(std::string_view text, std::string_view, IconRef, int, int def, LONG) override {
@@ -754,6 +757,81 @@ TEST_F(ErrorManagerTest, ViewLevelShowsTheHistoryDialog) {
     EXPECT_TRUE(errors.shown.back().history_dialog);
     EXPECT_EQ(errors.shown.back().title, "Errors History");
     EXPECT_EQ(errors.shown.back().buttons, Button::Ok);
+}
+
+// ---------------------------------------------------------------- the window layer's box
+
+TEST(ErrorManagerBox, MessagesGoThroughTheWindowLayersBox) {
+    ui::testing::ResetAnswers();
+    ErrorManager e;
+    e.Startup("/nonexistent-dir/APFError.Log");
+    ui::testing::AnswerMessage(Button::No);
+    EXPECT_EQ(e.Raise(8), SevCancel);
+    ui::testing::AnswerMessage(Button::Ok);
+    e.NoteFileName("FILES");
+    EXPECT_EQ(e.Raise(28), SevNotify);
+    // Nobody can answer here (no window layer running): the default is taken at once.
+    EXPECT_EQ(e.Prompt(35, 70, Button::Cancel), Button::Cancel);
+    auto shown = ui::testing::TakeShownMessages();
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[0].caption, "Changes will be lost!");
+    EXPECT_EQ(shown[0].icon, ui::MessageIcon::Question);
+    EXPECT_EQ(shown[0].buttons, Button::Yes | Button::No);
+    EXPECT_EQ(shown[0].default_button, Button::Yes);
+    EXPECT_EQ(shown[1].text, "A record held by another station was encountered reading from the FILES file.");
+    EXPECT_EQ(shown[1].icon, ui::MessageIcon::Exclamation);
+    EXPECT_EQ(shown[2].buttons, 70);
+    EXPECT_EQ(shown[2].answer, Button::Cancel);
+    e.Shutdown();
+}
+
+// ---------------------------------------------------------------- history dialog pieces
+
+TEST(MessageButtons, VisitedFromHelpDownToOk) {
+    MessageButtonLayout l = LayoutMessageButtons(Button::Yes | Button::No | Button::Cancel, Button::Cancel);
+    ASSERT_EQ(l.MSGBUTTONS, 3);
+    EXPECT_EQ(l.MSGBUTTONID[0], Button::Cancel);
+    EXPECT_EQ(l.MSGBUTTONID[1], Button::No);
+    EXPECT_EQ(l.MSGBUTTONID[2], Button::Yes);
+    EXPECT_EQ(l.default_index, 0);
+
+    l = LayoutMessageButtons(255, Button::Ok);
+    ASSERT_EQ(l.MSGBUTTONS, 8);
+    const char* texts[] = {"&Help", "&Cancel", "&Ignore", "&Retry", "&Abort", "&No", "&Yes", "O&k"};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(l.MSGBUTTONID[i], 128 >> i);
+        EXPECT_EQ(ButtonText(l.MSGBUTTONID[i]), texts[i]);
+    }
+    EXPECT_EQ(l.default_index, 7);
+
+    EXPECT_EQ(LayoutMessageButtons(Button::Ok, Button::Yes).default_index, -1);  // default not offered
+    EXPECT_EQ(LayoutMessageButtons(0, 0).MSGBUTTONS, 0);
+    EXPECT_EQ(ButtonText(3), "");
+}
+
+TEST_F(ErrorManagerTest, HistoryListAnswersFromTheQueue) {
+    errors.HISTORYTHRESHOLD = -1;
+    errors.AssignCategory(22, "Browse");
+    errors.Raise(22);
+    errors.NoteFileName("FILES");
+    errors.Raise(2);
+    HistoryList list(*errors.History());
+    EXPECT_EQ(list.RowCount(), 2u);
+    EXPECT_EQ(list.ColumnCount(), 2);
+    EXPECT_EQ(list.CellText(1, 1), "There are no records available to process.");
+    EXPECT_EQ(list.CellText(1, 2), "Browse");
+    EXPECT_EQ(list.CellText(2, 2), "APF");
+    EXPECT_EQ(list.CellText(3, 1), "");
+    EXPECT_EQ(list.CellText(1, 3), "");
+
+    ui::ListFormat format;
+    ASSERT_TRUE(ui::ParseListFormat(HistoryList::kFormat, format));
+    ASSERT_EQ(format.columns.size(), 2u);
+    EXPECT_EQ(format.columns[0].width, 217);
+    EXPECT_EQ(format.columns[0].header, "Message");
+    EXPECT_EQ(format.columns[0].picture, "s255");
+    EXPECT_EQ(format.columns[1].width, 42);
+    EXPECT_EQ(format.columns[1].header, "Category");
 }
 
 // ---------------------------------------------------------------- the log
