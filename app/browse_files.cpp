@@ -177,6 +177,7 @@ int BrowseFilesWindow::OnAccepted() {
     Refresh(1);
     Refresh(1);
     WINDOW->Select(BrowseCtl::BROWSE);
+    ++filters_applied;
     return SevNotify;
 }
 

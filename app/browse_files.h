@@ -84,6 +84,8 @@ class BrowseFilesWindow final : public WindowManager {
     // The path last asked to be opened, and whether it was refused as another computer's.
     std::string last_open;
     std::atomic<bool> last_open_foreign{false};
+    // Filter texts applied so far (the filter entry's accepted events handled to the end).
+    std::atomic<int> filters_applied{0};
 
     int Startup() override;
     int Shutdown() override;

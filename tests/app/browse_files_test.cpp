@@ -214,43 +214,57 @@ TEST_F(BrowseProcedure, FiltersSwitchesPagingOpeningAndInsertsOfTheMainThread) {
             ASSERT_TRUE(WaitFor([&] { return win.load() != nullptr; }));
             BrowseFilesWindow& w = *win.load();
             ui::Window& window = *w.WINDOW;
-            const std::size_t lines = std::size_t(w.BRW1.LASTITEMS);
-            ASSERT_GT(lines, 3u);
+            // Types a filter and waits until the browse has handled it to the end (its
+            // redisplay of the entry included), so the next action cannot race with it.
+            auto filter = [&](const std::string& text) {
+                const int before = w.filters_applied.load();
+                if (!ui::testing::Type(window, BrowseCtl::FILTER1, text)) return false;
+                return WaitFor([&] { return w.filters_applied.load() > before; });
+            };
+            // The list shows as many rows as its height holds, which may change once while
+            // the window settles: each check takes the count from the same snapshot.
+            auto shows = [&](const std::vector<ULONG>& x, long page) {
+                const std::vector<ULONG> s = Shown(w);
+                const std::size_t n = s.size();
+                if (n < 1) return false;
+                const std::size_t from = page >= 0 ? std::size_t(page) * n : x.size() - std::min(n, x.size());
+                return s == Slice(x, from, n) && (n >= 4 || n == x.size());
+            };
 
             // Name order at start, the main window's text in the entry but not applied.
             const auto by_name = Expected([](const Row& r) { return Upper(r.name); });
-            ASSERT_TRUE(WaitFor([&] { return Shown(w) == Slice(by_name, 0, lines); }));
+            ASSERT_TRUE(WaitFor([&] { return shows(by_name, 0); }));
             EXPECT_EQ(ui::testing::ControlText(window, BrowseCtl::FILTER1), "start text");
             EXPECT_EQ(window.Title(), "DriveTrek");
             EXPECT_EQ(ui::testing::ListHeaders(window, BrowseCtl::BROWSE),
                       (std::vector<std::string>{"Name", "Dir", "Date", "Time", "Size"}));
 
             // "/s": every row, by size; pages forwards and backwards over equal sizes.
-            ASSERT_TRUE(ui::testing::Type(window, BrowseCtl::FILTER1, "/s"));
+            ASSERT_TRUE(filter("/s"));
             const auto by_size = Expected([](const Row& r) { return r.size; });
-            ASSERT_TRUE(WaitFor([&] { return Shown(w) == Slice(by_size, 0, lines); }));
+            ASSERT_TRUE(WaitFor([&] { return shows(by_size, 0); }));
             window.Post(Event::PageDown, BrowseCtl::BROWSE);
-            EXPECT_TRUE(WaitFor([&] { return Shown(w) == Slice(by_size, lines, lines); }));
+            EXPECT_TRUE(WaitFor([&] { return shows(by_size, 1); }));
             window.Post(Event::PageDown, BrowseCtl::BROWSE);
-            EXPECT_TRUE(WaitFor([&] { return Shown(w) == Slice(by_size, 2 * lines, lines); }));
+            EXPECT_TRUE(WaitFor([&] { return shows(by_size, 2); }));
             window.Post(Event::PageUp, BrowseCtl::BROWSE);
-            EXPECT_TRUE(WaitFor([&] { return Shown(w) == Slice(by_size, lines, lines); }));
+            EXPECT_TRUE(WaitFor([&] { return shows(by_size, 1); }));
             window.Post(Event::ScrollBottom, BrowseCtl::BROWSE);
-            EXPECT_TRUE(WaitFor([&] { return Shown(w) == Slice(by_size, by_size.size() - lines, lines); }));
+            EXPECT_TRUE(WaitFor([&] { return shows(by_size, -1); }));
 
             // "xyz /d": rows with xyz in name or directory, by date.
-            ASSERT_TRUE(ui::testing::Type(window, BrowseCtl::FILTER1, "xyz /d"));
+            ASSERT_TRUE(filter("xyz /d"));
             const auto xyz_by_date =
                 Expected([](const Row& r) { return r.date; },
                          [](const Row& r) { return r.dir.find("xyz") != std::string::npos; });
             ASSERT_FALSE(xyz_by_date.empty());
-            EXPECT_TRUE(WaitFor([&] { return Shown(w) == Slice(xyz_by_date, 0, lines); }));
+            EXPECT_TRUE(WaitFor([&] { return shows(xyz_by_date, 0); }));
             EXPECT_EQ(w.filter_sql, "(SysFILES > 0) and (name like '%xyz%' or dir like '%xyz%')");
 
             // An empty filter: every row again, the date order kept.
-            ASSERT_TRUE(ui::testing::Type(window, BrowseCtl::FILTER1, ""));
+            ASSERT_TRUE(filter(""));
             const auto by_date = Expected([](const Row& r) { return r.date; });
-            EXPECT_TRUE(WaitFor([&] { return Shown(w) == Slice(by_date, 0, lines); }));
+            EXPECT_TRUE(WaitFor([&] { return shows(by_date, 0); }));
             EXPECT_EQ(w.filter_sql, "(SysFILES > 0)");
 
             // Enter on the list opens the current row's file (the queue's row, by path).
@@ -275,15 +289,15 @@ TEST_F(BrowseProcedure, FiltersSwitchesPagingOpeningAndInsertsOfTheMainThread) {
 
             // Another computer's file is not opened as a local file of the same path (row 3
             // lies on the other computer; it comes first by date).
-            ASSERT_TRUE(ui::testing::Type(window, BrowseCtl::FILTER1, "/d"));
-            ASSERT_TRUE(WaitFor([&] { return Shown(w) == Slice(by_date, 0, lines); }));
+            // (The list still shows the first rows by date; nothing is pending in the browse.)
+            ASSERT_TRUE(shows(by_date, 0));
             ASSERT_EQ(by_date.front(), 3u);
             const std::size_t before = [&] {
                 std::lock_guard lock(open_mutex);
                 return opened.size();
             }();
             window.Select(BrowseCtl::BROWSE, 1);
-            ASSERT_TRUE(ui::testing::PressKey(window, BrowseCtl::BROWSE, ui::key::MouseLeft2));
+            ASSERT_TRUE(ui::testing::PressKey(window, BrowseCtl::BROWSE, ui::key::Enter));
             EXPECT_TRUE(WaitFor([&] { return w.last_open_foreign.load(); }));
             {
                 std::lock_guard lock(open_mutex);
@@ -291,19 +305,19 @@ TEST_F(BrowseProcedure, FiltersSwitchesPagingOpeningAndInsertsOfTheMainThread) {
             }
 
             // The main thread inserts through the same connection while the browse pages.
-            ASSERT_TRUE(ui::testing::Type(window, BrowseCtl::FILTER1, ""));
+            ASSERT_TRUE(filter("/d"));
             for (int i = 0; i < 60; ++i) {
                 Insert(Row{ULONG(1000 + i), "inserted" + std::to_string(i), "/new/", ULONG(i % 3) * 100,
                            dt::DATE{1, 1, 2021}.Value(), 1});
                 if (i % 10 == 0) window.Post(Event::PageDown, BrowseCtl::BROWSE);
             }
             // A refresh keeps the current row; from the top the rows are all there, in order.
-            ASSERT_TRUE(ui::testing::Type(window, BrowseCtl::FILTER1, "/s"));
+            ASSERT_TRUE(filter("/s"));
             const auto all_by_size = Expected([](const Row& r) { return r.size; });
             window.Post(Event::ScrollTop, BrowseCtl::BROWSE);
-            EXPECT_TRUE(WaitFor([&] { return Shown(w) == Slice(all_by_size, 0, lines); }));
+            EXPECT_TRUE(WaitFor([&] { return shows(all_by_size, 0); }));
             window.Post(Event::PageDown, BrowseCtl::BROWSE);
-            EXPECT_TRUE(WaitFor([&] { return Shown(w) == Slice(all_by_size, lines, lines); }));
+            EXPECT_TRUE(WaitFor([&] { return shows(all_by_size, 1); }));
 
             window.Post(Event::CloseWindow);
             ASSERT_TRUE(WaitFor([&] { return done.load(); }));
