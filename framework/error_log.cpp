@@ -1,18 +1,16 @@
 #include "framework/error_log.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-
+#include "data/file.h"
+#include "data/statements.h"
+#include "data/text_driver.h"
 #include "runtime/picture.h"
 
 namespace dt {
 
-namespace {
-constexpr std::size_t kRecordSize = 1024;  // TXT STRING(1024)
+ErrorLog::ErrorLog(std::string path) : path_(std::move(path)) {
+    file_ = std::make_unique<File>("APFError", TextDriver(), "", path_, FILE_CREATE, &TXT, sizeof TXT,
+                                   std::vector<Field>{Field::String("APFError:TXT", 0, sizeof TXT)});
 }
-
-ErrorLog::ErrorLog(std::string path) : path_(std::move(path)) {}
 
 ErrorLog::~ErrorLog() {
     Close(1);
@@ -24,24 +22,22 @@ LONG ErrorLog::USAGE() const {
 }
 
 int ErrorLog::CloseFile() {
-    if (fd_ < 0) return 0;
-    int rc = ::close(fd_);
-    fd_ = -1;
-    return rc == 0 ? 0 : 5;
+    if (!open_) return 0;
+    open_ = false;
+    return dt::Close(*file_) == 0 ? 0 : 5;
 }
 
 int ErrorLog::Open(BYTE force) {
     std::lock_guard lock(mutex_);
     if (usage_ == 0 || force) {
-        // Created when missing, read and write, shared with other processes; appends go to
-        // the end even when another process wrote meanwhile.
-        int fd;
-        do {
-            fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-        } while (fd < 0 && errno == EINTR);
-        if (fd < 0) return 5;
         CloseFile();
-        fd_ = fd;
+        int rc = Share(*file_, ReadWrite | DenyNone);
+        if (rc == 2) {
+            if (Create(*file_) != 0) return 5;
+            rc = Share(*file_, ReadWrite | DenyNone);
+        }
+        if (rc != 0) return 5;
+        open_ = true;
     }
     ++usage_;
     return 0;
@@ -49,20 +45,9 @@ int ErrorLog::Open(BYTE force) {
 
 int ErrorLog::WriteLine(std::string_view text) {
     std::lock_guard lock(mutex_);
-    if (usage_ == 0 || fd_ < 0) return 5;
-    std::string line(Clip(text.substr(0, Utf8CutLength(text, kRecordSize))));
-    line += '\n';
-    // One write per line, so lines of several processes never interleave.
-    const char* p = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd_, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return 5;
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return 0;
+    if (usage_ == 0 || !open_) return 5;
+    TXT = text;
+    return Add(*file_) == 0 ? 0 : 5;
 }
 
 int ErrorLog::Close(BYTE force) {

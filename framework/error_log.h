@@ -3,6 +3,7 @@
 // "APFError.Log". Also the one function that formats a log line.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -10,6 +11,8 @@
 #include "runtime/types.h"
 
 namespace dt {
+
+class File;
 
 // Where the error manager's log lines go. Every call returns 0 on success and 5
 // (SevNotify) on failure. Implementations must accept calls from several threads.
@@ -24,10 +27,9 @@ class ERRORLOGINTERFACE {
     virtual int WriteLine(std::string_view text) = 0;
 };
 
-// The standard log: a text file of records with one field TXT STRING(1024), each record
-// one line ending in "\n" and written without its trailing blanks (as the text driver
-// stores a record). The file is created when missing, opened for reading and writing,
-// shared with other processes, and appended to in one write per line.
+// The standard log: an ASCII text file (the text driver) with one field TXT STRING(1024);
+// each record is one line, stored without its trailing blanks. The file is created when
+// missing and opened for reading and writing, shared with other processes (mode 0x42).
 class ErrorLog final : public ERRORLOGINTERFACE {
   public:
     static constexpr const char* kDefaultName = "APFError.Log";
@@ -43,7 +45,8 @@ class ErrorLog final : public ERRORLOGINTERFACE {
     // otherwise counts one use down. A close with the counter already at 0 changes nothing.
     int Close(BYTE force) override;
     // Counter 0 or force: creates the file if missing and opens it (5 on failure, counter
-    // unchanged). Every success counts one use up; 0.
+    // unchanged; a forced open of an open log closes it first). Every success counts one
+    // use up; 0.
     int Open(BYTE force) override;
     // 5 when the log is not open or the write failed; else 0. Text past 1024 bytes is cut.
     int WriteLine(std::string_view text) override;
@@ -57,7 +60,9 @@ class ErrorLog final : public ERRORLOGINTERFACE {
 
     mutable std::mutex mutex_;
     std::string path_;
-    int fd_ = -1;
+    STRING<1024> TXT;             // the record
+    std::unique_ptr<File> file_;  // the text file, through the text driver
+    bool open_ = false;
     LONG usage_ = 0;
 };
 
