@@ -170,6 +170,10 @@ bool RunQuiet(const std::vector<std::string>& args) {
 class ScanE2E : public ::testing::Test {
   protected:
     void SetUp() override {
+#if DT_TEST_PG
+        if (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty())
+            GTEST_SKIP() << "DRIVETREK_TEST_PG_HOST/PORT not set";
+#endif
         old_ = fs::current_path();
         char tmpl[] = "/tmp/dt-scan-e2e-XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
@@ -186,8 +190,6 @@ class ScanE2E : public ::testing::Test {
         ASSERT_TRUE(RunQuiet({"python3", std::string(DT_SOURCE_DIR) + "/bench/gen_tree.py", tree_, "--files",
                               "400", "--per-dir", "6", "--seed", "7", "--big", "--invalid-utf8"}));
 #if DT_TEST_PG
-        if (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty())
-            GTEST_SKIP() << "DRIVETREK_TEST_PG_HOST/PORT not set";
         const std::string server = Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT");
         const std::string login =
             "," + Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD");
@@ -207,6 +209,7 @@ class ScanE2E : public ::testing::Test {
     }
 
     void TearDown() override {
+        if (dir_.empty()) return;  // skipped before anything was made
         KillTables();
 #if DT_TEST_PG
         if (!database_.empty()) {
