@@ -1761,6 +1761,43 @@ int SetOption(SqlState& st, std::string_view raw_name, std::string_view value, b
     return 0;
 }
 
+// The option names a driver string may hold.
+constexpr const char* kOptionNames[] = {"BINDCONSTANTS",
+                                        "BINDCOLORDER",
+                                        "CLIPSTRINGS",
+                                        "FORCEUPPERCASE",
+                                        "FASTCOLUMNFETCH",
+                                        "GATHERATOPEN",
+                                        "HINT",
+                                        "ISOLATIONLEVEL",
+                                        "JOINTYPE",
+                                        "LOGONSCREEN",
+                                        "NOVERIFY",
+                                        "NESTING",
+                                        "ORDERINSELECT",
+                                        "ODBCCALL",
+                                        "SAVESTOREDPROCEDURES",
+                                        "SAVESTOREDPROC",
+                                        "TRUSTEDCONNECTION",
+                                        "USEINNERJOIN",
+                                        "VERIFYVIASELECT",
+                                        "ZEROISNULL",
+                                        "NOPRIMARY",
+                                        "USEPRIMARY",
+                                        "LOGFILE",
+                                        "WHERE"};
+
+// True when `s` (just after a "/") starts an option: a known name followed by "=", a
+// blank, "/" or the end. A "/" inside a value (a path of LOGFILE) starts none.
+bool StartsOption(std::string_view s) {
+    for (const char* name : kOptionNames) {
+        std::size_t n = std::strlen(name);
+        if (s.size() < n || Upper(s.substr(0, n)) != name) continue;
+        if (s.size() == n || s[n] == '=' || s[n] == ' ' || s[n] == '/' || s[n] == '\t') return true;
+    }
+    return false;
+}
+
 // "/NAME=value/NAME2" → options; blanks around names and values are dropped.
 void ApplyDriverString(SqlState& st, std::string_view s) {
     auto trim = [](std::string_view v) {
@@ -1768,13 +1805,19 @@ void ApplyDriverString(SqlState& st, std::string_view s) {
         while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
         return v;
     };
-    while (!s.empty()) {
-        std::size_t slash = s.find('/');
-        if (slash == std::string_view::npos) break;
-        s.remove_prefix(slash + 1);
-        std::size_t next = s.find('/');
-        std::string_view item = s.substr(0, next);
-        s = next == std::string_view::npos ? std::string_view() : s.substr(next);
+    std::size_t slash = s.find('/');
+    while (slash != std::string_view::npos) {
+        std::size_t next = slash + 1;
+        for (;;) {
+            next = s.find('/', next);
+            if (next == std::string_view::npos) break;
+            std::string_view after = trim(s.substr(next + 1));
+            if (StartsOption(after)) break;
+            ++next;
+        }
+        std::string_view item =
+            s.substr(slash + 1, next == std::string_view::npos ? std::string_view::npos : next - slash - 1);
+        slash = next;
         std::size_t eq = item.find('=');
         std::string_view n = trim(item.substr(0, eq));
         if (n.empty()) continue;

@@ -432,8 +432,59 @@ TEST_F(DriverTest, TransactionsCommitAndRollBackAcrossFilesOfOneOwner) {
     ASSERT_EQ(Commit(), 0);
     EXPECT_EQ(Records(*g), 1);
     EXPECT_EQ(Commit(), 91);  // no transaction
+
+    // A file without an owner joins the server object created last: the same connection.
+    FilesTable anon(table_);
+    ASSERT_EQ(Open(anon), 0) << FileError();
+    ASSERT_EQ(Logout(1, {&f->file}), 0);
+    Fill(anon, 3, "joined");
+    ASSERT_EQ(Add(anon), 0);
+    ASSERT_EQ(Rollback(), 0);
+    EXPECT_EQ(Records(*f), 1);
+    Close(anon);
     Close(*g);
     Close(*f);
+}
+
+TEST_F(DriverTest, ConstantsWrittenAsLiteralsWork) {
+    auto f = OpenFiles("/BINDCONSTANTS=FALSE");
+    EXPECT_EQ(Send(*f, "/BINDCONSTANTS"), "FALSE");
+    for (ULONG i = 1; i <= 3; ++i) {
+        Fill(*f, i, "lit'" + std::to_string(i), 3'000'000'000u + i);
+        ASSERT_EQ(Add(*f), 0) << FileError();
+    }
+    f->SYSFILES = 2;
+    ASSERT_EQ(Get(f->KEYSYSFILES), 0) << FileError();
+    EXPECT_EQ(f->NAME.Str(), "lit'2");
+    EXPECT_EQ(f->DATE_TIME, (dt::TIME{0, 30, 15, 10}));
+    f->SIZE = 5;
+    ASSERT_EQ(Put(*f), 0) << FileError();
+    f->NAME = "lit'2";
+    ASSERT_EQ(Set(f->KEYNAME_FILES, f->KEYNAME_FILES), 0);
+    ASSERT_EQ(Next(*f), 0) << FileError();
+    EXPECT_EQ(f->SIZE, 5u);
+    ASSERT_EQ(Next(*f), 0);
+    EXPECT_EQ(f->NAME.Str(), "lit'3");
+    ASSERT_EQ(Delete(*f), 0) << FileError();
+    EXPECT_EQ(Records(*f), 2);
+    Send(*f, "/BINDCONSTANTS=TRUE");  // a server option: later tests share the server object
+    Close(*f);
+}
+
+TEST_F(DriverTest, UnknownFieldIsLoggedWithTheValidNames) {
+    std::string name = table_ + "_few";
+    created_.push_back(name);
+    EXPECT_EQ(Value("CREATE TABLE " + name + " (SYSFILES INTEGER, NAME VARCHAR(20))"), "no row");
+    std::filesystem::path log = dir_.path() / "fields.log";
+    auto f = Files("/LOGFILE=" + log.string(), name);
+    EXPECT_EQ(Open(*f), 47);
+    f.reset();
+    std::string text = ReadFile(log);
+    EXPECT_NE(text.find("Invalid field name: SYSCOMPUTER\r\nValid field names are: \r\n"), std::string::npos)
+        << text;
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_NE(lower.find("\r\nname\r\n"), std::string::npos) << text;  // PostgreSQL lists it in lower case
 }
 
 TEST_F(DriverTest, AppendCollectsRowsAndSendsThemBeforeTheNextOperation) {
