@@ -1256,7 +1256,8 @@ int DoOpen(SqlState& st, DriverArgs& a, int mode) {
     OpenTrace(st);
     int rc = Connect(st, a);
     if (rc != 0) return rc;
-    std::lock_guard lock(st.conn->mutex);
+    auto hold = st.conn;  // outlives the lock when the file lets go of the connection
+    std::lock_guard lock(hold->mutex);
     ApplyPendingServerOptions(st);
     if (st.Srv().forceuppercase)
         for (Column& c : st.cols) c.name = Upper(c.name);
@@ -1507,7 +1508,8 @@ int DoCreate(SqlState& st, DriverArgs& a, bool keep_existing) {
     if (st.file->bad_declaration) return 47;
     int rc = Connect(st, a);
     if (rc != 0) return rc;
-    std::lock_guard lock(st.conn->mutex);
+    auto hold = st.conn;  // outlives the lock when the file lets go of the connection
+    std::lock_guard lock(hold->mutex);
     ApplyPendingServerOptions(st);
     rc = LoadTypeInfo(st, a);
     if (rc != 0) return rc;
@@ -1534,7 +1536,8 @@ int DoCreate(SqlState& st, DriverArgs& a, bool keep_existing) {
 int DoBuild(SqlState& st, DriverArgs& a, Key* only) {
     int rc = Connect(st, a);
     if (rc != 0) return rc;
-    std::lock_guard lock(st.conn->mutex);
+    auto hold = st.conn;  // outlives the lock when the file lets go of the connection
+    std::lock_guard lock(hold->mutex);
     bool upper = st.Rules().upper_nocase;
     for (Key* k : st.file->keys) {
         if (only != nullptr && k != only) continue;
@@ -1552,7 +1555,8 @@ int DoBuild(SqlState& st, DriverArgs& a, Key* only) {
 int DoRemove(SqlState& st, DriverArgs& a) {
     int rc = Connect(st, a);
     if (rc != 0) return rc;
-    std::lock_guard lock(st.conn->mutex);
+    auto hold = st.conn;  // outlives the lock when the file lets go of the connection
+    std::lock_guard lock(hold->mutex);
     rc = ExecNoResult(st, a, Statement{"DROP TABLE " + st.Table(), {}});
     if (!st.opened) {
         st.ReleaseStatements();
@@ -1834,7 +1838,8 @@ int DoSend(SqlState& st, DriverArgs& a) {
     if (u == "IGNORESTATUS" || u == "HELD" || u == "QUICKSCAN") return 0;
     if (t.empty() || t.front() != '/') {
         if (!st.opened && !st.conn) return 37;
-        std::unique_lock<std::recursive_mutex> lock(st.conn->mutex);
+        auto hold = st.conn;
+        std::unique_lock<std::recursive_mutex> lock(hold->mutex);
         return PassThrough(st, a, t);
     }
     t.remove_prefix(1);
@@ -1862,7 +1867,8 @@ int DoSend(SqlState& st, DriverArgs& a) {
 int DoLogout(SqlState& st, DriverArgs& a) {
     int rc = Connect(st, a);
     if (rc != 0) return rc;
-    std::lock_guard lock(st.conn->mutex);
+    auto hold = st.conn;  // outlives the lock when the file lets go of the connection
+    std::lock_guard lock(hold->mutex);
     Connection& c = *st.conn;
     if (c.transaction_files++ > 0) return 0;
     SQLHDBC h = c.dbc.get();
@@ -1901,7 +1907,8 @@ int DoEndTransaction(SqlState& st, DriverArgs& a, bool commit) {
         first = FlushAppends(st, a);
     else
         st.bulk_rows = 0;
-    std::lock_guard lock(st.conn->mutex);
+    auto hold = st.conn;  // outlives the lock when the file lets go of the connection
+    std::lock_guard lock(hold->mutex);
     Connection& c = *st.conn;
     if (c.transaction_files > 0 && --c.transaction_files > 0) return first;
     if (c.autocommit) return first;
@@ -1979,8 +1986,9 @@ int Operate(int op, File& f, SqlState& st, DriverArgs& a) {
     if (st.cursor.open && st.cursor.passthrough && op != OP_NEXT && op != OP_NULL && op != OP_GETNULLS &&
         op != OP_GET_PROPERTY && op != OP_NAME)
         CloseCursor(st);
+    std::shared_ptr<Connection> hold = st.conn;  // declared first: released after the lock
     std::unique_lock<std::recursive_mutex> lock;
-    if (st.conn) lock = std::unique_lock(st.conn->mutex);
+    if (hold) lock = std::unique_lock(hold->mutex);
     if (st.bulk_rows > 0 && !KeepsAppends(op)) {
         int rc = FlushAppends(st, a);
         if (rc != 0) return rc;
