@@ -41,6 +41,13 @@ ServerKind KindOfDbms(std::string_view dbms_name) {
     return ServerKind::SqlServer;
 }
 
+ServerKind KindOfDriverName(std::string_view driver_name) {
+    if (ContainsNoCase(driver_name, "PostgreSQL") || ContainsNoCase(driver_name, "psqlodbc"))
+        return ServerKind::PostgreSQL;
+    if (ContainsNoCase(driver_name, "SQLite")) return ServerKind::Embedded;
+    return ServerKind::SqlServer;
+}
+
 std::string SqlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -84,6 +91,32 @@ std::string Dialect::CreateDatabase(std::string_view name) const {
 
 std::string Dialect::DatabaseFile(std::string_view name) const {
     return kind == ServerKind::Embedded ? std::string(Clip(name)) + ".db" : std::string();
+}
+
+std::string_view Dialect::MasterDatabase() const {
+    return kind == ServerKind::PostgreSQL ? "postgres" : "master";
+}
+
+std::string Dialect::DropMasterFiles() const {
+    // SQL Server reaches the master database from any connection; the others cannot
+    // name another database in a statement, so the drop goes over the master connection.
+    return kind == ServerKind::SqlServer ? "drop table master.dbo.files" : "DROP TABLE files";
+}
+
+bool Dialect::DropThroughMaster() const {
+    return kind != ServerKind::SqlServer;
+}
+
+std::string Dialect::MasterFilesName() const {
+    switch (kind) {
+        case ServerKind::SqlServer:
+            return "master.dbo.files";
+        case ServerKind::PostgreSQL:
+            return "files of the database postgres";
+        case ServerKind::Embedded:
+            return "files of the database master (master.db)";
+    }
+    return {};
 }
 
 const Dialect& DialectOf(ServerKind kind) {

@@ -18,6 +18,10 @@ enum class ServerKind {
 // "PostgreSQL", "SQLite"); SQL Server for anything else, whose statements are the default.
 ServerKind KindOfDbms(std::string_view dbms_name);
 
+// The server kind an ODBC driver name reaches ("PostgreSQL Unicode", "SQLite3", "SQL
+// Server"), known before connecting; SQL Server for any other name.
+ServerKind KindOfDriverName(std::string_view driver_name);
+
 // SQL text of a string literal: the text in apostrophes, each apostrophe doubled, so that
 // typed text can never end the literal early.
 std::string SqlLiteral(std::string_view text);
@@ -39,6 +43,16 @@ struct Dialect {
     std::string CreateDatabase(std::string_view name) const;
     // The embedded kind's file for database `name` ("name.db"); "" for servers.
     std::string DatabaseFile(std::string_view name) const;
+    // The database every server has, where the database list is read: SQL Server's
+    // "master"; PostgreSQL has no "master" and uses "postgres"; the embedded kind keeps
+    // "master" (the file master.db).
+    std::string_view MasterDatabase() const;
+    // The maintenance drop of the table `files` in the master database: the statement,
+    // whether it goes through the master connection (SQLM) rather than the application's
+    // (SQLF), and the table's name as the user is told it.
+    std::string DropMasterFiles() const;
+    bool DropThroughMaster() const;
+    std::string MasterFilesName() const;
 };
 
 const Dialect& DialectOf(ServerKind kind);

@@ -40,8 +40,8 @@ bool SaveSettings(const std::string& inifile) {
     return ok;
 }
 
-void BuildOwners() {
-    GLO::SQLMASTEROWNER = Owner("master");
+void BuildOwners(std::string_view master_database) {
+    GLO::SQLMASTEROWNER = Owner(master_database);
     GLO::SQLOWNER = Owner(GLO::SQLDATABASE.View());
 }
 

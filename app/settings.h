@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace dt {
 
@@ -18,8 +19,9 @@ bool SaveSettings(const std::string& inifile);
 
 // Builds GLO::SQLMASTEROWNER, then GLO::SQLOWNER:
 //   server "," database "," user "," password ";APP=DRIVETREK;WSID=" computer name
-// where the database of the master text is "master", each of server, database, user and
-// password enters without trailing blanks, and the computer name with them.
-void BuildOwners();
+// where the database of the master text is `master_database` ("master"; PostgreSQL has
+// "postgres" instead), each of server, database, user and password enters without
+// trailing blanks, and the computer name with them.
+void BuildOwners(std::string_view master_database = "master");
 
 }  // namespace dt

@@ -1,0 +1,454 @@
+#include "app/main_window.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <strings.h>
+
+#include "app/browse_files.h"
+#include "app/globals.h"
+#include "app/qfiles.h"
+#include "app/query.h"
+#include "app/settings.h"
+#include "app/setup_window.h"
+#include "app/startup.h"
+#include "app/tables.h"
+#include "data/sql_connection.h"
+#include "data/sql_driver.h"
+#include "data/statements.h"
+#include "runtime/errors.h"
+#include "runtime/picture.h"
+#include "runtime/stddate.h"
+#include "ui/application.h"
+#include "ui/list_source.h"
+#include "ui/window.h"
+
+namespace dt {
+namespace {
+
+// Rows the start-up reads from one statement at most: a list that long is damage, and
+// a loop must end.
+constexpr int kMaxRows = 1000000;
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// The kind of server the first driver on the list reaches: the master database's name
+// must be known before anything is connected.
+ServerKind ExpectedServerKind() {
+    const std::vector<std::string> names = DriverNameList();
+    return names.empty() ? ServerKind::SqlServer : KindOfDriverName(names.front());
+}
+
+ui::ControlDef WithFont(ui::ControlDef c, std::string font) {
+    c.font = std::move(font);
+    return c;
+}
+
+}  // namespace
+
+std::string MissingDatabaseText() {
+    return "Database " + GLO::SQLDATABASE.Str() + " not exist.|Create database on " + GLO::SQLSERVER.Str() +
+           " ?";
+}
+
+std::string LastErrorText() {
+    std::string text = Error();
+    const std::string server = FileError();
+    if (!server.empty()) text += "|" + server;
+    return text;
+}
+
+// ---------------------------------------------------------------- definitions
+
+ui::WindowDef MainWindowDef(MainWindow& w) {
+    using namespace ui;
+    WindowDef d;
+    d.label = "WINDOW";
+    d.title = "DriveTrek";
+    d.icon = "GO.ICO";
+    d.font = "MS Sans Serif";
+    d.at = {0, 0, 400, 238};
+    d.flags.resizable = true;
+    d.flags.maximize_box = true;
+    d.flags.centered = true;
+    d.flags.status_bar = true;
+    d.status_zones = {200, -1};
+
+    const int file = d.Add(MenuDef("&File"));
+    d.controls.back().label = "FILE";
+    d.Add(ItemDef("&Options", file));
+    d.controls.back().label = "FILEOPTIONS";
+    d.Add(SeparatorDef(file));
+    d.Add(ItemDef("Browse Files", file));
+    d.controls.back().label = "FILEBROWSEFILES";
+    d.Add(ItemDef("E&xit", file, StdAction::Close));
+    d.controls.back().label = "FILEEXIT";
+
+    auto add = [&d](ControlDef c, const char* label) {
+        c.label = label;
+        return d.Add(std::move(c));
+    };
+    add(PromptDef("Filter:", {8, 8, 56, 10}), "PROMPT3");
+    add(EntryDef("s40", Use(G::FILTER1), {68, 7, 180, 12}), "G:FILTER1");
+    add(ButtonDef("Scan", {334, 5, 58, 17}, "32528"), "SCANBUTTON");
+    add(EntryDef("s10", Use(G::EXTENSION), {68, 23, 50, 12}), "G:EXTENSION");
+    add(PromptDef("Extension:", {8, 24, 56, 10}), "PROMPT2");
+    ControlDef from = EntryDef("n-14B", Use(w.SIZE_FROM), {68, 39, 56, 12});
+    from.right_align = true;
+    add(std::move(from), "L:SIZE_FROM");
+    add(StringDef("KByte  to:", {128, 40, 40, 10}), "STRING1");
+    ControlDef to = EntryDef("n-14B", Use(w.SIZE_TO), {170, 39, 56, 12});
+    to.right_align = true;
+    add(std::move(to), "L:SIZE_TO");
+    ControlDef search = ButtonDef("Search", {254, 5, 66, 17}, "32525");
+    search.default_button = true;
+    add(std::move(search), "SEARCHBUTTON");
+    add(PromptDef("Filesize from:", {8, 40, 56, 10}), "PROMPT1");
+    add(CheckDef("search also for directory name", Use(G::SEARCHDIR), {68, 55, 180, 11}), "G:SEARCHDIR");
+    add(PromptDef("Drives:", {8, 72, 60, 10}), "PROMPT4");
+    ControlDef drives = ListDef(kDriveListFormat,
+                                MakeQueueSource(w.QDRIVE, &QDRIVE_RECORD::DRIVE, &QDRIVE_RECORD::DESCIPTION),
+                                {8, 82, 196, 88});
+    drives.vscroll = true;
+    add(std::move(drives), "LIST1");
+    add(DisplayDef("s32", Use(GLO::SQLSERVER), {8, 176, 130, 10}), "GLO:SQLSERVER");
+    ControlDef computers = ListDef(
+        kComputerListFormat,
+        MakeQueueSource(QCOMPUTER, &QCOMPUTER_RECORD::NAME, &QCOMPUTER_RECORD::DATE, &QCOMPUTER_RECORD::TIME),
+        {210, 82, 182, 88});
+    computers.vscroll = true;
+    add(std::move(computers), "LIST2");
+    add(DisplayDef("s20", Use(GLO::SQLDATABASE), {142, 176, 62, 10}), "GLO:SQLDATABASE");
+    add(PromptDef("Computer:", {210, 72, 60, 10}), "PROMPT5");
+    add(StringDef("Records", {210, 176, 182, 10}), "RECORDSSTRING");
+    add(StringDef("DRIVETREK /S  - scan local drive and exit", {8, 190, 240, 10}), "STRING5");
+    add(PanelDef({8, 204, 384, 16}), "PANEL1");
+    add(WithFont(StringDef("DriveTrek - every computer's files, one search away", {12, 207, 260, 10}),
+                 "Arial"),
+        "STRING2");
+    ControlDef sys = DisplayDef("n13", Use(COMPUTER.SYSCOMPUTER), {300, 207, 88, 10});
+    sys.right_align = true;
+    add(std::move(sys), "COMPUTER:SYSCOMPUTER");
+    return d;
+}
+
+ui::WindowDef WinStartDef() {
+    using namespace ui;
+    WindowDef d;
+    d.label = "WIN_START";
+    d.title = "connect to database..";
+    d.icon = "GO.ICO";
+    d.at = {0, 0, 160, 44};
+    d.flags.centered = true;
+    ControlDef text = StringDef("DRIVETREK", {10, 12, 140, 16});
+    text.font_size = 16;
+    d.Add(std::move(text));
+    return d;
+}
+
+ui::WindowDef WinWaitDef(STRING<30>& drive) {
+    using namespace ui;
+    WindowDef d;
+    d.label = "WIN_WAIT";
+    d.title = "scan drives";
+    d.icon = "GO.ICO";
+    d.at = {0, 0, 180, 44};
+    d.flags.centered = true;
+    // The file counter of the scan is shown here: the scan's working window is hidden.
+    d.flags.status_bar = true;
+    d.Add(StringDef("getting files from drive", {8, 6, 164, 10}));
+    d.Add(DisplayDef("s30", Use(drive), {8, 20, 164, 10}));
+    return d;
+}
+
+// ---------------------------------------------------------------- the procedure
+
+MainWindow::MainWindow()
+    : WINDOW(std::make_unique<ui::Window>(MainWindowDef(*this))),
+      WIN_START(std::make_unique<ui::Window>(WinStartDef())),
+      WIN_WAIT(std::make_unique<ui::Window>(WinWaitDef(DRIVE))) {}
+
+// The windows close with their objects; the tables were closed by Shutdown.
+MainWindow::~MainWindow() = default;
+
+int MainWindow::EndStartup(int status) {
+    EXITSTATUS = status;
+    if (WIN_START) WIN_START->Close();
+    return SevFatal;
+}
+
+bool MainWindow::CheckDatabase() {
+    Relate::SQLM->Open();
+    if (Access::SQLM->UseFile() != 0) {
+        // The file manager has said why (server unreachable, login refused); when its
+        // message was not fatal the program still cannot go on without the server.
+        Relate::SQLM->Close();
+        EXITSTATUS = UNATTENDED ? kUnattendedFailure : 0;
+        return false;
+    }
+    KIND = KindOfDbms(GetProperty(SQLM.file, PROP_DbmsName));
+    const Dialect& dialect = DialectOf(KIND);
+    bool found = false;
+    if (KIND == ServerKind::Embedded) {
+        // The embedded kind has no database list: database X is the file X.db here.
+        std::error_code ec;
+        found = std::filesystem::exists(dialect.DatabaseFile(GLO::SQLDATABASE.View()), ec);
+    } else if (SetProperty(SQLM.file, PROP_SQL, dialect.DatabaseListQuery(GLO::SQLDATABASE.View())) == 0) {
+        for (int row = 0; row < kMaxRows && !found; ++row) {
+            if (Next(SQLM.file) != 0) break;
+            found = EqualNoCase(SQLM.FELD1.Clip(), GLO::SQLDATABASE.Clip());
+        }
+    }
+    if (!found) {
+        const std::string question = MissingDatabaseText();
+        if (UNATTENDED) {
+            WriteStderr("create database", question);
+            WriteStderr("",
+                        "unattended run: the database is not created without an answer; the program ends");
+            Relate::SQLM->Close();
+            EXITSTATUS = kUnattendedFailure;
+            return false;
+        }
+        if (ui::Message(question, "create database", ui::MessageIcon::Question,
+                        ui::button::Yes | ui::button::No, ui::button::Yes) != ui::button::Yes) {
+            Relate::SQLM->Close();
+            EXITSTATUS = 0;
+            return false;
+        }
+        // The embedded kind has nothing to send: connecting to X creates X.db.
+        const std::string create = dialect.CreateDatabase(GLO::SQLDATABASE.View());
+        if (!create.empty() && SetProperty(SQLM.file, PROP_SQL, create) != 0) {
+            ui::Message(LastErrorText(), "error", ui::MessageIcon::Stop, ui::button::Ok);
+            Relate::SQLM->Close();
+            EXITSTATUS = 0;
+            return false;
+        }
+    }
+    Relate::SQLM->Close();
+    return true;
+}
+
+void MainWindow::FillComputerList() {
+    QCOMPUTER.Free();
+    QCOMPUTER.ClearBuffer();
+    QCOMPUTER.NAME = "all computers";
+    QCOMPUTER.SYSCOMPUTER = 0;
+    QCOMPUTER.Add();
+    if (Access::COMPUTER->UseFile() != 0) return;
+    if (SetProperty(COMPUTER.file, PROP_SQL, "select * from COMPUTER order by SysCOMPUTER") != 0) return;
+    for (int row = 0; row < kMaxRows; ++row) {
+        if (Next(COMPUTER.file) != 0) break;
+        QCOMPUTER.ClearBuffer();
+        QCOMPUTER.NAME = COMPUTER.NAME.View();
+        const DATE date = COMPUTER.LASTSCAN_DATE;
+        const TIME time = COMPUTER.LASTSCAN_TIME;
+        QCOMPUTER.DATE = date.ToStandard() > 0 ? date : DATE{};
+        QCOMPUTER.TIME = time.ToStandard() > 0 ? time : TIME{};
+        QCOMPUTER.SYSCOMPUTER = COMPUTER.SYSCOMPUTER;
+        QCOMPUTER.Add();
+    }
+}
+
+void MainWindow::EnsureOwnRow() {
+    // The name without its trailing blanks: SQL Server ignores them when it compares,
+    // PostgreSQL and the embedded database do not, and would add a row at every start.
+    COMPUTER.NAME = GLO::COMPUTERNAME.Clip();
+    if (Access::COMPUTER->FetchOrClear(COMPUTER.KEYNAME_COMPUTER) == 0) return;
+    // Not there (the buffer is clear now): a computer seen for the first time. It joins
+    // the computer list at the next start.
+    COMPUTER.NAME = GLO::COMPUTERNAME.Clip();
+    COMPUTER.DRIVES = DRIVEMASK;
+    Access::COMPUTER->Insert();
+}
+
+void MainWindow::ShowRecordCount() {
+    const std::string answer(Clip(SQLValue("select count(SysFILES) from FILES")));
+    const double count = answer.empty() ? 0.0 : std::strtod(answer.c_str(), nullptr);
+    WINDOW->SetText(MainCtl::RECORDSSTRING, "files in the database are " + Format(count, "N15"));
+}
+
+void MainWindow::RunScan() {
+    SCAN = ScanContext{};
+    SCAN.QDRIVE = &QDRIVE;
+    SCAN.unattended = UNATTENDED;
+    SCAN.display.open = [this] {
+        WIN_WAIT->Open();
+        WIN_WAIT->Display();
+    };
+    SCAN.display.drive = [this](std::string_view text) {
+        DRIVE = text;
+        WIN_WAIT->Display(2);
+    };
+    SCAN.display.file_count = [this](ULONG count) { WIN_WAIT->SetStatusText(1, std::to_string(count)); };
+    SCAN.display.close = [this] { WIN_WAIT->Close(); };
+    ScanDrives(SCAN);
+}
+
+void MainWindow::TakeComputerChoice() {
+    const int row = WINDOW->Choice(MainCtl::LIST2);
+    if (row <= 0 || QCOMPUTER.Get(static_cast<std::size_t>(row)) != 0) return;
+    G::SEARCHCOMPUTER = QCOMPUTER.NAME.View();
+    G::SEARCHSYSCOMPUTER = static_cast<LONG>(QCOMPUTER.SYSCOMPUTER);
+    WINDOW->Display();
+}
+
+int MainWindow::Startup() {
+    // ---- before the main window opens ----
+    WIN_START->Open();
+    WIN_START->Display();
+    SetVersionAndIniFile();
+    LoadSettings(GLO::INIFILE.Str());
+    ReadComputerName();
+    // Nobody can fill in the setup window of an unattended run: it goes on with what the
+    // settings file says.
+    if (GLO::SQLSERVER.IsBlank() && !UNATTENDED) Setup();
+    if (GLO::SQLDATABASE.IsBlank()) GLO::SQLDATABASE = "DRIVETREK";
+    BuildOwners(DialectOf(ExpectedServerKind()).MasterDatabase());
+    if (!CheckDatabase()) return EndStartup(EXITSTATUS);
+    DRIVEMASK = ListLocalDrives(QDRIVE, GLO::INIFILE.View());
+
+    GlobalErrors.EnterProcedure("Main");
+    REQUEST = GlobalRequest;
+    if (int r = WindowManager::Startup(); r != SevQuiet) {
+        GlobalErrors.LeaveProcedure();
+        return EndStartup(EXITSTATUS);
+    }
+    base_started_ = true;
+    FIRSTFIELD = MainCtl::PROMPT3;
+    VCRREQUEST = &VCR;
+    ERRORS = &GlobalErrors;
+    GlobalRequest = 0;
+    GlobalResponse = 0;
+    SetToolbar(TOOLBARMGR);
+
+    Relate::COMPUTER->Open();
+    Relate::SQLM->Open();
+    FILESOPENED = 1;
+    FillComputerList();
+    EnsureOwnRow();
+    WIN_START->Close();
+
+    // ---- the main window ----
+    if (WINDOW->Open() != 0) return EndStartup(UNATTENDED ? kUnattendedFailure : 0);
+    OPENED = 1;
+    SetWindow(*WINDOW);
+    WINDOW->SetTitle(std::string(Clip(WINDOW->Title() + " Version " + GLO::VERSION.Str())));
+    WINDOW->Display();
+    if (UNATTENDED) {
+        RunScan();
+        EXITSTATUS = SCAN.ExitStatus();
+        std::printf("drivetrek: %s; %lu files stored, %lu not stored\n",
+                    SCAN.outcome == ScanOutcome::Done ? "scan done" : "scan not run",
+                    static_cast<unsigned long>(SCAN.files_stored),
+                    static_cast<unsigned long>(SCAN.files_not_stored));
+        std::fflush(stdout);
+        return SevFatal;  // ends the program: no event loop
+    }
+    ShowRecordCount();
+    WINDOW->SetMinSize(400, 68);
+    RESIZER.Startup(*Port(), AppStrategy::kSpread);
+    RESIZER.SetStrategy(MainCtl::FILTER1, 513, 9);
+    SetResizer(RESIZER);
+    UiPlacement placement(*WINDOW);
+    GlobalIni.RestoreWindow("Main", placement);
+    RESIZER.ResizeAll();
+    ArmAlerts();
+    // A close asked while the start-up ran reached the start window, not this one.
+    if (CloseRequested()) WINDOW->Post(ui::Event::CloseWindow);
+    return SevQuiet;
+}
+
+int MainWindow::Shutdown() {
+    if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
+    if (FILESOPENED) {
+        Relate::COMPUTER->Close();
+        Relate::SQLM->Close();
+        FILESOPENED = 0;
+    }
+    if (OPENED) {
+        UiPlacement placement(*WINDOW);
+        GlobalIni.SaveWindow("Main", placement);
+    }
+    if (base_started_) GlobalErrors.LeaveProcedure();
+    WINDOW->Close();
+    WIN_WAIT->Close();
+    WIN_START->Close();
+    return SevQuiet;
+}
+
+void MainWindow::OnWindowOpened() {
+    WindowManager::OnWindowOpened();
+    if (on_opened) on_opened(*this);
+}
+
+int MainWindow::OnNewSelection() {
+    // A click on the computer list chooses the computer for the next search, as Enter or
+    // a double click (Accepted) does.
+    if (CurrentEvent().field == MainCtl::LIST2) TakeComputerChoice();
+    return WindowManager::OnNewSelection();
+}
+
+int MainWindow::OnAccepted() {
+    const LONG control = CurrentEvent().field;
+    if (control == MainCtl::LIST2) TakeComputerChoice();
+    const int result = WindowManager::OnAccepted();
+    switch (control) {
+        case MainCtl::FILEOPTIONS:
+            SaveComponents();
+            Setup();
+            Refresh(0);
+            break;
+        case MainCtl::FILEBROWSEFILES:
+            SaveComponents();
+            ui::Start(BrowseFILES, 25000);
+            Refresh(0);
+            break;
+        case MainCtl::SCANBUTTON:
+            SaveComponents();
+            UNATTENDED = 0;
+            WINDOW->SetStatusText(2, "start: " + Format(double(ClockTime()), "T4"));
+            RunScan();
+            break;
+        case MainCtl::SEARCHBUTTON:
+            SaveComponents();
+            if (IsEmptyRequest(G::FILTER1.View(), G::EXTENSION.View(), SIZE_FROM, SIZE_TO)) {
+                ui::Message("please enter a search expression", "search", ui::MessageIcon::Stop,
+                            ui::button::Ok);
+                return SevNotify;
+            }
+            G::STARTCLOCK = ClockTime();
+            G::SIZE_FROM = KilobytesToBytes(SIZE_FROM);
+            G::SIZE_TO = KilobytesToBytes(SIZE_TO);
+            if (run_results)
+                run_results();
+            else
+                QFiles();
+            WINDOW->MarkTouched(MainCtl::FILTER1);
+            WINDOW->Select(MainCtl::FILTER1);
+            break;
+        default:
+            break;
+    }
+    return result;
+}
+
+int MainProcedure(const std::function<void(MainWindow&)>& on_opened) {
+    MainWindow window;
+    window.UNATTENDED = Unattended() ? 1 : 0;
+    window.on_opened = on_opened;
+    GlobalResponse = window.Run();
+    return window.EXITSTATUS;
+}
+
+#ifdef DT_QFILES_STANDIN
+// Stands in for the search-results procedure until its module is part of the build
+// (app/CMakeLists.txt defines DT_QFILES_STANDIN while app/qfiles.cpp does not exist).
+void QFiles() {
+    ui::Message("The search results window is not part of this version yet.", "search",
+                ui::MessageIcon::Information, ui::button::Ok);
+}
+#endif
+
+}  // namespace dt

@@ -1,0 +1,137 @@
+// The main procedure (module dtrek001): the main window WINDOW with its 26 controls, the
+// start window WIN_START and the scan's wait window WIN_WAIT, and the window manager that
+// runs the start-up (settings, connection texts, database check and creation, drive list,
+// tables, computer list, this computer's row), the unattended scan and the commands.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/dialect.h"
+#include "app/program.h"
+#include "app/scan.h"
+#include "app/schema.h"
+#include "framework/window_manager.h"
+#include "framework/window_resizer.h"
+#include "runtime/queue.h"
+#include "runtime/types.h"
+#include "ui/definition.h"
+
+namespace dt {
+
+namespace ui {
+class Window;
+}
+
+// Field numbers of the main window's controls, by label.
+namespace MainCtl {
+constexpr int FILE = 1;
+constexpr int FILEOPTIONS = 2;
+constexpr int FILEBROWSEFILES = 3;
+constexpr int FILEEXIT = 4;
+constexpr int PROMPT3 = 5;
+constexpr int FILTER1 = 6;  // G:FILTER1
+constexpr int SCANBUTTON = 7;
+constexpr int EXTENSION = 8;  // G:EXTENSION
+constexpr int PROMPT2 = 9;
+constexpr int SIZE_FROM = 10;  // L:SIZE_FROM
+constexpr int STRING1 = 11;
+constexpr int SIZE_TO = 12;  // L:SIZE_TO
+constexpr int SEARCHBUTTON = 13;
+constexpr int PROMPT1 = 14;
+constexpr int SEARCHDIR = 15;  // G:SEARCHDIR
+constexpr int PROMPT4 = 16;
+constexpr int LIST1 = 17;
+constexpr int SQLSERVER = 18;  // GLO:SQLSERVER
+constexpr int LIST2 = 19;
+constexpr int SQLDATABASE = 20;  // GLO:SQLDATABASE
+constexpr int PROMPT5 = 21;
+constexpr int RECORDSSTRING = 22;
+constexpr int STRING5 = 23;
+constexpr int PANEL1 = 24;
+constexpr int STRING2 = 25;
+constexpr int SYSCOMPUTER = 26;  // COMPUTER:SYSCOMPUTER
+}  // namespace MainCtl
+
+// The list formats of the drive list (A) and the computer list (B). A drive's root is a
+// mount point here, so the drive column is wider than a drive letter's.
+inline constexpr const char* kDriveListFormat = "60L(2)|M~Drive~@s60@126L(2)|M~Desciption~@s39@";
+inline constexpr const char* kComputerListFormat =
+    "116L(2)|M~Name~@s32@40L(2)|M~Scan Date~@d17B@20L(2)|M~Time~@t7B@";
+
+class MainWindow final : public WindowManager {
+  public:
+    MainWindow();
+    ~MainWindow() override;
+
+    // ---- the procedure's locals ----
+    LONG SIZE_FROM = 0;  // kilobytes
+    LONG SIZE_TO = 0;    // kilobytes
+    STRING<30> DRIVE;    // progress text of WIN_WAIT
+    Queue<QDRIVE_RECORD> QDRIVE;
+    ULONG DRIVEMASK = 0;
+    BYTE UNATTENDED = 0;  // "/S"
+    ScanContext SCAN;     // the last scan's context and results
+    LONG VCR = 0;         // navigation request of the toolbar (none here)
+    ProcedureToolbar TOOLBARMGR;
+    WindowResizer RESIZER;
+    std::unique_ptr<ui::Window> WINDOW;     // the main window
+    std::unique_ptr<ui::Window> WIN_START;  // "connect to database.."
+    std::unique_ptr<ui::Window> WIN_WAIT;   // "scan drives"
+
+    // The server kind the master connection reached (the statements of the database
+    // check and creation are this kind's).
+    ServerKind KIND = ServerKind::SqlServer;
+    // Exit status of the program when this procedure ends it (0 unless an unattended run
+    // failed).
+    int EXITSTATUS = 0;
+
+    // Runs once the main window is open and its loop has started (tests drive the window
+    // from here: press buttons, read texts, post CloseWindow).
+    std::function<void(MainWindow&)> on_opened;
+    // The search-results procedure Search runs (empty: QFiles).
+    std::function<void()> run_results;
+
+    int Startup() override;
+    int Shutdown() override;
+    void OnWindowOpened() override;
+    int OnAccepted() override;
+    int OnNewSelection() override;
+
+    // Start-up steps 8-10: the database check through SQLM, the question and CREATE
+    // DATABASE. True to go on; false when the program ends (EXITSTATUS set).
+    bool CheckDatabase();
+    // Step 14: QCOMPUTER from "all computers" and the COMPUTER rows by row number.
+    void FillComputerList();
+    // Step 15: this computer's row in the COMPUTER buffer, inserted when missing.
+    void EnsureOwnRow();
+    // The record count line ("files in the database are " + count in "N15").
+    void ShowRecordCount();
+    // Runs the scan with WIN_WAIT as its display.
+    void RunScan();
+    // The computer list's current entry into G:SEARCHCOMPUTER / G:SEARCHSYSCOMPUTER.
+    void TakeComputerChoice();
+
+  private:
+    // Ends the start-up early: closes what is open, keeps `status`.
+    int EndStartup(int status);
+    bool base_started_ = false;
+};
+
+// The definitions of the three windows. `w` provides the locals the controls show.
+ui::WindowDef MainWindowDef(MainWindow& w);
+ui::WindowDef WinStartDef();
+ui::WindowDef WinWaitDef(STRING<30>& drive);
+
+// The start-up's question when the database is missing.
+std::string MissingDatabaseText();
+// The runtime's error text of the calling thread's last failure, with the server's own
+// message on a second line when the driver gave one.
+std::string LastErrorText();
+
+// The main procedure: creates the windows, runs the main window manager, stores its
+// response in GlobalResponse. Returns the program's exit status. `on_opened` as above.
+int MainProcedure(const std::function<void(MainWindow&)>& on_opened = {});
+
+}  // namespace dt

@@ -1,0 +1,76 @@
+// The setup window (module dtrek008): the four connection settings edited in place, saved
+// to the settings file on OK, and the maintenance drop of the table `files` of the
+// server's master database; and SQLValue, the program's one-value query.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/program.h"
+#include "framework/window_manager.h"
+
+namespace dt {
+
+class File;
+class FileManager;
+class RelationManager;
+
+namespace ui {
+class Window;
+}
+
+// Field numbers of the setup window's controls.
+namespace SetupCtl {
+constexpr int SHEET1 = 1;
+constexpr int TAB1 = 2;
+constexpr int SERVERPROMPT = 3;
+constexpr int SQLSERVER = 4;  // GLO:SQLSERVER
+constexpr int DATABASEPROMPT = 5;
+constexpr int SQLDATABASE = 6;  // GLO:SQLDATABASE
+constexpr int USERPROMPT = 7;
+constexpr int SQLUSER = 8;  // GLO:SQLUSER
+constexpr int PASSWORDPROMPT = 9;
+constexpr int SQLPASSWD = 10;  // GLO:SQLPASSWD, typed characters hidden
+constexpr int KILLMASTERBUTTON = 11;
+constexpr int OKBUTTON = 12;
+constexpr int CANCELBUTTON = 13;
+}  // namespace SetupCtl
+
+class SetupWindow final : public WindowManager {
+  public:
+    SetupWindow();
+    ~SetupWindow() override;
+
+    std::unique_ptr<ui::Window> WINDOW;
+    ProcedureToolbar TOOLBARMGR;
+    // Runs once the window is open and its loop has started (tests drive it from here).
+    std::function<void(SetupWindow&)> on_opened;
+
+    int Startup() override;
+    int Shutdown() override;
+    void OnWindowOpened() override;
+    int OnAccepted() override;
+};
+
+ui::WindowDef SetupWindowDef();
+
+// Runs the setup window and stores its response in GlobalResponse. `on_opened` as above.
+void Setup(const std::function<void(SetupWindow&)>& on_opened = {});
+
+// Sends `statement` (at most 4,098 characters are used) through SQLF and returns the
+// first column of the first result row, "" when the statement fails or has no rows.
+std::string SQLValue(std::string_view statement);
+
+// Sends `statement` through the pass-through table `file` (opened and closed through its
+// managers). Returns the runtime error code (0 success); on failure `error` gets the
+// error text (with the server's message when there is one).
+int SQLExecute(RelationManager& relate, FileManager& access, File& file, std::string_view statement,
+               std::string& error);
+
+// The kill button: asks Yes/No naming the table it drops (default No), drops the table
+// `files` of the master database, and shows "ok!" when that worked, else the error text.
+void KillMasterFiles();
+
+}  // namespace dt

@@ -1,0 +1,237 @@
+// The start-up of the main procedure against a real database, offscreen: the embedded
+// database in the test's own directory (no settings, tables in master.db), or the
+// PostgreSQL server of the test script (DT_TEST_PG=1; a database of the test's own, made
+// and dropped by the test). A computer's own row is inserted at its first start and
+// listed from the next; a missing database is created on Yes and ends the program on No;
+// an unattended run ends with the question on standard error instead of asking.
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/dialect.h"
+#include "app/globals.h"
+#include "app/tables.h"
+#include "data/sql_driver.h"
+#include "data/statements.h"
+#include "tests/app/app_support.h"
+
+#ifndef DT_TEST_PG
+#define DT_TEST_PG 0
+#endif
+
+namespace dt {
+namespace {
+
+using test::RunDir;
+using test::RunMain;
+
+std::atomic<int> g_serial{0};
+
+// What the open main window showed.
+struct Seen {
+    std::vector<std::string> computers;  // QCOMPUTER names in order
+    std::vector<ULONG> numbers;          // their row numbers
+    ULONG own_row = 0;                   // COMPUTER:SYSCOMPUTER
+    ULONG own_drives = 0;                // COMPUTER:DRIVES of the own row
+    std::string title, records, sys_text;
+};
+
+// Closes the main window at once, remembering what it showed.
+std::function<void(MainWindow&)> Look(Seen& seen) {
+    return [&seen](MainWindow& w) {
+        for (std::size_t i = 1; i <= QCOMPUTER.Records(); ++i) {
+            QCOMPUTER_RECORD r{};
+            QCOMPUTER.Peek(i, r);
+            seen.computers.push_back(std::string(r.NAME.View()));
+            seen.numbers.push_back(r.SYSCOMPUTER);
+        }
+        seen.own_row = COMPUTER.SYSCOMPUTER;
+        seen.own_drives = COMPUTER.DRIVES;
+        seen.title = w.WINDOW->Title();
+        seen.records = ui::testing::ControlText(*w.WINDOW, MainCtl::RECORDSSTRING);
+        seen.sys_text = ui::testing::ControlText(*w.WINDOW, MainCtl::SYSCOMPUTER);
+        w.WINDOW->Post(ui::Event::CloseWindow);
+    };
+}
+
+class Bootstrap : public ::testing::Test {
+  protected:
+    void SetUp() override {
+#if DT_TEST_PG
+        if (!test::HavePostgres()) GTEST_SKIP() << "DRIVETREK_TEST_PG_* not set";
+        run_.WriteProfile("PostgreSQL Unicode");
+        server_ = test::Env("DRIVETREK_TEST_PG_HOST") + ":" + test::Env("DRIVETREK_TEST_PG_PORT");
+#else
+        run_.WriteProfile("");
+        server_ = "Server";
+#endif
+        ui::testing::ResetAnswers();
+    }
+    void TearDown() override {
+#if DT_TEST_PG
+        for (const std::string& db : created_) PgExec("DROP DATABASE IF EXISTS \"" + db + "\" WITH (FORCE)");
+#endif
+    }
+
+    // A database name of this test's own.
+    std::string NewDatabaseName() {
+        std::string name = "dtapp" + std::to_string(::getpid()) + "_" + std::to_string(++g_serial);
+        created_.push_back(name);
+        return name;
+    }
+    // Settings naming `database` ("" : the defaults where the kind allows).
+    void UseDatabase(const std::string& database) {
+#if DT_TEST_PG
+        run_.WriteSettings("server=" + server_ + "\ndatabase=" + database +
+                           "\nuser=" + test::Env("DRIVETREK_TEST_PG_USER") +
+                           "\npass=" + test::Env("DRIVETREK_TEST_PG_PASSWORD") + "\n");
+#else
+        run_.WriteSettings(database.empty() ? "" : "database=" + database + "\n");
+#endif
+    }
+    // True when `database` exists on the server (the embedded kind: the file is there).
+    bool DatabaseExists(const std::string& database) {
+#if DT_TEST_PG
+        // Division by zero (an error) when the database is not listed.
+        return PgExec("SELECT 1/(SELECT count(*) FROM pg_database WHERE datname = " + SqlLiteral(database) +
+                      ")") == 0;
+#else
+        return std::filesystem::exists(run_ / (database + ".db"));
+#endif
+    }
+
+#if DT_TEST_PG
+    // Runs a statement on the server's postgres database; 0 on success.
+    int PgExec(const std::string& sql) {
+        owner_ = server_ + ",postgres," + test::Env("DRIVETREK_TEST_PG_USER") + "," +
+                 test::Env("DRIVETREK_TEST_PG_PASSWORD") + ";APP=DRIVETREK;WSID=TEST";
+        SqlTable t("SQLM", owner_);
+        if (CreateIfMissing(t.file) != 0 || Open(t.file) != 0) return -1;
+        int rc = SetProperty(t.file, PROP_SQL, sql);
+        Close(t.file);
+        return rc;
+    }
+    STRING<256> owner_;
+#endif
+
+    RunDir run_;
+    std::string server_;
+    std::vector<std::string> created_;
+};
+
+// The default path of a fresh machine: the tables go into the master database, this
+// computer's row is inserted with its drive mask, and it is listed from the next start.
+TEST_F(Bootstrap, OwnRowIsInsertedAtTheFirstStartAndListedFromTheNext) {
+#if DT_TEST_PG
+    const std::string db = NewDatabaseName();
+    UseDatabase(db);
+    const std::vector<int> answers{ui::button::Yes};  // the test's database is new
+#else
+    const std::vector<int> answers;
+    UseDatabase("");  // server "Server", database "master", user "sa", no password
+#endif
+    Seen first;
+    ASSERT_EQ(RunMain(Look(first), false, answers), 0);
+    EXPECT_EQ(first.computers, std::vector<std::string>{"all computers"}) << "not listed at its first start";
+    EXPECT_EQ(first.numbers, std::vector<ULONG>{0});
+    EXPECT_GT(first.own_row, 0u) << "the row got a number";
+    EXPECT_EQ(first.own_drives, 1u) << "one drive ([scan] roots): bit 0";
+    EXPECT_EQ(first.title, "DriveTrek Version 1.05");
+    EXPECT_EQ(first.records.substr(0, 26), "files in the database are ");
+    EXPECT_EQ(std::string(Clip(first.records.substr(26))).back(), '0') << first.records;
+    EXPECT_NE(first.sys_text.find(std::to_string(first.own_row)), std::string::npos);
+#if !DT_TEST_PG
+    EXPECT_TRUE(std::filesystem::exists(run_ / "master.db"));
+    EXPECT_FALSE(std::filesystem::exists(run_ / "DRIVETREK.db")) << "no database was created";
+    const auto shown = ui::testing::TakeShownMessages();
+    EXPECT_TRUE(shown.empty()) << shown.front().text;
+#endif
+
+    Seen second;
+    ASSERT_EQ(RunMain(Look(second)), 0);
+    ASSERT_EQ(second.computers, (std::vector<std::string>{"all computers", "apptest-pc"}));
+    EXPECT_EQ(second.numbers[1], first.own_row);
+    EXPECT_EQ(second.own_row, first.own_row) << "found again, not inserted twice";
+
+    // Another computer on the same database gets a row of its own.
+    run_.SetComputer("second-pc");
+    Seen third;
+    ASSERT_EQ(RunMain(Look(third)), 0);
+    EXPECT_EQ(third.computers, (std::vector<std::string>{"all computers", "apptest-pc"}));
+    EXPECT_GT(third.own_row, first.own_row);
+    Seen fourth;
+    ASSERT_EQ(RunMain(Look(fourth)), 0);
+    EXPECT_EQ(fourth.computers, (std::vector<std::string>{"all computers", "apptest-pc", "second-pc"}));
+}
+
+// A database that is not there: No ends the program (exit 0) without creating it, Yes
+// creates it and the program goes on; the next start finds it and asks nothing.
+TEST_F(Bootstrap, MissingDatabaseIsCreatedOnYesAndEndsTheProgramOnNo) {
+    const std::string db = NewDatabaseName();
+    UseDatabase(db);
+    bool opened = false;
+    EXPECT_EQ(RunMain(
+                  [&](MainWindow& w) {
+                      opened = true;
+                      w.WINDOW->Post(ui::Event::CloseWindow);
+                  },
+                  false, {ui::button::No}),
+              0);
+    EXPECT_FALSE(opened) << "No ends the program before the main window";
+    auto shown = ui::testing::TakeShownMessages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "Database " + db + " not exist.|Create database on " + server_ + " ?");
+    EXPECT_EQ(shown[0].caption, "create database");
+    EXPECT_EQ(shown[0].icon, ui::MessageIcon::Question);
+    EXPECT_EQ(shown[0].buttons, ui::button::Yes | ui::button::No);
+    EXPECT_EQ(shown[0].default_button, ui::button::Yes);
+    EXPECT_FALSE(DatabaseExists(db));
+
+    Seen seen;
+    EXPECT_EQ(RunMain(Look(seen), false, {ui::button::Yes}), 0);
+    EXPECT_EQ(ui::testing::TakeShownMessages().size(), 1u);
+    EXPECT_TRUE(DatabaseExists(db));
+    EXPECT_GT(seen.own_row, 0u) << "the tables live in the new database";
+
+    Seen again;
+    EXPECT_EQ(RunMain(Look(again)), 0);
+    EXPECT_TRUE(ui::testing::TakeShownMessages().empty()) << "found: nothing asked";
+    EXPECT_EQ(again.computers.size(), 2u);
+}
+
+// An unattended run cannot answer: the question goes to standard error, the program ends
+// with a non-zero status, and nothing is created or shown.
+TEST_F(Bootstrap, UnattendedRunEndsOnTheMissingDatabaseQuestion) {
+    const std::string db = NewDatabaseName();
+    UseDatabase(db);
+    ::testing::internal::CaptureStderr();
+    const int status = RunMain({}, true);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, kUnattendedFailure);
+    EXPECT_NE(
+        err.find("create database: Database " + db + " not exist.\nCreate database on " + server_ + " ?"),
+        std::string::npos)
+        << err;
+    EXPECT_TRUE(ui::testing::TakeShownMessages().empty());
+    EXPECT_FALSE(DatabaseExists(db));
+}
+
+// A database name is data: an apostrophe or a quote in it never changes the statements.
+TEST_F(Bootstrap, DatabaseNameWithQuotesIsCheckedAndCreatedAsData) {
+    const std::string db = NewDatabaseName() + "x'y";
+    created_.back() = db;
+    UseDatabase(db);
+    Seen seen;
+    EXPECT_EQ(RunMain(Look(seen), false, {ui::button::Yes}), 0);
+    EXPECT_EQ(ui::testing::TakeShownMessages().size(), 1u);
+    EXPECT_TRUE(DatabaseExists(db));
+    Seen again;
+    EXPECT_EQ(RunMain(Look(again)), 0);
+    EXPECT_TRUE(ui::testing::TakeShownMessages().empty()) << "the quoted name was found";
+}
+
+}  // namespace
+}  // namespace dt

@@ -1,0 +1,160 @@
+// The program itself, run as a process offscreen in a directory of the test's own: the
+// unattended scan of a small tree ends with its result; an unattended run that would
+// have to ask (missing database) or cannot reach its server ends with the text on
+// standard error and a non-zero status; an interactive run that cannot reach its server
+// ends cleanly after its message; SIGTERM closes the main window through its shutdown.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/platform/temp_dir.h"
+
+namespace dt {
+namespace {
+
+struct Result {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out, err;
+};
+
+// A port on 127.0.0.1 that nothing listens on (bound, read and closed again).
+int ClosedPort() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(s);
+    return port;
+}
+
+class Program : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir_ / "tree/sub");
+        test::WriteFile(dir_ / "tree/a.txt", "hello");
+        test::WriteFile(dir_ / "tree/sub/b.doc", "x");
+        Settings("");
+        test::WriteFile(dir_ / "win.ini", "");
+    }
+    void Settings(const std::string& database_lines) {
+        test::WriteFile(dir_ / "drivetrek.ini",
+                        (database_lines.empty() ? "" : "[database]\n" + database_lines) +
+                            "[scan]\nroots=" + dir_.path() + "/tree/\n");
+    }
+
+    // Starts the program in the test's directory; returns its process id. Output goes to
+    // files of the directory.
+    pid_t Start(const std::vector<std::string>& args) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(dir_.path().c_str()) != 0) ::_exit(120);
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
+            ::setenv("DRIVETREK_COMPUTERNAME", "proc-pc", 1);
+            std::FILE* out = std::freopen((dir_ / "out.txt").c_str(), "w", stdout);
+            std::FILE* err = std::freopen((dir_ / "err.txt").c_str(), "w", stderr);
+            (void)out;
+            (void)err;
+            std::vector<char*> argv{const_cast<char*>(DRIVETREK_PATH)};
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(DRIVETREK_PATH, argv.data());
+            ::_exit(121);
+        }
+        return pid;
+    }
+    // Waits up to `limit` for the process; kills it when it does not end.
+    Result Wait(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(60)) {
+        Result r;
+        int st = 0;
+        const auto end = std::chrono::steady_clock::now() + limit;
+        pid_t done = 0;
+        while ((done = ::waitpid(pid, &st, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (done == 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &st, 0);
+            ADD_FAILURE() << "the program did not end in time";
+        }
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        r.out = test::ReadFile(dir_ / "out.txt");
+        r.err = test::ReadFile(dir_ / "err.txt");
+        return r;
+    }
+    Result Run(const std::vector<std::string>& args) { return Wait(Start(args)); }
+
+    test::TempDir dir_;
+};
+
+TEST_F(Program, UnattendedScanOfTheEmbeddedDatabaseEndsWithItsResult) {
+    Result r = Run({"/S"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("scan done; 2 files stored, 0 not stored"), std::string::npos) << r.out << r.err;
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "master.db"));
+    // The switch in any case; the second scan replaces the first.
+    r = Run({"/s"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("2 files stored"), std::string::npos) << r.out;
+}
+
+TEST_F(Program, UnattendedRunDoesNotAskToCreateADatabase) {
+    Settings("database=NEWDB\n");
+    Result r = Run({"/S"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("create database: Database NEWDB not exist.\nCreate database on Server ?"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "NEWDB.db"));
+    EXPECT_EQ(r.out.find("scan"), std::string::npos) << "nothing was scanned";
+}
+
+// The server named in the settings is not there (a closed port on 127.0.0.1): the driver
+// must not fall back to the embedded database, and nobody waits.
+TEST_F(Program, UnreachableServerEndsWithAClearMessage) {
+    test::WriteFile(dir_ / "win.ini", "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n");
+    Settings("server=127.0.0.1:" + std::to_string(ClosedPort()) + "\ndatabase=files\nuser=scan\npass=pw\n");
+    Result r = Run({"/S"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("File Access Error"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("SQLM"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("127.0.0.1"), std::string::npos) << "the server's own words: " << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "master.db")) << "no fall-back to the embedded database";
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "files.db"));
+
+    // Interactive (offscreen: the message box takes its default at once): the same
+    // message, then a clean end.
+    r = Run({});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "master.db"));
+}
+
+TEST_F(Program, SigtermClosesTheMainWindowThroughItsShutdown) {
+    const pid_t pid = Start({});
+    // The program is up once its database exists and a moment has passed for the window.
+    for (int i = 0; i < 600 && !std::filesystem::exists(dir_ / "master.db"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(pid, SIGTERM);
+    Result r = Wait(pid, std::chrono::seconds(30));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string profile = test::ReadFile(dir_ / "win.ini");
+    EXPECT_NE(profile.find("[Main]"), std::string::npos) << "the window position was saved: " << profile;
+}
+
+}  // namespace
+}  // namespace dt
