@@ -217,8 +217,10 @@ int Logout(long seconds, std::initializer_list<File*> files) {
         int rc = Call(OP_LOGOUT, *f, a);
         if (rc != 0) {
             // Undo the files already in the transaction, keeping the first failure.
-            DriverArgs b, c;
-            for (File* g : done) g->driver->entry(OP_ROLLBACK, *g, b);
+            for (File* g : done) {
+                DriverArgs undo;
+                g->driver->entry(OP_ROLLBACK, *g, undo);
+            }
             return rc == 90 ? SetErrorState(90, a.file_error_code, a.file_error) : SetError(rc);
         }
         done.push_back(f);

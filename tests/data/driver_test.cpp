@@ -559,6 +559,22 @@ TEST_F(DriverTest, GetStateRestoresPositionAndRecord) {
     Close(*f);
 }
 
+TEST_F(DriverTest, RecordsByKeyCountsDistinctValuesAndEmptyDeletesAll) {
+    auto f = OpenFiles();
+    const char* names[] = {"same", "same", "other"};
+    for (ULONG i = 0; i < 3; ++i) {
+        Fill(*f, i + 1, names[i]);
+        ASSERT_EQ(Add(*f), 0);
+    }
+    EXPECT_EQ(Records(*f), 3);
+    EXPECT_EQ(Records(f->KEYNAME_FILES), 2);
+    ASSERT_EQ(Empty(*f), 0);
+    EXPECT_EQ(Records(*f), 0);
+    Close(*f);
+    EXPECT_EQ(Records(*f), -1);  // a closed file
+    EXPECT_EQ(ErrorCode(), 37);
+}
+
 TEST_F(DriverTest, TraceLogMasksThePasswordAndProfileListsOperations) {
     std::filesystem::path log = dir_.path() / "trace.log";
     ProfileEnvironment::Write("[QXMSSQL]\nTrace=1\nProfile=1\nDetails=1\nTraceFile=" + log.string() + "\n");
