@@ -25,6 +25,7 @@
 #include "app/tables.h"
 #include "data/statements.h"
 #include "framework/error_manager.h"
+#include "platform/drives.h"
 #include "runtime/errors.h"
 #include "runtime/picture.h"
 #include "runtime/stddate.h"
@@ -150,6 +151,30 @@ std::string Value(const std::string& query) {
                                                     : "no row";
     Relate::SQLF->Close();
     return v;
+}
+
+// The paths of a computer's rows in the order of their row numbers.
+std::vector<std::string> InNumberOrder(ULONG syscomputer) {
+    std::map<ULONG, std::string> by_number;
+    for (const auto& [path, row] : Stored(syscomputer)) by_number[row.sysfiles] = path;
+    std::vector<std::string> out;
+    for (const auto& [number, path] : by_number) out.push_back(path);
+    return out;
+}
+
+// The order in which the walk hands over the files of `root` (names the server cannot
+// hold left out).
+std::vector<std::string> WalkOrder(const std::string& root) {
+    struct Collect : ScanSink {
+        void Store(const FILES_RECORD& rec, WalkStats&) override {
+            std::string path = rec.DIR.Str() + rec.NAME.Str();
+            if (!DT_TEST_PG || ValidUtf8(rec.NAME.View())) paths.push_back(path);
+        }
+        std::vector<std::string> paths;
+    } sink;
+    WalkStats stats;
+    ScanDirectory(root, 1, sink, stats);
+    return sink.paths;
 }
 
 bool RunQuiet(const std::vector<std::string>& args) {
@@ -302,6 +327,9 @@ TEST_F(ScanE2E, TwoComputersScanIntoOneDatabaseAndARescanReplacesOnlyItsOwnRows)
         ScanContext a = Scan();
         EXPECT_EQ(a.outcome, ScanOutcome::Done);
         CheckAgainstTree(alpha, a);
+        // The rows were numbered in the order they were stored: the walk's order (files of
+        // a directory before its subdirectories, highest attribute first).
+        EXPECT_EQ(InNumberOrder(alpha), WalkOrder(tree_));
         EXPECT_EQ(shown_,
                   (std::vector<std::string>{"open", "drive clean database", "drive " + tree_, "close"}));
         ASSERT_FALSE(counts_.empty());
@@ -387,6 +415,27 @@ TEST_F(ScanE2E, InteractiveScanAsksFirstAndReportsItsTime) {
                 << msgs[2].text;
         else
             EXPECT_EQ(msgs[2].text, "Scan done!|Time: " + time);
+    });
+}
+
+TEST_F(ScanE2E, OnlyFixedDrivesAreWalked) {
+    ui::test::RunApp([&] {
+        const ULONG alpha = BecomeComputer("ALPHA");
+        // Drives of every other type, each holding a file of its own.
+        const int types[] = {platform::kDriveRemovable, platform::kDriveRemote, platform::kDriveCdRom,
+                             platform::kDriveRamDisk, platform::kDriveUnknown};
+        for (int type : types) {
+            const std::string root = (dir_ / ("drive" + std::to_string(type))).string() + "/";
+            fs::create_directory(root);
+            std::ofstream(root + "not scanned.txt") << "x";
+            qdrive_.DRIVE = root;
+            qdrive_.TYPE = static_cast<BYTE>(type);
+            qdrive_.Add(1);  // before the fixed drive
+        }
+        ScanContext ctx = Scan();
+        CheckAgainstTree(alpha, ctx);
+        EXPECT_EQ(shown_,
+                  (std::vector<std::string>{"open", "drive clean database", "drive " + tree_, "close"}));
     });
 }
 
