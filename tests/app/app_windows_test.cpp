@@ -108,6 +108,34 @@ TEST_F(MainWindowCommands, EmptySearchIsRefusedAndRunsNothing) {
     EXPECT_EQ(shown[0].buttons, ui::button::Ok);
 }
 
+// Scan asks first, stores this computer's files, says it is done; the next start counts
+// the files and lists the scan's date.
+TEST_F(MainWindowCommands, ScanButtonScansAfterItsQuestion) {
+    ASSERT_EQ(RunMain(
+                  [](MainWindow& w) {
+                      t::Click(*w.WINDOW, MainCtl::SCANBUTTON);
+                      w.WINDOW->Post(ui::Event::CloseWindow);
+                  },
+                  false, {ui::button::Yes, ui::button::Ok}),
+              0);
+    auto shown = t::TakeShownMessages();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, "Scan disk for files?");
+    EXPECT_EQ(shown[1].text.substr(0, 17), "Scan done!|Time: ");
+
+    std::string records;
+    DATE scanned{};
+    ASSERT_EQ(RunMain([&](MainWindow& w) {
+                  records = t::ControlText(*w.WINDOW, MainCtl::RECORDSSTRING);
+                  QCOMPUTER_RECORD r{};
+                  if (QCOMPUTER.Peek(2, r)) scanned = r.DATE;
+                  w.WINDOW->Post(ui::Event::CloseWindow);
+              }),
+              0);
+    EXPECT_EQ(std::string(Clip(records)).back(), '2') << records;
+    EXPECT_GT(scanned.ToStandard(), 0) << "the last scan's date is listed";
+}
+
 // The three windows as pictures, every control in place: looked at by a person.
 TEST_F(MainWindowCommands, ScreenshotsOfTheMainWindowAndWinWait) {
     const std::filesystem::path out(DT_TEST_OUTPUT_DIR);
