@@ -476,11 +476,12 @@ struct Cursor {
     SQLULEN pos = 0;
     bool open = false;
     bool passthrough = false;
-    bool limited = false;     // asked the server for few rows
-    bool block = false;       // SQLExtendedFetch with a row block
-    bool bound = true;        // columns bound (FASTCOLUMNFETCH); else read with SQLGetData
-    long result_columns = 0;  // columns the server returns (pass-through)
-    long consumed = 0;        // rows taken from this result so far
+    bool limited = false;      // asked the server for few rows
+    bool block = false;        // SQLExtendedFetch with a row block
+    bool bound = true;         // columns bound (FASTCOLUMNFETCH); else read with SQLGetData
+    long result_columns = 0;   // columns the server returns (pass-through)
+    std::string prepared_key;  // text (and fetch settings) the statement is prepared with
+    long consumed = 0;         // rows taken from this result so far
     ParamSet params;
 };
 
@@ -820,32 +821,61 @@ int OpenCursor(SqlState& st, DriverArgs& a, const Statement& s, bool passthrough
     if (!c.stmt && !AllocStmt(st, c.stmt)) return Fail90(st, a, st.diag);
     SQLHSTMT h = c.stmt.get();
     const OdbcApi& api = st.Api();
-    api.SQLFreeStmt(h, SQL_UNBIND);
-    api.SQLFreeStmt(h, SQL_RESET_PARAMS);
-    // One-row reads on servers without a LIMIT clause ask through the statement option.
-    api.SQLSetStmtOption(h, SQL_MAX_ROWS, static_cast<SQLULEN>(max_rows > 0 ? max_rows : 0));
-    c.params.Init(st.cols, s.params, 1);
+    // Reads of the file's own columns are prepared once and run again while their text
+    // stays the same (a GET per row, the highest key before each insert).
+    std::string key = passthrough ? std::string()
+                                  : s.text + '\x01' + std::to_string(max_rows) + '/' +
+                                        std::to_string(st.page_size) + (st.Srv().fastcolumnfetch ? "F" : "S");
+    bool reuse = !passthrough && !c.prepared_key.empty() && c.prepared_key == key;
+    if (!reuse) {
+        c.prepared_key.clear();
+        api.SQLFreeStmt(h, SQL_UNBIND);
+        api.SQLFreeStmt(h, SQL_RESET_PARAMS);
+        // One-row reads on servers without a LIMIT clause ask through the statement option.
+        api.SQLSetStmtOption(h, SQL_MAX_ROWS, static_cast<SQLULEN>(max_rows > 0 ? max_rows : 0));
+        c.params.Init(st.cols, s.params, 1);
+        if (!BindParams(st, h, c.params)) return Fail90(st, a, st.diag);
+    }
     FillParams(st, c.params, 0);
-    if (!BindParams(st, h, c.params)) return Fail90(st, a, st.diag);
     st.last_sql = s.text;
-    SQLRETURN rc = Call(
-        st, [&] { return StmtText("Executing", h) + " " + s.text; }, h,
-        [&] {
-            return api.SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.text.c_str())),
-                                     SQL_NTS);
-        });
+    SQLRETURN rc;
+    if (passthrough) {
+        rc = Call(
+            st, [&] { return StmtText("Executing", h) + " " + s.text; }, h,
+            [&] {
+                return api.SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.text.c_str())),
+                                         SQL_NTS);
+            });
+    } else {
+        if (!reuse) {
+            rc = Call(
+                st, [&] { return StmtText("Preparing", h) + " " + s.text; }, h,
+                [&] {
+                    return api.SQLPrepare(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.text.c_str())),
+                                          SQL_NTS);
+                });
+            if (!Succeeded(rc)) return FailFrom(st, a, st.diag);
+            if (!BindCursor(st, st.cols.size(), max_rows <= 0)) return Fail90(st, a, st.diag);
+        }
+        rc = Call(
+            st, [&] { return StmtText("Executing prepared", h); }, h, [&] { return api.SQLExecute(h); });
+    }
     if (rc == SQL_STILL_EXECUTING || rc == SQL_NEED_DATA) return rc;
-    if (!Succeeded(rc)) return FailFrom(st, a, st.diag);
-    std::size_t ncols = st.cols.size();
+    if (!Succeeded(rc)) {
+        api.SQLFreeStmt(h, SQL_CLOSE);
+        return FailFrom(st, a, st.diag);
+    }
     if (passthrough) {
         SQLSMALLINT n = 0;
         Call(
             st, [&] { return StmtText("Getting Number of columns for", h); }, h,
             [&] { return api.SQLNumResultCols(h, &n); });
-        ncols = std::min<std::size_t>(static_cast<std::size_t>(n < 0 ? 0 : n), st.cols.size());
+        std::size_t ncols = std::min<std::size_t>(static_cast<std::size_t>(n < 0 ? 0 : n), st.cols.size());
         c.result_columns = n;
+        if (!BindCursor(st, ncols, true)) return Fail90(st, a, st.diag);
+    } else {
+        c.prepared_key = key;
     }
-    if (!BindCursor(st, ncols, max_rows <= 0)) return Fail90(st, a, st.diag);
     c.open = true;
     c.passthrough = passthrough;
     c.limited = max_rows > 0;

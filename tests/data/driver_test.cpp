@@ -268,6 +268,28 @@ TEST_F(DriverTest, HighestKeyReadThenMoreRowsContinueCorrectly) {
     Close(*f);
 }
 
+TEST_F(DriverTest, AutoNumberingPatternSeesEachNewRow) {
+    // Highest key, then insert the next number: the one-row read is prepared once and
+    // must see every row added since it last ran.
+    auto f = OpenFiles();
+    for (ULONG i = 1; i <= 25; ++i) {
+        ASSERT_EQ(Set(f->KEYSYSFILES), 0);
+        int rc = Previous(*f);
+        ULONG next = rc == 0 ? f->SYSFILES + 1 : 1;
+        if (i == 1) {
+            EXPECT_EQ(rc, 33);
+        }
+        EXPECT_EQ(next, i);
+        Fill(*f, next, "auto" + std::to_string(next));
+        ASSERT_EQ(Add(*f), 0) << FileError();
+        f->SYSFILES = next;
+        ASSERT_EQ(Get(f->KEYSYSFILES), 0);
+        EXPECT_EQ(f->NAME.Str(), "auto" + std::to_string(next));
+    }
+    EXPECT_EQ(Records(*f), 25);
+    Close(*f);
+}
+
 TEST_F(DriverTest, PutWritesChangedColumnsWatchDetectsOtherStations) {
     auto f = OpenFiles();
     Fill(*f, 1, "one", 10);
