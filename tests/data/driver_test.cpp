@@ -24,6 +24,13 @@
 #define DT_TEST_PG 0
 #endif
 
+// One body, two suites: the suite name tells the server in test lists and CTest.
+#if DT_TEST_PG
+#define DriverTest PgDriverTest
+#else
+#define DriverTest SqliteDriverTest
+#endif
+
 namespace dt::test {
 namespace {
 
