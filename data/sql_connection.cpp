@@ -298,7 +298,7 @@ std::shared_ptr<Environment> Environment::Get(std::string* state, std::string* w
     TraceSettings ts = ReadTraceSettings();
     if (ts.trace != 0) {
         e->log = TraceLog::Open(ts.trace_file, ts.flush != 0);
-        if (e->log) e->log->Write(std::string(kDriverVersion) + " " + "64" + " bit Log started: " + "\r\n");
+        if (e->log) e->log->Write(std::string(kDriverVersion) + " " + "32" + " bit Log started: " + "\r\n");
     }
     SQLHENV h = nullptr;
     SQLRETURN rc = OdbcCall(
