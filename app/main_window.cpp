@@ -13,6 +13,7 @@
 #include "app/setup_window.h"
 #include "app/startup.h"
 #include "app/tables.h"
+#include "framework/window_resizer.h"
 #include "data/sql_connection.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
@@ -161,6 +162,28 @@ ui::WindowDef WinWaitDef(STRING<30>& drive) {
     d.Add(StringDef("getting files from drive", {8, 6, 164, 10}));
     d.Add(DisplayDef("s30", Use(drive), {8, 20, 164, 10}));
     return d;
+}
+
+// The per-type defaults of strategy 2 let both lists grow to the window's right and bottom
+// edges, over each other and over the lines below them. These strategies keep the layout
+// when the window grows: the form stays at the top left, the buttons at the top right,
+// the lists share the width, the lines below the lists keep their distance to the bottom.
+static void KeepLayout(WindowResizer& r) {
+    using namespace MainCtl;
+    using namespace Resize;
+    const USHORT fixed = kLockWidth | kLockHeight;
+    for (int c : {PROMPT3, EXTENSION, PROMPT2, SIZE_FROM, STRING1, SIZE_TO, PROMPT1, SEARCHDIR, PROMPT4})
+        r.SetStrategy(c, kFixLeft | kFixTop, fixed);
+    r.SetStrategy(SCANBUTTON, kFixRight | kFixTop, fixed);
+    r.SetStrategy(SEARCHBUTTON, kFixRight | kFixTop, fixed);
+    r.SetStrategy(PROMPT5, kFixXCenter | kFixTop, fixed);
+    r.SetStrategy(LIST1, kFixLeft | kFixTop, kConstantRightCenter | kConstantBottom);
+    r.SetStrategy(LIST2, kFixXCenter | kFixTop, kConstantRight | kConstantBottom);
+    for (int c : {SQLSERVER, SQLDATABASE, STRING5}) r.SetStrategy(c, kFixLeft | kFixBottom, fixed);
+    r.SetStrategy(RECORDSSTRING, kFixXCenter | kFixBottom, fixed);
+    r.SetStrategy(PANEL1, kFixLeft | kFixBottom, kConstantRight | kLockHeight);
+    r.SetStrategy(STRING2, kFixLeft | kFixTop, fixed);
+    r.SetStrategy(SYSCOMPUTER, kFixRight | kFixTop, fixed);
 }
 
 // ---------------------------------------------------------------- the procedure
@@ -349,6 +372,7 @@ int MainWindow::Startup() {
     ShowRecordCount();
     WINDOW->SetMinSize(400, 68);
     RESIZER.Startup(*Port(), AppStrategy::kSpread);
+    KeepLayout(RESIZER);
     RESIZER.SetStrategy(MainCtl::FILTER1, 513, 9);
     SetResizer(RESIZER);
     UiPlacement placement(*WINDOW);
