@@ -1,8 +1,11 @@
-// Unattended runs never wait: with SILENT set, the program's error manager writes a notice
-// to standard error and goes on, and ends the program on a question or a fatal error with
-// the text on standard error and a non-zero status (death tests: the process really ends).
+// The program frame's pieces without a database or window. Unattended runs never wait:
+// with SILENT set, the program's error manager writes a notice to standard error and goes
+// on, and ends the program on a question or a fatal error with the text on standard error
+// and a non-zero status (death tests: the process really ends). The "/S" switch, and the
+// master database and maintenance drop of each server kind.
 #include <gtest/gtest.h>
 
+#include "app/dialect.h"
 #include "app/program.h"
 #include "app/unattended.h"
 
@@ -58,6 +61,24 @@ TEST(CommandLine, ScanSwitchInAnyCaseAndPosition) {
     EXPECT_TRUE(HasScanSwitch(3, with));
     EXPECT_FALSE(HasScanSwitch(3, without)) << "a word that starts with /S is no switch";
     EXPECT_FALSE(HasScanSwitch(1, with));
+}
+
+// PostgreSQL has no database "master": its database list is read in "postgres"; the
+// kind is known from the driver's name before anything is connected.
+TEST(MasterDatabase, EachKindHasItsOwnAndItsOwnDrop) {
+    EXPECT_EQ(KindOfDriverName("PostgreSQL Unicode"), ServerKind::PostgreSQL);
+    EXPECT_EQ(KindOfDriverName("SQLite3"), ServerKind::Embedded);
+    EXPECT_EQ(KindOfDriverName("SQL Server"), ServerKind::SqlServer);
+    EXPECT_EQ(KindOfDriverName("FreeTDS"), ServerKind::SqlServer);
+    EXPECT_EQ(DialectOf(ServerKind::PostgreSQL).MasterDatabase(), "postgres");
+    EXPECT_EQ(DialectOf(ServerKind::SqlServer).MasterDatabase(), "master");
+    EXPECT_EQ(DialectOf(ServerKind::Embedded).MasterDatabase(), "master");
+    // SQL Server keeps its own statement over the application's connection; the others
+    // cannot name another database and drop over the master connection.
+    EXPECT_EQ(DialectOf(ServerKind::SqlServer).DropMasterFiles(), "drop table master.dbo.files");
+    EXPECT_FALSE(DialectOf(ServerKind::SqlServer).DropThroughMaster());
+    EXPECT_TRUE(DialectOf(ServerKind::PostgreSQL).DropThroughMaster());
+    EXPECT_TRUE(DialectOf(ServerKind::Embedded).DropThroughMaster());
 }
 
 }  // namespace
