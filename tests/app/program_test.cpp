@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -140,6 +141,23 @@ TEST_F(Program, UnreachableServerEndsWithAClearMessage) {
     // message, then a clean end.
     r = Run({});
     EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "master.db"));
+}
+
+// A login the server refuses ends the run with the server's words; it never falls back to
+// the embedded database (needs the test script's PostgreSQL server).
+TEST_F(Program, RefusedLoginEndsTheRunWithoutFallingBack) {
+    const char* host = std::getenv("DRIVETREK_TEST_PG_HOST");
+    const char* port = std::getenv("DRIVETREK_TEST_PG_PORT");
+    const char* user = std::getenv("DRIVETREK_TEST_PG_USER");
+    if (host == nullptr || port == nullptr || user == nullptr) GTEST_SKIP() << "DRIVETREK_TEST_PG_* not set";
+    test::WriteFile(dir_ / "win.ini", "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n");
+    Settings(std::string("server=") + host + ":" + port + "\ndatabase=postgres\nuser=" + user +
+             "\npass=not-the-password\n");
+    Result r = Run({"/S"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("password authentication failed"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("not-the-password"), std::string::npos) << "the password is never shown";
     EXPECT_FALSE(std::filesystem::exists(dir_ / "master.db"));
 }
 
