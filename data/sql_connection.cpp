@@ -114,7 +114,9 @@ std::string BuildAttributes(std::string_view driver_name, std::string_view owner
         // The embedded database X is the file X.db in the current directory.
         if (!p.database.empty()) out += "Database=" + QuoteAttribute(p.database + ".db");
         sep();
-        out += "Timeout=10000";
+        // Write-ahead log: readers (the file browse) do not block the scan's writer, and a
+        // commit or a spill of the page cache needs no journal sync.
+        out += "Timeout=10000;JournalMode=WAL";
     } else {
         if (!p.server.empty()) {
             std::size_t eq = p.server.find('=');

@@ -59,7 +59,7 @@ TEST(ConnectionString, PostgresHostPortAndEmbeddedFile) {
     // Only PostgreSQL reads a port after a colon.
     EXPECT_EQ(BuildAttributes("SQL Server", "srv:1,db", false), "Server=srv:1;Database=db" + kTds);
     EXPECT_EQ(BuildAttributes("SQLite3", "Server,DRIVETREK,sa,;APP=DRIVETREK;WSID=PC1", false),
-              "Database=DRIVETREK.db;Timeout=10000;APP=DRIVETREK;WSID=PC1");
+              "Database=DRIVETREK.db;Timeout=10000;JournalMode=WAL;APP=DRIVETREK;WSID=PC1");
 }
 
 TEST(ConnectionString, PasswordIsMaskedInTraces) {
