@@ -11,16 +11,18 @@
 // -d  also match the directory ("search also for directory name")
 // -e  extension pattern; --from, --to  size bounds in kilobytes (strict, as the window)
 // -c  only files of the named computer; --sql prints the statement instead of running it.
-// Exit status: 0 with hits, 1 without, 2 on an error (the message on standard error).
+// Exit status: 0 with hits, 1 without, 2 on an error (the message on standard error; the
+// lines are printed as the rows arrive, so a read that breaks off part-way leaves the
+// lines before it, and status 2 says the list is incomplete).
 // Nothing is created: a missing database or table is an error.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -197,41 +199,84 @@ bool ReadComputers(Queue<QCOMPUTER_RECORD>& qcomputer, std::string& error) {
 
 // Appends `text` with tabs, line breaks and backslashes escaped.
 void AppendField(std::string& out, std::string_view text) {
-    for (char c : text) {
-        switch (c) {
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                out += c;
-        }
+    std::size_t from = 0;
+    for (std::size_t at = text.find_first_of("\t\n\r\\"); at != std::string_view::npos;
+         at = text.find_first_of("\t\n\r\\", from)) {
+        out.append(text.substr(from, at - from));
+        const char c = text[at];
+        out += '\\';
+        out += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
+        from = at + 1;
     }
+    out.append(text.substr(from));
 }
 
-std::string TwoDigits(int v) {
-    return std::string(1, static_cast<char>('0' + v / 10 % 10)) + static_cast<char>('0' + v % 10);
+void AppendTwoDigits(std::string& out, int v) {
+    out += static_cast<char>('0' + v / 10 % 10);
+    out += static_cast<char>('0' + v % 10);
 }
 
-std::string DateText(const DATE& d) {
-    if (d.IsZero()) return {};
-    std::string year = std::to_string(d.year);
-    while (year.size() < 4) year.insert(0, "0");
-    return year + "-" + TwoDigits(d.month) + "-" + TwoDigits(d.day);
-}
+// The hits as lines on standard output, written in large blocks as the rows arrive.
+class HitWriter {
+  public:
+    // `computers`: row number and name of every computer, ascending.
+    explicit HitWriter(std::vector<std::pair<ULONG, std::string>> computers)
+        : computers_(std::move(computers)) {
+        out_.reserve(kBlock + 1024);
+    }
 
-std::string TimeText(const TIME& t) {
-    if (t.IsZero()) return {};
-    return TwoDigits(t.hours) + ":" + TwoDigits(t.minutes) + ":" + TwoDigits(t.seconds);
-}
+    void Row(const FILES_RECORD& row) {
+        ++hits_;
+        auto it = std::lower_bound(computers_.begin(), computers_.end(), row.SYSCOMPUTER,
+                                   [](const auto& c, ULONG v) { return c.first < v; });
+        if (it != computers_.end() && it->first == row.SYSCOMPUTER) AppendField(out_, it->second);
+        out_ += '\t';
+        AppendField(out_, row.DIR.View());
+        out_ += '\t';
+        AppendField(out_, row.NAME.View());
+        out_ += '\t';
+        AppendField(out_, row.EXTENSION.View());
+        out_ += '\t';
+        out_ += std::to_string(row.SIZE);
+        out_ += '\t';
+        const DATE d = row.DATE_DATE;
+        if (!d.IsZero()) {
+            std::string year = std::to_string(d.year);
+            if (year.size() < 4) out_.append(4 - year.size(), '0');
+            out_ += year;
+            out_ += '-';
+            AppendTwoDigits(out_, d.month);
+            out_ += '-';
+            AppendTwoDigits(out_, d.day);
+        }
+        out_ += '\t';
+        const TIME t = row.DATE_TIME;
+        if (!t.IsZero()) {
+            AppendTwoDigits(out_, t.hours);
+            out_ += ':';
+            AppendTwoDigits(out_, t.minutes);
+            out_ += ':';
+            AppendTwoDigits(out_, t.seconds);
+        }
+        out_ += '\n';
+        if (out_.size() >= kBlock) Flush();
+    }
+
+    // Writes what is left; false when standard output could not take it.
+    bool Flush() {
+        if (!out_.empty() && std::fwrite(out_.data(), 1, out_.size(), stdout) != out_.size()) ok_ = false;
+        out_.clear();
+        return ok_;
+    }
+    unsigned long Hits() const { return hits_; }
+
+  private:
+    static constexpr std::size_t kBlock = 1 << 16;
+    std::vector<std::pair<ULONG, std::string>> computers_;
+    std::string out_;
+    unsigned long hits_ = 0;
+    bool ok_ = true;
+};
 
 int Search(const Options& o) {
     SetVersionAndIniFile();
@@ -242,10 +287,9 @@ int Search(const Options& o) {
     const ServerKind expected = drivers.empty() ? ServerKind::SqlServer : KindOfDriverName(drivers.front());
     BuildOwners(DialectOf(expected).MasterDatabase());
 
-    // The embedded database is a file that connecting would create: a search must not.
-    const std::string embedded_file = DialectOf(ServerKind::Embedded).DatabaseFile(GLO::SQLDATABASE.View());
-    std::error_code ec;
-    const bool embedded_existed = std::filesystem::exists(embedded_file, ec);
+    // The embedded database is a file that connecting would create: a search must not
+    // (other drivers ignore the attribute).
+    GLO::SQLOWNER = GLO::SQLOWNER.Str() + ";NoCreat=1";
 
     QuietErrors errors;
     errors.Startup();
@@ -256,41 +300,36 @@ int Search(const Options& o) {
 
     int status = kFailed;
     Queue<QCOMPUTER_RECORD> qcomputer;
-    Queue<QFILES_RECORD> qfiles;
-    std::vector<FoundFile> found;
     std::string error;
-    bool embedded = false;
     {
         Relate::FILES->Open();  // one connection for the whole run
-        if (Access::FILES->UseFile() != 0) {
+        if (Access::FILES->UseFile() != 0)
             error = "the table FILES cannot be read: " + (ErrorCode() != 0 ? LastFailure() : errors.shown);
-        } else {
-            embedded = KindOfDbms(GetProperty(FILES.file, PROP_DbmsName)) == ServerKind::Embedded;
-        }
-        if (error.empty() && embedded && !embedded_existed)
-            error = "the database " + embedded_file + " does not exist";
         if (error.empty() && ReadComputers(qcomputer, error)) {
             SearchRequest request = o.request;
-            if (o.computer_given) {
-                QCOMPUTER_RECORD c;
-                for (std::size_t i = 1; qcomputer.Peek(i, c); ++i)
-                    if (EqualNoCase(c.NAME.View(), o.computer)) {
-                        request.computer = c.SYSCOMPUTER;
-                        break;
-                    }
-                if (request.computer == 0) error = "no computer named " + o.computer + " in the database";
+            std::vector<std::pair<ULONG, std::string>> computers;
+            QCOMPUTER_RECORD c;
+            for (std::size_t i = 1; qcomputer.Peek(i, c); ++i) {
+                computers.emplace_back(c.SYSCOMPUTER, std::string(c.NAME.View()));
+                if (o.computer_given && request.computer == 0 && EqualNoCase(c.NAME.View(), o.computer))
+                    request.computer = c.SYSCOMPUTER;
             }
+            if (o.computer_given && request.computer == 0)
+                error = "no computer named " + o.computer + " in the database";
             if (error.empty() && o.sql_only) {
                 std::printf("%s\n", SearchStatementForFiles(request).c_str());
                 status = kHits;
             } else if (error.empty()) {
-                const SearchOutcome outcome = ReadSearch(request, 0, qfiles, found);
-                if (outcome.error != 0) {
+                // The rows are printed as they arrive: a large result is never held whole.
+                HitWriter writer(std::move(computers));
+                const SearchOutcome outcome =
+                    ReadSearchRows(request, [&writer](const FILES_RECORD& row) { writer.Row(row); });
+                if (!writer.Flush())
+                    error = "cannot write the result";
+                else if (outcome.error != 0)
                     error = "the search could not be carried out|" + outcome.message;
-                } else {
-                    FillComputerNames(qfiles, qcomputer);
-                    status = qfiles.Records() > 0 ? kHits : kNoHits;
-                }
+                else
+                    status = writer.Hits() > 0 ? kHits : kNoHits;
             }
         } else if (error.empty()) {
             error = "the computer table cannot be read";
@@ -299,39 +338,8 @@ int Search(const Options& o) {
     }
     KillTables();
     errors.Shutdown();
-    if (!embedded_existed && (embedded || !error.empty())) {
-        // Only the empty file the connection itself made is removed.
-        if (std::filesystem::exists(embedded_file, ec) && std::filesystem::file_size(embedded_file, ec) == 0)
-            std::filesystem::remove(embedded_file, ec);
-    }
+    if (std::fflush(stdout) != 0 && error.empty()) error = "cannot write the result";
     if (!error.empty()) return Fail(error);
-
-    std::string out;
-    out.reserve(1 << 16);
-    QFILES_RECORD e;
-    for (std::size_t i = 1; qfiles.Peek(i, e); ++i) {
-        const FoundFile& f = found[i - 1];
-        AppendField(out, e.COMPUTER.View());
-        out += '\t';
-        AppendField(out, f.dir);
-        out += '\t';
-        AppendField(out, f.name);
-        out += '\t';
-        AppendField(out, e.EXTENSION.View());
-        out += '\t';
-        out += std::to_string(e.SIZE);
-        out += '\t';
-        out += DateText(e.DATE);
-        out += '\t';
-        out += TimeText(e.TIME);
-        out += '\n';
-        if (out.size() >= (1 << 16)) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            out.clear();
-        }
-    }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    if (std::fflush(stdout) != 0) return Fail("cannot write the result");
     return status;
 }
 

@@ -50,8 +50,25 @@ std::string SearchStatementForFiles(const SearchRequest& request) {
     return BuildSearchStatement(request, DialectOf(kind));
 }
 
-SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queue<QFILES_RECORD>& qfiles,
-                         std::vector<FoundFile>& found, std::string* sent) {
+void FoundFiles::Add(std::string_view dir, std::string_view name) {
+    rows_.push_back(
+        Span{text_.size(), static_cast<std::uint32_t>(dir.size()), static_cast<std::uint32_t>(name.size())});
+    text_.append(dir);
+    text_.append(name);
+}
+
+FoundFile FoundFiles::at(std::size_t i) const {
+    const Span& s = rows_.at(i);
+    return FoundFile{text_.substr(s.start, s.dir), text_.substr(s.start + s.dir, s.name)};
+}
+
+void FoundFiles::clear() {
+    text_.clear();
+    rows_.clear();
+}
+
+SearchOutcome ReadSearchRows(const SearchRequest& request,
+                             const std::function<void(const FILES_RECORD&)>& row, std::string* sent) {
     SearchOutcome out;
     Relate::FILES->Open();
     if (int rc = Access::FILES->UseFile(); rc != 0) {
@@ -65,12 +82,28 @@ SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queu
     const std::string statement = SearchStatementForFiles(request);
     if (sent != nullptr) *sent = statement;
     File& file = FILES.file;
+    const FILES_RECORD& record = FILES;
     int rc = SetProperty(file, PROP_SQL, statement);
     if (rc == 0) {
-        for (;;) {
-            rc = Next(file);
-            if (rc != 0) break;
-            FILES_RECORD& row = FILES;
+        while ((rc = Next(file)) == 0) row(record);
+        // 33 is the end of the result; anything else broke the read part-way.
+        if (rc == 33) rc = 0;
+    }
+    if (rc != 0) {
+        out.error = rc;
+        out.message = FailureText();
+        // The driver reports a missing table by its code alone.
+        if (rc == 2 && FileError().empty()) out.message += "|The table FILES is not in the database.";
+    }
+    Relate::FILES->Close();
+    return out;
+}
+
+SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queue<QFILES_RECORD>& qfiles,
+                         FoundFiles& found, std::string* sent) {
+    return ReadSearchRows(
+        request,
+        [&](const FILES_RECORD& row) {
             qfiles.ClearBuffer();
             qfiles.NAME = row.NAME.View();  // cut to 127 characters for the list
             qfiles.EXTENSION = row.EXTENSION.View();
@@ -83,19 +116,9 @@ SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queu
             qfiles.C1 = other ? kOtherComputerColor : -1;
             qfiles.C2 = qfiles.C3 = qfiles.C4 = -1;
             qfiles.Add();
-            found.push_back(FoundFile{std::string(row.DIR.View()), std::string(row.NAME.View())});
-        }
-        // 33 is the end of the result; anything else broke the read part-way.
-        if (rc == 33) rc = 0;
-    }
-    if (rc != 0) {
-        out.error = rc;
-        out.message = FailureText();
-        // The driver reports a missing table by its code alone.
-        if (rc == 2 && FileError().empty()) out.message += "|The table FILES is not in the database.";
-    }
-    Relate::FILES->Close();
-    return out;
+            found.Add(row.DIR.View(), row.NAME.View());
+        },
+        sent);
 }
 
 void FillComputerNames(Queue<QFILES_RECORD>& qfiles, Queue<QCOMPUTER_RECORD>& qcomputer) {
@@ -390,7 +413,7 @@ void QFilesWindow::OpenCurrent() {
     }
     // The whole stored directory and name, as an absolute path: the list's columns are
     // cut, and the process's directory is shared with other threads.
-    OpenWithShell("", FOUND[row - 1].Path());
+    OpenWithShell("", FOUND.at(row - 1).Path());
 }
 
 void QFilesWindow::FileInfo() {

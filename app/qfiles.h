@@ -5,6 +5,7 @@
 // settings file.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -56,6 +57,25 @@ struct FoundFile {
     std::string Path() const { return dir + name; }
 };
 
+// The directories and names of a search's rows, in row order, kept in one buffer (a large
+// result would otherwise cost two allocations a row).
+class FoundFiles {
+  public:
+    void Add(std::string_view dir, std::string_view name);
+    // Row i (0-based); throws std::out_of_range past the end, like vector::at.
+    FoundFile at(std::size_t i) const;
+    std::size_t size() const { return rows_.size(); }
+    void clear();
+
+  private:
+    struct Span {
+        std::size_t start;
+        std::uint32_t dir, name;  // lengths
+    };
+    std::string text_;
+    std::vector<Span> rows_;
+};
+
 // What reading a search produced: the runtime error code (0: the statement ran and every
 // row was read) and, on failure, the error text with the server's message ("|" between).
 struct SearchOutcome {
@@ -67,16 +87,22 @@ struct SearchOutcome {
 // in use on the calling thread): the one text the result window and dtfind both send.
 std::string SearchStatementForFiles(const SearchRequest& request);
 
-// Opens FILES through its relation manager, sends `statement` as its SQL pass-through,
-// reads every row into `qfiles` (appended; name cut to 127 and directory to 259
-// characters for the list; date, time, size, computer row number; names of rows
-// whose computer is not `this_computer` in grey) and each row's full directory and name
-// into `found` (same order), then closes FILES. The statement is built from `request`
-// once FILES is usable (SearchStatementForFiles). A failing open, a statement the server rejects and
+// Opens FILES through its relation manager, builds the statement of `request` once FILES
+// is usable (SearchStatementForFiles), sends it as the SQL pass-through and hands every
+// row, in the order the server sends them, to `row` (the calling thread's FILES record
+// buffer holds it), then closes FILES. A failing open, a statement the server rejects and
 // a read that fails part-way all give the error code and text, never an empty success.
 // `sent` (when given) receives the statement as sent.
+SearchOutcome ReadSearchRows(const SearchRequest& request,
+                             const std::function<void(const FILES_RECORD&)>& row,
+                             std::string* sent = nullptr);
+
+// ReadSearchRows into the result list: each row appended to `qfiles` (name cut to 127
+// and directory to 259 characters for the list; date, time, size, computer row number;
+// the names of rows whose computer is not `this_computer` in grey) and its whole
+// directory and name to `found`.
 SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queue<QFILES_RECORD>& qfiles,
-                         std::vector<FoundFile>& found, std::string* sent = nullptr);
+                         FoundFiles& found, std::string* sent = nullptr);
 
 // The computer names of `qcomputer` (ascending row numbers) into the COMPUTER fields of
 // every entry of `qfiles`; entries whose computer is not listed keep an empty name.
@@ -114,7 +140,7 @@ class QFilesWindow final : public WindowManager {
 
     // ---- the procedure's locals ----
     Queue<QFILES_RECORD> QFILES;
-    std::vector<FoundFile> FOUND;  // entry i of QFILES is FOUND[i - 1]
+    FoundFiles FOUND;  // entry i of QFILES is FOUND.at(i - 1)
     STRING<1024> SearchCondition;
     STRING<30> SIZE;           // L:SIZE
     CSTRING<32> COMPUTERNAME;  // L:COMPUTERNAME

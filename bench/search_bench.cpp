@@ -1,0 +1,362 @@
+// search_bench: the search against the same statement run bare on the database.
+//
+//   search_bench [--files N] [--tree DIR] [--repeat R] [--pg] [--keep]
+//
+// Makes a tree of N files (default 200,000) with bench/gen_tree.py in a temporary
+// directory (or uses DIR as it is), walks it into a CSV of FILES rows and loads them with
+// the database's own tool into a FILES table the program made (sqlite3's .import;
+// PostgreSQL: psql's \copy). Then, for a selective search (tens of hits) and a broad one
+// (most of the table), it measures
+//   bare    the statement dtfind sends (dtfind --sql), run by the sqlite3 shell or psql
+//           with its output thrown away,
+//   dtfind  dtfind with the same request, output thrown away (a whole process: start,
+//           settings, connection, computer list, read, print),
+//   read    the results window's read loop in this process (ReadSearch into QFILES and
+//           the computer names),
+// each the fastest of R rounds (default 3), and prints dtfind / bare and read / bare.
+// The embedded database is measured always; PostgreSQL with --pg, on the server the
+// DRIVETREK_TEST_PG_* variables name (see scripts/pg.sh). Everything made is removed at
+// the end unless --keep is given.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/dialect.h"
+#include "app/globals.h"
+#include "app/qfiles.h"
+#include "app/settings.h"
+#include "app/tables.h"
+#include "data/statements.h"
+#include "framework/error_manager.h"
+#include "runtime/errors.h"
+
+namespace {
+
+using namespace dt;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Runs argv (no shell) with standard output to `out` ("" : /dev/null); true when it exits
+// with `expect` (or any status when expect < 0).
+bool Run(const std::vector<std::string>& args, const std::string& out = "", int expect = 0) {
+    pid_t pid = ::fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        const int fd = ::open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0 || ::dup2(fd, 1) < 0) ::_exit(127);
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) < 0) return false;
+    return WIFEXITED(status) && (expect < 0 || WEXITSTATUS(status) == expect);
+}
+
+// ---- the rows: a plain walk of the tree into CSV ----
+
+void Quoted(std::string& out, std::string_view s) {
+    out += '"';
+    for (char c : s) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+struct CsvWalk {
+    std::FILE* out = nullptr;
+    unsigned long rows = 0;
+    std::string line;
+
+    void Directory(const std::string& path) {
+        DIR* d = ::opendir(path.c_str());
+        if (!d) return;
+        std::vector<std::string> subdirs;
+        const int dfd = ::dirfd(d);
+        while (dirent* e = ::readdir(d)) {
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+            struct stat st;
+            if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (S_ISDIR(st.st_mode)) {
+                subdirs.emplace_back(e->d_name);
+                continue;
+            }
+            const std::string_view name = e->d_name;
+            if (name.size() > 256 || path.size() > 260) continue;  // the scan does not store these either
+            std::string_view ext;
+            if (std::size_t dot = name.rfind('.'); dot != std::string_view::npos)
+                ext = name.substr(dot + 1, 10);
+            std::tm tm{};
+            ::localtime_r(&st.st_mtime, &tm);
+            char when[32];
+            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+            line.clear();
+            line += std::to_string(++rows) + ",1,";
+            Quoted(line, name);
+            line += ',';
+            Quoted(line, ext);
+            line += ',';
+            Quoted(line, path);
+            line += ",32," + std::string(when) + ',' +
+                    std::to_string(static_cast<std::uint32_t>(st.st_size)) + '\n';
+            std::fwrite(line.data(), 1, line.size(), out);
+        }
+        ::closedir(d);
+        for (const std::string& s : subdirs) Directory(path + s + "/");
+    }
+};
+
+// ---- the program's side ----
+
+class QuietErrors : public ErrorManager {
+  public:
+    QuietErrors() { Startup("/dev/null"); }
+    ~QuietErrors() override { Shutdown(); }
+    int ShowBox(std::string_view text, std::string_view title, IconRef, int, int default_button,
+                LONG) override {
+        std::fprintf(stderr, "search_bench: %.*s: %.*s\n", int(title.size()), title.data(), int(text.size()),
+                     text.data());
+        return default_button;
+    }
+};
+
+bool Master(const std::string& sql) {
+    Relate::SQLM->Open();
+    const bool ok = Access::SQLM->UseFile() == 0 && SetProperty(SQLM, PROP_SQL, sql) == 0;
+    if (!ok)
+        std::fprintf(stderr, "search_bench: %s: %s %s\n", sql.c_str(), Error().c_str(), FileError().c_str());
+    Relate::SQLM->Close();
+    return ok;
+}
+
+struct Search {
+    const char* name;
+    std::vector<std::string> args;  // dtfind's arguments
+    SearchRequest request;
+};
+
+struct Kind {
+    bool pg = false;
+    std::string database;
+};
+
+// The bare run of `statement` by the database's own shell.
+std::vector<std::string> BareCommand(const Kind& k, const std::string& statement) {
+    if (k.pg)
+        return {"psql", "-X",
+                "-q",   "-At",
+                "-h",   Env("DRIVETREK_TEST_PG_HOST"),
+                "-p",   Env("DRIVETREK_TEST_PG_PORT"),
+                "-U",   Env("DRIVETREK_TEST_PG_USER"),
+                "-d",   k.database,
+                "-c",   statement};
+    return {"sqlite3", k.database + ".db", statement};
+}
+
+bool RunKind(const Kind& k, const fs::path& work, const fs::path& csv, int repeat) {
+    const char* label = k.pg ? "PostgreSQL" : "SQLite";
+    // The settings dtfind reads, and the same connection texts for this process.
+    std::ofstream(work / "win.ini") << (k.pg ? "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n"
+                                             : "");
+    ::setenv("DRIVETREK_PROFILE", (work / "win.ini").c_str(), 1);
+    ::setenv("PGPASSWORD", Env("DRIVETREK_TEST_PG_PASSWORD").c_str(), 1);
+    std::ofstream(work / "drivetrek.ini")
+        << "[database]\nserver="
+        << (k.pg ? Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT")
+                 : std::string("Server"))
+        << "\ndatabase=" << k.database << "\nuser=" << (k.pg ? Env("DRIVETREK_TEST_PG_USER") : "sa")
+        << "\npass=" << (k.pg ? Env("DRIVETREK_TEST_PG_PASSWORD") : "") << "\n";
+    LoadSettings("./drivetrek.ini");
+    GLO::COMPUTERNAME = "BENCH";
+    BuildOwners(k.pg ? "postgres" : "master");
+
+    QuietErrors errors;
+    InitTables(errors);
+    bool ok = !k.pg || Master("CREATE DATABASE " + k.database);
+    // FILES (with its indexes) and COMPUTER as the program makes them; one computer.
+    Relate::COMPUTER->Open();
+    COMPUTER.Record() = COMPUTER_RECORD{};
+    COMPUTER.NAME = "BENCH";
+    ok = ok && Access::COMPUTER->Insert() == 0 && COMPUTER.SYSCOMPUTER == 1;
+    Relate::COMPUTER->Close();
+    Relate::FILES->Open();
+    ok = ok && Access::FILES->UseFile() == 0;
+    Relate::FILES->Close();
+    KillTables();
+    if (ok) {
+        const auto t = Clock::now();
+        if (k.pg)
+            ok = Run({"psql", "-X", "-q", "-h", Env("DRIVETREK_TEST_PG_HOST"), "-p",
+                      Env("DRIVETREK_TEST_PG_PORT"), "-U", Env("DRIVETREK_TEST_PG_USER"), "-d", k.database,
+                      "-v", "ON_ERROR_STOP=1", "-c",
+                      "\\copy files from '" + csv.string() + "' with (format csv)"});
+        else
+            ok = Run({"sqlite3", k.database + ".db", ".mode csv", ".import " + csv.string() + " FILES"});
+        if (k.pg) ok = ok && Run(BareCommand(k, "ANALYZE files"));
+        std::printf("%s: rows loaded in %.2f s\n", label, Seconds(t));
+    }
+
+    const std::vector<Search> searches = {
+        {"selective", {"report", "123"}, {}},
+        {"broad", {"e"}, {}},
+    };
+    for (Search s : searches) {
+        if (!ok) break;
+        for (const std::string& w : s.args) s.request.filter += (s.request.filter.empty() ? "" : " ") + w;
+        std::vector<std::string> sql_args{DTFIND_PATH, "--sql"};
+        sql_args.insert(sql_args.end(), s.args.begin(), s.args.end());
+        ok = Run(sql_args, (work / "statement.txt").string());
+        std::string statement;
+        std::getline(std::ifstream(work / "statement.txt"), statement);
+        std::vector<std::string> find_args{DTFIND_PATH};
+        find_args.insert(find_args.end(), s.args.begin(), s.args.end());
+        // A first run counts the hits (and warms the caches for both sides).
+        ok = ok && Run(find_args, (work / "hits.txt").string(), -1) && Run(BareCommand(k, statement));
+        std::ifstream hits_in(work / "hits.txt");
+        const long hits = std::count(std::istreambuf_iterator<char>(hits_in), {}, '\n');
+        double bare = 1e9, find = 1e9, read = 1e9;
+        std::size_t read_hits = 0;
+        for (int r = 0; ok && r < repeat; ++r) {
+            auto t = Clock::now();
+            ok = Run(BareCommand(k, statement));
+            bare = std::min(bare, Seconds(t));
+            t = Clock::now();
+            ok = ok && Run(find_args, "", hits > 0 ? 0 : 1);
+            find = std::min(find, Seconds(t));
+
+            InitTables(errors);
+            t = Clock::now();
+            Queue<QFILES_RECORD> qfiles;
+            Queue<QCOMPUTER_RECORD> qcomputer;
+            qcomputer.NAME = "BENCH";
+            qcomputer.SYSCOMPUTER = 1;
+            qcomputer.Add();
+            FoundFiles found;
+            std::string sent;
+            const SearchOutcome outcome = ReadSearch(s.request, 1, qfiles, found, &sent);
+            FillComputerNames(qfiles, qcomputer);
+            read = std::min(read, Seconds(t));
+            read_hits = qfiles.Records();
+            KillTables();
+            if (outcome.error != 0 || sent != statement) {
+                std::fprintf(stderr, "search_bench: the read failed or sent another statement: %s\n",
+                             outcome.message.c_str());
+                ok = false;
+            }
+        }
+        if (!ok) break;
+        std::printf(
+            "%-10s %-9s hits %7ld (read %zu)  bare %.3f s  dtfind %.3f s  read %.3f s  "
+            "dtfind/bare %.2f  read/bare %.2f\n",
+            label, s.name, hits, read_hits, bare, find, read, find / bare, read / bare);
+    }
+    if (k.pg) {
+        InitTables(errors);
+        Master("DROP DATABASE IF EXISTS " + k.database);
+        KillTables();
+    }
+    if (!ok) std::fprintf(stderr, "search_bench: %s failed\n", label);
+    return ok;
+}
+
+int Bench(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    unsigned long files = 200000;
+    std::string given_tree;
+    bool pg = false, keep = false;
+    int repeat = 3;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--files" && i + 1 < argc)
+            files = std::strtoul(argv[++i], nullptr, 10);
+        else if (a == "--tree" && i + 1 < argc)
+            given_tree = argv[++i];
+        else if (a == "--pg")
+            pg = true;
+        else if (a == "--keep")
+            keep = true;
+        else if (a == "--repeat" && i + 1 < argc)
+            repeat = std::max(1, std::atoi(argv[++i]));
+        else {
+            std::fprintf(stderr,
+                         "usage: search_bench [--files N] [--tree DIR] [--repeat R] [--pg] [--keep]\n");
+            return 2;
+        }
+    }
+    if (pg && (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty())) {
+        std::fprintf(stderr,
+                     "search_bench: --pg needs DRIVETREK_TEST_PG_* (eval \"$(scripts/pg.sh start)\")\n");
+        return 2;
+    }
+    char tmpl[] = "/tmp/dt-search-bench-XXXXXX";
+    if (!::mkdtemp(tmpl)) return 1;
+    const fs::path work = tmpl;
+    const fs::path old_cwd = fs::current_path();
+    fs::current_path(work);
+    const fs::path tree = given_tree.empty() ? work / "tree" : fs::absolute(old_cwd / given_tree);
+    int result = 0;
+    if (given_tree.empty()) {
+        const auto t = Clock::now();
+        if (!Run({"python3", std::string(DT_SOURCE_DIR) + "/bench/gen_tree.py", tree.string(), "--files",
+                  std::to_string(files)})) {
+            std::fprintf(stderr, "search_bench: gen_tree.py failed\n");
+            result = 1;
+        }
+        std::printf("tree of %lu files made in %.1f s\n", files, Seconds(t));
+    }
+    const fs::path csv = work / "rows.csv";
+    if (result == 0) {
+        CsvWalk walk;
+        walk.out = std::fopen(csv.c_str(), "w");
+        if (walk.out) {
+            walk.Directory(tree.string() + "/");
+            std::fclose(walk.out);
+        }
+        std::printf("rows: %lu\n", walk.rows);
+        if (walk.rows == 0) result = 1;
+    }
+    if (result == 0 && !RunKind(Kind{false, "searchbench"}, work, csv, repeat)) result = 1;
+    if (result == 0 && pg &&
+        !RunKind(Kind{true, "searchbench" + std::to_string(::getpid())}, work, csv, repeat))
+        result = 1;
+    fs::current_path(old_cwd);
+    if (keep) {
+        std::printf("kept %s\n", work.c_str());
+    } else {
+        std::error_code ec;
+        fs::remove_all(work, ec);
+    }
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return Bench(argc, argv);
+}
