@@ -67,8 +67,8 @@ const KindRules& RulesFor(int kind) {
     // limits one-row reads with the statement's maximum-rows option.
     static const KindRules kDefault{"", false, false, false, true};
     static const KindRules kBtrieve{"", false, false, false, false};
-    static const KindRules kPostgres{" LIMIT 1", true, true, true, true};
-    static const KindRules kSqlite{" LIMIT 1", true, false, false, true};
+    static const KindRules kPostgres{" LIMIT ", true, true, true, true};
+    static const KindRules kSqlite{" LIMIT ", true, false, false, true};
     switch (kind) {
         case KIND_POSTGRESQL:
             return kPostgres;

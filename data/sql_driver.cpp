@@ -250,11 +250,16 @@ const char* CTypeName(SQLSMALLINT t) {
 
 // Parameters carry dates and times as ODBC canonical text: every driver here converts it,
 // while the SQLite driver drops the seconds of a bound TIMESTAMP_STRUCT.
+// A ULONG goes out as a 64-bit signed value: the SQLite driver stores an SQL_C_ULONG of
+// 2^31 or more as a negative number, which then compares and sorts wrongly in SQL.
 Slot ParamSlotFor(const std::vector<Column>& cols, int ci) {
     Slot s = SlotFor(cols, ci);
     if (s.ctype == SQL_C_TIMESTAMP || s.ctype == SQL_C_DATE || s.ctype == SQL_C_TIME) {
         s.ctype = SQL_C_CHAR;
         s.buflen = 32;
+    } else if (s.ctype == SQL_C_ULONG) {
+        s.ctype = SQL_C_SBIGINT;
+        s.buflen = 8;
     }
     return s;
 }
@@ -333,6 +338,16 @@ SQLLEN ToOdbc(const Column& c, const Slot& s, const char* record, bool is_null, 
             out[v.size()] = 0;
             return static_cast<SQLLEN>(v.size());
         }
+        case FT_ULONG:
+            if (s.ctype == SQL_C_SBIGINT) {
+                ULONG u;
+                std::memcpy(&u, p, 4);
+                const std::int64_t v = u;
+                std::memcpy(out, &v, 8);
+                return 8;
+            }
+            std::memcpy(out, p, 4);
+            return 4;
         default:
             std::memcpy(out, p, c.size);
             return static_cast<SQLLEN>(c.size);

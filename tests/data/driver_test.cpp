@@ -171,6 +171,11 @@ TEST_F(DriverTest, CreateAddGetRoundTripKeepsEveryFieldType) {
     EXPECT_EQ(f->DATE_DATE, (dt::DATE{24, 12, 2025}));
     EXPECT_EQ(f->DATE_TIME, (dt::TIME{0, 30, 15, 10}));
 
+    // The server holds the size itself, not its bit pattern as a negative number: a
+    // search by size finds it and it sorts after the small one.
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM " + table_ + " WHERE Size > 2999999999"), "1");
+    EXPECT_EQ(Value("SELECT NAME FROM " + table_ + " ORDER BY Size DESC"), "O'Brien \xC3\xA9t\xC3\xA9.txt");
+
     f->SYSFILES = 99;
     EXPECT_EQ(Get(f->KEYSYSFILES), 35);
     EXPECT_EQ(f->SYSFILES, 99u);  // the buffer keeps what was looked for
