@@ -146,8 +146,10 @@ std::string BuildAttributes(std::string_view driver_name, std::string_view owner
         }
         if (IsPostgresDriver(driver_name)) {
             // Character columns longer than 255 are VARCHAR, not long text, in descriptions.
+            // The driver's communication log (which Debian's driver registration turns on)
+            // would leave a file in /tmp for every connection.
             sep();
-            out += "MaxVarcharSize=65535";
+            out += "MaxVarcharSize=65535;CommLog=0";
         }
     }
     if (!extra.empty()) {

@@ -55,7 +55,7 @@ TEST(ConnectionString, PasswordsAreDataNeverAttributes) {
 
 TEST(ConnectionString, PostgresHostPortAndEmbeddedFile) {
     EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "127.0.0.1:5433,files,u,p", false),
-              "Server=127.0.0.1;Port=5433;Database=files;UID=u;PWD=p;MaxVarcharSize=65535");
+              "Server=127.0.0.1;Port=5433;Database=files;UID=u;PWD=p;MaxVarcharSize=65535;CommLog=0");
     // Only PostgreSQL reads a port after a colon.
     EXPECT_EQ(BuildAttributes("SQL Server", "srv:1,db", false), "Server=srv:1;Database=db" + kTds);
     EXPECT_EQ(BuildAttributes("SQLite3", "Server,DRIVETREK,sa,;APP=DRIVETREK;WSID=PC1", false),
