@@ -13,7 +13,7 @@ namespace {
 
 // --- parsed pictures ---
 
-struct NumberSpec {
+struct NumberLayout {
     std::string currency_lead, currency_trail;
     bool lead_minus = false, parens = false, trail_minus = false;
     char fill = ' ';      // ' ', '0' or '*'
@@ -30,7 +30,7 @@ struct Picture {
     bool blank_when_zero = false;
     bool zero_fill = false;  // date, time: "0" after the letter
     char separator = 0;      // date, time: replaces "/" or ":"
-    NumberSpec number;
+    NumberLayout number;
     std::string pattern;  // between the P delimiters
 };
 
@@ -104,7 +104,7 @@ bool TakeCurrency(std::string_view s, std::size_t& i, std::string& out) {
 }
 
 bool ParseNumber(std::string_view s, Picture& p) {
-    NumberSpec& n = p.number;
+    NumberLayout& n = p.number;
     std::size_t i = 0;
     TakeCurrency(s, i, n.currency_lead);
     if (i < s.size() && s[i] == '-')
@@ -276,7 +276,7 @@ std::string PlainNumber(double v) {
 }
 
 std::string FormatNumber(double value, const Picture& p) {
-    const NumberSpec& n = p.number;
+    const NumberLayout& n = p.number;
     std::string ip, fp;
     if (!DecimalDigits(value, n.places, ip, fp)) return Hashes(p.width);
     const bool zero = AllZero(ip) && AllZero(fp);
@@ -331,7 +331,7 @@ ConvertStatus Failure(std::string_view text, std::string_view picture, std::stri
 }
 
 ConvertStatus DeformatNumber(std::string_view text, std::string_view picture, const Picture& p, double& out) {
-    const NumberSpec& n = p.number;
+    const NumberLayout& n = p.number;
     std::string_view s = Trim(text);
     if (s.empty()) return out = 0, ConvertStatus::Ok();
     if (!n.currency_lead.empty() && s.substr(0, n.currency_lead.size()) == n.currency_lead)
