@@ -19,20 +19,50 @@ inline constexpr const char* kOdbcLibrary = "libodbc.so.2";
 // Entry points, taken by name in this order.
 struct OdbcApi {
 #define DT_ODBC_FN(name) decltype(&::name) name = nullptr;
-#define DT_ODBC_FUNCTIONS(X)                                                                               \
-    X(SQLAllocConnect)                                                                                     \
-    X(SQLAllocEnv)                                                                                         \
-    X(SQLAllocStmt)                                                                                        \
-    X(SQLBindCol)                                                                                          \
-    X(SQLBindParameter)                                                                                    \
-    X(SQLSetParam)                                                                                         \
-    X(SQLColAttributes) X(SQLColumns) X(SQLConnect) X(SQLDataSources) X(SQLDescribeCol) X(SQLDisconnect)   \
-        X(SQLDriverConnect) X(SQLDrivers) X(SQLError) X(SQLExecDirect) X(SQLExecute) X(SQLExtendedFetch)   \
-            X(SQLFetch) X(SQLForeignKeys) X(SQLFreeConnect) X(SQLFreeEnv) X(SQLFreeStmt)                   \
-                X(SQLGetConnectOption) X(SQLGetData) X(SQLGetFunctions) X(SQLGetInfo) X(SQLGetStmtOption)  \
-                    X(SQLGetTypeInfo) X(SQLNumResultCols) X(SQLParamData) X(SQLParamOptions) X(SQLPrepare) \
-                        X(SQLPrimaryKeys) X(SQLPutData) X(SQLRowCount) X(SQLSetConnectOption)              \
-                            X(SQLSetStmtOption) X(SQLStatistics) X(SQLTables) X(SQLTransact)
+// clang-format off
+#define DT_ODBC_FUNCTIONS(X) \
+    X(SQLAllocConnect) \
+    X(SQLAllocEnv) \
+    X(SQLAllocStmt) \
+    X(SQLBindCol) \
+    X(SQLBindParameter) \
+    X(SQLSetParam) \
+    X(SQLColAttributes) \
+    X(SQLColumns) \
+    X(SQLConnect) \
+    X(SQLDataSources) \
+    X(SQLDescribeCol) \
+    X(SQLDisconnect) \
+    X(SQLDriverConnect) \
+    X(SQLDrivers) \
+    X(SQLError) \
+    X(SQLExecDirect) \
+    X(SQLExecute) \
+    X(SQLExtendedFetch) \
+    X(SQLFetch) \
+    X(SQLForeignKeys) \
+    X(SQLFreeConnect) \
+    X(SQLFreeEnv) \
+    X(SQLFreeStmt) \
+    X(SQLGetConnectOption) \
+    X(SQLGetData) \
+    X(SQLGetFunctions) \
+    X(SQLGetInfo) \
+    X(SQLGetStmtOption) \
+    X(SQLGetTypeInfo) \
+    X(SQLNumResultCols) \
+    X(SQLParamData) \
+    X(SQLParamOptions) \
+    X(SQLPrepare) \
+    X(SQLPrimaryKeys) \
+    X(SQLPutData) \
+    X(SQLRowCount) \
+    X(SQLSetConnectOption) \
+    X(SQLSetStmtOption) \
+    X(SQLStatistics) \
+    X(SQLTables) \
+    X(SQLTransact)
+    // clang-format on
     DT_ODBC_FUNCTIONS(DT_ODBC_FN)
 #undef DT_ODBC_FN
 };
