@@ -11,7 +11,14 @@ bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 pg=$(bash scripts/pg.sh start)
 eval "$pg"
-trap 'bash scripts/pg.sh stop "$DRIVETREK_TEST_PG_DIR"' EXIT
+# psqlODBC as Debian registers it (CommLog=1) writes a small log to /tmp when a connection
+# closes, whatever the connection string says; the test programs' logs go with the server.
+cleanup() {
+    bash scripts/pg.sh stop "$DRIVETREK_TEST_PG_DIR"
+    rm -f /tmp/psqlodbc_*_tests_*.log /tmp/psqlodbc_drivetrek_*.log /tmp/psqlodbc_dtfind_*.log \
+        /tmp/psqlodbc_dtsql_*.log
+}
+trap cleanup EXIT
 export QT_QPA_PLATFORM=offscreen
 # Tests must never read or write the user's own system profile.
 export DRIVETREK_PROFILE="$DRIVETREK_TEST_PG_DIR/win.ini"
