@@ -15,7 +15,7 @@ eval "$pg"
 # closes, whatever the connection string says; the test programs' logs go with the server.
 cleanup() {
     bash scripts/pg.sh stop "$DRIVETREK_TEST_PG_DIR"
-    rm -f /tmp/psqlodbc_*_tests_*.log /tmp/psqlodbc_drivetrek_*.log /tmp/psqlodbc_dtfind_*.log \
+    rm -f /tmp/psqlodbc_*tests*.log /tmp/psqlodbc_*bench*.log /tmp/psqlodbc_drivetrek_*.log /tmp/psqlodbc_dtfind_*.log \
         /tmp/psqlodbc_dtsql_*.log
 }
 trap cleanup EXIT
