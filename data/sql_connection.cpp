@@ -1,4 +1,5 @@
 #include "data/sql_connection.h"
+#include "data/sql_text.h"
 
 #include <atomic>
 #include <cctype>
@@ -11,12 +12,6 @@ namespace dt {
 namespace {
 
 std::atomic<long> g_login_timeout{5};
-
-std::string Upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
 
 bool StartsNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && Upper(s.substr(0, prefix.size())) == Upper(prefix);

@@ -124,12 +124,6 @@ bool IsTrue(std::string_view v) {
     return u == "TRUE";
 }
 
-std::string Upper(std::string_view v) {
-    std::string u(v);
-    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u;
-}
-
 const char* Bool(bool b) {
     return b ? "TRUE" : "FALSE";
 }
@@ -977,39 +971,39 @@ bool SameRecord(const SqlState& st, const char* a, const char* b) {
 int RunSequence(SqlState& st, DriverArgs& a, long rows) {
     Sequence& q = st.seq;
     int ki = q.key ? q.key->number - 1 : -1;
-    SelectSpec spec;
-    spec.table = st.Table();
-    spec.hint = !st.opt.next_hint.empty()                 ? st.opt.next_hint
+    SelectPlan plan;
+    plan.table = st.Table();
+    plan.hint = !st.opt.next_hint.empty()                 ? st.opt.next_hint
                 : (ki >= 0 && st.opt.key_hints.count(ki)) ? st.opt.key_hints[ki]
                                                           : st.opt.hint;
     st.opt.next_hint.clear();
     if (ki >= 0) {
         if (!st.keys[static_cast<std::size_t>(ki)].usable) return 38;
-        spec.key = &st.keys[static_cast<std::size_t>(ki)];
+        plan.key = &st.keys[static_cast<std::size_t>(ki)];
     }
-    spec.position = q.position && spec.key != nullptr;
-    spec.forward = q.forward;
-    spec.where = st.opt.where;
+    plan.position = q.position && plan.key != nullptr;
+    plan.forward = q.forward;
+    plan.where = st.opt.where;
     const KindRules& rules = st.Rules();
     long max_rows = 0;
     if (rows > 0) {
         if (rules.limit_prefix[0] != 0)
-            spec.limit = rules.limit_prefix + std::to_string(rows);
+            plan.limit = rules.limit_prefix + std::to_string(rows);
         else
             max_rows = rows;
     }
     // The values of the position come from the record saved when the sequence started.
     std::vector<char> keep(st.file->Record(), st.file->Record() + st.file->record_length);
     std::vector<std::int32_t> keep_nulls = st.nulls;
-    if (spec.position) {
+    if (plan.position) {
         std::memcpy(st.file->Record(), q.start.data(), st.file->record_length);
         st.nulls = q.start_nulls;
     }
-    Statement s = BuildSelect(st.cols, spec, Values(st));
+    Statement s = BuildSelect(st.cols, plan, Values(st));
     int rc = OpenCursor(st, a, s, false, max_rows);
     std::memcpy(st.file->Record(), keep.data(), st.file->record_length);
     st.nulls = keep_nulls;
-    if (rc == 0 && rows > 0 && spec.limit.empty()) st.cursor.limited = true;
+    if (rc == 0 && rows > 0 && plan.limit.empty()) st.cursor.limited = true;
     if (rc == 0 && rows > 0) st.cursor.limited = true;
     return rc;
 }
@@ -1653,8 +1647,8 @@ int RunPassThrough(SqlState& st, DriverArgs& a, std::string_view text) {
 // ---------------------------------------------------------------------------------------
 // Options (driver string, SEND, properties)
 
-void StartFileLog(SqlState& st, std::string_view spec) {
-    std::string name(spec), message;
+void StartFileLog(SqlState& st, std::string_view plan) {
+    std::string name(plan), message;
     std::size_t br = name.find('[');
     if (br != std::string::npos) {
         std::size_t close = name.find(']', br);

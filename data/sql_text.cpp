@@ -9,18 +9,6 @@
 namespace dt {
 namespace {
 
-std::string Upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
 bool InOverGroup(const File& f, const Field& fd) {
     for (int g = fd.group; g >= 0; g = f.fields[static_cast<std::size_t>(g)].group)
         if (f.fields[static_cast<std::size_t>(g)].over >= 0) return true;
@@ -324,7 +312,7 @@ Statement PositionCondition(const KeyTexts& kt, bool forward, const std::vector<
     return st;
 }
 
-Statement BuildSelect(const std::vector<Column>& cols, const SelectSpec& s, const ValueSource& v) {
+Statement BuildSelect(const std::vector<Column>& cols, const SelectPlan& s, const ValueSource& v) {
     Statement st;
     st.text = s.hint.empty() ? "SELECT " : "SELECT /*+ " + s.hint + " */ ";
     st.text += ColumnList(cols) + " FROM " + s.table + " ";
@@ -626,6 +614,18 @@ bool TextToDecimal(const Column& c, char* record, std::string_view text, int pla
     for (std::size_t i = 0; i < c.size; ++i)
         p[i] = static_cast<char>((nibbles[2 * i] << 4) | nibbles[2 * i + 1]);
     return true;
+}
+
+std::string Upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
 }
 
 }  // namespace dt

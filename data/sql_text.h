@@ -15,6 +15,11 @@
 
 namespace dt {
 
+// Text helpers shared by the SQL driver and the view engine: ASCII upper case (for names
+// compared without regard to case) and blanks and tabs trimmed from both ends.
+std::string Upper(std::string_view s);
+std::string_view Trim(std::string_view s);
+
 // One column of the column map.
 struct Column {
     int field = -1;    // index of the field in File::fields
@@ -91,7 +96,7 @@ Statement PositionCondition(const KeyTexts& kt, bool forward, const std::vector<
 // The comma-separated column list.
 std::string ColumnList(const std::vector<Column>& cols);
 
-struct SelectSpec {
+struct SelectPlan {
     std::string table;
     std::string hint;  // HINT text: "SELECT /*+ hint */ "
     const KeyTexts* key = nullptr;
@@ -101,7 +106,7 @@ struct SelectSpec {
     std::string where;   // the file's WHERE option
     std::string limit;   // kind-specific row limit suffix (" LIMIT 1"), "" for none
 };
-Statement BuildSelect(const std::vector<Column>& cols, const SelectSpec& s, const ValueSource& v);
+Statement BuildSelect(const std::vector<Column>& cols, const SelectPlan& s, const ValueSource& v);
 
 // "SELECT cols FROM t WHERE k1 = ? AND k2 IS NULL ..." for GET by key.
 Statement BuildGetByKey(const std::vector<Column>& cols, const std::string& table, const KeyTexts& kt,

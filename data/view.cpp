@@ -7,6 +7,7 @@
 
 #include "data/sql_connection.h"
 #include "data/sql_driver.h"
+#include "data/sql_text.h"
 #include "data/statements.h"
 #include "runtime/errors.h"
 #include "runtime/types.h"
@@ -17,18 +18,6 @@ namespace {
 // The first byte of every position: a position is never blank, so a blank position field
 // always means "no position".
 constexpr char kPositionMark = '\x01';
-
-std::string Upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
 
 std::string_view AfterPrefix(std::string_view label) {
     std::size_t colon = label.rfind(':');

@@ -119,7 +119,7 @@ TEST(Select, SequentialReadWithPositionFilterWhereAndHint) {
     ThreeTable t;
     std::vector<Column> cols = BuildColumnMap(t.file);
     KeyTexts kt = BuildKeyTexts(t.file, t.KU, cols, false);
-    SelectSpec s;
+    SelectPlan s;
     s.table = "T3";
     ValueSource markers;
     EXPECT_EQ(BuildSelect(cols, s, markers).text, "SELECT A,B,C,D FROM T3 ");
