@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/scan_sink.h"
 #include "app/schema.h"
 #include "runtime/dirlist.h"
 #include "runtime/queue.h"
@@ -76,27 +77,6 @@ struct ScanContext {
 void ScanDrives(ScanContext& ctx);
 
 // ---- the walk, for ScanDrives and for tests and tools ----
-
-// Counters of one walk.
-struct WalkStats {
-    ULONG files_stored = 0;
-    ULONG files_not_stored = 0;
-    ULONG dirs_skipped = 0;
-};
-
-// Where the walk puts what it finds. ScanDrives stores the rows in FILES; tests and tools
-// may collect them instead. A sink counts each row it takes as stored or not stored, at
-// once or when the batch holding it ends.
-class ScanSink {
-  public:
-    virtual ~ScanSink() = default;
-    // A directory's files are about to be stored.
-    virtual void BeginDirectory(std::string_view path) { (void)path; }
-    // Takes one filled FILES record (SYSFILES 0).
-    virtual void Store(const FILES_RECORD& rec, WalkStats& stats) = 0;
-    // The directory's files have all been handed over (a possible batch boundary).
-    virtual void EndDirectory(WalkStats& stats) { (void)stats; }
-};
 
 // Walks the tree at `path` (a directory; "/" is appended when missing) as ScanDirectory
 // does: "." and ".." dropped, entries sorted by attribute, files (highest attribute first)
