@@ -28,126 +28,12 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// The calling thread's last failure: the runtime's text, the server's message after "|".
-std::string FailureText() {
-    std::string text = Error();
-    const std::string server = FileError();
-    if (!server.empty()) text += "|" + server;
-    return text;
-}
-
 // The text shown by a display control of the information window.
 ui::ControlDef Show(std::string picture, ui::UseVar use, ui::Rect at) {
     return ui::DisplayDef(std::move(picture), use, at);
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------- the search read
-
-std::string SearchStatementForFiles(const SearchRequest& request) {
-    const ServerKind kind = KindOfDbms(GetProperty(FILES.file, PROP_DbmsName));
-    return BuildSearchStatement(request, DialectOf(kind));
-}
-
-void FoundFiles::Add(std::string_view dir, std::string_view name) {
-    rows_.push_back(
-        Span{text_.size(), static_cast<std::uint32_t>(dir.size()), static_cast<std::uint32_t>(name.size())});
-    text_.append(dir);
-    text_.append(name);
-}
-
-FoundFile FoundFiles::at(std::size_t i) const {
-    const Span& s = rows_.at(i);
-    return FoundFile{text_.substr(s.start, s.dir), text_.substr(s.start + s.dir, s.name)};
-}
-
-void FoundFiles::clear() {
-    text_.clear();
-    rows_.clear();
-}
-
-SearchOutcome ReadSearchRows(const SearchRequest& request,
-                             const std::function<void(const FILES_RECORD&)>& row, std::string* sent) {
-    SearchOutcome out;
-    Relate::FILES->Open();
-    if (int rc = Access::FILES->UseFile(); rc != 0) {
-        // The file manager has reported the failure; the search still says why it found
-        // nothing rather than showing an empty list.
-        out.error = ErrorCode() != 0 ? ErrorCode() : 90;
-        out.message = ErrorCode() != 0 ? FailureText() : "The table FILES could not be opened.";
-        Relate::FILES->Close();
-        return out;
-    }
-    const std::string statement = SearchStatementForFiles(request);
-    if (sent != nullptr) *sent = statement;
-    File& file = FILES.file;
-    const FILES_RECORD& record = FILES;
-    int rc = SetProperty(file, PROP_SQL, statement);
-    if (rc == 0) {
-        while ((rc = Next(file)) == 0) row(record);
-        // 33 is the end of the result; anything else broke the read part-way.
-        if (rc == 33) rc = 0;
-    }
-    if (rc != 0) {
-        out.error = rc;
-        out.message = FailureText();
-        // The driver reports a missing table by its code alone.
-        if (rc == 2 && FileError().empty()) out.message += "|The table FILES is not in the database.";
-    }
-    Relate::FILES->Close();
-    return out;
-}
-
-SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queue<QFILES_RECORD>& qfiles,
-                         FoundFiles& found, std::string* sent) {
-    return ReadSearchRows(
-        request,
-        [&](const FILES_RECORD& row) {
-            qfiles.ClearBuffer();
-            qfiles.NAME = row.NAME.View();  // cut to 127 characters for the list
-            qfiles.EXTENSION = row.EXTENSION.View();
-            qfiles.DIR = row.DIR.View();  // cut to 259 characters for the list
-            qfiles.DATE = row.DATE_DATE;
-            qfiles.TIME = row.DATE_TIME;
-            qfiles.SIZE = row.SIZE;
-            qfiles.SYSCOMPUTER = row.SYSCOMPUTER;
-            const bool other = row.SYSCOMPUTER != this_computer;
-            qfiles.C1 = other ? kOtherComputerColor : -1;
-            qfiles.C2 = qfiles.C3 = qfiles.C4 = -1;
-            qfiles.Add();
-            found.Add(row.DIR.View(), row.NAME.View());
-        },
-        sent);
-}
-
-void FillComputerNames(Queue<QFILES_RECORD>& qfiles, Queue<QCOMPUTER_RECORD>& qcomputer) {
-    // The computer list is short and in ascending row-number order: one pass builds the
-    // lookup, so a large result costs one probe per entry.
-    std::vector<std::pair<ULONG, std::string>> names;
-    QCOMPUTER_RECORD entry;
-    for (std::size_t i = 1; qcomputer.Peek(i, entry); ++i) {
-        if (entry.SYSCOMPUTER != 0) names.emplace_back(entry.SYSCOMPUTER, std::string(entry.NAME.View()));
-    }
-    const std::size_t count = qfiles.Records();
-    for (std::size_t i = 1; i <= count; ++i) {
-        qfiles.Get(i);
-        const ULONG sys = qfiles.SYSCOMPUTER;
-        auto it = std::lower_bound(names.begin(), names.end(), sys,
-                                   [](const auto& n, ULONG v) { return n.first < v; });
-        if (it == names.end() || it->first != sys) continue;
-        qfiles.COMPUTER = it->second;
-        qfiles.Put();
-    }
-}
-
-std::string SizeText(ULONG size) {
-    const bool kilobytes = size >= 1024;
-    std::string text = Format(static_cast<double>(kilobytes ? size / 1024 : size), "N14");
-    text.erase(0,
-               text.find_first_not_of(' ') == std::string::npos ? text.size() : text.find_first_not_of(' '));
-    return text + (kilobytes ? " KBytes" : " Byte");
-}
 
 // ---------------------------------------------------------------- file actions
 
