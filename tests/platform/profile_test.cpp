@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace dt::platform {
 namespace {
