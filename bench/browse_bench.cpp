@@ -29,6 +29,10 @@
 #include "framework/error_manager.h"
 #include "framework/window_manager.h"
 #include "runtime/errors.h"
+#include "tests/support/env.h"
+#include "tests/support/postgres.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -43,10 +47,7 @@ const char* kSteps[] = {"bulk load (tool)",     "open + first page", "page down"
                         "end of view",          "back to the top",   "locator keystroke",
                         "size order (no index)"};
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
+using dt::test::Env;
 
 // Rows as CSV in the column order the driver creates FILES with.
 void WriteRows(const std::string& path, long rows) {
@@ -68,8 +69,9 @@ double Time(const std::function<void()>& fn) {
 
 // One size, in the calling (child) process. Writes its figures to `out`.
 int RunOne(long rows, bool pg, const std::string& out) {
-    char tmpl[] = "/tmp/dt-browse-bench-XXXXXX";
-    const std::filesystem::path dir = ::mkdtemp(tmpl);
+    dt::test::TempDir work_dir("dt-browse-bench-");
+    const std::filesystem::path dir = work_dir.path();
+    if (dir.empty()) return 1;
     std::filesystem::current_path(dir);
     {
         std::ofstream ini(dir / "win.ini");
@@ -78,9 +80,7 @@ int RunOne(long rows, bool pg, const std::string& out) {
     ::setenv("DRIVETREK_PROFILE", (dir / "win.ini").c_str(), 1);
     const std::string table = "FILES";
     if (pg) {
-        const std::string server = Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT");
-        GLO::SQLOWNER = server + ",postgres," + Env("DRIVETREK_TEST_PG_USER") + "," +
-                        Env("DRIVETREK_TEST_PG_PASSWORD") + ";APP=DRIVETREK;WSID=BENCH";
+        GLO::SQLOWNER = dt::test::PgServer::FromEnvironment()->Owner("postgres", "BENCH");
     } else {
         GLO::SQLOWNER = "Server,bench,sa,;APP=DRIVETREK;WSID=BENCH";
     }
@@ -98,16 +98,22 @@ int RunOne(long rows, bool pg, const std::string& out) {
     }
     const std::string csv = (dir / "rows.csv").string();
     WriteRows(csv, rows);
-    std::string cmd;
+    // No shell: the password and the paths go to the tool as they are.
+    std::vector<std::string> cmd;
+    dt::test::ProcessOptions load;
+    load.pass_output = true;
+    load.limit = std::chrono::hours(4);
     if (pg) {
-        cmd = "PGPASSWORD='" + Env("DRIVETREK_TEST_PG_PASSWORD") + "' /usr/bin/psql -q -h " +
-              Env("DRIVETREK_TEST_PG_HOST") + " -p " + Env("DRIVETREK_TEST_PG_PORT") + " -U " +
-              Env("DRIVETREK_TEST_PG_USER") + " -d postgres -c \"\\copy files from '" + csv + "' csv\"";
+        const dt::test::PgServer server = *dt::test::PgServer::FromEnvironment();
+        cmd = {"psql", "-q",        "-h", server.host, "-p", server.port,
+               "-U",   server.user, "-d", "postgres",  "-c", "\\copy files from '" + csv + "' csv"};
+        load.env = {{"PGPASSWORD", server.password}};
     } else {
-        cmd = "sqlite3 -batch bench.db '.mode csv' '.import " + csv + " " + table + "'";
+        cmd = {"sqlite3", "-batch", "bench.db", ".mode csv", ".import " + csv + " " + table};
     }
     r.seconds[0] = Time([&] {
-        if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "bulk load failed: %s\n", cmd.c_str());
+        if (!dt::test::RunProcess(cmd, load).Ok())
+            std::fprintf(stderr, "bulk load failed: %s\n", cmd[0].c_str());
         Open(FILES.file);
         Build(FILES.file);
         Close(FILES.file);
@@ -163,7 +169,6 @@ int RunOne(long rows, bool pg, const std::string& out) {
     ::getrusage(RUSAGE_SELF, &ru);
     r.peak_kb = ru.ru_maxrss;
     std::filesystem::current_path("/");
-    std::filesystem::remove_all(dir);
     std::FILE* f = std::fopen(out.c_str(), "w");
     for (double s : r.seconds) std::fprintf(f, "%.6f\n", s);
     std::fprintf(f, "%ld\n%ld\n", r.peak_kb, r.statements);
@@ -192,7 +197,7 @@ bool Measure(long rows, bool pg, Result& r) {
 int main(int argc, char** argv) {
     const long large = argc > 1 ? std::atol(argv[1]) : 1'000'000;
     const long small = argc > 2 ? std::atol(argv[2]) : 10'000;
-    const bool pg = Env("BROWSE_BENCH_PG") == "1" && !Env("DRIVETREK_TEST_PG_HOST").empty();
+    const bool pg = Env("BROWSE_BENCH_PG") == "1" && dt::test::PgServer::FromEnvironment();
     Result a, b;
     if (!Measure(small, pg, a) || !Measure(large, pg, b)) {
         std::fprintf(stderr, "browse_bench: a run failed\n");

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@
 #include "data/statements.h"
 #include "runtime/errors.h"
 #include "tests/data/test_tables.h"
+#include "tests/support/postgres.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -51,23 +55,16 @@ void Fill(FilesTable& f, long i) {
     f.SIZE = static_cast<dt::ULONG>(i * 37);
 }
 
-// Runs a program with arguments (no shell); true when it exits with 0.
-bool Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-    pid_t pid = ::fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) ::dup2(null, 1);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+// Runs a program with arguments (no shell), standard output dropped; true when it exits with 0.
+bool Run(const std::vector<std::string>& args,
+         const std::vector<std::pair<std::string, std::string>>& env = {}) {
+    dt::test::ProcessOptions o;
+    o.out_file = "/dev/null";
+    o.env = env;
+    o.limit = std::chrono::hours(4);
+    const dt::test::ProcessResult r = dt::test::RunProcess(args, o);
+    if (!r.err.empty()) std::fputs(r.err.c_str(), stderr);
+    return r.Ok();
 }
 
 struct Result {
@@ -150,12 +147,9 @@ void Report(const char* server, long n, double bulk, const std::vector<Result>& 
 int main(int argc, char** argv) {
     long n = argc > 1 ? std::atol(argv[1]) : 200000;
     if (n <= 0) n = 200000;
-    char tmpl[] = "/tmp/driver-bench-XXXXXX";
-    const char* dir = ::mkdtemp(tmpl);
-    if (dir == nullptr) return 1;
-    std::filesystem::path work(dir);
-    std::filesystem::path old = std::filesystem::current_path();
-    std::filesystem::current_path(work);
+    const dt::test::TempWorkDir work_dir("driver-bench-");
+    if (work_dir.path().empty()) return 1;
+    const std::filesystem::path work = work_dir.path();
     ::setenv("DRIVETREK_PROFILE", (work / "win.ini").c_str(), 1);
     std::ofstream(work / "win.ini") << "";
     WriteCsv(work / "rows.csv", n);
@@ -180,16 +174,9 @@ int main(int argc, char** argv) {
     }
 
     // PostgreSQL.
-    const char* host = std::getenv("DRIVETREK_TEST_PG_HOST");
-    const char* port = std::getenv("DRIVETREK_TEST_PG_PORT");
-    const char* user = std::getenv("DRIVETREK_TEST_PG_USER");
-    const char* pass = std::getenv("DRIVETREK_TEST_PG_PASSWORD");
-    if (host && port && user) {
+    if (const std::optional<dt::test::PgServer> pg = dt::test::PgServer::FromEnvironment()) {
         std::ofstream(work / "win.ini") << "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n";
-        std::string db = std::getenv("DRIVETREK_TEST_PG_DATABASE") ? std::getenv("DRIVETREK_TEST_PG_DATABASE")
-                                                                   : "postgres";
-        std::string owner = std::string(host) + ":" + port + "," + db + "," + user + "," +
-                            (pass ? pass : "") + ";APP=DRIVETREK;WSID=BENCH";
+        const std::string owner = pg->Owner(pg->database, "BENCH");
         std::string prefix = "dtbench" + std::to_string(::getpid()) + "_";
         std::vector<Result> results;
         int t = 0;
@@ -197,8 +184,9 @@ int main(int argc, char** argv) {
             for (bool txn : {false, true})
                 results.push_back(Store(owner, prefix + std::to_string(++t), n, append, txn));
         results.push_back(ReadBack(owner, prefix + "2", n));
-        std::vector<std::string> env = {std::string("PGPASSWORD=") + (pass ? pass : "")};
-        std::vector<std::string> psql = {"psql", "-q", "-h", host, "-p", port, "-U", user, "-d", db, "-c"};
+        const std::vector<std::pair<std::string, std::string>> env = {{"PGPASSWORD", pg->password}};
+        std::vector<std::string> psql = {"psql", "-q",     "-h", pg->host,     "-p", pg->port,
+                                         "-U",   pg->user, "-d", pg->database, "-c"};
         auto cmd = [&](const std::string& sql) {
             std::vector<std::string> a = psql;
             a.push_back(sql);
@@ -220,8 +208,5 @@ int main(int argc, char** argv) {
         std::printf("PostgreSQL: skipped (DRIVETREK_TEST_PG_HOST/PORT/USER not set)\n");
     }
 
-    std::filesystem::current_path(old);
-    std::error_code ec;
-    std::filesystem::remove_all(work, ec);
     return 0;
 }

@@ -23,6 +23,8 @@
 #include "data/statements.h"
 #include "framework/error_manager.h"
 #include "runtime/errors.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -72,27 +74,21 @@ double Timed(long n, Fn fn) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Runs a program with arguments (no shell), its output passed through; true when it exits with 0.
 bool Run(const std::vector<std::string>& args) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    dt::test::ProcessOptions o;
+    o.pass_output = true;
+    o.limit = std::chrono::hours(4);
+    return dt::test::RunProcess(args, o).Ok();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const long n = argc > 1 ? std::atol(argv[1]) : 20000;
-    char tmpl[] = "/tmp/dt-filemgr-bench-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) return 1;
-    const std::filesystem::path work = tmpl, old = std::filesystem::current_path();
-    std::filesystem::current_path(work);
+    const dt::test::TempWorkDir work_dir("dt-filemgr-bench-");
+    if (work_dir.path().empty()) return 1;
+    const std::filesystem::path work = work_dir.path();
     std::ofstream(work / "win.ini").close();
     ::setenv("DRIVETREK_PROFILE", (work / "win.ini").c_str(), 1);
 
@@ -148,8 +144,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "filemgr_bench: a run failed (%s)\n", dt::FileError().c_str());
         rc = 1;
     }
-    std::error_code ec;
-    std::filesystem::current_path(old, ec);
-    std::filesystem::remove_all(work, ec);
     return rc;
 }

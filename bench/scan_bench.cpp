@@ -37,6 +37,11 @@
 #include "data/statements.h"
 #include "framework/error_manager.h"
 #include "runtime/errors.h"
+#include "tests/support/env.h"
+#include "tests/support/postgres.h"
+#include "tests/support/process.h"
+#include "tests/support/recording_errors.h"
+#include "tests/support/temp_dir.h"
 #include "ui/application.h"
 
 namespace {
@@ -45,33 +50,21 @@ using namespace dt;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
+using test::Env;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// Runs argv (no shell); true when it exits with 0.
-bool Run(const std::vector<std::string>& args, const std::string& stdin_file = "") {
-    pid_t pid = ::fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        if (!stdin_file.empty()) {
-            int fd = ::open(stdin_file.c_str(), O_RDONLY);
-            if (fd < 0 || ::dup2(fd, 0) < 0) ::_exit(127);
-        }
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) < 0) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+// Runs argv (no shell) with its output passed through; true when it exits with 0.
+bool Run(const std::vector<std::string>& args, const std::string& stdin_file = "",
+         const std::vector<std::pair<std::string, std::string>>& env = {}) {
+    test::ProcessOptions o;
+    o.input_file = stdin_file;
+    o.pass_output = true;
+    o.env = env;
+    o.limit = std::chrono::hours(4);
+    return test::RunProcess(args, o).Ok();
 }
 
 // ---- the baseline walk ----
@@ -136,18 +129,6 @@ struct PlainWalk {
 
 // ---- the program's side ----
 
-class QuietErrors : public ErrorManager {
-  public:
-    QuietErrors() { Startup("/dev/null"); }
-    ~QuietErrors() override { Shutdown(); }
-    int ShowBox(std::string_view text, std::string_view title, IconRef, int, int default_button,
-                LONG) override {
-        std::fprintf(stderr, "scan_bench: %.*s: %.*s\n", int(title.size()), title.data(), int(text.size()),
-                     text.data());
-        return default_button;
-    }
-};
-
 // Sends one statement through SQLM (the server's master database); true on success.
 bool Master(const std::string& sql) {
     Relate::SQLM->Open();
@@ -182,7 +163,7 @@ struct Kind {
 
 bool RunOne(const Kind& kind, const fs::path& work, const fs::path& tree, const fs::path& csv,
             unsigned long rows, Measure& m) {
-    QuietErrors errors;
+    test::RecordingErrors errors(test::RecordingErrors::Unanswered::DefaultButton, "scan_bench");
     ::setenv("DRIVETREK_PROFILE", (work / (kind.pg ? "pg.ini" : "embedded.ini")).c_str(), 1);
     GLO::SQLMASTEROWNER = kind.Owner(kind.pg ? "postgres" : "master");
     InitTables(errors);
@@ -196,11 +177,10 @@ bool RunOne(const Kind& kind, const fs::path& work, const fs::path& tree, const 
     if (ok) {
         auto t = Clock::now();
         if (kind.pg) {
-            std::string host = Env("DRIVETREK_TEST_PG_HOST"), port = Env("DRIVETREK_TEST_PG_PORT");
-            ::setenv("PGPASSWORD", Env("DRIVETREK_TEST_PG_PASSWORD").c_str(), 1);
-            ok = Run({"psql", "-q", "-h", host, "-p", port, "-U", Env("DRIVETREK_TEST_PG_USER"), "-d",
-                      kind.bulk_db, "-v", "ON_ERROR_STOP=1", "-c",
-                      "\\copy files from '" + csv.string() + "' with (format csv)"});
+            const test::PgServer pg = *test::PgServer::FromEnvironment();
+            ok = Run({"psql", "-q", "-h", pg.host, "-p", pg.port, "-U", pg.user, "-d", kind.bulk_db, "-v",
+                      "ON_ERROR_STOP=1", "-c", "\\copy files from '" + csv.string() + "' with (format csv)"},
+                     "", {{"PGPASSWORD", pg.password}});
         } else {
             ok = Run({"sqlite3", (work / (kind.bulk_db + ".db")).string(), ".mode csv",
                       ".import " + csv.string() + " FILES"});
@@ -275,15 +255,15 @@ int Bench(int argc, char** argv) {
             return 2;
         }
     }
-    if (pg && (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty())) {
+    if (pg && !test::PgServer::FromEnvironment()) {
         std::fprintf(stderr,
                      "scan_bench: --pg needs DRIVETREK_TEST_PG_* (eval \"$(scripts/pg.sh start)\")\n");
         return 2;
     }
 
-    char tmpl[] = "/tmp/dt-scan-bench-XXXXXX";
-    if (!::mkdtemp(tmpl)) return 1;
-    const fs::path work = tmpl;
+    test::TempDir work_dir("dt-scan-bench-");
+    if (work_dir.path().empty()) return 1;
+    const fs::path work = work_dir.path();
     const fs::path old_cwd = fs::current_path();
     fs::current_path(work);
     // The system profile names the driver: none for the embedded database (its fallback),
@@ -349,17 +329,18 @@ int Bench(int argc, char** argv) {
     if (result == 0 && pg) {
         Kind k;
         k.pg = true;
-        k.server = Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT");
-        k.login = "," + Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD");
+        const test::PgServer server = *test::PgServer::FromEnvironment();
+        k.server = server.Server();
+        k.login = server.Login();
         measure(k, "postgresql", "dt" + std::to_string(::getpid()));
     }
 
     std::error_code ec;
     fs::current_path(old_cwd, ec);
-    if (keep)
+    if (keep) {
+        work_dir.Keep();
         std::printf("kept %s\n", work.c_str());
-    else
-        fs::remove_all(work, ec);
+    }
     return result;
 }
 

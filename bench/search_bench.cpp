@@ -43,6 +43,11 @@
 #include "data/statements.h"
 #include "framework/error_manager.h"
 #include "runtime/errors.h"
+#include "tests/support/env.h"
+#include "tests/support/postgres.h"
+#include "tests/support/process.h"
+#include "tests/support/recording_errors.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -50,32 +55,22 @@ using namespace dt;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
+using test::Env;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// Runs argv (no shell) with standard output to `out` ("" : /dev/null); true when it exits
-// with `expect` (or any status when expect < 0).
+// Runs argv (no shell) with standard output to `out` ("" : /dev/null) and standard error
+// passed through; true when it exits with `expect` (or any status when expect < 0).
 bool Run(const std::vector<std::string>& args, const std::string& out = "", int expect = 0) {
-    pid_t pid = ::fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        const int fd = ::open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (fd < 0 || ::dup2(fd, 1) < 0) ::_exit(127);
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) < 0) return false;
-    return WIFEXITED(status) && (expect < 0 || WEXITSTATUS(status) == expect);
+    test::ProcessOptions o;
+    o.out_file = out.empty() ? "/dev/null" : out;
+    o.env = {{"PGPASSWORD", Env("DRIVETREK_TEST_PG_PASSWORD")}};
+    o.limit = std::chrono::hours(4);
+    const test::ProcessResult r = test::RunProcess(args, o);
+    if (!r.err.empty()) std::fputs(r.err.c_str(), stderr);
+    return r.status >= 0 && !r.timed_out && (expect < 0 || r.status == expect);
 }
 
 // ---- the rows: a plain walk of the tree into CSV ----
@@ -134,18 +129,6 @@ struct CsvWalk {
 
 // ---- the program's side ----
 
-class QuietErrors : public ErrorManager {
-  public:
-    QuietErrors() { Startup("/dev/null"); }
-    ~QuietErrors() override { Shutdown(); }
-    int ShowBox(std::string_view text, std::string_view title, IconRef, int, int default_button,
-                LONG) override {
-        std::fprintf(stderr, "search_bench: %.*s: %.*s\n", int(title.size()), title.data(), int(text.size()),
-                     text.data());
-        return default_button;
-    }
-};
-
 bool Master(const std::string& sql) {
     Relate::SQLM->Open();
     const bool ok = Access::SQLM->UseFile() == 0 && SetProperty(SQLM, PROP_SQL, sql) == 0;
@@ -185,7 +168,6 @@ bool RunKind(const Kind& k, const fs::path& work, const fs::path& csv, int repea
     std::ofstream(work / "win.ini") << (k.pg ? "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n"
                                              : "");
     ::setenv("DRIVETREK_PROFILE", (work / "win.ini").c_str(), 1);
-    ::setenv("PGPASSWORD", Env("DRIVETREK_TEST_PG_PASSWORD").c_str(), 1);
     std::ofstream(work / "drivetrek.ini")
         << "[database]\nserver="
         << (k.pg ? Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT")
@@ -196,7 +178,7 @@ bool RunKind(const Kind& k, const fs::path& work, const fs::path& csv, int repea
     GLO::COMPUTERNAME = "BENCH";
     BuildOwners(k.pg ? "postgres" : "master");
 
-    QuietErrors errors;
+    test::RecordingErrors errors(test::RecordingErrors::Unanswered::DefaultButton, "search_bench");
     InitTables(errors);
     bool ok = !k.pg || Master("CREATE DATABASE " + k.database);
     // FILES (with its indexes) and COMPUTER as the program makes them; one computer.
@@ -309,14 +291,14 @@ int Bench(int argc, char** argv) {
             return 2;
         }
     }
-    if (pg && (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty())) {
+    if (pg && !test::PgServer::FromEnvironment()) {
         std::fprintf(stderr,
                      "search_bench: --pg needs DRIVETREK_TEST_PG_* (eval \"$(scripts/pg.sh start)\")\n");
         return 2;
     }
-    char tmpl[] = "/tmp/dt-search-bench-XXXXXX";
-    if (!::mkdtemp(tmpl)) return 1;
-    const fs::path work = tmpl;
+    test::TempDir work_dir("dt-search-bench-");
+    if (work_dir.path().empty()) return 1;
+    const fs::path work = work_dir.path();
     const fs::path old_cwd = fs::current_path();
     fs::current_path(work);
     const fs::path tree = given_tree.empty() ? work / "tree" : fs::absolute(old_cwd / given_tree);
@@ -347,10 +329,8 @@ int Bench(int argc, char** argv) {
         result = 1;
     fs::current_path(old_cwd);
     if (keep) {
+        work_dir.Keep();
         std::printf("kept %s\n", work.c_str());
-    } else {
-        std::error_code ec;
-        fs::remove_all(work, ec);
     }
     return result;
 }

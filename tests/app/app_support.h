@@ -17,21 +17,10 @@
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "app/program.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tests/ui/gui_support.h"
 
 namespace dt::test {
-
-inline std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-// True when the test script gave a PostgreSQL server.
-inline bool HavePostgres() {
-    return !Env("DRIVETREK_TEST_PG_HOST").empty() && !Env("DRIVETREK_TEST_PG_PORT").empty() &&
-           !Env("DRIVETREK_TEST_PG_USER").empty();
-}
 
 // A run directory: the current directory while the test runs, holding drivetrek.ini, the
 // embedded database files, a tiny tree to scan ([scan] roots) and the system profile.

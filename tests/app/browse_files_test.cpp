@@ -22,6 +22,7 @@
 #include "app/tables.h"
 #include "data/statements.h"
 #include "runtime/errors.h"
+#include "tests/support/temp_dir.h"
 #include "tests/ui/gui_support.h"
 #include "ui/application.h"
 #include "ui/testing.h"
@@ -102,22 +103,12 @@ std::string Upper(std::string s) {
 class BrowseProcedure : public ::testing::Test {
   protected:
     void SetUp() override {
-        old_ = std::filesystem::current_path();
-        char tmpl[] = "/tmp/dt-browse-test-XXXXXX";
-        dir_ = ::mkdtemp(tmpl);
-        std::filesystem::current_path(dir_);
+        ASSERT_FALSE(dir_.empty());
         std::ofstream(dir_ / "win.ini").close();
-        ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
         GLO::SQLOWNER = "Server,drivetrek,sa,;APP=DRIVETREK;WSID=TEST";
         GLO::SQLMASTEROWNER = "Server,master,sa,;APP=DRIVETREK;WSID=TEST";
         GLO::COMPUTERNAME = "TESTPC";
         G::FILTER1 = "start text";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::current_path(old_, ec);
-        std::filesystem::remove_all(dir_, ec);
-        ::unsetenv("DRIVETREK_PROFILE");
     }
 
     // Rows on the calling thread's FILES (and this computer's COMPUTER row).
@@ -184,7 +175,9 @@ class BrowseProcedure : public ::testing::Test {
         return std::vector<ULONG>(v.begin() + long(from), v.begin() + long(std::min(v.size(), from + n)));
     }
 
-    std::filesystem::path old_, dir_;
+    test::TempWorkDir work_{"dt-browse-test-"};
+    std::filesystem::path dir_ = work_.path();
+    test::ScopedEnv profile_{"DRIVETREK_PROFILE", (dir_ / "win.ini").c_str()};
     std::mutex rows_mutex_;
     std::vector<Row> rows_;
 };

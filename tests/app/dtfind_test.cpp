@@ -1,7 +1,7 @@
 // dtfind, the command-line search, run as its own process over a scanned site: what it
 // prints for each hit, the request's terms (words, directory, extension, strict size
 // bounds, computer), the statement it sends, and its exit status and messages for hits,
-// no hits and errors. Compiled for SQLite and, with DT_TEST_PG=1, for PostgreSQL.
+// no hits and errors. Built for SQLite and for PostgreSQL (tests/support/backend.h).
 #include "app/query.h"
 #include "tests/app/qfiles_fixture.h"
 
@@ -14,14 +14,20 @@ using qtest::Result;
 using qtest::RunDtfind;
 using qtest::SearchSite;
 
-class DtfindTest : public ::testing::Test {
+class DtfindTest : public test::BackendTest {
   protected:
     void SetUp() override {
-        site_.emplace();
-        if (!site_->skip.empty()) GTEST_SKIP() << site_->skip;
+        BackendTest::SetUp();
+        if (IsSkipped()) return;
+        const std::string database = IsPostgres() ? MakeDatabase("dtsearch") : "drivetrek";
+        ASSERT_FALSE(database.empty());
+        site_.emplace(database);
         ASSERT_TRUE(site_->Seed());
     }
-    void TearDown() override { site_.reset(); }
+    void TearDown() override {
+        site_.reset();
+        BackendTest::TearDown();  // the test database goes
+    }
 
     // The names (third field) of the hits of `args` that lie on `computer`.
     std::vector<std::string> Names(const Result& r, const std::string& computer = "THISBOX") {

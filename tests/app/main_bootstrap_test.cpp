@@ -1,7 +1,7 @@
 // The start-up of the main procedure against a real database, offscreen: the embedded
 // database in the test's own directory (no settings, tables in master.db), or the
-// PostgreSQL server of the test script (DT_TEST_PG=1; a database of the test's own, made
-// and dropped by the test). A computer's own row is inserted at its first start and
+// PostgreSQL server of the test script (tests/support/backend.h; a database of the test's
+// own, made by the program and dropped at the end). A computer's own row is inserted at its first start and
 // listed from the next; a missing database is created on Yes and ends the program on No;
 // an unattended run ends with the question on standard error instead of asking.
 #include <unistd.h>
@@ -17,10 +17,7 @@
 #include "data/sql_driver.h"
 #include "data/statements.h"
 #include "tests/app/app_support.h"
-
-#ifndef DT_TEST_PG
-#define DT_TEST_PG 0
-#endif
+#include "tests/support/backend.h"
 
 namespace dt {
 namespace {
@@ -57,26 +54,20 @@ std::function<void(MainWindow&)> Look(Seen& seen) {
     };
 }
 
-class Bootstrap : public ::testing::Test {
+class Bootstrap : public test::BackendTest {
   protected:
     void SetUp() override {
-#if DT_TEST_PG
-        if (!test::HavePostgres()) GTEST_SKIP() << "DRIVETREK_TEST_PG_* not set";
-        run_.WriteProfile("PostgreSQL Unicode");
-        server_ = test::Env("DRIVETREK_TEST_PG_HOST") + ":" + test::Env("DRIVETREK_TEST_PG_PORT");
-#else
-        run_.WriteProfile("");
-        server_ = "Server";
-#endif
+        BackendTest::SetUp();  // the system profile names the server's driver
+        if (IsSkipped()) return;
+        server_ = test::Backend::Server();
         ui::testing::ResetAnswers();
     }
     void TearDown() override {
-#if DT_TEST_PG
-        for (const std::string& db : created_) PgExec("DROP DATABASE IF EXISTS \"" + db + "\" WITH (FORCE)");
-#endif
+        for (const std::string& db : created_) test::Backend::DropDatabase(db);
+        BackendTest::TearDown();
     }
 
-    // A database name of this test's own.
+    // A database name of this test's own (the program makes it; it is removed at the end).
     std::string NewDatabaseName() {
         std::string name = "dtapp" + std::to_string(::getpid()) + "_" + std::to_string(++g_serial);
         created_.push_back(name);
@@ -84,38 +75,15 @@ class Bootstrap : public ::testing::Test {
     }
     // Settings naming `database` ("" : the defaults where the kind allows).
     void UseDatabase(const std::string& database) {
-#if DT_TEST_PG
-        run_.WriteSettings("server=" + server_ + "\ndatabase=" + database +
-                           "\nuser=" + test::Env("DRIVETREK_TEST_PG_USER") +
-                           "\npass=" + test::Env("DRIVETREK_TEST_PG_PASSWORD") + "\n");
-#else
-        run_.WriteSettings(database.empty() ? "" : "database=" + database + "\n");
-#endif
+        run_.WriteSettings(database.empty() ? "" : test::Backend::SettingsLines(database));
     }
     // True when `database` exists on the server (the embedded kind: the file is there).
     bool DatabaseExists(const std::string& database) {
-#if DT_TEST_PG
+        if (!IsPostgres()) return std::filesystem::exists(run_ / (database + ".db"));
         // Division by zero (an error) when the database is not listed.
-        return PgExec("SELECT 1/(SELECT count(*) FROM pg_database WHERE datname = " + SqlLiteral(database) +
-                      ")") == 0;
-#else
-        return std::filesystem::exists(run_ / (database + ".db"));
-#endif
+        return test::Backend::Pg().Execute(
+            "SELECT 1/(SELECT count(*) FROM pg_database WHERE datname = " + SqlLiteral(database) + ")");
     }
-
-#if DT_TEST_PG
-    // Runs a statement on the server's postgres database; 0 on success.
-    int PgExec(const std::string& sql) {
-        owner_ = server_ + ",postgres," + test::Env("DRIVETREK_TEST_PG_USER") + "," +
-                 test::Env("DRIVETREK_TEST_PG_PASSWORD") + ";APP=DRIVETREK;WSID=TEST";
-        SqlTable t("SQLM", owner_);
-        if (CreateIfMissing(t.file) != 0 || Open(t.file) != 0) return -1;
-        int rc = SetProperty(t.file, PROP_SQL, sql);
-        Close(t.file);
-        return rc;
-    }
-    STRING<256> owner_;
-#endif
 
     RunDir run_;
     std::string server_;
@@ -125,14 +93,13 @@ class Bootstrap : public ::testing::Test {
 // The default path of a fresh machine: the tables go into the master database, this
 // computer's row is inserted with its drive mask, and it is listed from the next start.
 TEST_F(Bootstrap, OwnRowIsInsertedAtTheFirstStartAndListedFromTheNext) {
-#if DT_TEST_PG
-    const std::string db = NewDatabaseName();
-    UseDatabase(db);
-    const std::vector<int> answers{ui::button::Yes};  // the test's database is new
-#else
-    const std::vector<int> answers;
-    UseDatabase("");  // server "Server", database "master", user "sa", no password
-#endif
+    std::vector<int> answers;
+    if (IsPostgres()) {
+        UseDatabase(NewDatabaseName());
+        answers.push_back(ui::button::Yes);  // the test's database is new
+    } else {
+        UseDatabase("");  // server "Server", database "master", user "sa", no password
+    }
     Seen first;
     ASSERT_EQ(RunMain(Look(first), false, answers), 0);
     EXPECT_EQ(first.computers, std::vector<std::string>{"all computers"}) << "not listed at its first start";
@@ -143,12 +110,12 @@ TEST_F(Bootstrap, OwnRowIsInsertedAtTheFirstStartAndListedFromTheNext) {
     EXPECT_EQ(first.records.substr(0, 26), "files in the database are ");
     EXPECT_EQ(std::string(Clip(first.records.substr(26))).back(), '0') << first.records;
     EXPECT_NE(first.sys_text.find(std::to_string(first.own_row)), std::string::npos);
-#if !DT_TEST_PG
-    EXPECT_TRUE(std::filesystem::exists(run_ / "master.db"));
-    EXPECT_FALSE(std::filesystem::exists(run_ / "DRIVETREK.db")) << "no database was created";
-    const auto shown = ui::testing::TakeShownMessages();
-    EXPECT_TRUE(shown.empty()) << shown.front().text;
-#endif
+    if (!IsPostgres()) {
+        EXPECT_TRUE(std::filesystem::exists(run_ / "master.db"));
+        EXPECT_FALSE(std::filesystem::exists(run_ / "DRIVETREK.db")) << "no database was created";
+        const auto shown = ui::testing::TakeShownMessages();
+        EXPECT_TRUE(shown.empty()) << shown.front().text;
+    }
 
     Seen second;
     ASSERT_EQ(RunMain(Look(second)), 0);

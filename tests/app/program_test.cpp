@@ -14,11 +14,15 @@
 #include <cstdlib>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/platform/temp_dir.h"
+#include "tests/support/postgres.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace dt {
 namespace {
@@ -58,46 +62,24 @@ class Program : public ::testing::Test {
                             "[scan]\nroots=" + dir_.path() + "/tree/\n");
     }
 
-    // Starts the program in the test's directory; returns its process id. Output goes to
-    // files of the directory.
-    pid_t Start(const std::vector<std::string>& args) {
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(dir_.path().c_str()) != 0) ::_exit(120);
-            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
-            ::setenv("DRIVETREK_COMPUTERNAME", "proc-pc", 1);
-            std::FILE* out = std::freopen((dir_ / "out.txt").c_str(), "w", stdout);
-            std::FILE* err = std::freopen((dir_ / "err.txt").c_str(), "w", stderr);
-            (void)out;
-            (void)err;
-            std::vector<char*> argv{const_cast<char*>(DRIVETREK_PATH)};
-            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(DRIVETREK_PATH, argv.data());
-            ::_exit(121);
-        }
-        return pid;
+    // Starts the program in the test's directory.
+    std::unique_ptr<test::Process> Start(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{DRIVETREK_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        test::ProcessOptions o;
+        o.directory = dir_.path();
+        o.env = {{"QT_QPA_PLATFORM", "offscreen"},
+                 {"DRIVETREK_PROFILE", dir_ / "win.ini"},
+                 {"DRIVETREK_COMPUTERNAME", "proc-pc"}};
+        return std::make_unique<test::Process>(argv, o);
     }
     // Waits up to `limit` for the process; kills it when it does not end.
-    Result Wait(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(60)) {
-        Result r;
-        int st = 0;
-        const auto end = std::chrono::steady_clock::now() + limit;
-        pid_t done = 0;
-        while ((done = ::waitpid(pid, &st, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (done == 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &st, 0);
-            ADD_FAILURE() << "the program did not end in time";
-        }
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        r.out = test::ReadFile(dir_ / "out.txt");
-        r.err = test::ReadFile(dir_ / "err.txt");
-        return r;
+    Result Wait(test::Process& p, std::chrono::seconds limit = std::chrono::seconds(60)) {
+        test::ProcessResult pr = p.Wait(limit);
+        if (pr.timed_out) ADD_FAILURE() << "the program did not end in time";
+        return Result{pr.status, pr.out, pr.err};
     }
-    Result Run(const std::vector<std::string>& args) { return Wait(Start(args)); }
+    Result Run(const std::vector<std::string>& args) { return Wait(*Start(args)); }
 
     test::TempDir dir_;
 };
@@ -147,12 +129,10 @@ TEST_F(Program, UnreachableServerEndsWithAClearMessage) {
 // A login the server refuses ends the run with the server's words; it never falls back to
 // the embedded database (needs the test script's PostgreSQL server).
 TEST_F(Program, RefusedLoginEndsTheRunWithoutFallingBack) {
-    const char* host = std::getenv("DRIVETREK_TEST_PG_HOST");
-    const char* port = std::getenv("DRIVETREK_TEST_PG_PORT");
-    const char* user = std::getenv("DRIVETREK_TEST_PG_USER");
-    if (host == nullptr || port == nullptr || user == nullptr) GTEST_SKIP() << "DRIVETREK_TEST_PG_* not set";
+    const std::optional<test::PgServer> pg = test::PgServer::FromEnvironment();
+    if (!pg) GTEST_SKIP() << test::PgServer::kMissing;
     test::WriteFile(dir_ / "win.ini", "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n");
-    Settings(std::string("server=") + host + ":" + port + "\ndatabase=postgres\nuser=" + user +
+    Settings("server=" + pg->Server() + "\ndatabase=postgres\nuser=" + pg->user +
              "\npass=not-the-password\n");
     Result r = Run({"/S"});
     EXPECT_EQ(r.status, 1);
@@ -162,13 +142,13 @@ TEST_F(Program, RefusedLoginEndsTheRunWithoutFallingBack) {
 }
 
 TEST_F(Program, SigtermClosesTheMainWindowThroughItsShutdown) {
-    const pid_t pid = Start({});
+    const std::unique_ptr<test::Process> program = Start({});
     // The program is up once its database exists and a moment has passed for the window.
     for (int i = 0; i < 600 && !std::filesystem::exists(dir_ / "master.db"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ::kill(pid, SIGTERM);
-    Result r = Wait(pid, std::chrono::seconds(30));
+    ::kill(program->pid(), SIGTERM);
+    Result r = Wait(*program, std::chrono::seconds(30));
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string profile = test::ReadFile(dir_ / "win.ini");
     EXPECT_NE(profile.find("[Main]"), std::string::npos) << "the window position was saved: " << profile;

@@ -1,7 +1,7 @@
 // A search site for the results window and dtfind tests: a temporary directory that is
 // the current directory (drivetrek.ini, the system profile, the embedded database file),
-// the database settings for SQLite or, with DT_TEST_PG=1, for the PostgreSQL server of the
-// DRIVETREK_TEST_PG_* variables (a database of its own, dropped at the end), and a small
+// the database settings for the test program's server (tests/support/backend.h; on
+// PostgreSQL a database the fixture made and drops at the end), and a small
 // tree scanned into FILES as three computers: THISBOX and OTHERBOX scan the whole tree
 // (the same paths), LATEBOX only its subdirectory "deep/".
 #pragma once
@@ -32,34 +32,15 @@
 #include "data/statements.h"
 #include "framework/error_manager.h"
 #include "runtime/errors.h"
-#include "tests/platform/temp_dir.h"
-
-#ifndef DT_TEST_PG
-#define DT_TEST_PG 0
-#endif
+#include "tests/support/backend.h"
+#include "tests/support/process.h"
+#include "tests/support/recording_errors.h"
+#include "tests/support/temp_dir.h"
 
 namespace dt::qtest {
 
-inline std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-// The error manager with message boxes recorded instead of shown.
-class RecordingErrors final : public ErrorManager {
-  public:
-    RecordingErrors() {
-        Startup("/dev/null");
-        SetHaltHandler([this](const HaltRequest& r) { shown += "HALT " + r.text + "\n"; });
-    }
-    ~RecordingErrors() override { Shutdown(); }
-    int ShowBox(std::string_view text, std::string_view title, IconRef, int, int default_button,
-                LONG) override {
-        shown += std::string(title) + ": " + std::string(text) + "\n";
-        return default_button;
-    }
-    std::string shown;
-};
+using test::Env;
+using test::RecordingErrors;
 
 // Stores each row the walk hands over through the FILES file manager.
 class InsertSink final : public ScanSink {
@@ -105,7 +86,8 @@ inline std::time_t FileTime() {
 
 class SearchSite {
   public:
-    SearchSite()
+    // The site's tables go into `database`, which the fixture provides (and removes).
+    explicit SearchSite(const std::string& database)
         : profile_("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str()),
           computer_("DRIVETREK_COMPUTERNAME", "THISBOX") {
         old_cwd_ = std::filesystem::current_path();
@@ -117,38 +99,16 @@ class SearchSite {
             const timespec times[2] = {{FileTime(), 0}, {FileTime(), 0}};
             ::utimensat(AT_FDCWD, (tree_ + f.path).c_str(), times, 0);
         }
-#if DT_TEST_PG
-        if (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty()) {
-            skip = "DRIVETREK_TEST_PG_HOST/PORT not set";
-            return;
-        }
-        database_ = "dtsearch" + std::to_string(::getpid());
-        test::WriteFile(dir_ / "win.ini", "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n");
-        test::WriteFile(dir_ / "drivetrek.ini", "[database]\nserver=" + Env("DRIVETREK_TEST_PG_HOST") + ":" +
-                                                    Env("DRIVETREK_TEST_PG_PORT") + "\ndatabase=" +
-                                                    database_ + "\nuser=" + Env("DRIVETREK_TEST_PG_USER") +
-                                                    "\npass=" + Env("DRIVETREK_TEST_PG_PASSWORD") + "\n");
-#else
-        test::WriteFile(dir_ / "win.ini", "");
-        test::WriteFile(dir_ / "drivetrek.ini", "[database]\nserver=Server\ndatabase=drivetrek\nuser=sa\n");
-#endif
+        test::WriteFile(dir_ / "win.ini", test::Backend::ProfileText());
+        test::WriteFile(dir_ / "drivetrek.ini",
+                        "[database]\n" + (test::Backend::IsPostgres()
+                                              ? test::Backend::SettingsLines(database)
+                                              : "server=Server\ndatabase=" + database + "\nuser=sa\n"));
         LoadGlobals();
     }
 
     ~SearchSite() {
-#if DT_TEST_PG
-        if (!database_.empty() && skip.empty()) {
-            // Every table is closed: no connection to the test database is left.
-            KillTables();
-            RecordingErrors errors;
-            InitTables(errors);
-            Relate::SQLM->Open();
-            if (Access::SQLM->UseFile() == 0)
-                SetProperty(SQLM, PROP_SQL, "DROP DATABASE IF EXISTS " + database_);
-            Relate::SQLM->Close();
-            KillTables();
-        }
-#endif
+        KillTables();  // no connection to the test database is left
         std::error_code ec;
         std::filesystem::current_path(old_cwd_, ec);
     }
@@ -165,18 +125,12 @@ class SearchSite {
                         .MasterDatabase());
     }
 
-    // Creates the database (PostgreSQL), the three computers and their scans. False (with
-    // a failure recorded) when something could not be stored.
+    // The three computers and their scans. False (with a failure recorded) when something
+    // could not be stored.
     bool Seed() {
-        RecordingErrors errors;
+        RecordingErrors errors(RecordingErrors::Unanswered::DefaultButton);
         InitTables(errors);
         bool ok = true;
-#if DT_TEST_PG
-        Relate::SQLM->Open();
-        ok = Access::SQLM->UseFile() == 0 && SetProperty(SQLM, PROP_SQL, "CREATE DATABASE " + database_) == 0;
-        EXPECT_TRUE(ok) << FileError() << errors.shown;
-        Relate::SQLM->Close();
-#endif
         Relate::COMPUTER->Open();
         ULONG* ids[3] = {&this_id, &other_id, &late_id};
         const char* names[3] = {"THISBOX", "OTHERBOX", "LATEBOX"};
@@ -185,7 +139,7 @@ class SearchSite {
                         sizeof(COMPUTER_RECORD));
             COMPUTER.NAME = names[i];
             ok = Access::COMPUTER->Insert() == 0;
-            EXPECT_TRUE(ok) << errors.shown;
+            EXPECT_TRUE(ok) << errors.Text();
             *ids[i] = COMPUTER.SYSCOMPUTER;
         }
         Relate::COMPUTER->Close();
@@ -200,23 +154,18 @@ class SearchSite {
         Relate::FILES->Close();
         KillTables();
         const std::size_t expected = TreeFiles().size() * 2 + 1;
-        EXPECT_EQ(stats.files_stored, expected) << errors.shown;
+        EXPECT_EQ(stats.files_stored, expected) << errors.Text();
         return ok && stats.files_stored == expected;
     }
 
     // The kind of server the site's tables are on.
     static ServerKind Kind() {
-        return DT_TEST_PG ? ServerKind::PostgreSQL : ServerKind::Embedded;
+        return test::Backend::IsPostgres() ? ServerKind::PostgreSQL : ServerKind::Embedded;
     }
 
-    const std::string& Tree() const {
-        return tree_;
-    }
-    std::string operator/(const std::string& name) const {
-        return dir_ / name;
-    }
+    const std::string& Tree() const { return tree_; }
+    std::string operator/(const std::string& name) const { return dir_ / name; }
 
-    std::string skip;  // why the site cannot run (no server configured)
     ULONG this_id = 0, other_id = 0, late_id = 0;
 
   private:
@@ -225,7 +174,6 @@ class SearchSite {
     test::ScopedEnv computer_;
     std::filesystem::path old_cwd_;
     std::string tree_;
-    std::string database_;
 };
 
 #ifdef DTFIND_PATH
@@ -238,38 +186,15 @@ struct Result {
 
 // Runs dtfind (DTFIND_PATH) with `args` in the current directory; gives up (status -1) after 60 seconds.
 inline Result RunDtfind(const std::vector<std::string>& args) {
-    Result r;
-    const std::string out_file = "dtfind.out", err_file = "dtfind.err";
     std::vector<std::string> all{DTFIND_PATH};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    if (pid < 0) return r;
-    int wstatus = 0;
-    for (int i = 0; i < 600; ++i) {
-        const pid_t done = ::waitpid(pid, &wstatus, WNOHANG);
-        if (done == pid) {
-            r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (r.status == -1) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &wstatus, 0);
-    }
-    r.out = test::ReadFile(out_file);
-    r.err = test::ReadFile(err_file);
+    test::ProcessOptions o;
+    o.limit = std::chrono::seconds(60);
+    const test::ProcessResult p = test::RunProcess(all, o);
+    Result r;
+    r.status = p.status;
+    r.out = p.out;
+    r.err = p.err;
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);) r.lines.push_back(line);
     return r;

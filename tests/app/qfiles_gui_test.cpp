@@ -3,7 +3,7 @@
 // information window, the popup's disabled entries, opening files (through a stand-in
 // xdg-open), refusing files of other computers, column widths across a restart, a
 // statement the server rejects, and dtfind finding exactly what the window lists.
-// Compiled for SQLite and, with DT_TEST_PG=1, for PostgreSQL.
+// Built for SQLite and for PostgreSQL (tests/support/backend.h).
 #include <regex>
 
 #include "app/program.h"
@@ -32,14 +32,20 @@ struct Row {
     FoundFile found;
 };
 
-class QFilesGuiTest : public ::testing::Test {
+class QFilesGuiTest : public test::BackendTest {
   protected:
     void SetUp() override {
-        site_.emplace();
-        if (!site_->skip.empty()) GTEST_SKIP() << site_->skip;
+        BackendTest::SetUp();
+        if (IsSkipped()) return;
+        const std::string database = IsPostgres() ? MakeDatabase("dtsearch") : "drivetrek";
+        ASSERT_FALSE(database.empty());
+        site_.emplace(database);
         ASSERT_TRUE(site_->Seed());
     }
-    void TearDown() override { site_.reset(); }
+    void TearDown() override {
+        site_.reset();
+        BackendTest::TearDown();  // the test database goes
+    }
 
     // Runs `body` as the main procedure inside the program frame, after what the main
     // window's start-up leaves for a search: the settings, the computer list (without

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "app/qfiles.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "ui/application.h"
 
 namespace dt {

@@ -3,9 +3,8 @@
 // as two computers (DRIVETREK_COMPUTERNAME) into one database, every stored row is checked
 // against the tree, and a second scan of one computer replaces its rows and nothing else.
 // Also: the unattended run asks and shows nothing, the interactive run asks and reports,
-// and a scan under row number 0 is refused. Compiled once for SQLite and once for
-// PostgreSQL (DT_TEST_PG=1, skipped when the DRIVETREK_TEST_PG_* variables are not set; it
-// works in a database of its own).
+// and a scan under row number 0 is refused. Built for SQLite and for PostgreSQL
+// (tests/support/backend.h; on PostgreSQL it works in a database of its own).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,34 +29,17 @@
 #include "runtime/errors.h"
 #include "runtime/picture.h"
 #include "runtime/stddate.h"
+#include "tests/support/backend.h"
+#include "tests/support/process.h"
+#include "tests/support/recording_errors.h"
 #include "tests/ui/gui_support.h"
-
-#ifndef DT_TEST_PG
-#define DT_TEST_PG 0
-#endif
 
 namespace dt {
 namespace {
 
 namespace fs = std::filesystem;
 
-[[maybe_unused]] std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-// The error manager with its message box replaced by a record of what was shown.
-class QuietErrors : public ErrorManager {
-  public:
-    QuietErrors() { Startup("/dev/null"); }
-    ~QuietErrors() override { Shutdown(); }
-    int ShowBox(std::string_view text, std::string_view title, IconRef, int, int default_button,
-                LONG) override {
-        shown += std::string(title) + ": " + std::string(text) + "\n";
-        return default_button;
-    }
-    std::string shown;
-};
+using test::Backend;
 
 // What a row says about a file, in comparable form.
 struct Row {
@@ -98,7 +81,7 @@ void Expect(const std::string& dir, Rows& out, int& not_utf8) {
             Expect(dir + name + "/", out, not_utf8);
             continue;
         }
-        if (DT_TEST_PG && !ValidUtf8(name)) {
+        if (Backend::IsPostgres() && !ValidUtf8(name)) {
             ++not_utf8;  // the server holds UTF-8 only: counted as not stored
             continue;
         }
@@ -168,7 +151,7 @@ std::vector<std::string> WalkOrder(const std::string& root) {
     struct Collect : ScanSink {
         void Store(const FILES_RECORD& rec, WalkStats&) override {
             std::string path = rec.DIR.Str() + rec.NAME.Str();
-            if (!DT_TEST_PG || ValidUtf8(rec.NAME.View())) paths.push_back(path);
+            if (!Backend::IsPostgres() || ValidUtf8(rec.NAME.View())) paths.push_back(path);
         }
         std::vector<std::string> paths;
     } sink;
@@ -178,35 +161,21 @@ std::vector<std::string> WalkOrder(const std::string& root) {
 }
 
 bool RunQuiet(const std::vector<std::string>& args) {
-    pid_t pid = ::fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        if (std::FILE* f = std::freopen("/dev/null", "w", stdout)) (void)f;
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    test::ProcessOptions o;
+    o.out_file = "/dev/null";
+    const test::ProcessResult r = test::RunProcess(args, o);
+    if (!r.Ok()) ADD_FAILURE() << args[0] << ": status " << r.status << "\n" << r.err;
+    return r.Ok();
 }
 
-class ScanE2E : public ::testing::Test {
+class ScanE2E : public test::BackendTest {
   protected:
     void SetUp() override {
-#if DT_TEST_PG
-        if (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty())
-            GTEST_SKIP() << "DRIVETREK_TEST_PG_HOST/PORT not set";
-#endif
-        old_ = fs::current_path();
-        char tmpl[] = "/tmp/dt-scan-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        fs::current_path(dir_);
-        std::ofstream(dir_ / "win.ini")
-            << (DT_TEST_PG ? "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n" : "");
-        ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
+        BackendTest::SetUp();
+        if (IsSkipped()) return;
+        work_.emplace("dt-scan-e2e-");
+        dir_ = work_->path();
+        ASSERT_FALSE(dir_.empty());
         tree_ = (dir_ / "tree").string() + "/";
         std::ofstream(dir_ / "drivetrek.ini") << "[scan]\nroots=" << tree_ << "\n";
         inifile_ = (dir_ / "drivetrek.ini").string();
@@ -214,52 +183,34 @@ class ScanE2E : public ::testing::Test {
         // 2 to 4 GiB (sparse).
         ASSERT_TRUE(RunQuiet({"python3", std::string(DT_SOURCE_DIR) + "/bench/gen_tree.py", tree_, "--files",
                               "400", "--per-dir", "6", "--seed", "7", "--big", "--invalid-utf8"}));
-#if DT_TEST_PG
-        const std::string server = Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT");
-        const std::string login =
-            "," + Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD");
-        database_ = "dtscane2e" + std::to_string(::getpid());
-        GLO::SQLMASTEROWNER = server + ",postgres" + login + ";APP=DRIVETREK;WSID=TEST";
-        GLO::SQLOWNER = server + "," + database_ + login + ";APP=DRIVETREK;WSID=TEST";
+        database_ = IsPostgres() ? MakeDatabase("dtscane2e") : "drivetrek";
+        ASSERT_FALSE(database_.empty());
+        GLO::SQLMASTEROWNER = Backend::Owner(Backend::MasterDatabase());
+        GLO::SQLOWNER = Backend::Owner(database_);
         InitTables(errors_);
-        Relate::SQLM->Open();
-        ASSERT_EQ(Access::SQLM->UseFile(), 0) << FileError();
-        ASSERT_EQ(SetProperty(SQLM, PROP_SQL, "CREATE DATABASE " + database_), 0) << FileError();
-        Relate::SQLM->Close();
-#else
-        GLO::SQLMASTEROWNER = "Server,master,sa,;APP=DRIVETREK;WSID=TEST";
-        GLO::SQLOWNER = "Server,drivetrek,sa,;APP=DRIVETREK;WSID=TEST";
-        InitTables(errors_);
-#endif
     }
 
     void TearDown() override {
-        if (dir_.empty()) return;  // skipped before anything was made
         KillTables();
-#if DT_TEST_PG
-        if (!database_.empty()) {
+        if (IsPostgres() && !database_.empty()) {
+            // The pass-through table the managers made in the server's own database.
             InitTables(errors_);
             Relate::SQLM->Open();
-            if (Access::SQLM->UseFile() == 0) {
-                SetProperty(SQLM, PROP_SQL, "DROP DATABASE IF EXISTS " + database_);
-                SetProperty(SQLM, PROP_SQL, "DROP TABLE IF EXISTS SQLM");
-            }
+            if (Access::SQLM->UseFile() == 0) SetProperty(SQLM, PROP_SQL, "DROP TABLE IF EXISTS SQLM");
             Relate::SQLM->Close();
             KillTables();
         }
-#endif
-        std::error_code ec;
-        fs::current_path(old_, ec);
-        fs::remove_all(dir_, ec);
-        ::unsetenv("DRIVETREK_PROFILE");
-        ::unsetenv("DRIVETREK_COMPUTERNAME");
+        work_.reset();
+        computer_.reset();
+        BackendTest::TearDown();  // the test database goes
     }
 
     // The start-up steps the scan relies on: the computer name, the drive list of the
     // settings file and this computer's COMPUTER row (inserted when missing). Returns its
     // row number.
     ULONG BecomeComputer(const char* name) {
-        ::setenv("DRIVETREK_COMPUTERNAME", name, 1);
+        computer_.reset();
+        computer_.emplace("DRIVETREK_COMPUTERNAME", name);
         ReadComputerName();
         qdrive_.Free();
         const ULONG mask = ListLocalDrives(qdrive_, inifile_);
@@ -269,7 +220,7 @@ class ScanE2E : public ::testing::Test {
         if (Access::COMPUTER->FetchOrClear(COMPUTER.KEYNAME_COMPUTER) != 0) {
             COMPUTER.NAME = name;
             COMPUTER.DRIVES = mask;
-            EXPECT_EQ(Access::COMPUTER->Insert(), 0) << errors_.shown;
+            EXPECT_EQ(Access::COMPUTER->Insert(), 0) << errors_.Text();
         }
         Relate::COMPUTER->Close();
         return COMPUTER.SYSCOMPUTER;
@@ -312,8 +263,10 @@ class ScanE2E : public ::testing::Test {
             if (!expected.count(path)) ADD_FAILURE() << "stored but not in the tree: " << path;
     }
 
-    QuietErrors errors_;
-    fs::path old_, dir_;
+    test::RecordingErrors errors_{test::RecordingErrors::Unanswered::DefaultButton};
+    std::optional<test::TempWorkDir> work_;
+    std::optional<test::ScopedEnv> computer_;
+    fs::path dir_;
     std::string tree_, inifile_, database_;
     Queue<QDRIVE_RECORD> qdrive_;
     std::vector<std::string> shown_;
@@ -364,8 +317,8 @@ TEST_F(ScanE2E, TwoComputersScanIntoOneDatabaseAndARescanReplacesOnlyItsOwnRows)
 
         // Unattended: no question and no message, from the scan or the file managers.
         EXPECT_TRUE(ui::testing::TakeShownMessages().empty());
-        EXPECT_EQ(errors_.shown, "");
-        EXPECT_EQ(again.ExitStatus(), DT_TEST_PG ? 2 : 0) << "names the server cannot hold are lost rows";
+        EXPECT_EQ(errors_.Text(), "");
+        EXPECT_EQ(again.ExitStatus(), IsPostgres() ? 2 : 0) << "names the server cannot hold are lost rows";
 
         // The last scan is recorded in the computer's row.
         Relate::COMPUTER->Open();

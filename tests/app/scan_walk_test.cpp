@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,23 +20,22 @@
 
 #include "app/scan.h"
 #include "runtime/stddate.h"
+#include "tests/support/temp_dir.h"
 
 namespace dt {
 namespace {
+
+using test::TempDir;
 
 namespace fs = std::filesystem;
 
 // A temporary directory removed with its contents (and any mount made in it) at the end.
 class TempTree {
   public:
-    TempTree() {
-        char tmpl[] = "/tmp/dt-scan-walk-XXXXXX";
-        if (::mkdtemp(tmpl)) root_ = tmpl;
-    }
+    TempTree() : root_(dir_.path()) {}
     ~TempTree() {
+        // Before the directory goes: remove_all must not reach into a mounted file system.
         for (const std::string& m : mounts_) ::umount2(m.c_str(), MNT_DETACH);
-        std::error_code ec;
-        if (!root_.empty()) fs::remove_all(root_, ec);
     }
     TempTree(const TempTree&) = delete;
     TempTree& operator=(const TempTree&) = delete;
@@ -52,6 +53,7 @@ class TempTree {
     }
 
   private:
+    TempDir dir_{"dt-scan-walk-"};
     std::string root_;
     std::vector<std::string> mounts_;
 };
@@ -222,7 +224,8 @@ TEST(ScanWalk, NeverCrossesIntoAnotherMount) {
     TempTree t;
     t.Dir("tree/mnt");
     t.File("tree/here.txt");
-    if (::geteuid() != 0 || !t.Mount("tree/mnt")) GTEST_SKIP() << "cannot mount a tmpfs here";
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root (the test script runs as root)";
+    if (!t.Mount("tree/mnt")) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
     t.File("tree/mnt/elsewhere.txt");
     ASSERT_TRUE(fs::exists(t.Path("tree/mnt/elsewhere.txt")));
     CollectSink sink;

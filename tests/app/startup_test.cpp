@@ -5,7 +5,7 @@
 #include "app/globals.h"
 #include "app/settings.h"
 #include "app/startup.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace dt {
 namespace {

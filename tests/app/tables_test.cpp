@@ -2,14 +2,15 @@
 // program creates them, the tables created on first use (the pass-through tables too),
 // auto-numbered COMPUTER and FILES rows from two threads (THREAD tables: one buffer per
 // thread), the search's pass-through read after a lazy open, and the kill at the end.
-// Compiled once for SQLite and once for PostgreSQL (DT_TEST_PG=1, skipped when the
-// DRIVETREK_TEST_PG_* variables are not set; it works in a database of its own).
+// Built for SQLite and for PostgreSQL (tests/support/backend.h; on PostgreSQL it works in
+// a database of its own).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -19,34 +20,11 @@
 #include "data/statements.h"
 #include "framework/error_manager.h"
 #include "runtime/errors.h"
-
-#ifndef DT_TEST_PG
-#define DT_TEST_PG 0
-#endif
+#include "tests/support/backend.h"
+#include "tests/support/recording_errors.h"
 
 namespace dt {
 namespace {
-
-[[maybe_unused]] std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-// The error manager with the message box replaced by a record of what was shown.
-class QuietErrors : public ErrorManager {
-  public:
-    QuietErrors() {
-        Startup("/dev/null");
-        SetHaltHandler([this](const HaltRequest& r) { shown += "HALT " + r.text + "\n"; });
-    }
-    ~QuietErrors() override { Shutdown(); }
-    int ShowBox(std::string_view text, std::string_view title, IconRef, int, int default_button,
-                LONG) override {
-        shown += std::string(title) + ": " + std::string(text) + "\n";
-        return default_button;
-    }
-    std::string shown;
-};
 
 // The first column of the first row of `query` through SQLF.
 std::string Value(const std::string& query) {
@@ -55,73 +33,34 @@ std::string Value(const std::string& query) {
     return Next(SQLF) == 0 ? SQLF.FELD1.Str() : "no row";
 }
 
-class TablesTest : public ::testing::Test {
+class TablesTest : public test::BackendTest {
   protected:
     void SetUp() override {
-        old_ = std::filesystem::current_path();
-        char tmpl[] = "/tmp/dt-tables-test-XXXXXX";
-        dir_ = ::mkdtemp(tmpl);
-        std::filesystem::current_path(dir_);
-        std::ofstream(dir_ / "win.ini")
-#if DT_TEST_PG
-            << "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n"
-#endif
-            ;
-        ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
-#if DT_TEST_PG
-        if (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty())
-            GTEST_SKIP() << "DRIVETREK_TEST_PG_HOST/PORT not set";
-        const std::string server = Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT");
-        const std::string login =
-            "," + Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD");
-        database_ = "dttables" + std::to_string(::getpid());
-        GLO::SQLMASTEROWNER = server + ",postgres" + login + ";APP=DRIVETREK;WSID=TEST";
-        GLO::SQLOWNER = server + "," + database_ + login + ";APP=DRIVETREK;WSID=TEST";
-#else
-        GLO::SQLMASTEROWNER = "Server,master,sa,;APP=DRIVETREK;WSID=TEST";
-        GLO::SQLOWNER = "Server,drivetrek,sa,;APP=DRIVETREK;WSID=TEST";
-#endif
+        BackendTest::SetUp();
+        if (IsSkipped()) return;
+        work_.emplace("dt-tables-test-");
+        database_ = IsPostgres() ? MakeDatabase("dttables") : "drivetrek";
+        ASSERT_FALSE(database_.empty());
+        GLO::SQLMASTEROWNER = test::Backend::Owner(test::Backend::MasterDatabase());
+        GLO::SQLOWNER = test::Backend::Owner(database_);
         InitTables(errors_);
-#if DT_TEST_PG
-        // The application database, made through SQLM as the start-up does.
-        Relate::SQLM->Open();
-        ASSERT_EQ(Access::SQLM->UseFile(), 0) << FileError();
-        ASSERT_EQ(SetProperty(SQLM, PROP_SQL, "CREATE DATABASE " + database_), 0) << FileError();
-        Relate::SQLM->Close();
-#endif
         Relate::SQLF->Open();
     }
     void TearDown() override {
         if (Relate::SQLF) Relate::SQLF->Close();
-#if DT_TEST_PG
-        if (!database_.empty() && Relate::SQLM) {
+        if (IsPostgres() && Relate::SQLM) {
+            // The pass-through table the managers made in the server's own database.
             Relate::SQLM->Open();
-            if (Access::SQLM->UseFile() == 0) {
-                SetProperty(SQLM, PROP_SQL, "DROP TABLE IF EXISTS SQLM");
-            }
+            if (Access::SQLM->UseFile() == 0) SetProperty(SQLM, PROP_SQL, "DROP TABLE IF EXISTS SQLM");
             Relate::SQLM->Close();
         }
-#endif
         KillTables();
-#if DT_TEST_PG
-        if (!database_.empty()) {
-            // The tables were closed: no connection to the test database is left.
-            InitTables(errors_);
-            Relate::SQLM->Open();
-            if (Access::SQLM->UseFile() == 0)
-                SetProperty(SQLM, PROP_SQL, "DROP DATABASE IF EXISTS " + database_);
-            Relate::SQLM->Close();
-            KillTables();
-        }
-#endif
-        std::error_code ec;
-        std::filesystem::current_path(old_, ec);
-        std::filesystem::remove_all(dir_, ec);
-        ::unsetenv("DRIVETREK_PROFILE");
+        work_.reset();
+        BackendTest::TearDown();  // the test database goes
     }
 
-    QuietErrors errors_;
-    std::filesystem::path old_, dir_;
+    test::RecordingErrors errors_{test::RecordingErrors::Unanswered::DefaultButton};
+    std::optional<test::TempWorkDir> work_;
     std::string database_;
 };
 
@@ -163,7 +102,7 @@ TEST_F(TablesTest, TablesAreCreatedOnFirstUseAndNumberedAcrossThreads) {
     Relate::COMPUTER->Open();
     COMPUTER.NAME = "HOST-A";
     COMPUTER.DRIVES = 5;
-    ASSERT_EQ(Access::COMPUTER->Insert(), 0) << errors_.shown << FileError();
+    ASSERT_EQ(Access::COMPUTER->Insert(), 0) << errors_.Text() << FileError();
     EXPECT_EQ(COMPUTER.SYSCOMPUTER, 1u) << "no COMPUTER row has the number 0";
     const ULONG computer = COMPUTER.SYSCOMPUTER;
     Relate::COMPUTER->Close();
@@ -187,13 +126,13 @@ TEST_F(TablesTest, TablesAreCreatedOnFirstUseAndNumberedAcrossThreads) {
     std::thread other(store, "other", &thread_failures);
     store("main", &main_failures);
     other.join();
-    EXPECT_EQ(main_failures, 0) << errors_.shown;
-    EXPECT_EQ(thread_failures, 0) << errors_.shown;
+    EXPECT_EQ(main_failures, 0) << errors_.Text();
+    EXPECT_EQ(thread_failures, 0) << errors_.Text();
 
     EXPECT_EQ(Value("SELECT COUNT(*) FROM FILES"), std::to_string(2 * kRows));
     EXPECT_EQ(Value("SELECT COUNT(DISTINCT SysFILES) FROM FILES"), std::to_string(2 * kRows));
     EXPECT_EQ(Value("SELECT MIN(SysFILES) FROM FILES"), "1");
-    EXPECT_EQ(errors_.shown, "");
+    EXPECT_EQ(errors_.Text(), "");
 }
 
 TEST_F(TablesTest, SearchReadsThroughPassThroughAfterALazyOpen) {

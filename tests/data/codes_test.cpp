@@ -135,7 +135,7 @@ TEST(Statements, TransactionStatementsNeedTheirOrder) {
 
 class SqlDriverNoServer : public ::testing::Test {
   protected:
-    TempDir dir_;
+    TempWorkDir dir_;
 };
 
 TEST_F(SqlDriverNoServer, UnsupportedOperationLeavesTheRecordAlone) {

@@ -1,6 +1,5 @@
-// The SQL driver end to end against a real server: one test body, compiled once for the
-// embedded database (SQLite) and once for PostgreSQL (DT_TEST_PG=1), which skips when the
-// DRIVETREK_TEST_PG_* variables are not set.
+// The SQL driver end to end against a real server: one test body, built for the embedded
+// database (SQLite) and for PostgreSQL (tests/support/backend.h).
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
@@ -19,91 +18,33 @@
 #include "data/statements.h"
 #include "runtime/errors.h"
 #include "tests/data/test_tables.h"
-
-#ifndef DT_TEST_PG
-#define DT_TEST_PG 0
-#endif
-
-// One body, two suites: the suite name tells the server in test lists and CTest.
-#if DT_TEST_PG
-#define DriverTest PgDriverTest
-#else
-#define DriverTest SqliteDriverTest
-#endif
+#include "tests/support/backend.h"
 
 namespace dt::test {
 namespace {
 
-[[maybe_unused]] std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-std::string ReadFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-// The system profile of the whole run: a temporary file the tests write trace settings to.
-class ProfileEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        char tmpl[] = "/tmp/dt-data-profile-XXXXXX";
-        dir_ = ::mkdtemp(tmpl);
-        path_ = dir_ / "win.ini";
-        Write("");
-        ::setenv("DRIVETREK_PROFILE", path_.c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    static void Write(const std::string& extra) {
-        std::ofstream out(path_, std::ios::trunc);
-#if DT_TEST_PG
-        out << "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n";
-#endif
-        out << extra;
-    }
-    static std::filesystem::path dir_, path_;
-};
-std::filesystem::path ProfileEnvironment::dir_, ProfileEnvironment::path_;
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new ProfileEnvironment);
-
 std::atomic<int> g_counter{0};
 
-class DriverTest : public ::testing::Test {
+class DriverTest : public BackendTest {
   protected:
     void SetUp() override {
+        BackendTest::SetUp();
+        if (IsSkipped()) return;
         int n = ++g_counter;
         table_ = "dtt" + std::to_string(::getpid()) + "_" + std::to_string(n);
-#if DT_TEST_PG
-        if (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty() ||
-            Env("DRIVETREK_TEST_PG_USER").empty())
-            GTEST_SKIP() << "DRIVETREK_TEST_PG_HOST/PORT/USER not set";
-        std::string db =
-            Env("DRIVETREK_TEST_PG_DATABASE").empty() ? "postgres" : Env("DRIVETREK_TEST_PG_DATABASE");
-        owner_ = Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT") + "," + db + "," +
-                 Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD") +
-                 ";APP=DRIVETREK;WSID=TEST";
-#else
-        owner_ = "Server,db" + std::to_string(n) + ",sa,;APP=DRIVETREK;WSID=TEST";
-#endif
+        owner_ = Backend::Owner(IsPostgres() ? Backend::MasterDatabase() : "db" + std::to_string(n));
     }
     void TearDown() override {
-#if DT_TEST_PG
-        if (owner_.empty()) return;
-        SqlTable sql(table_ + "_sql");
-        sql.file.SetOwner(owner_);
-        if (CreateIfMissing(sql) == 0 && Open(sql) == 0) {
-            for (const std::string& t : created_) SetProperty(sql, PROP_SQL, "DROP TABLE IF EXISTS " + t);
-            Close(sql);
-            Remove(sql);
+        if (IsPostgres() && !owner_.empty()) {
+            SqlTable sql(table_ + "_sql");
+            sql.file.SetOwner(owner_);
+            if (CreateIfMissing(sql) == 0 && Open(sql) == 0) {
+                for (const std::string& t : created_) SetProperty(sql, PROP_SQL, "DROP TABLE IF EXISTS " + t);
+                Close(sql);
+                Remove(sql);
+            }
         }
-#endif
-        ProfileEnvironment::Write("");
+        BackendTest::TearDown();
     }
 
     std::unique_ptr<FilesTable> Files(const std::string& driver_string = "", const std::string& name = "") {
@@ -150,7 +91,7 @@ class DriverTest : public ::testing::Test {
 
     std::string owner_, table_;
     std::vector<std::string> created_;
-    TempDir dir_;
+    TempWorkDir dir_;
 };
 
 TEST_F(DriverTest, CreateAddGetRoundTripKeepsEveryFieldType) {
@@ -404,13 +345,13 @@ TEST_F(DriverTest, RejectedValuesAreErrorsNeverSuccess) {
     EXPECT_EQ(Value("INSERT INTO " + table_ + " (SYSFILES, NAME) VALUES (NULL, 'x')").substr(0, 8),
               "error 90");
     Close(*f);
-#if DT_TEST_PG
-    // A value too long for its column.
-    std::string name = table_ + "_short";
-    created_.push_back(name);
-    EXPECT_EQ(Value("CREATE TABLE " + name + " (NAME VARCHAR(3))"), "no row");
-    EXPECT_EQ(Value("INSERT INTO " + name + " (NAME) VALUES ('toolong')").substr(0, 8), "error 90");
-#endif
+    if (IsPostgres()) {
+        // A value too long for its column (SQLite keeps any length).
+        std::string name = table_ + "_short";
+        created_.push_back(name);
+        EXPECT_EQ(Value("CREATE TABLE " + name + " (NAME VARCHAR(3))"), "no row");
+        EXPECT_EQ(Value("INSERT INTO " + name + " (NAME) VALUES ('toolong')").substr(0, 8), "error 90");
+    }
 }
 
 TEST_F(DriverTest, NullFlagsAndZeroIsNull) {
@@ -513,7 +454,7 @@ TEST_F(DriverTest, UnknownFieldIsLoggedWithTheValidNames) {
     auto f = Files("/LOGFILE=" + log.string(), name);
     EXPECT_EQ(Open(*f), 47);
     f.reset();
-    std::string text = ReadFile(log);
+    std::string text = ReadFile(log.string());
     EXPECT_NE(text.find("Invalid field name: SYSCOMPUTER\r\nValid field names are: \r\n"), std::string::npos)
         << text;
     std::string lower = text;
@@ -611,14 +552,14 @@ TEST_F(DriverTest, RecordsByKeyCountsDistinctValuesAndEmptyDeletesAll) {
 
 TEST_F(DriverTest, TraceLogMasksThePasswordAndProfileListsOperations) {
     std::filesystem::path log = dir_.path() / "trace.log";
-    ProfileEnvironment::Write("[QXMSSQL]\nTrace=1\nProfile=1\nDetails=1\nTraceFile=" + log.string() + "\n");
+    WriteProfile("[QXMSSQL]\nTrace=1\nProfile=1\nDetails=1\nTraceFile=" + log.string() + "\n");
     owner_ += ",";  // a new owner text: a new connection, traced from its start
     auto f = OpenFiles();
     Fill(*f, 1, "traced");
     ASSERT_EQ(Add(*f), 0);
     Close(*f);
     f.reset();  // the logs are closed with the file's driver state
-    std::string text = ReadFile(log);
+    std::string text = ReadFile(log.string());
     EXPECT_NE(text.find("Connecting to Driver={"), std::string::npos);
     EXPECT_NE(text.find(" Time Taken:"), std::string::npos);
     EXPECT_NE(text.find("Microsoft SQL 5.506.04.043 Log started: "), std::string::npos);
@@ -626,25 +567,23 @@ TEST_F(DriverTest, TraceLogMasksThePasswordAndProfileListsOperations) {
     EXPECT_EQ(text.find(owner_), std::string::npos);
     EXPECT_NE(text.find("ADD(" + table_), std::string::npos);
     EXPECT_NE(text.find("  FILES:NAME        : 'traced'"), std::string::npos);
-#if DT_TEST_PG
-    if (!Env("DRIVETREK_TEST_PG_PASSWORD").empty()) {
+    if (IsPostgres() && !Backend::Pg().password.empty()) {
         EXPECT_NE(text.find("PWD=********"), std::string::npos);
-        EXPECT_EQ(text.find("PWD=" + Env("DRIVETREK_TEST_PG_PASSWORD")), std::string::npos);
+        EXPECT_EQ(text.find("PWD=" + Backend::Pg().password), std::string::npos);
     }
-#endif
 }
 
-#if DT_TEST_PG
 TEST_F(DriverTest, RefusedLoginIsAnErrorNotTheEmbeddedDatabase) {
+    if (!IsPostgres()) GTEST_SKIP() << "a server login: PostgreSQL only";
     auto f = Files();
-    f->file.SetOwner(Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT") +
-                     ",postgres,no_such_role_dt,secret");
+    f->file.SetOwner(Backend::Server() + ",postgres,no_such_role_dt,secret");
     EXPECT_EQ(Open(*f), 90);
     EXPECT_FALSE(FileError().empty());
     EXPECT_FALSE(std::filesystem::exists("postgres.db"));
 }
 
 TEST_F(DriverTest, ServerThatNeverAnswersFailsWithinTheLoginTimeOut) {
+    if (!IsPostgres()) GTEST_SKIP() << "a server that never answers: PostgreSQL only";
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -662,8 +601,9 @@ TEST_F(DriverTest, ServerThatNeverAnswersFailsWithinTheLoginTimeOut) {
     EXPECT_LE(secs, 20);
     ::close(s);
 }
-#else
+
 TEST_F(DriverTest, EmbeddedDatabaseIsAFileNamedAfterTheDatabase) {
+    if (IsPostgres()) GTEST_SKIP() << "the embedded database's file: SQLite only";
     auto f = OpenFiles();
     Close(*f);
     auto s = Sql();
@@ -676,7 +616,6 @@ TEST_F(DriverTest, EmbeddedDatabaseIsAFileNamedAfterTheDatabase) {
         if (e.path().extension() == ".db") found = true;
     EXPECT_TRUE(found);
 }
-#endif
 
 }  // namespace
 }  // namespace dt::test

@@ -50,7 +50,7 @@ class FreeTdsTest : public ::testing::Test {
             std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
                 .count());
     }
-    TempDir dir_;
+    TempWorkDir dir_;
     int listener_ = -1;
     int port_ = 0;
 };

@@ -12,7 +12,7 @@ namespace {
 
 TEST(NoOdbc, EveryFileOperationFailsWithTheLibraryMessage) {
     SetOdbcLibraryNameForTesting("libdt-no-such-odbc.so.2");
-    TempDir dir;
+    TempWorkDir dir;
     FilesTable f("FILES");
     f.file.SetOwner("srv,db");
     EXPECT_EQ(Open(f), 90);

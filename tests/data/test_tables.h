@@ -12,6 +12,7 @@
 #include "data/file.h"
 #include "data/sql_driver.h"
 #include "runtime/types.h"
+#include "tests/support/temp_dir.h"
 
 namespace dt::test {
 
@@ -69,30 +70,6 @@ struct SqlTable : Table<SqlRecord> {
     explicit SqlTable(const std::string& name = "SQLF")
         : Table("SQLF", SqlDriver(), "", name, FILE_CREATE,
                 {Field::Cstring("SQLF:FELD1", offsetof(SqlRecord, FELD1), 256)}) {}
-};
-
-// A temporary directory that the test changes into; removed (and the old directory
-// restored) at the end.
-class TempDir {
-  public:
-    TempDir() {
-        old_ = std::filesystem::current_path();
-        char tmpl[] = "/tmp/dt-data-test-XXXXXX";
-        char* p = ::mkdtemp(tmpl);
-        path_ = p ? p : "/tmp";
-        std::filesystem::current_path(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::current_path(old_, ec);
-        if (!std::getenv("DT_KEEP")) std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path old_, path_;
 };
 
 }  // namespace dt::test

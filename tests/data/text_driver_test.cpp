@@ -24,7 +24,7 @@ struct LogFile : Table<LineRecord> {
 };
 
 TEST(TextDriver, AppendsLinesAndReadsThemBack) {
-    TempDir dir;
+    TempWorkDir dir;
     LogFile log("errors.log");
     EXPECT_EQ(Open(log), 2);  // not there yet
     ASSERT_EQ(Create(log), 0);
@@ -57,7 +57,7 @@ TEST(TextDriver, AppendsLinesAndReadsThemBack) {
 }
 
 TEST(TextDriver, ReadOnlyFilesAndMissingAttributes) {
-    TempDir dir;
+    TempWorkDir dir;
     LogFile log("a.log", 0);
     EXPECT_EQ(Create(log), 54);
     LogFile writer("a.log");

@@ -79,7 +79,7 @@ TEST(Trace, ProfileLinePadsAndReportsErrors) {
 }
 
 TEST(Trace, SettingsAndFileLogs) {
-    TempDir dir;
+    TempWorkDir dir;
     std::string profile = (dir.path() / "win.ini").string();
     ::setenv("DRIVETREK_PROFILE", profile.c_str(), 1);
     {

@@ -1,9 +1,8 @@
-// The view engine against a real server: one body, compiled once for the embedded database
-// (SQLite) and once for PostgreSQL (DT_TEST_PG=1, skipped when DRIVETREK_TEST_PG_* are not
-// set). Orders by name (without regard to case), size and date page forwards and backwards
-// across ties, from the ends and from any row's position; the SQL filter replaces or adds
-// to the view's filter; each page is one limited statement; a view reads while another
-// thread inserts through the same connection.
+// The view engine against a real server: one body, built for the embedded database (SQLite)
+// and for PostgreSQL (tests/support/backend.h). Orders by name (without regard to case), size and date page
+// forwards and backwards across ties, from the ends and from any row's position; the SQL filter replaces or
+// adds to the view's filter; each page is one limited statement; a view reads while another thread inserts
+// through the same connection.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -21,18 +20,10 @@
 #include "data/view.h"
 #include "runtime/errors.h"
 #include "tests/data/test_tables.h"
-
-#ifndef DT_TEST_PG
-#define DT_TEST_PG 0
-#endif
+#include "tests/support/backend.h"
 
 namespace dt::test {
 namespace {
-
-[[maybe_unused]] std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
 
 std::string Upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -50,29 +41,14 @@ struct Row {
 
 std::atomic<int> g_counter{0};
 
-class ViewTest : public ::testing::Test {
+class ViewTest : public BackendTest {
   protected:
     void SetUp() override {
+        BackendTest::SetUp();
+        if (IsSkipped()) return;
         const int n = ++g_counter;
         table_ = "dtv" + std::to_string(::getpid()) + "_" + std::to_string(n);
-        std::ofstream out(dir_.path() / "win.ini");
-#if DT_TEST_PG
-        out << "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n";
-        out.close();
-        ::setenv("DRIVETREK_PROFILE", (dir_.path() / "win.ini").c_str(), 1);
-        if (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty() ||
-            Env("DRIVETREK_TEST_PG_USER").empty())
-            GTEST_SKIP() << "DRIVETREK_TEST_PG_HOST/PORT/USER not set";
-        const std::string db =
-            Env("DRIVETREK_TEST_PG_DATABASE").empty() ? "postgres" : Env("DRIVETREK_TEST_PG_DATABASE");
-        owner_ = Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT") + "," + db + "," +
-                 Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD") +
-                 ";APP=DRIVETREK;WSID=TEST";
-#else
-        out.close();
-        ::setenv("DRIVETREK_PROFILE", (dir_.path() / "win.ini").c_str(), 1);
-        owner_ = "Server,views,sa,;APP=DRIVETREK;WSID=TEST";
-#endif
+        owner_ = Backend::Owner(IsPostgres() ? Backend::MasterDatabase() : "views");
         files_ = std::make_unique<FilesTable>(table_);
         files_->file.SetOwner(owner_);
         ASSERT_EQ(Create(*files_), 0) << FileError();
@@ -84,7 +60,7 @@ class ViewTest : public ::testing::Test {
             Close(*files_);
             Remove(*files_);
         }
-        ::unsetenv("DRIVETREK_PROFILE");
+        BackendTest::TearDown();
     }
 
     // Rows with many ties: names that differ only in case, equal sizes, equal dates.
@@ -140,7 +116,7 @@ class ViewTest : public ::testing::Test {
         return ids;
     }
 
-    TempDir dir_;
+    TempWorkDir dir_;
     std::string owner_, table_;
     std::unique_ptr<FilesTable> files_;
     std::vector<Row> rows_;
@@ -253,11 +229,7 @@ TEST_F(ViewTest, EachPageIsOneLimitedStatementAndBufferedRowsAreServedWithoutOne
     EXPECT_EQ(v.Statements() - before, 3);  // pages of 5: rows 1-5, 6-10, 11-15
     EXPECT_NE(v.LastStatement().find(" ORDER BY UPPER(NAME),SYSFILES"), std::string::npos)
         << v.LastStatement();
-#if DT_TEST_PG
     EXPECT_NE(v.LastStatement().find(" LIMIT 5"), std::string::npos) << v.LastStatement();
-#else
-    EXPECT_NE(v.LastStatement().find(" LIMIT 5"), std::string::npos) << v.LastStatement();
-#endif
     // Pages behind are kept (2 of 5 rows each), so going back a few rows asks nothing.
     EXPECT_LE(v.BufferedRows(), 15u);
     const std::string pos = v.Position();

@@ -19,7 +19,7 @@
 #include "framework/window_manager.h"
 #include "runtime/errors.h"
 #include "tests/data/test_tables.h"
-#include "tests/framework/recording_errors.h"
+#include "tests/support/recording_errors.h"
 #include "tests/ui/gui_support.h"
 #include "ui/list_source.h"
 
@@ -41,7 +41,7 @@ constexpr int kChange = 3;
 
 // Everything a browse needs, made on the thread that uses it.
 struct Rig {
-    TempDir dir;
+    TempWorkDir dir;
     std::string owner = "Server,browses,sa,;APP=DRIVETREK;WSID=TEST";
     FilesTable table{"bfiles"};
     RecordingErrors errors;

@@ -19,6 +19,7 @@
 #include "runtime/stddate.h"
 #include "ui/list_format.h"
 #include "ui/testing.h"
+#include "tests/support/temp_dir.h"
 
 namespace dt {
 namespace {
@@ -72,23 +73,7 @@ class RecordingErrors : public ErrorManager {
     }
 };
 
-// A temporary directory removed with everything in it at the end of the test.
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "dt_errors_XXXXXX").string();
-        char* made = ::mkdtemp(tmpl.data());
-        if (made) path_ = made;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using test::TempDir;
 
 std::vector<std::string> ReadLines(const std::string& path) {
     std::ifstream in(path);

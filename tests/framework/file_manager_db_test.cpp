@@ -1,7 +1,6 @@
-// The file and relation managers over the real SQL driver: one test body, compiled once
-// for the embedded database (SQLite) and once for PostgreSQL (DT_TEST_PG=1, skipped when
-// the DRIVETREK_TEST_PG_* variables are not set). PostgreSQL tests work in a database of
-// their own, made at the start and dropped at the end.
+// The file and relation managers over the real SQL driver: one test body, built for the
+// embedded database (SQLite) and for PostgreSQL (tests/support/backend.h). PostgreSQL tests
+// work in a database of the test program's own, made at the start and dropped at the end.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -21,29 +20,11 @@
 #include "framework/relation_manager.h"
 #include "runtime/errors.h"
 #include "tests/data/test_tables.h"
-#include "tests/framework/recording_errors.h"
-
-#ifndef DT_TEST_PG
-#define DT_TEST_PG 0
-#endif
+#include "tests/support/backend.h"
+#include "tests/support/recording_errors.h"
 
 namespace dt::test {
 namespace {
-
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-[[maybe_unused]] bool HavePg() {
-    return !Env("DRIVETREK_TEST_PG_HOST").empty() && !Env("DRIVETREK_TEST_PG_PORT").empty();
-}
-
-[[maybe_unused]] std::string PgOwner(const std::string& database, const std::string& wsid) {
-    return Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT") + "," + database + "," +
-           Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD") +
-           ";APP=DRIVETREK;WSID=" + wsid;
-}
 
 // The first column of the first row of `query` on `owner` ("no row" / "error ..." else).
 std::string Value(const std::string& owner, const std::string& query) {
@@ -59,59 +40,22 @@ std::string Value(const std::string& owner, const std::string& query) {
     return v;
 }
 
-// The system profile (driver name for PostgreSQL) and, for PostgreSQL, the database of
-// this test program.
-class DbEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        char tmpl[] = "/tmp/dt-fm-profile-XXXXXX";
-        dir_ = ::mkdtemp(tmpl);
-        std::ofstream out(dir_ / "win.ini");
-#if DT_TEST_PG
-        out << "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n";
-#endif
-        out.close();
-        ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
-#if DT_TEST_PG
-        if (HavePg()) {
-            database = "dtfm" + std::to_string(::getpid());
-            Value(PgOwner("postgres", "SETUP"), "CREATE DATABASE " + database);
-        }
-#endif
-    }
-    void TearDown() override {
-#if DT_TEST_PG
-        if (!database.empty()) Value(PgOwner("postgres", "SETUP"), "DROP DATABASE IF EXISTS " + database);
-#endif
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    static inline std::string database;
-
-  private:
-    std::filesystem::path dir_;
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new DbEnvironment);
-
 std::atomic<int> g_counter{0};
 
-class FileManagerDbTest : public ::testing::Test {
+class FileManagerDbTest : public BackendTest {
   protected:
     void SetUp() override {
+        BackendTest::SetUp();
+        if (IsSkipped()) return;
         int n = ++g_counter;
         table_ = "fmt" + std::to_string(n);
-#if DT_TEST_PG
-        if (!HavePg()) GTEST_SKIP() << "DRIVETREK_TEST_PG_HOST/PORT not set";
-        owner_ = PgOwner(DbEnvironment::database, "TEST");
-#else
-        owner_ = "Server,fm" + std::to_string(n) + ",sa,;APP=DRIVETREK;WSID=TEST";
-#endif
+        owner_ = IsPostgres() ? Backend::Owner(Backend::ProgramDatabase("dtfm"))
+                              : Backend::Owner("fm" + std::to_string(n));
     }
     void TearDown() override {
-#if DT_TEST_PG
-        if (owner_.empty()) return;
-        for (const std::string& t : created_) Value(owner_, "DROP TABLE IF EXISTS " + t);
-#endif
+        if (IsPostgres() && !owner_.empty())
+            for (const std::string& t : created_) Value(owner_, "DROP TABLE IF EXISTS " + t);
+        BackendTest::TearDown();
     }
 
     // FILES under the name of this test, with its managers' keys.
@@ -142,7 +86,7 @@ class FileManagerDbTest : public ::testing::Test {
 
     std::string owner_, table_;
     std::vector<std::string> created_;
-    TempDir dir_;
+    TempWorkDir dir_;
     RecordingErrors errors_;
 };
 
@@ -159,15 +103,16 @@ TEST_F(FileManagerDbTest, MissingTableIsCreatedNumberedAndIndexed) {
     EXPECT_TRUE(errors_.shown.empty());
     fm.Close();
     EXPECT_EQ(Count(), "5");
-#if DT_TEST_PG
-    EXPECT_EQ(Value(owner_, "SELECT COUNT(*) FROM pg_indexes WHERE lower(tablename) = '" + table_ +
-                                "' AND lower(indexname) = 'keyname_files'"),
-              "1");
-#else
-    EXPECT_EQ(Value(owner_, "SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = '" +
-                                table_ + "' AND name = 'KEYNAME_FILES'"),
-              "1");
-#endif
+    // The server's own catalogue lists the index.
+    if (IsPostgres()) {
+        EXPECT_EQ(Value(owner_, "SELECT COUNT(*) FROM pg_indexes WHERE lower(tablename) = '" + table_ +
+                                    "' AND lower(indexname) = 'keyname_files'"),
+                  "1");
+    } else {
+        EXPECT_EQ(Value(owner_, "SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = '" +
+                                    table_ + "' AND name = 'KEYNAME_FILES'"),
+                  "1");
+    }
 }
 
 TEST_F(FileManagerDbTest, ExistingTableIsKeptAndNumberingContinuesFromItsHighest) {
@@ -296,8 +241,8 @@ TEST_F(FileManagerDbTest, RelationManagerDeletesInATransactionAndCancelsAReserva
     rm.Close();
 }
 
-#if DT_TEST_PG
 TEST_F(FileManagerDbTest, TwoProgramsInsertingAtOnceLoseNoRowAndShareNoNumber) {
+    if (!IsPostgres()) GTEST_SKIP() << "two computers on one server at once: PostgreSQL only";
     constexpr int kRows = 300;
     {
         // The table exists before the two programs start.
@@ -312,7 +257,7 @@ TEST_F(FileManagerDbTest, TwoProgramsInsertingAtOnceLoseNoRowAndShareNoNumber) {
     auto program = [&](ULONG computer, const std::string& wsid) {
         // Its own connection (another owner text), its own managers: another computer.
         FilesTable t(table_);
-        t.file.SetOwner(PgOwner(DbEnvironment::database, wsid));
+        t.file.SetOwner(Backend::Owner(Backend::ProgramDatabase("dtfm"), wsid));
         RecordingErrors errors;
         FileManager fm;
         Manage(fm, t, errors);
@@ -336,7 +281,6 @@ TEST_F(FileManagerDbTest, TwoProgramsInsertingAtOnceLoseNoRowAndShareNoNumber) {
     EXPECT_EQ(Value(owner_, "SELECT MAX(SysFILES) FROM " + table_), std::to_string(2 * kRows))
         << "numbers are the next free ones: no gaps without deletes";
 }
-#endif
 
 }  // namespace
 }  // namespace dt::test

@@ -15,7 +15,7 @@
 #include "framework/relation_manager.h"
 #include "runtime/errors.h"
 #include "tests/framework/fake_file_driver.h"
-#include "tests/framework/recording_errors.h"
+#include "tests/support/recording_errors.h"
 
 namespace dt::test {
 namespace {

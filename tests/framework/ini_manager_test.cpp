@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/profile.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace dt {
 namespace {

@@ -19,7 +19,7 @@
 #include "runtime/errors.h"
 #include "tests/data/test_tables.h"
 #include "tests/framework/fake_window_port.h"
-#include "tests/framework/recording_errors.h"
+#include "tests/support/recording_errors.h"
 
 namespace dt::test {
 namespace {
@@ -38,7 +38,7 @@ std::string Value(const std::string& owner, const std::string& query) {
 
 class FormOverTable : public ::testing::Test {
   protected:
-    TempDir dir;  // the database file and the system profile live here
+    TempWorkDir dir;  // the database file and the system profile live here
     std::string owner = "Server,forms,sa,;APP=DRIVETREK;WSID=TEST";
     FilesTable table{"formfiles"};
     RecordingErrors errors;

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "platform/cwd.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace dt::platform {
 namespace {

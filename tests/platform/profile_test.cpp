@@ -7,7 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/unprivileged.h"
 
 namespace dt::platform {
 namespace {
@@ -160,13 +161,16 @@ TEST(Profile, NewFilesArePrivateAndExistingFilesKeepTheirMode) {
     EXPECT_EQ(names, (std::vector<std::string>{"deep", "shared.ini"}));
 }
 
-TEST(Profile, AFileThatCannotBeReadIsNeverReplaced) {
+TEST(Profile, ADirectoryWhereTheFileShouldBeIsLeftAsItIs) {
     TempDir dir;
-    // A directory where the file should be cannot be read: it is left as it is.
     std::filesystem::create_directories(dir / "isdir.ini/inner");
     EXPECT_FALSE(WriteProfileString(dir / "isdir.ini", "a", "x", "1"));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "isdir.ini/inner"));
-    if (::geteuid() == 0) return;  // root reads every file: the rest cannot be shown
+}
+
+TEST(Profile, AFileThatCannotBeReadIsNeverReplaced) {
+    if (test::RunningAsRoot()) GTEST_SKIP() << test::kNeedsOrdinaryUser;
+    TempDir dir;
     std::string f = dir / "locked.ini";
     WriteFile(f, "[a]\nx=1\n");
     ASSERT_EQ(::chmod(f.c_str(), 0200), 0);

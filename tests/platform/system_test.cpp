@@ -15,7 +15,7 @@
 #include "platform/opener.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace dt::platform {
 namespace {

@@ -15,6 +15,9 @@
 #include <set>
 #include <string>
 
+#include "tests/support/temp_dir.h"
+#include "tests/support/unprivileged.h"
+
 namespace dt {
 namespace {
 
@@ -67,9 +70,8 @@ TEST(DirNames, Admission) {
 class DirListing : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/dt_dirlist_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
+        ASSERT_FALSE(dir_.path().empty());
+        root_ = dir_.path();
         std::ofstream(root_ / "a.txt") << "hello";
         std::ofstream(root_ / "readonly.txt") << "r";
         fs::permissions(root_ / "readonly.txt",
@@ -85,11 +87,6 @@ class DirListing : public ::testing::Test {
         ASSERT_GE(fd, 0);
         ASSERT_EQ(::ftruncate(fd, (off_t(1) << 32) + 5), 0);
         ::close(fd);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(root_ / "sub", fs::perms::owner_all, ec);
-        fs::remove_all(root_, ec);
     }
 
     // Creates a file last written on 15 June 2020 at 00:00:<seconds> local time.
@@ -122,6 +119,7 @@ class DirListing : public ::testing::Test {
         return s;
     }
 
+    test::TempDir dir_{"dt_dirlist_"};
     fs::path root_;
 };
 
@@ -203,12 +201,24 @@ TEST_F(DirListing, QueueIsAppendedToAndLeftAloneWhenNothingMatches) {
 }
 
 TEST_F(DirListing, UnreadableDirectoryLeavesTheQueueUnchanged) {
-    // Root reads every directory whatever its mode, so the check needs an ordinary user.
-    if (::geteuid() == 0) GTEST_SKIP() << "running as root: directory permissions do not apply";
+    if (test::RunningAsRoot()) GTEST_SKIP() << test::kNeedsOrdinaryUser;
     fs::permissions(root_ / "sub", fs::perms::none);
+    // The queue holds a row already: an unreadable directory neither clears it nor adds to it.
     Queue<DirEntryRecord> q;
+    q.NAME = "kept";
+    q.SIZE = 42;
+    q.Add();
     ListDirectory(q, (root_ / "sub" / "*.*").string(), 23);
-    EXPECT_EQ(q.Records(), 0u);
+    ASSERT_EQ(q.Records(), 1u);
+    ASSERT_EQ(q.Get(1), 0);
+    EXPECT_EQ(q.NAME.Str(), "kept");
+    EXPECT_EQ(LONG{q.SIZE}, 42);
+    // The permission was what stopped it: readable again, the directory lists its file.
+    fs::permissions(root_ / "sub", fs::perms::owner_all);
+    ListDirectory(q, (root_ / "sub" / "*.*").string(), 0);
+    ASSERT_EQ(q.Records(), 2u);
+    ASSERT_EQ(q.Get(2), 0);
+    EXPECT_EQ(q.NAME.Str(), "inner.txt");
 }
 
 }  // namespace

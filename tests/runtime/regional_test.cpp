@@ -8,40 +8,33 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace dt {
 namespace {
-
-namespace fs = std::filesystem;
 
 // A temporary system profile, pointed to by DRIVETREK_PROFILE while the test runs.
 class RegionalProfile : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/dt_regional_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        path_ = (dir_ / "win.ini").string();
-        if (const char* old = std::getenv("DRIVETREK_PROFILE")) old_env_ = old, had_env_ = true;
-        ::setenv("DRIVETREK_PROFILE", path_.c_str(), 1);
+        ASSERT_FALSE(dir_.path().empty());
+        path_ = dir_ / "win.ini";
+        profile_.emplace("DRIVETREK_PROFILE", path_.c_str());
         ResetRegionalSettings();
     }
     void TearDown() override {
-        if (had_env_)
-            ::setenv("DRIVETREK_PROFILE", old_env_.c_str(), 1);
-        else
-            ::unsetenv("DRIVETREK_PROFILE");
+        profile_.reset();
         ResetRegionalSettings();
-        fs::remove_all(dir_);
     }
     void Write(const std::string& text) { std::ofstream(path_) << text; }
 
-    fs::path dir_;
+    test::TempDir dir_{"dt_regional_"};
     std::string path_;
-    std::string old_env_;
-    bool had_env_ = false;
+    std::optional<test::ScopedEnv> profile_;
 };
 
 TEST_F(RegionalProfile, DefaultsWithoutAProfile) {
