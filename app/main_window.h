@@ -110,6 +110,10 @@ class MainWindow final : public WindowManager {
     void ShowRecordCount();
     // Runs the scan with WIN_WAIT as its display.
     void RunScan();
+    // After a scan in the window: the computer list and the record count anew.
+    void ShowScanResult();
+    // This computer's whole name when it is longer than GLO::COMPUTERNAME; else "".
+    std::string NameTooLong() const;
     // The computer list's current entry into G:SEARCHCOMPUTER / G:SEARCHSYSCOMPUTER.
     void TakeComputerChoice();
 

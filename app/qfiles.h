@@ -110,7 +110,7 @@ void FillComputerNames(Queue<QFILES_RECORD>& qfiles, Queue<QCOMPUTER_RECORD>& qc
 
 // "N KBytes" for 1,024 bytes and more (whole kilobytes, the rest cut), otherwise
 // "N Byte"; N formatted with "N14" without its leading blanks.
-std::string SizeText(ULONG size);
+std::string SizeText(INT64 size);
 
 // Opens `file_name` (trailing blanks dropped, at most 255 characters) with the program the
 // desktop associates with it; an empty `operation` means "open", the only operation the
