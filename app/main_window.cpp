@@ -462,6 +462,9 @@ int MainWindow::OnAccepted() {
             WINDOW->SetStatusText(2, "start: " + Format(double(ClockTime()), "T4"));
             RunScan();
             if (SCAN.outcome == ScanOutcome::Done || SCAN.outcome == ScanOutcome::Stopped) ShowScanResult();
+            if (on_scanned) on_scanned(*this);
+            // A signal that stopped the scan also closes the program (the close it posted
+            // went to the scan's working window).
             if (ScanStopRequested()) WINDOW->Post(ui::Event::CloseWindow);
             break;
         case MainCtl::SEARCHBUTTON:

@@ -92,6 +92,8 @@ class MainWindow final : public WindowManager {
     std::function<void(MainWindow&)> on_opened;
     // The search-results procedure Search runs (empty: QFiles).
     std::function<void()> run_results;
+    // Runs after a scan from the Scan button has ended and the window shows its result.
+    std::function<void(MainWindow&)> on_scanned;
 
     int Startup() override;
     int Shutdown() override;
