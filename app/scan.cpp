@@ -793,6 +793,7 @@ void ScanDrives(ScanContext& ctx) {
                 if (++since_pace == kPaceFiles) {
                     since_pace = 0;
                     working.Pace();
+                    if (ScanStopRequested()) break;  // a huge directory need not be finished
                 }
                 sink.Store(row, stats);
             }
