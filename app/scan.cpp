@@ -677,7 +677,10 @@ void Stop(ScanContext& ctx, std::string reason) {
     ctx.files_not_stored = ctx.stats.files_not_stored;
     ctx.dirs_skipped = ctx.stats.dirs_skipped;
     ctx.message = "Scan stopped: " + ctx.stop_reason + ".|The computer's last scan stays as it was.";
-    if (ctx.unattended) return;  // the summary says it
+    if (ctx.unattended) {
+        Tell(ctx, ctx.message, "scan", ui::MessageIcon::Stop);  // the summary follows on stdout
+        return;
+    }
     if (!ScanStopRequested()) ui::Message(ctx.message, "Scan Drive", ui::MessageIcon::Stop, ui::button::Ok);
 }
 

@@ -123,6 +123,7 @@ TEST_F(ScanProgram, SigtermStopsAnUnattendedScanWithStatus3) {
     EXPECT_EQ(r.status, 3) << r.out << r.err;
     EXPECT_NE(r.out.find("drivetrek: scan stopped; "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("scan done"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Scan stopped: "), std::string::npos) << r.err;
     EXPECT_EQ(Sql("select substr(LastScan, 1, 10) from COMPUTER where Name = 'term-pc'"), "2001-02-03");
 }
 

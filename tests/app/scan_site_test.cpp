@@ -154,10 +154,10 @@ class ScanSite : public ::testing::Test {
         return COMPUTER.SYSCOMPUTER;
     }
 
-    ScanContext Scan(const std::function<void(ULONG)>& on_count = {}) {
+    ScanContext Scan(const std::function<void(ULONG)>& on_count = {}, BYTE unattended = 1) {
         ScanContext ctx;
         ctx.QDRIVE = &qdrive_;
-        ctx.unattended = 1;
+        ctx.unattended = unattended;
         ctx.log = &log_;
         ctx.display.file_count = on_count;
         Relate::COMPUTER->Open();
@@ -293,6 +293,18 @@ TEST_F(ScanSite, ARootThatDoesNotExistStopsTheScanAndKeepsItsRows) {
         EXPECT_NE(ctx.stop_reason.find("does not exist"), std::string::npos) << ctx.stop_reason;
         EXPECT_EQ(Stored(pc).size(), 2u) << "nothing deleted";
         EXPECT_EQ(LastScanDate(pc), MakeDate(2001, 2, 3));
+
+        // In the window: the question, then a stop message naming the root, never "Scan done".
+        ui::testing::TakeShownMessages();
+        ui::testing::AnswerMessage(ui::button::Yes);
+        ui::testing::AnswerMessage(ui::button::Ok);
+        EXPECT_EQ(Scan({}, 0).outcome, ScanOutcome::Stopped);
+        const std::vector<ui::testing::ShownMessage> shown = ui::testing::TakeShownMessages();
+        ASSERT_EQ(shown.size(), 2u);
+        EXPECT_EQ(shown[1].icon, ui::MessageIcon::Stop);
+        EXPECT_EQ(shown[1].text.rfind("Scan stopped: the root " + missing + " does not exist", 0), 0u)
+            << shown[1].text;
+        EXPECT_EQ(Stored(pc).size(), 2u);
 
         // A file where a root should be cannot be opened either.
         std::ofstream(dir_ / "plain file").close();
