@@ -42,13 +42,13 @@ struct BROWSE_QUEUE_RECORD {
     CSTRING<261> DIR;
     dt::DATE DATE_DATE;
     dt::TIME DATE_TIME;
-    ULONG SIZE;
+    INT64 SIZE;
     ULONG SYSFILES;
     BYTE MARK;
     STRING<1024> VIEWPOSITION;
 };
 #pragma pack(pop)
-static_assert(sizeof(BROWSE_QUEUE_RECORD) == 1559);
+static_assert(sizeof(BROWSE_QUEUE_RECORD) == 1563);
 
 // The order a filter's switch asks for.
 enum class BrowseOrder { Unchanged, Size, Date };

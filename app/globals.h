@@ -17,9 +17,11 @@ inline STRING<20> SQLUSER;          // login name
 inline STRING<20> SQLPASSWD;        // password
 inline STRING<256> SQLOWNER;        // connection text of COMPUTER, FILES and SQLF
 inline STRING<256> SQLMASTEROWNER;  // connection text of SQLM (the server's master database)
-inline STRING<32> COMPUTERNAME;     // this computer's network name
-inline STRING<20> VERSION;          // version text
-inline CSTRING<128> INIFILE;        // settings file path
+// This computer's network name: 40 bytes (32 would cut two names that share their first
+// 32 bytes into one computer's name), all that COMPUTER.NAME holds.
+inline STRING<40> COMPUTERNAME;
+inline STRING<20> VERSION;    // version text
+inline CSTRING<128> INIFILE;  // settings file path
 }  // namespace GLO
 
 namespace G {

@@ -14,6 +14,7 @@
 #include "app/startup.h"
 #include "app/tables.h"
 #include "framework/window_resizer.h"
+#include "platform/computer.h"
 #include "data/sql_connection.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
@@ -274,7 +275,19 @@ void MainWindow::FillComputerList() {
     }
 }
 
+std::string MainWindow::NameTooLong() const {
+    std::string name = platform::ComputerName();
+    return name.size() > sizeof GLO::COMPUTERNAME ? name : std::string();
+}
+
 void MainWindow::EnsureOwnRow() {
+    // A name longer than its field is never cut: the cut name could be another
+    // computer's. The buffer stays clear (row number 0) and the scan refuses.
+    if (!NameTooLong().empty()) {
+        COMPUTER.SYSCOMPUTER = 0;
+        COMPUTER.NAME.Clear();
+        return;
+    }
     // The name without its trailing blanks: SQL Server ignores them when it compares,
     // PostgreSQL and the embedded database do not, and would add a row at every start.
     COMPUTER.NAME = GLO::COMPUTERNAME.Clip();
@@ -306,7 +319,17 @@ void MainWindow::RunScan() {
     };
     SCAN.display.file_count = [this](ULONG count) { WIN_WAIT->SetStatusText(1, std::to_string(count)); };
     SCAN.display.close = [this] { WIN_WAIT->Close(); };
+    SCAN.log = GlobalErrors.ERRORLOG;
+    SCAN.name_too_long = NameTooLong();
     ScanDrives(SCAN);
+}
+
+void MainWindow::ShowScanResult() {
+    // A computer scanned for the first time joins the list now, and every computer's
+    // last scan shows, not only after the next start.
+    FillComputerList();
+    ShowRecordCount();
+    WINDOW->Display();
 }
 
 void MainWindow::TakeComputerChoice() {
@@ -362,10 +385,14 @@ int MainWindow::Startup() {
     if (UNATTENDED) {
         RunScan();
         EXITSTATUS = SCAN.ExitStatus();
-        std::printf("drivetrek: %s; %lu files stored, %lu not stored\n",
-                    SCAN.outcome == ScanOutcome::Done ? "scan done" : "scan not run",
-                    static_cast<unsigned long>(SCAN.files_stored),
-                    static_cast<unsigned long>(SCAN.files_not_stored));
+        const std::string summary = SCAN.Summary();
+        std::size_t start = 0;
+        while (start <= summary.size()) {
+            std::size_t end = summary.find('\n', start);
+            if (end == std::string::npos) end = summary.size();
+            std::printf("drivetrek: %s\n", summary.substr(start, end - start).c_str());
+            start = end + 1;
+        }
         std::fflush(stdout);
         return SevFatal;  // ends the program: no event loop
     }
@@ -434,6 +461,11 @@ int MainWindow::OnAccepted() {
             UNATTENDED = 0;
             WINDOW->SetStatusText(2, "start: " + Format(double(ClockTime()), "T4"));
             RunScan();
+            if (SCAN.outcome == ScanOutcome::Done || SCAN.outcome == ScanOutcome::Stopped) ShowScanResult();
+            if (on_scanned) on_scanned(*this);
+            // A signal that stopped the scan also closes the program (the close it posted
+            // went to the scan's working window).
+            if (ScanStopRequested()) WINDOW->Post(ui::Event::CloseWindow);
             break;
         case MainCtl::SEARCHBUTTON:
             SaveComponents();

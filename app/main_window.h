@@ -92,6 +92,8 @@ class MainWindow final : public WindowManager {
     std::function<void(MainWindow&)> on_opened;
     // The search-results procedure Search runs (empty: QFiles).
     std::function<void()> run_results;
+    // Runs after a scan from the Scan button has ended and the window shows its result.
+    std::function<void(MainWindow&)> on_scanned;
 
     int Startup() override;
     int Shutdown() override;
@@ -110,6 +112,10 @@ class MainWindow final : public WindowManager {
     void ShowRecordCount();
     // Runs the scan with WIN_WAIT as its display.
     void RunScan();
+    // After a scan in the window: the computer list and the record count anew.
+    void ShowScanResult();
+    // This computer's whole name when it is longer than GLO::COMPUTERNAME; else "".
+    std::string NameTooLong() const;
     // The computer list's current entry into G:SEARCHCOMPUTER / G:SEARCHSYSCOMPUTER.
     void TakeComputerChoice();
 

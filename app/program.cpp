@@ -10,6 +10,7 @@
 
 #include "app/globals.h"
 #include "app/main_window.h"
+#include "app/scan.h"
 #include "app/tables.h"
 #include "ui/application.h"
 #include "ui/window.h"
@@ -103,10 +104,10 @@ bool HasScanSwitch(int argc, char** argv) {
 
 namespace {
 
-// Waits for SIGINT or SIGTERM (blocked in every other thread), asks the program to close
-// (CloseRequested) and closes the main procedure's innermost window, so that a scripted or
-// interactive interrupt ends the program through its normal shutdown. A second signal
-// ends the process at once.
+// Waits for SIGINT or SIGTERM (blocked in every other thread), stops a running scan, asks
+// the program to close (CloseRequested) and closes the main procedure's innermost window,
+// so that a scripted or interactive interrupt ends the program through its normal
+// shutdown. A second signal ends the process at once.
 class SignalCloser {
   public:
     SignalCloser() {
@@ -133,6 +134,9 @@ class SignalCloser {
             if (done_) return;
             if (asked) EndProcess(128 + sig);
             asked = true;
+            // A running scan stops at its next directory or batch (its store ends its
+            // batch, the last-scan date stays), then the program closes.
+            RequestScanStop();
             RequestClose();
             ui::Post(ui::Event::CloseWindow, 0, 1);
         }

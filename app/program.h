@@ -62,9 +62,9 @@ class ProcedureToolbar final : public ToolbarInterface {
 int ProgramFrame(bool unattended, const std::function<int()>& main_procedure);
 
 // The whole program from the command line: "/S" (any case, anywhere) selects the
-// unattended scan; without a display the windows run offscreen. SIGINT and SIGTERM close
-// the innermost window of the main procedure (a second signal ends the process). Returns
-// the exit status.
+// unattended scan; without a display the windows run offscreen. SIGINT and SIGTERM stop a
+// running scan and close the innermost window of the main procedure (a second signal
+// ends the process). Returns the exit status.
 int RunProgram(int argc, char** argv);
 
 // A close of the program asked from outside (a signal): the main window closes as soon as

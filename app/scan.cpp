@@ -1,6 +1,7 @@
 #include "app/scan.h"
 
 #include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "app/globals.h"
 #include "app/tables.h"
+#include "framework/error_log.h"
 #include "data/statements.h"
 #include "platform/drives.h"
 #include "runtime/errors.h"
@@ -42,9 +44,11 @@ constexpr auto kBatchTime = std::chrono::seconds(2);
 constexpr auto kPaceInterval = std::chrono::milliseconds(20);
 constexpr std::size_t kPaceFiles = 2048;
 
+std::atomic<bool> g_stop{false};
+
 bool IsDotEntry(const DirEntryRecord& e) {
     if ((e.ATTRIB & kAttrDirectory) == 0) return false;
-    std::string_view n = e.NAME.Clip();
+    std::string_view n = e.NAME.View();
     return n == "." || n == "..";
 }
 
@@ -52,26 +56,36 @@ bool IsDotEntry(const DirEntryRecord& e) {
 // what it counts.
 class Walker {
   public:
-    Walker(ULONG syscomputer, ScanSink& sink, WalkStats& stats, const std::function<void()>& pace)
-        : syscomputer_(syscomputer), sink_(sink), stats_(stats), pace_(pace) {}
+    Walker(ULONG syscomputer, ScanSink& sink, WalkStats& stats, const std::function<void()>& pace,
+           std::function<bool()> stop = {})
+        : syscomputer_(syscomputer), sink_(sink), stats_(stats), pace_(pace), stop_(std::move(stop)) {}
 
-    BYTE Walk(std::string_view path_in) {
+    // Walks the tree; returns how the root's own listing went.
+    DirListResult Walk(std::string_view path_in) {
         std::string path(path_in);
         if (path.empty() || path.back() != '/') path += '/';
         device_ = platform::FileSystemId(path);
-        if (!device_) return 1;  // the root cannot be examined: nothing to walk
-        Directory(path);
-        return 1;
+        if (!device_) return DirListResult::NotFound;  // the root cannot be examined
+        return Directory(path);
     }
 
   private:
+    bool Stopping() const { return ScanStopRequested() || (stop_ && stop_()); }
+
     // One directory: its files first (when its path fits), then its subdirectories.
-    void Directory(const std::string& path) {
+    DirListResult Directory(const std::string& path) {
+        if (Stopping()) return DirListResult::Ok;
         const bool fits = path.size() <= kMaxScanPath;
         if (!fits) ++stats_.dirs_skipped;
 
         Queue<DirEntryRecord> qdir;
-        ListDirectory(qdir, path + "*.*", kScanMask);
+        const DirListResult listed = ListDirectory(qdir, path + "*.*", kScanMask);
+        // A directory gone since its parent was listed has no rows to keep; one that could
+        // not be read (whole) keeps the rows stored under it before.
+        if (listed != DirListResult::Ok && listed != DirListResult::NotFound) {
+            ++stats_.dirs_not_read;
+            sink_.DirectoryNotRead(path);
+        }
         for (std::size_t i = qdir.Records(); i >= 1; --i) {
             qdir.Get(i);
             if (IsDotEntry(qdir)) qdir.Delete();
@@ -89,7 +103,7 @@ class Walker {
         for (std::size_t i = n; i >= 1; --i) {
             qdir.Get(i);
             if (qdir.ATTRIB & kAttrDirectory) {
-                subdirs.emplace_back(qdir.NAME.Clip());
+                subdirs.emplace_back(qdir.NAME.View());
                 continue;
             }
             if (!fits) {
@@ -108,11 +122,13 @@ class Walker {
         // Subdirectories, depth-first, from the end of the sorted list; never into
         // another mount.
         for (const std::string& name : subdirs) {
+            if (Stopping()) break;
             std::string sub = path + name + '/';
             std::optional<std::uint64_t> dev = platform::FileSystemId(sub);
             if (!dev || *dev != *device_) continue;
             Directory(sub);
         }
+        return listed;
     }
 
     void RecordFile(const DirEntryRecord& entry, const std::string& path) {
@@ -127,12 +143,14 @@ class Walker {
     ScanSink& sink_;
     WalkStats& stats_;
     const std::function<void()>& pace_;
+    const std::function<bool()> stop_;
     std::optional<std::uint64_t> device_;
     FILES_RECORD rec_{};
 };
 
 // Stores rows in FILES in batches of a few thousand rows, one transaction each, and shows
-// the file counter.
+// the file counter. BeginScan deletes the computer's rows first (counted as deleted);
+// every row stored is counted as inserted.
 //
 // A batch sends its rows as parameter arrays (APPEND): one INSERT per row through the file
 // manager costs a round trip to the server per file, which makes a scan of a large tree
@@ -148,6 +166,31 @@ class FilesSink final : public ScanSink {
     FilesSink(const FilesSink&) = delete;
     FilesSink& operator=(const FilesSink&) = delete;
 
+    bool BeginScan(ULONG syscomputer, WalkStats& stats) override {
+        if (Access::FILES->UseFile() != 0) {
+            stats.first_failure = FailureText();
+            return false;
+        }
+        const std::string where = " from FILES where SysCOMPUTER =" + std::to_string(syscomputer);
+        ULONG before = 0;
+        if (SetProperty(FILES.file, PROP_SQL, "select count(SysFILES)" + where) == 0 && Next(FILES.file) == 0)
+            before = FILES.SYSFILES;
+        if (SetProperty(FILES.file, PROP_SQL, "delete" + where) != 0) {
+            // The scan goes on: a second copy of rows that were not deleted may be stored.
+            failed_delete_ = FailureText();
+            return true;
+        }
+        stats.rows_deleted += before;
+        return true;
+    }
+    bool FinishScan(WalkStats& stats) override {
+        End(stats);
+        return true;
+    }
+    void StopScan(WalkStats& stats) override { End(stats); }
+    // The text of a failed delete at the start ("" when it went well).
+    const std::string& FailedDelete() const { return failed_delete_; }
+
     void BeginDirectory(std::string_view) override {
         if (!open_) Begin();
     }
@@ -158,10 +201,12 @@ class FilesSink final : public ScanSink {
         if (!open_) Begin();
         if (!arrays_) {
             Put(rec);
-            if (Access::FILES->TryInsert() == 0)
+            if (Access::FILES->TryInsert() == 0) {
                 ++row_stored_;  // counted when its transaction commits
-            else
+            } else {
                 ++stats.files_not_stored;
+                stats.NoteLost(rec.DIR.View(), rec.NAME.View(), FailureText());
+            }
             return;
         }
         batch_.push_back(rec);
@@ -189,8 +234,10 @@ class FilesSink final : public ScanSink {
             if (transaction_ && Commit() != 0) {
                 Rollback();
                 stats.files_not_stored += row_stored_;
+                if (stats.first_failure.empty()) stats.first_failure = FailureText();
             } else {
                 stats.files_stored += row_stored_;
+                stats.rows_inserted += row_stored_;
             }
             row_stored_ = 0;
             return;
@@ -199,6 +246,7 @@ class FilesSink final : public ScanSink {
         if (rc == 0) rc = Commit();
         if (rc == 0) {
             stats.files_stored += static_cast<ULONG>(batch_.size());
+            stats.rows_inserted += static_cast<ULONG>(batch_.size());
         } else {
             Rollback();
             Access::FILES->ForgetAutoIncNumbers();
@@ -208,6 +256,13 @@ class FilesSink final : public ScanSink {
     }
 
   private:
+    // The runtime's error text with the server's own words when the driver gave them.
+    static std::string FailureText() {
+        std::string text = Error();
+        if (!FileError().empty()) text += " (" + FileError() + ")";
+        return text;
+    }
+
     // Puts a row into the record buffer. The null flags are cleared: a flag left by an
     // earlier row (a file without a date) or by a read would otherwise store this row's
     // values as NULL; a zero date still goes as NULL.
@@ -240,17 +295,28 @@ class FilesSink final : public ScanSink {
     void StoreOneByOne(WalkStats& stats) {
         const bool transaction = Logout(1, {&FILES.file}) == 0;
         ULONG stored = 0;
+        WalkStats lost;  // the rows refused, noted only once the batch's fate is known
         for (const FILES_RECORD& rec : batch_) {
             Put(rec);
             FILES.SYSFILES = 0;
-            if (Access::FILES->TryInsert() == 0) ++stored;
+            if (Access::FILES->TryInsert() == 0)
+                ++stored;
+            else
+                lost.NoteLost(rec.DIR.View(), rec.NAME.View(), FailureText());
         }
         if (transaction && Commit() != 0) {
+            const std::string why = FailureText();
             Rollback();
             stored = 0;
+            lost = WalkStats{};
+            lost.first_failure = why;
         }
         stats.files_stored += stored;
+        stats.rows_inserted += stored;
         stats.files_not_stored += static_cast<ULONG>(batch_.size()) - stored;
+        if (stats.first_failure.empty()) stats.first_failure = lost.first_failure;
+        for (std::string& path : lost.lost)
+            if (stats.lost.size() < WalkStats::kLostShown) stats.lost.push_back(std::move(path));
     }
 
     const ScanDisplay& display_;
@@ -261,14 +327,16 @@ class FilesSink final : public ScanSink {
     ULONG next_ = 0;            // the last number given
     ULONG row_stored_ = 0;      // rows inserted one by one in the open batch
     std::vector<FILES_RECORD> batch_;
+    std::string failed_delete_;
     SteadyClock::time_point began_{};
 };
 
 // One directory's rows as the walk found them, handed from the walking thread to the
-// storing one; or the start of a drive.
+// storing one; or the start of a drive; or a directory that could not be read.
 struct DirBatch {
+    enum Kind { Files, Drive, NotRead };
     std::string path;  // the directory, or the drive's root
-    bool drive = false;
+    Kind kind = Files;
     std::vector<FILES_RECORD> rows;
 };
 
@@ -311,6 +379,10 @@ class BatchChannel {
         cancelled_ = true;
         room_.notify_all();
     }
+    bool Cancelled() {
+        std::lock_guard lock(m_);
+        return cancelled_;
+    }
 
   private:
     std::mutex m_;
@@ -332,6 +404,12 @@ class ChannelSink final : public ScanSink {
     void EndDirectory(WalkStats&) override {
         if (!batch_.rows.empty()) channel_.Push(std::move(batch_));
     }
+    void DirectoryNotRead(std::string_view path) override {
+        DirBatch b;
+        b.kind = DirBatch::NotRead;
+        b.path = path;
+        channel_.Push(std::move(b));
+    }
 
   private:
     BatchChannel& channel_;
@@ -339,18 +417,29 @@ class ChannelSink final : public ScanSink {
 };
 
 // The walk of the fixed drives on a thread of its own (it touches no table and no
-// window). Its counters are read after Join.
+// window). It ends early when a stop is requested, when the storing side stops taking
+// batches, or when a root cannot be listed (failed_root). Its counters are read after
+// Join.
 class WalkThread {
   public:
     WalkThread(std::vector<std::string> roots, ULONG syscomputer, BatchChannel& channel)
         : channel_(channel), thread_([this, roots = std::move(roots), syscomputer] {
               ChannelSink sink(channel_);
+              const std::function<void()> no_pace;
+              const std::function<bool()> cancelled = [this] { return channel_.Cancelled(); };
               for (const std::string& root : roots) {
                   DirBatch start;
                   start.path = root;
-                  start.drive = true;
+                  start.kind = DirBatch::Drive;
                   if (!channel_.Push(std::move(start))) break;
-                  ScanDirectory(root, syscomputer, sink, stats_);
+                  Walker walker(syscomputer, sink, stats_, no_pace, cancelled);
+                  const DirListResult r = walker.Walk(root);
+                  if (r != DirListResult::Ok) {
+                      failed_root_ = root;
+                      failure_ = r;
+                      break;
+                  }
+                  if (ScanStopRequested() || channel_.Cancelled()) break;
               }
               channel_.Close();
           }) {}
@@ -365,10 +454,15 @@ class WalkThread {
         if (thread_.joinable()) thread_.join();
         return stats_;
     }
+    // After Join: the root whose listing failed ("" when none) and how.
+    const std::string& FailedRoot() const { return failed_root_; }
+    DirListResult Failure() const { return failure_; }
 
   private:
     BatchChannel& channel_;
     WalkStats stats_;
+    std::string failed_root_;
+    DirListResult failure_ = DirListResult::Ok;
     std::thread thread_;
 };
 
@@ -436,12 +530,43 @@ int ScanContext::ExitStatus() const {
     switch (outcome) {
         case ScanOutcome::Done:
             return files_not_stored > 0 ? 2 : 0;
+        case ScanOutcome::Stopped:
+            return 3;
         case ScanOutcome::NotRun:
         case ScanOutcome::Declined:
         case ScanOutcome::Refused:
             break;
     }
     return 1;
+}
+
+std::string ScanContext::Summary() const {
+    std::string out;
+    if (outcome == ScanOutcome::Done)
+        out = "scan done; " + std::to_string(files_stored) + " files stored, " +
+              std::to_string(files_not_stored) + " not stored";
+    else if (outcome == ScanOutcome::Stopped)
+        out = "scan stopped; " + stop_reason;
+    else
+        return "scan not run; " + std::to_string(files_stored) + " files stored, " +
+               std::to_string(files_not_stored) + " not stored";
+    out += "\n" + std::to_string(stats.rows_inserted) + " inserted, " + std::to_string(stats.rows_updated) +
+           " updated, " + std::to_string(stats.rows_deleted) + " deleted, " +
+           std::to_string(stats.rows_unchanged) + " unchanged, " + std::to_string(files_not_stored) +
+           " not stored, " + std::to_string(stats.dirs_not_read) + " directories not read";
+    return out;
+}
+
+void RequestScanStop() {
+    g_stop = true;
+}
+
+bool ScanStopRequested() {
+    return g_stop.load(std::memory_order_relaxed);
+}
+
+void ClearScanStop() {
+    g_stop = false;
 }
 
 std::string ExtensionOf(std::string_view name) {
@@ -454,17 +579,17 @@ std::string ExtensionOf(std::string_view name) {
 
 bool FillFilesRecord(FILES_RECORD& rec, const DirEntryRecord& entry, std::string_view dir,
                      ULONG syscomputer) {
-    std::string_view name = entry.NAME.Clip();
+    std::string_view name = entry.NAME.View();
     if (dir.size() >= sizeof(rec.DIR) || name.size() >= sizeof(rec.NAME)) return false;
     std::memset(static_cast<void*>(&rec), 0, sizeof rec);
     rec.SYSCOMPUTER = syscomputer;
     rec.NAME = name;
-    rec.EXTENSION = ExtensionOf(entry.NAME.View());
+    rec.EXTENSION = ExtensionOf(name);
     rec.DIR = dir;
     rec.TYPE = entry.ATTRIB;
     rec.DATE_DATE = DATE::FromStandard(entry.DATE);
     rec.DATE_TIME = TIME::FromStandard(entry.TIME);
-    rec.SIZE = static_cast<ULONG>(entry.SIZE);
+    rec.SIZE = entry.SIZE;
     return true;
 }
 
@@ -479,13 +604,106 @@ LONG ScanElapsed(LONG start_clock, LONG end_clock, std::int64_t monotonic_hundre
 BYTE ScanDirectory(std::string_view path, ULONG syscomputer, ScanSink& sink, WalkStats& stats,
                    const std::function<void()>& pace) {
     Walker walker(syscomputer, sink, stats, pace);
-    return walker.Walk(path);
+    walker.Walk(path);
+    return 1;
 }
+
+std::vector<std::string> DistinctRoots(const std::vector<std::string>& roots) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+        bool reached = false;
+        for (std::size_t j = 0; j < roots.size() && !reached; ++j) {
+            // Equal roots: the first one is walked.
+            if (roots[j] == roots[i]) {
+                reached = j < i;
+                continue;
+            }
+            reached = platform::WalkReaches(roots[j], roots[i]);
+        }
+        if (!reached) out.push_back(roots[i]);
+    }
+    return out;
+}
+
+namespace {
+
+// The fixed drives' roots, each once.
+std::vector<std::string> RootsOf(const ScanContext& ctx) {
+    std::vector<std::string> roots;
+    if (Queue<QDRIVE_RECORD>* qdrive = ctx.QDRIVE) {
+        for (std::size_t i = 1; i <= qdrive->Records(); ++i) {
+            qdrive->Get(i);
+            if (qdrive->TYPE == platform::kDriveFixed) roots.emplace_back(qdrive->DRIVE.View());
+        }
+    }
+    return DistinctRoots(roots);
+}
+
+std::string RootFailureText(const std::string& root, DirListResult why) {
+    switch (why) {
+        case DirListResult::NotFound:
+            return "the root " + root + " does not exist";
+        case DirListResult::Unreadable:
+            return "the root " + root + " cannot be read (permission denied)";
+        default:
+            return "the root " + root + " cannot be read";
+    }
+}
+
+// The rows that could not be stored, on standard error and in the error log.
+void ReportLost(const ScanContext& ctx) {
+    const WalkStats& s = ctx.stats;
+    if (ctx.files_not_stored == 0) return;
+    std::vector<std::string> lines;
+    lines.push_back(std::to_string(ctx.files_not_stored) + " files not stored" +
+                    (s.first_failure.empty() ? std::string() : "; the first because: " + s.first_failure));
+    for (const std::string& path : s.lost) lines.push_back("not stored: " + path);
+    if (ctx.files_not_stored > s.lost.size())
+        lines.push_back("... and " + std::to_string(ctx.files_not_stored - s.lost.size()) + " more");
+    for (const std::string& line : lines) std::fprintf(stderr, "drivetrek: %s\n", line.c_str());
+    std::fflush(stderr);
+    if (ctx.log != nullptr && ctx.log->Open(0) == 0) {
+        for (const std::string& line : lines) ctx.log->WriteLine("scan: " + line);
+        ctx.log->Close(0);
+    }
+}
+
+// Ends a scan that stopped before its end: the reason kept, shown unless a stop was
+// asked from outside (the program is closing then).
+void Stop(ScanContext& ctx, std::string reason) {
+    ctx.outcome = ScanOutcome::Stopped;
+    ctx.stop_reason = std::move(reason);
+    ctx.files_stored = ctx.stats.files_stored;
+    ctx.files_not_stored = ctx.stats.files_not_stored;
+    ctx.dirs_skipped = ctx.stats.dirs_skipped;
+    ctx.message = "Scan stopped: " + ctx.stop_reason + ".|The computer's last scan stays as it was.";
+    if (ctx.unattended) {
+        Tell(ctx, ctx.message, "scan", ui::MessageIcon::Stop);  // the summary follows on stdout
+        return;
+    }
+    if (!ScanStopRequested()) ui::Message(ctx.message, "Scan Drive", ui::MessageIcon::Stop, ui::button::Ok);
+}
+
+}  // namespace
 
 void ScanDrives(ScanContext& ctx) {
     ctx.files_stored = ctx.files_not_stored = ctx.dirs_skipped = 0;
+    ctx.stats = WalkStats{};
     ctx.message.clear();
+    ctx.stop_reason.clear();
 
+    if (!ctx.name_too_long.empty()) {
+        // A name cut to its field could be another computer's: that computer's rows would
+        // be replaced by this one's.
+        ctx.outcome = ScanOutcome::Stopped;
+        ctx.stop_reason = "the computer name \"" + ctx.name_too_long + "\" is longer than " +
+                          std::to_string(sizeof(COMPUTER_RECORD::NAME) - 1) + " bytes";
+        ctx.message = "The computer name \"" + ctx.name_too_long + "\" is longer than " +
+                      std::to_string(sizeof(COMPUTER_RECORD::NAME) - 1) +
+                      " bytes.|The scan was not started: set DRIVETREK_COMPUTERNAME to a shorter name.";
+        Tell(ctx, ctx.message, "scan", ui::MessageIcon::Stop);
+        return;
+    }
     // A scan under row number 0, or under the number of a row that was deleted behind the
     // program, would delete and store rows that belong to no computer. (A row that cannot
     // be read leaves the buffer cleared, so later scans refuse as well.)
@@ -509,41 +727,66 @@ void ScanDrives(ScanContext& ctx) {
     const auto started = SteadyClock::now();
     const ULONG syscomputer = COMPUTER.SYSCOMPUTER;
 
+    // Every root must be there before anything is stored: an unmounted share or a typo
+    // would otherwise look like a drive whose files are all gone.
+    const std::vector<std::string> roots = RootsOf(ctx);
+    if (roots.empty()) {
+        Stop(ctx, "there is no fixed drive to scan (is [scan] roots= empty?)");
+        return;
+    }
+    for (const std::string& root : roots) {
+        Queue<DirEntryRecord> probe;
+        const DirListResult r = ListDirectory(probe, root + "*.nothing-is-named-so", kScanMask);
+        if (r != DirListResult::Ok) {
+            Stop(ctx, RootFailureText(root, r));
+            return;
+        }
+    }
+    if (ScanStopRequested()) {
+        Stop(ctx, "stopped by a signal before it began");
+        return;
+    }
+
     Relate::FILES->Open();
     if (ctx.display.open) ctx.display.open();
     if (ctx.display.drive) ctx.display.drive("clean database");
 
-    int rc = Access::FILES->UseFile();
-    if (rc == 0)
-        rc = SetProperty(FILES.file, PROP_SQL,
-                         "delete from FILES where SysCOMPUTER =" + std::to_string(syscomputer));
-    if (rc != 0 && !ctx.unattended) {
-        std::string text = Error();
-        if (!FileError().empty()) text += "|" + FileError();
-        ui::Message(text, "SQL", ui::MessageIcon::Stop, ui::button::Ok);
-    } else if (rc != 0) {
-        Tell(ctx, "SQL: " + Error() + " " + FileError(), "SQL", ui::MessageIcon::Stop);
+    WalkStats& stats = ctx.stats;
+    FilesSink sink(ctx.display);
+    if (!sink.BeginScan(syscomputer, stats)) {
+        if (ctx.display.close) ctx.display.close();
+        Relate::FILES->Close();
+        Stop(ctx, "the store could not begin: " + stats.first_failure);
+        return;
+    }
+    if (!sink.FailedDelete().empty()) {
+        if (!ctx.unattended)
+            ui::Message(sink.FailedDelete(), "SQL", ui::MessageIcon::Stop, ui::button::Ok);
+        else
+            Tell(ctx, "SQL: " + sink.FailedDelete(), "SQL", ui::MessageIcon::Stop);
     }
 
     // The walk runs on its own thread, ahead of the storing; the rows are stored here, in
     // the walk's order, with the working window pacing between directories.
-    std::vector<std::string> roots;
-    if (Queue<QDRIVE_RECORD>* qdrive = ctx.QDRIVE) {
-        for (std::size_t i = 1; i <= qdrive->Records(); ++i) {
-            qdrive->Get(i);
-            if (qdrive->TYPE == platform::kDriveFixed) roots.emplace_back(qdrive->DRIVE.View());
-        }
-    }
-    WalkStats stats;
+    std::string failed_root;
+    DirListResult failure = DirListResult::Ok;
+    bool stopped = false;
     {
         WorkingWindow working;
-        FilesSink sink(ctx.display);
         BatchChannel channel;
-        WalkThread walk(std::move(roots), syscomputer, channel);
+        WalkThread walk(roots, syscomputer, channel);
         DirBatch batch;
         while (channel.Pop(batch)) {
-            if (batch.drive) {
+            if (ScanStopRequested()) {
+                channel.Cancel();
+                break;
+            }
+            if (batch.kind == DirBatch::Drive) {
                 if (ctx.display.drive) ctx.display.drive(batch.path);
+                continue;
+            }
+            if (batch.kind == DirBatch::NotRead) {
+                sink.DirectoryNotRead(batch.path);
                 continue;
             }
             working.Pace();
@@ -553,17 +796,41 @@ void ScanDrives(ScanContext& ctx) {
                 if (++since_pace == kPaceFiles) {
                     since_pace = 0;
                     working.Pace();
+                    if (ScanStopRequested()) break;  // a huge directory need not be finished
                 }
                 sink.Store(row, stats);
             }
             sink.EndDirectory(stats);
         }
-        sink.End(stats);
+        channel.Cancel();
         const WalkStats& walked = walk.Join();
         stats.files_not_stored += walked.files_not_stored;
         stats.dirs_skipped += walked.dirs_skipped;
+        stats.dirs_not_read += walked.dirs_not_read;
+        failed_root = walk.FailedRoot();
+        failure = walk.Failure();
+        stopped = ScanStopRequested();
+        if (stopped || !failed_root.empty())
+            sink.StopScan(stats);
+        else if (!sink.FinishScan(stats))
+            stopped = true;
     }
     if (ctx.display.close) ctx.display.close();
+    Relate::FILES->Close();
+    ctx.files_stored = stats.files_stored;
+    ctx.files_not_stored = stats.files_not_stored;
+    ctx.dirs_skipped = stats.dirs_skipped;
+    ReportLost(ctx);
+
+    if (!failed_root.empty()) {
+        Stop(ctx, RootFailureText(failed_root, failure));
+        return;
+    }
+    if (stopped) {
+        Stop(ctx, ScanStopRequested() ? "stopped by a signal; the rows stored so far are kept"
+                                      : "the store failed: " + stats.first_failure);
+        return;
+    }
 
     const auto hundredths =
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count() / 10;
@@ -581,21 +848,17 @@ void ScanDrives(ScanContext& ctx) {
         SetNonull(COMPUTER.file, "COMPUTER:SCANTIME");
         Access::COMPUTER->Update(1);
     }
-    Relate::FILES->Close();
 
     ctx.outcome = ScanOutcome::Done;
-    ctx.files_stored = stats.files_stored;
-    ctx.files_not_stored = stats.files_not_stored;
-    ctx.dirs_skipped = stats.dirs_skipped;
     ctx.elapsed = G::ELAPSED;
     ctx.message = "Scan done!|Time: " + Format(static_cast<double>(elapsed), "T4");
     std::string lost;
     if (ctx.files_not_stored > 0) lost = "Files not stored: " + std::to_string(ctx.files_not_stored);
+    if (stats.dirs_not_read > 0)
+        lost += (lost.empty() ? "" : "|") + std::string("Directories not read: ") +
+                std::to_string(stats.dirs_not_read);
     if (!lost.empty()) ctx.message += "|" + lost;
-    if (!ctx.unattended)
-        ui::Message(ctx.message, "Scan Drive", ui::MessageIcon::None, ui::button::Ok);
-    else if (!lost.empty())
-        std::fprintf(stderr, "%s\n", lost.c_str());
+    if (!ctx.unattended) ui::Message(ctx.message, "Scan Drive", ui::MessageIcon::None, ui::button::Ok);
 }
 
 }  // namespace dt

@@ -22,6 +22,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/scan_sink.h"
 #include "app/schema.h"
@@ -30,6 +31,8 @@
 #include "runtime/types.h"
 
 namespace dt {
+
+class ERRORLOGINTERFACE;
 
 // What the scan shows while it runs (WIN_WAIT). Every member may be empty: then nothing
 // is shown for it. All are called on the scanning thread.
@@ -46,6 +49,8 @@ enum class ScanOutcome : int {
     Declined,    // the user answered the question with anything but Yes
     Refused,     // this computer has no COMPUTER row (row number 0): nothing deleted or stored
     Done,        // the scan ran to its end (see files_not_stored for rows that were lost)
+    Stopped,     // the scan ended early (a signal, a root that cannot be read, a failed
+                 // store): the last-scan date and time are not updated
 };
 
 // The main procedure's locals and results that the scan uses.
@@ -54,26 +59,45 @@ struct ScanContext {
     Queue<QDRIVE_RECORD>* QDRIVE = nullptr;  // the local drives (Part of the start-up); required
     BYTE unattended = 0;                     // "/S": no question, no message; texts go to stderr
     ScanDisplay display;                     // WIN_WAIT, or nothing
+    ERRORLOGINTERFACE* log = nullptr;        // rows that could not be stored are listed here
+    // This computer's whole name when it does not fit its field: the scan is refused
+    // with a message naming it (a cut name could be another computer's).
+    std::string name_too_long;
 
     // ---- out ----
     ScanOutcome outcome = ScanOutcome::NotRun;
     ULONG files_stored = 0;      // rows inserted into FILES
     ULONG files_not_stored = 0;  // files found but not stored (insert failed, path too long)
     ULONG dirs_skipped = 0;      // directories not stored because their path is too long
+    WalkStats stats;             // every count of the scan (inserted, updated ... not read)
     TIME elapsed{};              // the scan's duration (also in G::ELAPSED)
     std::string message;         // the final text shown (or written to stderr with "/S")
+    std::string stop_reason;     // why a Stopped scan stopped
 
     // Exit status for an unattended run: 0 when the scan ran and stored every file it
-    // found, 1 when it was refused or declined, 2 when files were not stored.
+    // found, 1 when it was refused or declined, 2 when files were not stored, 3 when it
+    // stopped before its end.
     int ExitStatus() const;
+    // The unattended summary: "scan done; N files stored, M not stored" (or "scan
+    // stopped; reason") and a line with every count.
+    std::string Summary() const;
 };
 
+// Asks a running scan to stop at its next directory or batch (a signal handler may call
+// it: it only sets a flag). The request stays until ClearScanStop.
+void RequestScanStop();
+bool ScanStopRequested();
+void ClearScanStop();
+
 // Runs the scan (the Scan button and "/S"): asks first unless unattended, refuses under
-// row number 0, deletes this computer's FILES rows, walks the fixed drives of
-// ctx.QDRIVE, updates the COMPUTER row and shows "Scan done!|Time: " (plus a line with
-// the number of files not stored when there are any). Failures are reported as the text
-// says and counted in ctx; nothing is thrown. Needs InitTables and the COMPUTER buffer
-// holding this computer's row (start-up step 15).
+// row number 0 or a computer name too long for its field, checks that every root can be
+// listed (a missing one stops the scan before anything is stored), lets the store begin
+// (BeginScan), walks the fixed drives of ctx.QDRIVE (a root inside another is walked
+// once), ends the store (FinishScan, or StopScan when the walk was stopped), updates the
+// COMPUTER row after a complete scan only and shows "Scan done!|Time: " (plus a line with
+// the number of files not stored when there are any) or a stop message. Failures are
+// reported as the text says and counted in ctx; nothing is thrown. Needs InitTables and
+// the COMPUTER buffer holding this computer's row (start-up step 15).
 void ScanDrives(ScanContext& ctx);
 
 // ---- the walk, for ScanDrives and for tests and tools ----
@@ -83,20 +107,28 @@ void ScanDrives(ScanContext& ctx);
 // handed to sink.Store before any subdirectory is entered, subdirectories depth-first from
 // the end of the sorted list. A subdirectory on another file system than `path`, or a
 // symbolic link, is not entered; a directory whose path (with its "/") exceeds 255 bytes
-// is not stored and its files are counted as not stored. `syscomputer` goes into every
-// row. `pace` (may be empty) runs before each directory's files are stored. Returns 1
-// (the result the callers store and do not act on).
+// is not stored and its files are counted as not stored. A directory whose listing fails
+// for a reason other than "does not exist" is handed to sink.DirectoryNotRead and counted
+// in stats.dirs_not_read. `syscomputer` goes into every row. `pace` (may be empty) runs
+// before each directory's files are stored. The walk ends early, between directories,
+// once a scan stop is requested. Returns 1 (the result the callers store and do not act
+// on).
 BYTE ScanDirectory(std::string_view path, ULONG syscomputer, ScanSink& sink, WalkStats& stats,
                    const std::function<void()>& pace = {});
 
-// The extension of a listed name (a STRING<256> with trailing blanks): the text after its
+// The roots among `roots` (absolute, each ending in "/") that a walk must start from: a
+// root that the walk of another listed root reaches (below it, on the same file system,
+// through no symbolic link) is left out, so its files are not stored twice. Order kept.
+std::vector<std::string> DistinctRoots(const std::vector<std::string>& roots);
+
+// The extension of a listed name (blanks at its end are no part of it): the text after its
 // last dot, cut to 10 bytes at a UTF-8 boundary, without trailing blanks; "" when the
 // name has no dot.
 std::string ExtensionOf(std::string_view name);
 
 // Fills `rec` for the listed entry `entry` in directory `dir` (ending with "/"): name
-// without trailing blanks, extension, directory, attributes, date, time (an invalid time
-// becomes 0) and size (all 32 bits). SYSFILES is left 0 for auto-numbering. False when
+// exactly as listed (trailing blanks kept), extension, directory, attributes, date, time
+// (an invalid time becomes 0) and size (all 64 bits). SYSFILES is left 0 for auto-numbering. False when
 // the directory or name does not fit its field (the row would name another file).
 bool FillFilesRecord(FILES_RECORD& rec, const DirEntryRecord& entry, std::string_view dir, ULONG syscomputer);
 

@@ -3,7 +3,10 @@
 // and tools) and tells it which directories it could not read.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/schema.h"
 #include "runtime/types.h"
@@ -12,9 +15,28 @@ namespace dt {
 
 // Counters of one walk.
 struct WalkStats {
-    ULONG files_stored = 0;
-    ULONG files_not_stored = 0;
-    ULONG dirs_skipped = 0;
+    ULONG files_stored = 0;      // this computer's rows the scan leaves in FILES
+    ULONG files_not_stored = 0;  // files found but not stored
+    ULONG dirs_skipped = 0;      // directories whose path is too long to store
+    // What the store did (each row once): new rows, changed rows written in place, rows of
+    // files that are gone, rows left as they were.
+    ULONG rows_inserted = 0;
+    ULONG rows_updated = 0;
+    ULONG rows_deleted = 0;
+    ULONG rows_unchanged = 0;
+    ULONG dirs_not_read = 0;  // directories whose listing failed (not "does not exist")
+    // Up to kLostShown rows that could not be stored, as directory + name, and the
+    // server's reason for the first of them.
+    static constexpr std::size_t kLostShown = 20;
+    std::vector<std::string> lost;
+    std::string first_failure;
+
+    // Notes a row that was not stored (the count is the caller's): its path joins `lost`
+    // while there is room; `reason` is kept for the first one.
+    void NoteLost(std::string_view dir, std::string_view name, std::string_view reason = {}) {
+        if (lost.empty() && first_failure.empty()) first_failure = reason;
+        if (lost.size() < kLostShown) lost.push_back(std::string(dir) + std::string(name));
+    }
 };
 
 // Where the walk puts what it finds. ScanDrives stores the rows in FILES; tests and tools
@@ -33,6 +55,25 @@ class ScanSink {
     // "does not exist": rows stored earlier under it, and under its subdirectories, are
     // kept when a complete scan removes the rows of files it did not see.
     virtual void DirectoryNotRead(std::string_view path) { (void)path; }
+
+    // ---- the scan around the walk (ScanDrives calls these; a walk alone does not) ----
+    // The scan of computer `syscomputer` begins, before any directory. False when the
+    // sink cannot store (stats.first_failure says why): the scan stops before the walk.
+    virtual bool BeginScan(ULONG syscomputer, WalkStats& stats) {
+        (void)syscomputer;
+        (void)stats;
+        return true;
+    }
+    // The walk saw everything it was to see: the last batch is stored and rows of files
+    // the walk did not see may go. False when storing failed (the scan then counts as
+    // stopped).
+    virtual bool FinishScan(WalkStats& stats) {
+        (void)stats;
+        return true;
+    }
+    // The scan stops early (a signal, a root that cannot be read, a failure): the current
+    // batch is committed or rolled back, nothing is deleted.
+    virtual void StopScan(WalkStats& stats) { (void)stats; }
 };
 
 }  // namespace dt

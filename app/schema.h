@@ -1,6 +1,7 @@
 // Record layouts of the application's tables and the entry layouts of its queues.
 // Every layout is packed and has the exact size the database declarations and the
-// queues were designed with; GROUP ... OVER is an anonymous union.
+// queues were designed with, except where a comment at the size check says why it grew;
+// GROUP ... OVER is an anonymous union.
 #pragma once
 
 #include <cstddef>
@@ -41,7 +42,7 @@ struct FILES_RECORD {
             dt::TIME DATE_TIME;
         };
     };
-    ULONG SIZE;  // size in bytes (low 32 bits)
+    INT64 SIZE;  // size in bytes, all 64 bits
 };
 
 // The pass-through tables SQLM and SQLF: one column, the first column of a result row.
@@ -74,7 +75,7 @@ struct QFILES_RECORD {
     CSTRING<260> DIR;
     dt::DATE DATE;
     dt::TIME TIME;
-    ULONG SIZE;
+    INT64 SIZE;            // all 64 bits
     CSTRING<32> COMPUTER;  // name of the computer the file was found on
     ULONG SYSCOMPUTER;     // that computer's row number
 };
@@ -82,11 +83,13 @@ struct QFILES_RECORD {
 #pragma pack(pop)
 
 static_assert(sizeof(COMPUTER_RECORD) == 68);
-static_assert(sizeof(FILES_RECORD) == 550);
+// 554: SIZE holds the whole 64-bit size (a 32-bit field stored a 5 GiB file as 1 GiB and
+// made size searches wrong from 4 GiB on); the column was BIGINT already.
+static_assert(sizeof(FILES_RECORD) == 554);
 static_assert(sizeof(SQL_RECORD) == 256);
 static_assert(sizeof(QCOMPUTER_RECORD) == 46);
 static_assert(sizeof(QDRIVE_RECORD) == 302);  // 46 with a 5-byte drive letter root
-static_assert(sizeof(QFILES_RECORD) == 463);
+static_assert(sizeof(QFILES_RECORD) == 467);  // 463 with a 32-bit SIZE
 static_assert(offsetof(FILES_RECORD, DATE_TIME) == offsetof(FILES_RECORD, DATE) + 4);
 static_assert(offsetof(COMPUTER_RECORD, DRIVES) == 64);
 

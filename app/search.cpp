@@ -120,7 +120,7 @@ void FillComputerNames(Queue<QFILES_RECORD>& qfiles, Queue<QCOMPUTER_RECORD>& qc
     }
 }
 
-std::string SizeText(ULONG size) {
+std::string SizeText(INT64 size) {
     const bool kilobytes = size >= 1024;
     std::string text = Format(static_cast<double>(kilobytes ? size / 1024 : size), "N14");
     text.erase(0,

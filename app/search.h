@@ -81,6 +81,6 @@ void FillComputerNames(Queue<QFILES_RECORD>& qfiles, Queue<QCOMPUTER_RECORD>& qc
 
 // "N KBytes" for 1,024 bytes and more (whole kilobytes, the rest cut), otherwise
 // "N Byte"; N formatted with "N14" without its leading blanks.
-std::string SizeText(ULONG size);
+std::string SizeText(INT64 size);
 
 }  // namespace dt

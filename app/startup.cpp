@@ -16,8 +16,8 @@ void SetVersionAndIniFile() {
 }
 
 void ReadComputerName() {
-    char buffer[33] = {};
-    const long size = 32;
+    char buffer[sizeof GLO::COMPUTERNAME + 1] = {};
+    const long size = sizeof GLO::COMPUTERNAME;
     platform::GetComputerName(buffer, size + 1);
     GLO::COMPUTERNAME = buffer;
 }

@@ -12,8 +12,8 @@ namespace dt {
 // GLO::VERSION = "1.05"; GLO::INIFILE = "./drivetrek.ini".
 void SetVersionAndIniFile();
 
-// GLO::COMPUTERNAME from the operating system's computer name, read into a 33-byte
-// buffer of size 32 (always terminated, never read past).
+// GLO::COMPUTERNAME from the operating system's computer name, read into a buffer of the
+// global's size plus its NUL (always terminated, never read past).
 void ReadComputerName();
 
 // The drive-type description shown in the drive list; "" for an unknown code.

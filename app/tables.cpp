@@ -27,7 +27,7 @@ std::vector<Field> FilesFields() {
         Field::Group("FILES:DATE_GROUP", offsetof(R, DATE), 8).Over("FILES:DATE"),
         Field::Date("FILES:DATE_DATE", offsetof(R, DATE_DATE)).In("FILES:DATE_GROUP"),
         Field::Time("FILES:DATE_TIME", offsetof(R, DATE_TIME)).In("FILES:DATE_GROUP"),
-        Field::Ulong("FILES:SIZE", offsetof(R, SIZE)),
+        Field::Int64("FILES:SIZE", offsetof(R, SIZE)),
     };
 }
 

@@ -125,7 +125,7 @@ int RunOne(long rows, bool pg, const std::string& out) {
 #pragma pack(push, 1)
     struct Entry {
         CSTRING<257> NAME;
-        dt::ULONG SIZE;
+        dt::INT64 SIZE;
         dt::ULONG SYSFILES;
         STRING<1024> POSITION;
     };

@@ -111,11 +111,11 @@ constexpr const char* kOpNames[kLastOp + 1] = {
     "DESTROY",
 };
 
-constexpr const char* kTypeNames[31] = {
+constexpr const char* kTypeNames[32] = {
     "END",     "BYTE",  "SHORT",   "USHORT",   "DATE",     "TIME",    "LONG",    "ULONG",
     "SREAL",   "REAL",  "DECIMAL", "PDECIMAL", "DUM1",     "BFLOAT4", "BFLOAT8", "ANY",
     "TEMPUFO", "(17)",  "STRING",  "CSTRING",  "PSTRING",  "MEMO",    "GROUP",   "CLASS",
-    "ARRAY",   "FIELD", "QUEUE",   "BLOB",     "STACKSTR", "PICTURE", "STDNUM",
+    "ARRAY",   "FIELD", "QUEUE",   "BLOB",     "STACKSTR", "PICTURE", "STDNUM",  "INT64",
 };
 
 }  // namespace
@@ -125,7 +125,7 @@ const char* OperationName(int op) {
 }
 
 const char* FieldTypeName(int type) {
-    return type >= 0 && type <= 30 ? kTypeNames[type] : "UNKNOWN";
+    return type >= 0 && type <= 31 ? kTypeNames[type] : "UNKNOWN";
 }
 
 bool TakesKey(int op) {

@@ -142,11 +142,13 @@ enum FieldType : std::uint8_t {
     FT_STACKSTR = 28,
     FT_PICTURE = 29,
     FT_STDNUM = 30,
+    // A 64-bit signed integer (BIGINT): sizes of files of 4 GiB and more.
+    FT_INT64 = 31,
 };
 
 // Trace name of an operation code; "" outside 0 .. 104.
 const char* OperationName(int op);
-// Trace name of a field type code; "UNKNOWN" above 30.
+// Trace name of a field type code; "UNKNOWN" above 31.
 const char* FieldTypeName(int type);
 // True for the operations whose first argument is a key.
 bool TakesKey(int op);

@@ -41,6 +41,7 @@ struct Field {
     static Field Ushort(std::string_view l, std::size_t off) { return Make(l, FT_USHORT, off, 2); }
     static Field Long(std::string_view l, std::size_t off) { return Make(l, FT_LONG, off, 4); }
     static Field Ulong(std::string_view l, std::size_t off) { return Make(l, FT_ULONG, off, 4); }
+    static Field Int64(std::string_view l, std::size_t off) { return Make(l, FT_INT64, off, 8); }
     static Field Sreal(std::string_view l, std::size_t off) { return Make(l, FT_SREAL, off, 4); }
     static Field Real(std::string_view l, std::size_t off) { return Make(l, FT_REAL, off, 8); }
     static Field Date(std::string_view l, std::size_t off) { return Make(l, FT_DATE, off, 4); }

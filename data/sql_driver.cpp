@@ -88,8 +88,8 @@ constexpr std::uint8_t kOperations[] = {
 static_assert(sizeof kOperations == 61);
 
 constexpr std::uint8_t kTypes[] = {
-    14,       FT_BYTE, FT_SHORT,   FT_USHORT,   FT_DATE,   FT_TIME,    FT_LONG,  FT_ULONG,
-    FT_SREAL, FT_REAL, FT_DECIMAL, FT_PDECIMAL, FT_STRING, FT_CSTRING, FT_GROUP,
+    15,       FT_BYTE, FT_SHORT,   FT_USHORT,   FT_DATE,   FT_TIME,    FT_LONG,  FT_ULONG,
+    FT_SREAL, FT_REAL, FT_DECIMAL, FT_PDECIMAL, FT_STRING, FT_CSTRING, FT_GROUP, FT_INT64,
 };
 
 const DriverRegistration kRegistration = {
@@ -176,6 +176,10 @@ Slot SlotFor(const std::vector<Column>& cols, int ci) {
             s.ctype = SQL_C_ULONG;
             s.buflen = 4;
             break;
+        case FT_INT64:
+            s.ctype = SQL_C_SBIGINT;
+            s.buflen = 8;
+            break;
         case FT_SREAL:
             s.ctype = SQL_C_FLOAT;
             s.buflen = 4;
@@ -237,6 +241,8 @@ const char* CTypeName(SQLSMALLINT t) {
             return "USHORT";
         case SQL_C_UTINYINT:
             return "UTINYINT";
+        case SQL_C_SBIGINT:
+            return "SBIGINT";
         default:
             return "UNKNOWN";
     }
@@ -430,6 +436,8 @@ SQLSMALLINT SqlTypeFor(const Column& c) {
             return SQL_INTEGER;
         case FT_ULONG:
             return c.sql_type == SQL_INTEGER ? SQL_INTEGER : SQL_BIGINT;
+        case FT_INT64:
+            return SQL_BIGINT;
         case FT_SREAL:
             return SQL_REAL;
         case FT_REAL:

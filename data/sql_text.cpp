@@ -217,6 +217,8 @@ std::string Literal(const Column& c, const char* record, bool is_null) {
             return std::to_string(Load<LONG>(p));
         case FT_ULONG:
             return std::to_string(Load<ULONG>(p));
+        case FT_INT64:
+            return std::to_string(Load<std::int64_t>(p));
         case FT_SREAL:
             std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(Load<float>(p)));
             return buf;
@@ -421,6 +423,7 @@ std::vector<SQLSMALLINT> Preferences(const Column& c) {
             return {SQL_INTEGER, SQL_DECIMAL, SQL_NUMERIC};
         // ULONG needs all 32 bits: INTEGER would lose sizes of 2 to 4 GiB.
         case FT_ULONG:
+        case FT_INT64:
             return {SQL_BIGINT, SQL_DECIMAL, SQL_NUMERIC};
         case FT_SREAL:
             return {SQL_REAL, SQL_DOUBLE};
@@ -463,6 +466,8 @@ int DecimalDigits(const Column& c, const Field& fd) {
         case FT_SHORT:
         case FT_USHORT:
             return 5;
+        case FT_INT64:
+            return 19;
         default:
             return 10;
     }

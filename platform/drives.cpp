@@ -210,10 +210,10 @@ std::vector<std::string> ParseScanRoots(std::string_view value) {
 }
 
 std::vector<Drive> ListDrives(std::string_view settings_file) {
-    std::vector<std::string> roots = ParseScanRoots(ReadProfileString(settings_file, "scan", "roots", ""));
     std::vector<Drive> drives;
-    if (!roots.empty()) {
-        for (std::string& r : roots) drives.push_back(Drive{std::move(r), kDriveFixed});
+    // A roots key that lists nothing usable is no reason to scan every mounted file system.
+    if (std::optional<std::string> listed = ScanRootsSetting(settings_file)) {
+        for (std::string& r : ParseScanRoots(*listed)) drives.push_back(Drive{std::move(r), kDriveFixed});
         return drives;
     }
     std::string text;
@@ -258,6 +258,28 @@ std::optional<std::uint64_t> FileSystemId(std::string_view path) {
     struct stat st;
     if (::stat(std::string(path).c_str(), &st) != 0) return std::nullopt;
     return static_cast<std::uint64_t>(st.st_dev);
+}
+
+std::optional<std::string> ScanRootsSetting(std::string_view settings_file) {
+    return LookupProfileString(settings_file, "scan", "roots");
+}
+
+bool WalkReaches(std::string_view from_in, std::string_view to_in) {
+    std::string from(from_in), to(to_in);
+    if (from.empty() || from.front() != '/' || to.empty() || to.front() != '/') return false;
+    if (from.back() != '/') from += '/';
+    if (to.back() != '/') to += '/';
+    if (to.size() <= from.size() || to.compare(0, from.size(), from) != 0) return false;
+    struct stat top;
+    if (::stat(from.c_str(), &top) != 0 || !S_ISDIR(top.st_mode)) return false;
+    // Each directory below `from`, one component at a time.
+    for (std::size_t slash = to.find('/', from.size()); slash != std::string::npos;
+         slash = to.find('/', slash + 1)) {
+        struct stat st;
+        if (::lstat(to.substr(0, slash).c_str(), &st) != 0) return false;
+        if (!S_ISDIR(st.st_mode) || st.st_dev != top.st_dev) return false;
+    }
+    return true;
 }
 
 bool SameFileSystem(std::string_view a, std::string_view b) {

@@ -60,9 +60,9 @@ std::vector<Drive> DrivesFromMounts(const std::vector<MountEntry>& mounts, const
 std::vector<std::string> ParseScanRoots(std::string_view value);
 
 // The drives for the settings file F (empty: the system profile): the [scan] roots of F
-// when present and not empty (all fixed, in their order), else the mounted file systems
-// from /proc/self/mountinfo (mount points that are no directories left out). Empty when
-// neither can be read.
+// when the key is there (all fixed, in their order; none when it lists no directory),
+// else the mounted file systems from /proc/self/mountinfo (mount points that are no
+// directories left out). Empty when neither can be read.
 std::vector<Drive> ListDrives(std::string_view settings_file);
 
 // The drive strings: each root path followed by a NUL, the list ended by a second NUL.
@@ -83,5 +83,13 @@ std::optional<std::uint64_t> FileSystemId(std::string_view path);
 // True when both paths exist and lie on the same file system, so a walk from one may
 // enter the other without crossing into another mount.
 bool SameFileSystem(std::string_view a, std::string_view b);
+
+// True when a walk from directory `from` reaches directory `to`: both absolute, `to` lies
+// below `from`, and every directory on the way (`to` included) is a real directory (no
+// symbolic link) on `from`'s file system.
+bool WalkReaches(std::string_view from, std::string_view to);
+
+// The [scan] roots value of settings file F; nullopt when F has no such key.
+std::optional<std::string> ScanRootsSetting(std::string_view settings_file);
 
 }  // namespace dt::platform

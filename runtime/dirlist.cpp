@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
 #include <string>
 
@@ -40,6 +41,19 @@ BYTE AttributesOf(std::string_view name, const struct stat& st) {
     return a;
 }
 
+DirListResult FailureOf(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return DirListResult::NotFound;
+        case EACCES:
+        case EPERM:
+            return DirListResult::Unreadable;
+        default:
+            return DirListResult::Failed;
+    }
+}
+
 }  // namespace
 
 bool DirEntryAdmitted(BYTE attrib, BYTE mask) {
@@ -70,7 +84,7 @@ bool DirNameMatches(std::string_view wild, std::string_view name) {
     return w == wild.size();
 }
 
-void ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, BYTE mask) {
+DirListResult ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, BYTE mask) {
     const std::size_t slash = pattern.rfind('/');
     std::string dir = ".";
     std::string_view wild = pattern;
@@ -78,16 +92,28 @@ void ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, BYTE mask
         dir.assign(pattern.data(), slash == 0 ? 1 : slash);  // "/x" lists the root
         wild = pattern.substr(slash + 1);
     }
-    if (wild.empty()) return;  // a directory without a name to look for matches nothing
+    if (wild.empty()) return DirListResult::Ok;  // no name to look for: nothing matches
 
     DirHandle handle(dir);
-    if (!handle.get()) return;
+    if (!handle.get()) return FailureOf(errno);
     const int fd = ::dirfd(handle.get());
-    while (const dirent* e = ::readdir(handle.get())) {
+    DirListResult result = DirListResult::Ok;
+    for (;;) {
+        errno = 0;
+        const dirent* e = ::readdir(handle.get());
+        if (e == nullptr) {
+            if (errno != 0) return FailureOf(errno);  // the reading broke off
+            break;
+        }
         const std::string_view name = e->d_name;
         if (!DirNameMatches(wild, name)) continue;
         struct stat st {};
-        if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished meanwhile
+        if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            // Vanished meanwhile: skipped. Anything else (a directory that may be read but
+            // not searched) means the listing is not whole.
+            if (errno != ENOENT && result == DirListResult::Ok) result = FailureOf(errno);
+            continue;
+        }
         const BYTE attrib = AttributesOf(name, st);
         if (!DirEntryAdmitted(attrib, mask)) continue;
 
@@ -105,11 +131,11 @@ void ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, BYTE mask
         q.SHORTNAME.Clear();
         q.DATE = date;
         q.TIME = time;
-        q.SIZE =
-            static_cast<LONG>(static_cast<ULONG>(static_cast<unsigned long long>(st.st_size) & 0xFFFFFFFFu));
+        q.SIZE = static_cast<INT64>(st.st_size);
         q.ATTRIB = attrib;
         q.Add();
     }
+    return result;
 }
 
 }  // namespace dt

@@ -21,15 +21,26 @@ enum : BYTE {
 #pragma pack(push, 1)
 // One entry of a directory listing (the layout of QDIR).
 struct DirEntryRecord {
-    STRING<256> NAME;      // the entry's name
+    CSTRING<257> NAME;     // the entry's name, exactly as the file system has it
     STRING<13> SHORTNAME;  // 8.3 alternative name: always blank here
     LONG DATE;             // last write, local time, standard date
     LONG TIME;             // last write, local time, standard time with hundredths 0
-    LONG SIZE;             // low 32 bits of the size in bytes
+    INT64 SIZE;            // the size in bytes, all 64 bits
     BYTE ATTRIB;           // read-only 1, hidden 2, directory 16, archive 32
 };
 #pragma pack(pop)
-static_assert(sizeof(DirEntryRecord) == 282, "QDIR entries are 282 bytes");
+// 287 bytes rather than 282: the name is NUL-terminated, so a name ending in blanks
+// ("dir ") is not read as another name ("dir"), and the size keeps all 64 bits (a 5 GiB
+// file is not listed as 1 GiB).
+static_assert(sizeof(DirEntryRecord) == 287, "QDIR entries are 287 bytes");
+
+// How a listing went.
+enum class DirListResult {
+    Ok,          // every entry was read (the directory may be empty)
+    NotFound,    // the directory does not exist (any more), or a part of its path is no directory
+    Unreadable,  // the directory exists but may not be read (permissions)
+    Failed,      // any other failure (input/output error, out of handles, an interrupted read)
+};
 
 // True when an entry with attributes `attrib` is admitted under `mask`: with c and m the
 // hidden, system and directory bits (16h) of each, m == 0 admits c == 0 only; otherwise
@@ -45,9 +56,10 @@ bool DirNameMatches(std::string_view wild, std::string_view name);
 // directory path followed by a wild-card name ("/a/b/*.*"; no "/" means the current
 // directory). "." and ".." are directories (16, not hidden). Symbolic links are listed
 // with their own data and never followed. The queue is not emptied first; the queue's
-// buffer is overwritten. An unreadable directory or a pattern that matches nothing leaves
-// the queue unchanged; an entry that vanishes while it is listed is skipped. Entries come
-// in the order the system returns them.
-void ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, BYTE mask);
+// buffer is overwritten. A pattern that matches nothing leaves the queue unchanged; an
+// entry that vanishes while it is listed is skipped. Entries come
+// in the order the system returns them. Returns why a listing failed: a directory that
+// cannot be opened adds nothing; one whose reading broke off keeps the entries read.
+DirListResult ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, BYTE mask);
 
 }  // namespace dt

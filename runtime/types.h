@@ -16,6 +16,8 @@ using SHORT = std::int16_t;
 using USHORT = std::uint16_t;
 using LONG = std::int32_t;
 using ULONG = std::uint32_t;
+// 64 bits, signed: file sizes of 4 GiB and more (a BIGINT column).
+using INT64 = std::int64_t;
 using SREAL = float;
 using REAL = double;
 

@@ -67,6 +67,7 @@ enum class UseType : int {
     CString,  // CSTRING<n>: at most n - 1 bytes and a NUL
     Date,     // packed DATE (shown through its standard date)
     Time,     // packed TIME (shown through its standard time)
+    Int64,    // INT64 (file sizes of 4 GiB and more)
 };
 
 // A use variable: the address and size of an application field of the given type. The
@@ -94,6 +95,9 @@ inline UseVar Use(LONG& v) {
 }
 inline UseVar Use(ULONG& v) {
     return {UseType::ULong, &v, sizeof v};
+}
+inline UseVar Use(INT64& v) {
+    return {UseType::Int64, &v, sizeof v};
 }
 inline UseVar Use(REAL& v) {
     return {UseType::Real, &v, sizeof v};

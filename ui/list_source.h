@@ -66,6 +66,8 @@ constexpr UseType UseTypeOf() {
         return UseType::Long;
     else if constexpr (std::is_same_v<F, ULONG>)
         return UseType::ULong;
+    else if constexpr (std::is_same_v<F, INT64>)
+        return UseType::Int64;
     else if constexpr (std::is_same_v<F, REAL>)
         return UseType::Real;
     else if constexpr (std::is_same_v<F, DATE>)

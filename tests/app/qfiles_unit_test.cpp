@@ -23,8 +23,9 @@ TEST(SizeText, BytesBelowOneKilobyteKilobytesFromThereOn) {
     // Whole kilobytes: the rest is cut, never rounded up to a size the file does not reach.
     EXPECT_EQ(SizeText(2047), "1 KBytes");
     EXPECT_EQ(SizeText(1048576), "1,024 KBytes");
-    // All 32 bits of the size column.
+    // All 32 bits of the size column, and past them: a 5 GiB file is not shown as 1 GiB.
     EXPECT_EQ(SizeText(4294967295u), "4,194,303 KBytes");
+    EXPECT_EQ(SizeText(INT64{5} << 30), "5,242,880 KBytes");
 }
 
 TEST(RowMenuText, InfoIsAlwaysTheEighthEntry) {

@@ -21,6 +21,7 @@
 #include "app/scan.h"
 #include "runtime/stddate.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/unprivileged.h"
 
 namespace dt {
 namespace {
@@ -59,7 +60,7 @@ class TempTree {
 };
 
 // A listed entry as the directory listing fills it.
-DirEntryRecord Entry(std::string_view name, LONG date = 0, LONG time = 0, LONG size = 0, BYTE attrib = 32) {
+DirEntryRecord Entry(std::string_view name, LONG date = 0, LONG time = 0, INT64 size = 0, BYTE attrib = 32) {
     DirEntryRecord e;
     e.NAME = name;
     e.DATE = date;
@@ -82,7 +83,9 @@ class CollectSink : public ScanSink {
         ++stats.files_stored;
         if (on_store) on_store(rec);
     }
+    void DirectoryNotRead(std::string_view path) override { not_read.emplace_back(path); }
     std::vector<std::string> dirs;
+    std::vector<std::string> not_read;
     std::vector<FILES_RECORD> rows;
     std::function<void(const FILES_RECORD&)> on_store;
 
@@ -115,8 +118,8 @@ TEST(ScanExtension, CutsALongExtensionAtACharacterBoundary) {
 TEST(ScanRecord, FillsEveryFieldFromTheListedEntry) {
     FILES_RECORD rec;
     const LONG date = MakeDate(2002, 8, 27), time = MakeTime(8, 44, 26, 0);
-    // 3 GiB: the listing keeps the low 32 bits in a signed LONG; the row keeps them all.
-    const LONG size = static_cast<LONG>(0xC0000000u);
+    // 5 GiB: the listing and the row keep all 64 bits.
+    const INT64 size = INT64{5} << 30;
     ASSERT_TRUE(FillFilesRecord(rec, Entry("Tax Return.2002.pdf", date, time, size, 33), "/home/ann/", 7));
     EXPECT_EQ(rec.SYSFILES, 0u) << "left to auto-numbering";
     EXPECT_EQ(rec.SYSCOMPUTER, 7u);
@@ -126,7 +129,7 @@ TEST(ScanRecord, FillsEveryFieldFromTheListedEntry) {
     EXPECT_EQ(rec.TYPE, 33);
     EXPECT_EQ(rec.DATE_DATE, (DATE{27, 8, 2002}));
     EXPECT_EQ(rec.DATE_TIME, (TIME{0, 26, 44, 8}));
-    EXPECT_EQ(rec.SIZE, 3221225472u);
+    EXPECT_EQ(rec.SIZE, 5368709120);
 
     // An invalid time becomes no time; a name of 255 bytes fits whole.
     const std::string long_name(251, 'n');
@@ -286,16 +289,143 @@ TEST(ScanWalk, KeepsNamesThatAreNotUtf8AndSizesAbove2GiB) {
     t.Dir("tree");
     const std::string bad = "bad\xff\xfename.bin";
     t.File("tree/" + bad);
-    // A sparse file of 3 GiB takes no room.
+    // Sparse files of 3 and 5 GiB take no room.
     { std::ofstream(t.Path("tree/big.iso")); }
     ASSERT_EQ(::truncate(t.Path("tree/big.iso").c_str(), 3LL << 30), 0);
+    { std::ofstream(t.Path("tree/huge.img")); }
+    ASSERT_EQ(::truncate(t.Path("tree/huge.img").c_str(), (5LL << 30) + 100), 0);
     CollectSink sink;
     WalkStats stats;
     ScanDirectory(t.Path("tree"), 1, sink, stats);
-    std::map<std::string, ULONG> sizes;
+    std::map<std::string, INT64> sizes;
     for (const FILES_RECORD& r : sink.rows) sizes[r.NAME.Str()] = r.SIZE;
     EXPECT_EQ(sizes.count(bad), 1u) << "the bytes of the name are kept";
-    EXPECT_EQ(sizes["big.iso"], 3221225472u);
+    EXPECT_EQ(sizes["big.iso"], 3221225472);
+    EXPECT_EQ(sizes["huge.img"], 5368709220) << "all 64 bits, not the low 32 (1,073,741,924)";
+}
+
+TEST(ScanWalk, NamesEndingInBlanksAreWalkedAndStoredExactly) {
+    TempTree t;
+    t.Dir("tree/dir");
+    t.Dir("tree/dir ");
+    t.Dir("tree/dirtrail  ");
+    t.File("tree/dir/inside.txt");
+    t.File("tree/dir /inside.txt");
+    t.File("tree/dirtrail  /deep.txt");
+    t.File("tree/name");
+    t.File("tree/name ");
+    t.File("tree/note.txt  ");
+    CollectSink sink;
+    WalkStats stats;
+    ScanDirectory(t.Path("tree"), 1, sink, stats);
+    const std::vector<std::string> paths = sink.Paths();
+    const std::set<std::string> got(paths.begin(), paths.end());
+    const std::string top = t.Path("tree/");
+    EXPECT_EQ(got, (std::set<std::string>{top + "dir/inside.txt", top + "dir /inside.txt",
+                                          top + "dirtrail  /deep.txt", top + "name", top + "name ",
+                                          top + "note.txt  "}));
+    EXPECT_EQ(paths.size(), 6u) << "each file once: \"dir \" is not \"dir\"";
+    EXPECT_EQ(stats.files_stored, 6u);
+    EXPECT_EQ(stats.dirs_not_read, 0u);
+    EXPECT_TRUE(sink.not_read.empty()) << "a name with blanks is listed like any other";
+    for (const FILES_RECORD& r : sink.rows) {
+        if (r.NAME.View() == "note.txt  ") {
+            EXPECT_EQ(r.EXTENSION.Str(), "txt") << "blanks end no extension";
+        }
+    }
+}
+
+// A directory that cannot be read keeps the rows under it: the walk hands it to the sink
+// and counts it, and goes on with the rest. A directory that vanished is not reported.
+TEST(ScanWalk, ReportsADirectoryThatCannotBeReadAndGoesOn) {
+    if (test::RunningAsRoot()) GTEST_SKIP() << test::kNeedsOrdinaryUser;
+    TempTree t;
+    t.Dir("tree/closed/inner");
+    t.File("tree/closed/hidden.txt");
+    t.Dir("tree/listonly");
+    t.File("tree/listonly/seen-but-not-examined.txt");
+    t.Dir("tree/open");
+    t.File("tree/open/o.txt");
+    ASSERT_EQ(::chmod(t.Path("tree/closed").c_str(), 0), 0);
+    // Readable but not searchable: the names can be read, their data cannot.
+    ASSERT_EQ(::chmod(t.Path("tree/listonly").c_str(), 0444), 0);
+    CollectSink sink;
+    WalkStats stats;
+    ScanDirectory(t.Path("tree"), 1, sink, stats);
+    ::chmod(t.Path("tree/closed").c_str(), 0755);
+    ::chmod(t.Path("tree/listonly").c_str(), 0755);
+    EXPECT_EQ(sink.Paths(), std::vector<std::string>{t.Path("tree/open/o.txt")});
+    std::set<std::string> not_read(sink.not_read.begin(), sink.not_read.end());
+    EXPECT_EQ(not_read, (std::set<std::string>{t.Path("tree/closed/"), t.Path("tree/listonly/")}));
+    EXPECT_EQ(stats.dirs_not_read, 2u);
+}
+
+TEST(ScanWalk, AVanishedDirectoryIsNoDirectoryNotRead) {
+    TempTree t;
+    t.Dir("tree/gone");
+    t.File("tree/gone/g.txt");
+    t.File("tree/top.txt");
+    CollectSink sink;
+    sink.on_store = [&](const FILES_RECORD&) { fs::remove_all(t.Path("tree/gone")); };
+    WalkStats stats;
+    ScanDirectory(t.Path("tree"), 1, sink, stats);
+    EXPECT_EQ(sink.Paths(), std::vector<std::string>{t.Path("tree/top.txt")});
+    EXPECT_TRUE(sink.not_read.empty());
+    EXPECT_EQ(stats.dirs_not_read, 0u);
+}
+
+TEST(ScanWalk, StopsBetweenDirectoriesWhenAStopIsRequested) {
+    TempTree t;
+    for (const char* d : {"a", "b", "c"}) {
+        t.Dir(std::string("tree/") + d);
+        t.File(std::string("tree/") + d + "/one.txt");
+        t.File(std::string("tree/") + d + "/two.txt");
+    }
+    CollectSink sink;
+    sink.on_store = [&](const FILES_RECORD&) { RequestScanStop(); };
+    WalkStats stats;
+    ScanDirectory(t.Path("tree"), 1, sink, stats);
+    const bool requested = ScanStopRequested();
+    ClearScanStop();
+    EXPECT_TRUE(requested);
+    // The directory at hand is finished (its batch stays whole); no further one is entered.
+    ASSERT_EQ(sink.rows.size(), 2u);
+    EXPECT_EQ(sink.rows[0].DIR.Str(), sink.rows[1].DIR.Str());
+    EXPECT_EQ(sink.dirs.back(), sink.rows[0].DIR.Str()) << "no directory begun after the stop";
+
+    // Cleared, the next walk is whole again.
+    CollectSink again;
+    ScanDirectory(t.Path("tree"), 1, again, stats);
+    EXPECT_EQ(again.rows.size(), 6u);
+}
+
+TEST(ScanRoots, ARootInsideAnotherIsWalkedOnce) {
+    TempTree t;
+    t.Dir("a/b/c");
+    t.Dir("other");
+    t.Dir("target/x");
+    fs::create_directory_symlink(t.Path("target"), t.Path("a/link"));
+    const std::string a = t.Path("a/"), ab = t.Path("a/b/"), abc = t.Path("a/b/c/"), other = t.Path("other/");
+    const std::string through_link = t.Path("a/link/x/");
+    EXPECT_EQ(DistinctRoots({ab, a, other, abc, a}), (std::vector<std::string>{a, other}))
+        << "inner roots and repeats are left out; the order is kept";
+    // The walk of a/ never follows a/link, so a root behind the link is walked on its own.
+    EXPECT_EQ(DistinctRoots({a, through_link}), (std::vector<std::string>{a, through_link}));
+    // "a/bc" is no directory below "a/b".
+    t.Dir("a/bc");
+    EXPECT_EQ(DistinctRoots({ab, t.Path("a/bc/")}), (std::vector<std::string>{ab, t.Path("a/bc/")}));
+}
+
+TEST(ScanRoots, ARootOnAnotherMountInsideARootIsWalkedToo) {
+    TempTree t;
+    t.Dir("tree/mnt/in");
+    if (::geteuid() != 0 || !t.Mount("tree/mnt")) GTEST_SKIP() << "cannot mount a tmpfs here";
+    t.Dir("tree/mnt/in");
+    const std::string tree = t.Path("tree/"), mnt = t.Path("tree/mnt/"), in = t.Path("tree/mnt/in/");
+    // The walk of tree/ stops at the mount: the mount's root is a root of its own, and a
+    // root below it is reached from it.
+    EXPECT_EQ(DistinctRoots({tree, mnt, in}), (std::vector<std::string>{tree, mnt}));
+    EXPECT_EQ(DistinctRoots({tree, in}), (std::vector<std::string>{tree, in}));
 }
 
 }  // namespace

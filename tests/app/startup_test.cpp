@@ -79,7 +79,7 @@ TEST_F(StartupTest, VersionIniFileAndComputerName) {
     EXPECT_EQ(GLO::INIFILE.View(), "./drivetrek.ini");
     test::ScopedEnv name("DRIVETREK_COMPUTERNAME", "A-VERY-LONG-COMPUTER-NAME-OF-40-CHARACTERS");
     ReadComputerName();
-    EXPECT_EQ(GLO::COMPUTERNAME.View(), "A-VERY-LONG-COMPUTER-NAME-OF-40-") << "cut to 32 characters";
+    EXPECT_EQ(GLO::COMPUTERNAME.View(), "A-VERY-LONG-COMPUTER-NAME-OF-40-CHARACTE") << "cut to 40 characters";
 }
 
 TEST_F(StartupTest, DriveListFollowsTheScanRootsInOrderWithDescriptions) {

@@ -27,18 +27,20 @@ TEST(Codes, OperationAndTypeNames) {
     EXPECT_STREQ(FieldTypeName(FT_CSTRING), "CSTRING");
     EXPECT_STREQ(FieldTypeName(17), "(17)");
     EXPECT_STREQ(FieldTypeName(30), "STDNUM");
-    EXPECT_STREQ(FieldTypeName(31), "UNKNOWN");
+    EXPECT_STREQ(FieldTypeName(FT_INT64), "INT64");
+    EXPECT_STREQ(FieldTypeName(32), "UNKNOWN");
 }
 
-TEST(Registration, SixtyOperationsAndFourteenTypes) {
+TEST(Registration, SixtyOperationsAndFifteenTypes) {
     const DriverRegistration& r = SqlDriver();
     EXPECT_STREQ(r.name, "MSSQL");
     EXPECT_STREQ(r.description, "Microsoft SQL");
     ASSERT_EQ(r.operations[0], 60);
     EXPECT_EQ(r.operations[1], OP_ADD);
     EXPECT_EQ(r.operations[60], OP_SQLCALLBACK);
-    ASSERT_EQ(r.types[0], 14);
+    ASSERT_EQ(r.types[0], 15);
     EXPECT_EQ(r.types[14], FT_GROUP);
+    EXPECT_EQ(r.types[15], FT_INT64) << "64-bit sizes";
     EXPECT_TRUE(r.SupportsOperation(OP_NEXT));
     EXPECT_FALSE(r.SupportsOperation(OP_COPY));
     EXPECT_FALSE(r.SupportsOperation(OP_RESETfile));

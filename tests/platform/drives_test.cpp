@@ -135,11 +135,16 @@ TEST(Drives, RemovableFlagComesFromTheDiskOfAPartition) {
 TEST(Drives, ScanRootsReplaceTheMountTable) {
     TempDir dir;
     const std::string ini = dir / "drivetrek.ini";
-    // No [scan] roots, or an empty one: the mount table, which always has "/" somewhere.
+    // No [scan] roots: the mount table, which always has "/" somewhere.
     auto live = ListDrives(ini);
     EXPECT_FALSE(live.empty());
+    EXPECT_FALSE(ScanRootsSetting(ini).has_value());
+    // A roots key that lists nothing: no drive at all, never every mounted file system.
     WriteFile(ini, "[scan]\nroots=  ;  \n");
-    EXPECT_EQ(ListDrives(ini).size(), live.size());
+    EXPECT_TRUE(ListDrives(ini).empty());
+    WriteFile(ini, "[scan]\nroots=\n");
+    EXPECT_TRUE(ListDrives(ini).empty());
+    EXPECT_EQ(ScanRootsSetting(ini), std::optional<std::string>(""));
 
     WriteFile(ini,
               "[Scan]\nRoots= " + dir.path() + "/b ;\t" + dir.path() + "/a/ ; ;" + dir.path() + "/b/;rel\n");

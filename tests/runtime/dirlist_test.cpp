@@ -129,7 +129,7 @@ TEST_F(DirListing, EntriesCarryTheirData) {
     ASSERT_EQ(all.size(), 11u);
 
     const DirEntryRecord& a = all.at("a.txt");
-    EXPECT_EQ(LONG{a.SIZE}, 5);
+    EXPECT_EQ(INT64{a.SIZE}, 5);
     EXPECT_EQ(a.ATTRIB, kAttrArchive);
     EXPECT_TRUE(a.SHORTNAME.IsBlank());
     EXPECT_NE(LONG{a.DATE}, 0);
@@ -144,7 +144,7 @@ TEST_F(DirListing, EntriesCarryTheirData) {
     // The link is listed with its own data: no directory bit, its size the target's length.
     const DirEntryRecord& link = all.at("link");
     EXPECT_EQ(link.ATTRIB & kAttrDirectory, 0);
-    EXPECT_EQ(LONG{link.SIZE}, LONG((root_ / "sub").string().size()));
+    EXPECT_EQ(INT64{link.SIZE}, INT64((root_ / "sub").string().size()));
 
     // Local midnight is time 0 ("no time"); one second later is 101. Hundredths are 0.
     EXPECT_EQ(LONG{all.at("midnight.txt").DATE}, MakeDate(2020, 6, 15));
@@ -152,7 +152,7 @@ TEST_F(DirListing, EntriesCarryTheirData) {
     EXPECT_EQ(LONG{all.at("onesec.txt").DATE}, MakeDate(2020, 6, 15));
     EXPECT_EQ(LONG{all.at("onesec.txt").TIME}, 101);
 
-    EXPECT_EQ(LONG{all.at("sparse.bin").SIZE}, 5) << "only the low 32 bits of 4 GiB + 5";
+    EXPECT_EQ(INT64{all.at("sparse.bin").SIZE}, (INT64{1} << 32) + 5) << "all 64 bits of 4 GiB + 5";
 }
 
 TEST_F(DirListing, AdmissionByMask) {
@@ -184,14 +184,16 @@ TEST_F(DirListing, QueueIsAppendedToAndLeftAloneWhenNothingMatches) {
     q.NAME = "kept";
     q.SIZE = 42;
     q.Add();
-    ListDirectory(q, (root_ / "*.nothing").string(), 23);
-    ListDirectory(q, (root_ / "missing" / "*.*").string(), 23);
-    ListDirectory(q, (root_ / "a.txt" / "*.*").string(), 23);  // a file is no directory
-    ListDirectory(q, (root_ / "").string() + "/", 23);         // no name to look for
+    // Each says why it added nothing: nothing matched, or there is no such directory.
+    EXPECT_EQ(ListDirectory(q, (root_ / "*.nothing").string(), 23), DirListResult::Ok);
+    EXPECT_EQ(ListDirectory(q, (root_ / "missing" / "*.*").string(), 23), DirListResult::NotFound);
+    EXPECT_EQ(ListDirectory(q, (root_ / "a.txt" / "*.*").string(), 23), DirListResult::NotFound)
+        << "a file is no directory";
+    EXPECT_EQ(ListDirectory(q, (root_ / "").string() + "/", 23), DirListResult::Ok) << "no name to look for";
     ASSERT_EQ(q.Records(), 1u);
     ASSERT_EQ(q.Get(1), 0);
     EXPECT_EQ(q.NAME.Str(), "kept");
-    EXPECT_EQ(LONG{q.SIZE}, 42);
+    EXPECT_EQ(INT64{q.SIZE}, 42);
 
     ListDirectory(q, (root_ / "a.txt").string(), 0);
     ListDirectory(q, (root_ / "a.txt").string(), 0);
@@ -219,6 +221,40 @@ TEST_F(DirListing, UnreadableDirectoryLeavesTheQueueUnchanged) {
     ASSERT_EQ(q.Records(), 2u);
     ASSERT_EQ(q.Get(2), 0);
     EXPECT_EQ(q.NAME.Str(), "inner.txt");
+}
+
+TEST_F(DirListing, AnUnreadableDirectoryIsToldApartFromAnEmptyOne) {
+    fs::create_directory(root_ / "empty");
+    Queue<DirEntryRecord> q;
+    EXPECT_EQ(ListDirectory(q, (root_ / "empty" / "*.*").string(), 0), DirListResult::Ok);
+    EXPECT_EQ(q.Records(), 0u);
+    // Root reads every directory whatever its mode, so the rest needs an ordinary user.
+    if (test::RunningAsRoot()) GTEST_SKIP() << test::kNeedsOrdinaryUser;
+    fs::permissions(root_ / "sub", fs::perms::none);
+    EXPECT_EQ(ListDirectory(q, (root_ / "sub" / "*.*").string(), 23), DirListResult::Unreadable);
+    EXPECT_EQ(q.Records(), 0u);
+    // Names readable, their data not (no search permission): the listing is not whole.
+    fs::permissions(root_ / "sub", fs::perms::owner_read);
+    EXPECT_EQ(ListDirectory(q, (root_ / "sub" / "*.*").string(), 23), DirListResult::Unreadable);
+    EXPECT_EQ(q.Records(), 0u);
+}
+
+TEST_F(DirListing, NamesEndingInBlanksComeBackExactly) {
+    std::ofstream(root_ / "sub" / "x ") << "1";
+    std::ofstream(root_ / "sub" / "x  ") << "22";
+    fs::create_directory(root_ / "sub" / "d ");
+    Queue<DirEntryRecord> q;
+    ASSERT_EQ(ListDirectory(q, (root_ / "sub" / "*.*").string(), 23), DirListResult::Ok);
+    std::map<std::string, INT64> got;
+    for (std::size_t i = 1; i <= q.Records(); ++i) {
+        ASSERT_EQ(q.Get(i), 0);
+        got[q.NAME.Str()] = q.SIZE;
+    }
+    EXPECT_EQ(got.count("x "), 1u);
+    EXPECT_EQ(got.count("x  "), 1u);
+    EXPECT_EQ(got.count("d "), 1u);
+    EXPECT_EQ(got["x  "], 2);
+    EXPECT_EQ(got.count("x"), 0u) << "no name is cut to another";
 }
 
 }  // namespace

@@ -53,6 +53,8 @@ double NumberOf(UseType type, const void* p, std::size_t size) {
             return Load<LONG>(p);
         case UseType::ULong:
             return Load<ULONG>(p);
+        case UseType::Int64:
+            return static_cast<double>(Load<INT64>(p));
         case UseType::Real:
             return Load<REAL>(p);
         case UseType::Date:
@@ -147,6 +149,11 @@ bool ParseValue(std::string_view text, std::string_view picture, UseType type, v
         case UseType::ULong:
             if (!fits(0, std::numeric_limits<ULONG>::max())) return false;
             Store<ULONG>(p, static_cast<ULONG>(r));
+            return true;
+        case UseType::Int64:
+            // Below 2^63 in both directions, as a double can say it.
+            if (!fits(-9.2e18, 9.2e18)) return false;
+            Store<INT64>(p, static_cast<INT64>(r));
             return true;
         case UseType::Real:
             if (!std::isfinite(v)) return false;

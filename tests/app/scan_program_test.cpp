@@ -1,0 +1,150 @@
+// The unattended scan as a process (drivetrek /S, offscreen, the embedded database in a
+// directory of the test's own): its two summary lines, SIGTERM in the middle of a scan
+// (status 3, "scan stopped", the last-scan date unchanged), computers whose names share
+// their first 32 bytes, and a computer name too long for its field. The database is read
+// with the sqlite3 shell.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace dt {
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+class ScanProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir_ / "tree/sub");
+        test::WriteFile(dir_ / "tree/a.txt", "hello");
+        test::WriteFile(dir_ / "tree/sub/b.doc", "x");
+        test::WriteFile(dir_ / "drivetrek.ini", "[scan]\nroots=" + dir_.path() + "/tree/\n");
+        test::WriteFile(dir_ / "win.ini", "");
+    }
+
+    pid_t Start(const std::string& computer) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(dir_.path().c_str()) != 0) ::_exit(120);
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
+            ::setenv("DRIVETREK_COMPUTERNAME", computer.c_str(), 1);
+            if (!std::freopen((dir_ / "out.txt").c_str(), "w", stdout)) ::_exit(122);
+            if (!std::freopen((dir_ / "err.txt").c_str(), "w", stderr)) ::_exit(123);
+            char* argv[] = {const_cast<char*>(DRIVETREK_PATH), const_cast<char*>("/S"), nullptr};
+            ::execv(DRIVETREK_PATH, argv);
+            ::_exit(121);
+        }
+        return pid;
+    }
+    Result Wait(pid_t pid) {
+        Result r;
+        int st = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        pid_t done = 0;
+        while ((done = ::waitpid(pid, &st, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (done == 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &st, 0);
+            ADD_FAILURE() << "the program did not end in time";
+        }
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        r.out = test::ReadFile(dir_ / "out.txt");
+        r.err = test::ReadFile(dir_ / "err.txt");
+        return r;
+    }
+    Result Run(const std::string& computer) { return Wait(Start(computer)); }
+
+    // One statement through the sqlite3 shell; its output without the last line break.
+    std::string Sql(const std::string& statement) {
+        const std::string cmd = "sqlite3 -batch '" + (dir_ / "master.db") + "' \"" + statement + "\" 2>&1";
+        std::string out;
+        if (std::FILE* p = ::popen(cmd.c_str(), "r")) {
+            char buf[512];
+            while (std::fgets(buf, sizeof buf, p)) out += buf;
+            ::pclose(p);
+        }
+        while (!out.empty() && out.back() == '\n') out.pop_back();
+        return out;
+    }
+
+    test::TempDir dir_;
+};
+
+TEST_F(ScanProgram, SummaryKeepsItsFormAndASecondLineGivesEveryCount) {
+    Result r = Run("summary-pc");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("drivetrek: scan done; 2 files stored, 0 not stored\n"
+                         "drivetrek: 2 inserted, 0 updated, 0 deleted, 0 unchanged, 0 not stored, "
+                         "0 directories not read\n"),
+              std::string::npos)
+        << r.out;
+}
+
+// SIGTERM while the scan waits for the database (another program holds its write lock):
+// the scan stops cleanly, says so, keeps the last-scan date and ends with status 3.
+TEST_F(ScanProgram, SigtermStopsAnUnattendedScanWithStatus3) {
+    ASSERT_EQ(Run("term-pc").status, 0);
+    ASSERT_EQ(Sql("update COMPUTER set LastScan = '2001-02-03 04:05:06'"), "");
+    // Another program holds the write lock until told to commit.
+    const std::string cmd =
+        "sqlite3 -batch '" + (dir_ / "master.db") + "' > '" + (dir_ / "lock.txt") + "' 2>&1";
+    std::FILE* holder = ::popen(cmd.c_str(), "w");
+    ASSERT_NE(holder, nullptr);
+    std::fputs("BEGIN IMMEDIATE;\n.print locked\n", holder);
+    std::fflush(holder);
+    for (int i = 0; i < 200 && test::ReadFile(dir_ / "lock.txt").find("locked") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ASSERT_NE(test::ReadFile(dir_ / "lock.txt").find("locked"), std::string::npos);
+
+    const pid_t pid = Start("term-pc");
+    // Long enough for the start-up to reach the scan's first write, which waits for the
+    // lock; should it not have got there, the signal stops the scan before it began.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    ::kill(pid, SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::fputs("COMMIT;\n.quit\n", holder);
+    ::pclose(holder);
+    Result r = Wait(pid);
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_NE(r.out.find("drivetrek: scan stopped; "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("scan done"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Scan stopped: "), std::string::npos) << r.err;
+    EXPECT_EQ(Sql("select substr(LastScan, 1, 10) from COMPUTER where Name = 'term-pc'"), "2001-02-03");
+}
+
+TEST_F(ScanProgram, ComputersWhoseNamesShareTheirFirst32BytesKeepTheirOwnRows) {
+    const std::string stem(32, 'w');
+    ASSERT_EQ(Run(stem + "-one").status, 0);
+    Result r = Run(stem + "-two");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Sql("select Name from COMPUTER order by SysCOMPUTER"), stem + "-one\n" + stem + "-two");
+    // Each scan left the other's rows alone.
+    EXPECT_EQ(Sql("select count(*) from FILES group by SysCOMPUTER"), "2\n2");
+}
+
+TEST_F(ScanProgram, ANameTooLongForItsFieldIsRefusedByName) {
+    const std::string name = std::string(40, 'x') + "-and-more";
+    Result r = Run(name);
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_NE(r.err.find(name), std::string::npos) << "the message names the host: " << r.err;
+    EXPECT_NE(r.out.find("drivetrek: scan stopped; "), std::string::npos) << r.out;
+    EXPECT_EQ(Sql("select count(*) from COMPUTER"), "0") << "no row under a cut name";
+}
+
+}  // namespace
+}  // namespace dt
