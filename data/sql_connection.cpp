@@ -463,6 +463,7 @@ std::shared_ptr<Connection> Environment::Attach(const std::string& owner, bool t
             if (opt == SQL_LOGIN_TIMEOUT) continue;
             std::string text;
             long v = value;
+            const int option = opt;  // a structured binding cannot be captured before C++20 in every compiler
             if (opt == SQL_AUTOCOMMIT)
                 text = v ? "Setting Auto Commit ON for" : "Setting Auto Commit OFF for";
             else if (opt == SQL_TXN_ISOLATION) {
@@ -475,7 +476,7 @@ std::shared_ptr<Connection> Environment::Attach(const std::string& owner, bool t
             OdbcCall(
                 api, lg, [&] { return text + HandleText("Connection", h); }, nullptr, h, nullptr, nullptr,
                 [&] {
-                    return api.SQLSetConnectOption(h, static_cast<SQLUSMALLINT>(opt),
+                    return api.SQLSetConnectOption(h, static_cast<SQLUSMALLINT>(option),
                                                    static_cast<SQLULEN>(v));
                 });
         }
