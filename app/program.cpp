@@ -73,6 +73,8 @@ int ProgramFrame(bool unattended, const std::function<int()>& main_procedure) {
     // The settings file's name is still empty here, so window positions go to the system
     // profile. (Full-window drag is a setting of another platform: nothing to switch.)
     GlobalIni.Startup(GLO::INIFILE.View());
+    // An unattended run shows no window worth placing: the system profile stays as it is.
+    GlobalIni.SetReadOnly(unattended);
 
     const int status = main_procedure ? main_procedure() : 0;
 

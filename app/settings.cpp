@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include "app/globals.h"
+#include "data/sql_connection.h"
 #include "platform/profile.h"
 
 namespace dt {
@@ -13,12 +14,15 @@ void Read(const std::string& file, const char* key, const char* def, STRING<N>& 
     out = platform::ReadProfileString(file, kSection, key, def, N);
 }
 
+// Each part goes in as one value whatever it holds: a part with ',', ';', braces or '='
+// is written in braces (OwnerPart), so that a password can neither be cut nor add an
+// attribute. The server keeps its "Address=host" form.
 std::string Owner(std::string_view database) {
     std::string s;
-    s.append(GLO::SQLSERVER.Clip()).append(",");
-    s.append(Clip(database)).append(",");
-    s.append(GLO::SQLUSER.Clip()).append(",");
-    s.append(GLO::SQLPASSWD.Clip()).append(";");
+    s.append(OwnerPart(GLO::SQLSERVER.Clip(), true)).append(",");
+    s.append(OwnerPart(Clip(database))).append(",");
+    s.append(OwnerPart(GLO::SQLUSER.Clip())).append(",");
+    s.append(OwnerPart(GLO::SQLPASSWD.Clip())).append(";");
     s.append("APP=DRIVETREK;").append("WSID=").append(GLO::COMPUTERNAME.View());
     return s;
 }

@@ -21,7 +21,8 @@ bool SaveSettings(const std::string& inifile);
 //   server "," database "," user "," password ";APP=DRIVETREK;WSID=" computer name
 // where the database of the master text is `master_database` ("master"; PostgreSQL has
 // "postgres" instead), each of server, database, user and password enters without
-// trailing blanks, and the computer name with them.
+// trailing blanks (and in braces when it holds ',', ';', a brace or '=', see OwnerPart),
+// and the computer name with them.
 void BuildOwners(std::string_view master_database = "master");
 
 }  // namespace dt

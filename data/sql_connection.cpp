@@ -1,6 +1,7 @@
 #include "data/sql_connection.h"
 #include "data/sql_text.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -76,92 +77,185 @@ const KindRules& RulesFor(int kind) {
     }
 }
 
-OwnerParts SplitOwner(std::string_view owner) {
-    OwnerParts p;
-    std::string* parts[] = {&p.server, &p.database, &p.user, &p.password, &p.tail};
-    std::size_t i = 0;
-    for (char c : owner) {
-        if (c == ',' && i < 4) {
-            ++i;
+namespace {
+
+// A braced owner part at s[i] == '{': the value up to the '}' that is not doubled, when that
+// brace ends the part (end of text, ',' or, after the password, ';'). `i` then stands after
+// the brace. Anything else is no braced part (an older owner text's plain value).
+bool ReadBraced(std::string_view s, std::size_t& i, std::string& out, bool password) {
+    std::string v;
+    for (std::size_t j = i + 1; j < s.size(); ++j) {
+        if (s[j] != '}') {
+            v += s[j];
             continue;
         }
-        *parts[i] += c;
+        if (j + 1 < s.size() && s[j + 1] == '}') {
+            v += '}';
+            ++j;
+            continue;
+        }
+        const std::size_t after = j + 1;
+        if (after < s.size() && s[after] != ',' && !(password && s[after] == ';')) return false;
+        out = std::move(v);
+        i = after;
+        return true;
+    }
+    return false;
+}
+
+std::string Braced(std::string_view value) {
+    std::string out = "{";
+    for (char c : value) {
+        out += c;
+        if (c == '}') out += '}';
+    }
+    return out + "}";
+}
+
+// psqlODBC copies UID and Database values as they stand: only a ';' or a leading '{' (or
+// blank, which it may drop) keeps such a value from being one attribute. Those go to
+// libpq through the driver's pqopt attribute instead.
+bool NeedsLibpqOption(std::string_view value) {
+    return value.find(';') != std::string_view::npos ||
+           (!value.empty() && (value.front() == '{' || value.front() == ' '));
+}
+
+// A libpq connection option value: single quotes, '\' and '\'' escaped by '\'.
+std::string LibpqQuote(std::string_view value) {
+    std::string out = "'";
+    for (char c : value) {
+        if (c == '\\' || c == '\'') out += '\\';
+        out += c;
+    }
+    return out + "'";
+}
+
+// The SQLite driver reads its Database value up to the next ';' and knows no braces; a
+// file name it would cut or misread goes as a "file:" URI with its bytes percent-encoded.
+std::string SqliteDatabaseValue(std::string_view file) {
+    bool plain = file.find_first_of(";{}%?#") == std::string_view::npos && !StartsNoCase(file, "file:") &&
+                 (file.empty() || file.front() != ' ');
+    if (plain) return std::string(file);
+    std::string out = "file:";
+    for (unsigned char c : file) {
+        if (std::isalnum(c) || c == '.' || c == '_' || c == '-' || c == '/' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", c);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+OwnerParts SplitOwner(std::string_view owner) {
+    OwnerParts p;
+    std::string* parts[] = {&p.server, &p.database, &p.user, &p.password};
+    std::size_t i = 0;
+    for (int k = 0; k < 4; ++k) {
+        const bool password = k == 3;
+        bool braced = i < owner.size() && owner[i] == '{' && ReadBraced(owner, i, *parts[k], password);
+        if (k == 2) p.user_braced = braced;
+        if (!braced) {
+            std::size_t end = std::min(owner.find(',', i), owner.size());
+            *parts[k] = std::string(owner.substr(i, end - i));
+            i = end;
+            if (password) {
+                // The plain password ends at its first ';': the program's attributes follow.
+                std::size_t semi = p.password.find(';');
+                if (semi != std::string::npos) {
+                    p.attributes = p.password.substr(semi + 1);
+                    p.password.resize(semi);
+                }
+            }
+        } else if (password && i < owner.size() && owner[i] == ';') {
+            std::size_t end = std::min(owner.find(',', i), owner.size());
+            p.attributes = std::string(owner.substr(i + 1, end - i - 1));
+            i = end;
+        }
+        if (i >= owner.size()) break;
+        ++i;  // the comma
+        if (password) p.tail = std::string(owner.substr(i));
     }
     return p;
 }
 
+std::string OwnerPart(std::string_view value, bool keep_equals) {
+    bool plain = value.find_first_of(",;{}") == std::string_view::npos &&
+                 (keep_equals || value.find('=') == std::string_view::npos);
+    return plain ? std::string(value) : Braced(value);
+}
+
 std::string BuildAttributes(std::string_view driver_name, std::string_view owner, bool trusted) {
     OwnerParts p = SplitOwner(owner);
-    if (Upper(p.user).find("UID=") != std::string::npos) return std::string(owner);
-    // The password part carries the program's own attributes after its first ';'
-    // ("secret;APP=DRIVETREK;WSID=PC1"); the password itself is data and is quoted.
-    std::string password = p.password, extra;
-    std::size_t semi = password.find(';');
-    if (semi != std::string::npos) {
-        extra = password.substr(semi + 1);
-        password.resize(semi);
-    }
+    if (!p.user_braced && Upper(p.user).find("UID=") != std::string::npos) return std::string(owner);
+    const bool pg = IsPostgresDriver(driver_name);
     std::string out;
-    auto sep = [&] {
+    auto add = [&](std::string_view attribute) {
         if (!out.empty()) out += ';';
+        out += attribute;
     };
     if (IsSqliteDriver(driver_name)) {
         // The embedded database X is the file X.db in the current directory.
-        if (!p.database.empty()) out += "Database=" + QuoteAttribute(p.database + ".db");
-        sep();
+        if (!p.database.empty()) add("Database=" + SqliteDatabaseValue(p.database + ".db"));
         // Write-ahead log: readers (the file browse) do not block the scan's writer, and a
         // commit or a spill of the page cache needs no journal sync.
-        out += "Timeout=10000;JournalMode=WAL";
+        add("Timeout=10000;JournalMode=WAL");
     } else {
+        std::string pqopt;  // libpq options for values psqlODBC cannot take as attributes
         if (!p.server.empty()) {
             std::size_t eq = p.server.find('=');
             if (StartsNoCase(p.server, "Address") && eq != std::string::npos && eq >= 7) {
-                out += "Address=" + QuoteAttribute(p.server.substr(eq + 1));
+                add("Address=" + QuoteAttribute(p.server.substr(eq + 1)));
             } else {
                 std::string host = p.server, port;
                 std::size_t colon = host.rfind(':');
-                if (IsPostgresDriver(driver_name) && colon != std::string::npos) {
+                if (pg && colon != std::string::npos) {
                     port = host.substr(colon + 1);
                     host.resize(colon);
                 }
-                out += "Server=" + QuoteAttribute(host);
-                if (!port.empty()) out += ";Port=" + QuoteAttribute(port);
+                add("Server=" + QuoteAttribute(host));
+                if (!port.empty()) add("Port=" + QuoteAttribute(port));
             }
-            if (!p.database.empty()) out += ";Database=" + QuoteAttribute(p.database);
+            if (!p.database.empty()) {
+                if (pg && NeedsLibpqOption(p.database))
+                    pqopt += " dbname=" + LibpqQuote(p.database);
+                else
+                    add("Database=" + (pg ? p.database : QuoteAttribute(p.database)));
+            }
         }
         if (!trusted) {
             if (!p.user.empty()) {
-                sep();
-                out += "UID=" + QuoteAttribute(p.user);
+                if (pg && NeedsLibpqOption(p.user))
+                    pqopt += " user=" + LibpqQuote(p.user);
+                else
+                    add("UID=" + (pg ? p.user : QuoteAttribute(p.user)));
             }
-            if (!p.password.empty()) {
-                sep();
-                out += "PWD=" + QuoteAttribute(password);
-            }
+            // psqlODBC decodes an unbraced password ('+' is a blank, "%41" is "A"): its
+            // password always goes in braces.
+            if (!p.password.empty())
+                add("PWD=" + (pg ? Braced(p.password) : QuoteAttribute(p.password)));
+            else if (!p.attributes.empty())
+                add("PWD=");
         }
-        if (IsPostgresDriver(driver_name)) {
+        if (!pqopt.empty()) add("pqopt=" + Braced(pqopt.substr(1)));
+        if (pg) {
             // Character columns longer than 255 are VARCHAR, not long text, in descriptions.
             // The driver's communication log (which Debian's driver registration turns on)
             // would leave a file in /tmp for every connection.
-            sep();
-            out += "MaxVarcharSize=65535;CommLog=0";
+            add("MaxVarcharSize=65535;CommLog=0");
         }
     }
-    if (!extra.empty()) {
-        sep();
-        out += extra;
-    }
-    if (!p.tail.empty()) {
-        sep();
-        out += p.tail;
-    }
-    if (!IsPostgresDriver(driver_name) && !IsSqliteDriver(driver_name) &&
-        !ContainsNoCase(owner, "TDS_Version")) {
+    if (!p.attributes.empty()) add(p.attributes);
+    if (!p.tail.empty()) add(p.tail);
+    if (!pg && !IsSqliteDriver(driver_name) && !ContainsNoCase(p.attributes + ";" + p.tail, "TDS_Version")) {
         // FreeTDS left to find the protocol version itself ignores the login time-out
         // against a server that accepts and never answers; other drivers ignore the
         // attribute, and an older server answers with its own version.
-        sep();
-        out += "TDS_Version=7.4";
+        add("TDS_Version=7.4");
     }
     return out;
 }
@@ -369,6 +463,7 @@ std::shared_ptr<Connection> Environment::Attach(const std::string& owner, bool t
             if (opt == SQL_LOGIN_TIMEOUT) continue;
             std::string text;
             long v = value;
+            const int option = opt;  // a structured binding cannot be captured before C++20 in every compiler
             if (opt == SQL_AUTOCOMMIT)
                 text = v ? "Setting Auto Commit ON for" : "Setting Auto Commit OFF for";
             else if (opt == SQL_TXN_ISOLATION) {
@@ -381,7 +476,7 @@ std::shared_ptr<Connection> Environment::Attach(const std::string& owner, bool t
             OdbcCall(
                 api, lg, [&] { return text + HandleText("Connection", h); }, nullptr, h, nullptr, nullptr,
                 [&] {
-                    return api.SQLSetConnectOption(h, static_cast<SQLUSMALLINT>(opt),
+                    return api.SQLSetConnectOption(h, static_cast<SQLUSMALLINT>(option),
                                                    static_cast<SQLULEN>(v));
                 });
         }

@@ -45,16 +45,29 @@ struct KindRules {
 };
 const KindRules& RulesFor(int kind);
 
-// The five comma-separated parts of an owner text.
+// The parts of an owner text "server,database,user,password[;attributes][,tail]". Each of
+// the first four parts is either plain text up to the next comma or a value in braces
+// ("{a,b;c}}d}" is "a,b;c}d"), which may hold any character. The password part's plain
+// form ends at its first ';' (what follows are the program's own attributes); a braced
+// password is followed by its ";attributes" directly.
 struct OwnerParts {
-    std::string server, database, user, password, tail;
+    std::string server, database, user, password;
+    std::string attributes;    // "APP=DRIVETREK;WSID=PC1": connection attributes as they stand
+    std::string tail;          // after the fourth comma, as it stands
+    bool user_braced = false;  // a braced user is data, never the "UID=" attribute string
 };
 OwnerParts SplitOwner(std::string_view owner);
 
+// One part of an owner text: `value` as it stands when SplitOwner reads it back unchanged,
+// else in braces with '}' doubled. `keep_equals` leaves a value with '=' unbraced (the
+// server part's "Address=host" form).
+std::string OwnerPart(std::string_view value, bool keep_equals = false);
+
 // The attribute part of the connection string for driver `driver_name` (see CONNECTION.md):
-// Server=/Address=, Database=, UID=, PWD= (brace-quoted when they hold ';' or braces), the
-// tail; "host:port" becomes Server=host;Port=port for PostgreSQL; for the SQLite driver
-// database X is Database=X.db.
+// Server=/Address=, Database=, UID=, PWD=, the program's attributes and the tail, each
+// value quoted the way that driver reads it, so that it stays one attribute whatever it
+// holds; "host:port" becomes Server=host;Port=port for PostgreSQL; for the SQLite driver
+// database X is the file X.db.
 std::string BuildAttributes(std::string_view driver_name, std::string_view owner, bool trusted);
 // "Driver={name};" + BuildAttributes(...).
 std::string BuildConnectionString(std::string_view driver_name, std::string_view owner, bool trusted);

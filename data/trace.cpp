@@ -69,34 +69,43 @@ std::string FormatElapsed(long cs) {
 }
 
 std::string MaskPassword(std::string_view s) {
+    // Attribute by attribute: "key=value" up to ';', a value that starts with '{' running to
+    // its '}' that is not doubled. The value of every PWD or PASSWORD key is replaced.
     std::string out;
     std::size_t i = 0;
     while (i < s.size()) {
-        bool at_attr = i == 0 || s[i - 1] == ';';
-        if (at_attr && i + 4 <= s.size() && std::toupper(static_cast<unsigned char>(s[i])) == 'P' &&
-            std::toupper(static_cast<unsigned char>(s[i + 1])) == 'W' &&
-            std::toupper(static_cast<unsigned char>(s[i + 2])) == 'D' && s[i + 3] == '=') {
-            out += "PWD=********";
-            i += 4;
-            if (i < s.size() && s[i] == '{') {
-                // A braced value ends at the "}" that is not doubled.
-                ++i;
-                while (i < s.size()) {
-                    if (s[i] == '}') {
-                        if (i + 1 < s.size() && s[i + 1] == '}') {
-                            i += 2;
-                            continue;
-                        }
-                        ++i;
-                        break;
-                    }
-                    ++i;
-                }
-            }
-            while (i < s.size() && s[i] != ';') ++i;
+        std::size_t eq = s.find('=', i), semi = s.find(';', i);
+        if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+            std::size_t end = semi == std::string_view::npos ? s.size() : semi + 1;
+            out.append(s.substr(i, end - i));
+            i = end;
             continue;
         }
-        out += s[i++];
+        std::string_view key = s.substr(i, eq - i);
+        while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
+        while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
+        std::string upper(key);
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        std::size_t v = eq + 1, end = v;
+        if (end < s.size() && s[end] == '{') {
+            for (++end; end < s.size(); ++end) {
+                if (s[end] != '}') continue;
+                if (end + 1 < s.size() && s[end + 1] == '}') {
+                    ++end;
+                    continue;
+                }
+                ++end;
+                break;
+            }
+        }
+        while (end < s.size() && s[end] != ';') ++end;
+        out.append(s.substr(i, v - i));
+        if (upper == "PWD" || upper == "PASSWORD")
+            out += "********";
+        else
+            out.append(s.substr(v, end - v));
+        i = end;
+        if (i < s.size()) out += s[i++];  // the ';'
     }
     return out;
 }

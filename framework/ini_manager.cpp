@@ -100,13 +100,26 @@ void IniManager::Startup(std::string_view file) {
 void IniManager::Shutdown() {
     std::lock_guard lock(mutex_);
     if (sectors_ == nullptr) return;
-    WriteList<SectorEntry>(kSectorSection, kSectorName, *sectors_, &SectorEntry::FAMILY, &SectorEntry::ITEM,
-                           &SectorEntry::TYPE);
+    if (!read_only_)
+        WriteList<SectorEntry>(kSectorSection, kSectorName, *sectors_, &SectorEntry::FAMILY,
+                               &SectorEntry::ITEM, &SectorEntry::TYPE);
     SECTORS = nullptr;
     sectors_.reset();
 }
 
+void IniManager::SetReadOnly(bool read_only) {
+    std::lock_guard lock(mutex_);
+    read_only_ = read_only;
+}
+
+bool IniManager::ReadOnly() const {
+    std::lock_guard lock(mutex_);
+    return read_only_;
+}
+
 void IniManager::Write(std::string_view section, std::string_view key, std::string_view value) {
+    // Every write of the manager (lists and window placement too) comes through here.
+    if (ReadOnly()) return;
     WriteRaw(section, key, value, FileName());
 }
 
@@ -130,7 +143,7 @@ std::string IniManager::ReadPart(std::string_view section, std::string_view key,
 }
 
 void IniManager::SaveWindow(std::string_view section, WindowPlacement& window) {
-    if (window.IsMinimized()) return;
+    if (ReadOnly() || window.IsMinimized()) return;
     const bool maximized = window.IsMaximized();
     Write(section, "Maximize", maximized ? "Yes" : "No");
     if (maximized) return;

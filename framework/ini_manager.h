@@ -119,8 +119,14 @@ class IniManager {
 
     // Takes the settings file name, creates the sector queue and loads it.
     void Startup(std::string_view file);
-    // Writes the sector registry back and disposes of the sector queue.
+    // Writes the sector registry back (unless read-only) and disposes of the sector queue.
     void Shutdown();
+
+    // A read-only manager reads as usual but writes nothing (Write, WriteList, SaveWindow
+    // and Shutdown leave the file as it is): a run that nobody watches has no window
+    // placement or registry worth keeping.
+    void SetReadOnly(bool read_only);
+    bool ReadOnly() const;
 
     // Writes value under section/key of FILENAME.
     void Write(std::string_view section, std::string_view key, std::string_view value);
@@ -172,6 +178,7 @@ class IniManager {
     mutable std::recursive_mutex mutex_;
     std::unique_ptr<SectorQueue> sectors_;
     std::string file_;  // the whole name given to Startup
+    bool read_only_ = false;
 };
 
 namespace ini_detail {

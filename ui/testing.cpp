@@ -1,6 +1,9 @@
 // Test hooks of the window layer (see testing.h).
 #include "ui/testing.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QWidget>
 
 #include <cstdlib>
@@ -63,6 +66,30 @@ std::string ControlText(Window& w, int field) {
     if (!g) return w.Text(field);
     std::string t;
     detail::Invoke([&] { t = g->Text(field); });
+    return t;
+}
+
+std::string DisplayedText(Window& w, int field, int row) {
+    std::string t;
+    detail::GuiWindow* g = Gui(w, true);
+    if (!g) return t;
+    detail::Invoke([&] {
+        if (detail::ListModel* m = g->Model(field)) {
+            m->Sync();
+            for (int c = 0; c < m->columnCount() && row >= 1 && row <= m->rowCount(); ++c) {
+                if (c) t += " | ";
+                t += m->data(m->index(row - 1, c), Qt::DisplayRole).toString().toUtf8().toStdString();
+            }
+            return;
+        }
+        QWidget* wd = g->Widget(field);
+        if (auto* l = qobject_cast<QLabel*>(wd))
+            t = l->text().toUtf8().toStdString();
+        else if (auto* e = qobject_cast<QLineEdit*>(wd))
+            t = e->text().toUtf8().toStdString();
+        else if (auto* p = qobject_cast<QPlainTextEdit*>(wd))
+            t = p->toPlainText().toUtf8().toStdString();
+    });
     return t;
 }
 

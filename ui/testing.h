@@ -58,6 +58,10 @@ std::string ControlText(Window& w, int field);
 // Rows of a list as text, cells formatted through their pictures and joined by "\t"
 // (first is 1-based; rows past the end are left out). Reads through the list's own model.
 std::vector<std::string> ListRows(Window& w, int field, std::size_t first, std::size_t count);
+// What the widget itself displays, which may differ from ControlText: a label, entry or
+// text control shows control characters as symbols; a list gives the displayed cells of
+// row `row` (1-based) joined by " | ".
+std::string DisplayedText(Window& w, int field, int row = 0);
 // Number of rows the list's model shows now.
 std::size_t ListRowCount(Window& w, int field);
 // Column headers of a list.

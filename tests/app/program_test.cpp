@@ -95,6 +95,27 @@ TEST_F(Program, UnattendedScanOfTheEmbeddedDatabaseEndsWithItsResult) {
     EXPECT_NE(r.out.find("2 files stored"), std::string::npos) << r.out;
 }
 
+// An unattended run shows no window worth placing: the system profile keeps its bytes
+// (no [Main] placement, no registry section), whether the run succeeds or ends early.
+TEST_F(Program, UnattendedRunLeavesTheSystemProfileUnchanged) {
+    const std::string profile = "; kept as it is\n[Other]\nKey=Value\n";
+    test::WriteFile(dir_ / "win.ini", profile);
+    Result r = Run({"/S"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("2 files stored"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(test::ReadFile(dir_ / "win.ini"), profile);
+    Settings("database=NEWDB\n");  // ends early: the database would have to be created
+    r = Run({"/S"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(test::ReadFile(dir_ / "win.ini"), profile);
+    // An empty profile stays empty.
+    test::WriteFile(dir_ / "win.ini", "");
+    Settings("");
+    r = Run({"/S"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::ReadFile(dir_ / "win.ini"), "");
+}
+
 TEST_F(Program, UnattendedRunDoesNotAskToCreateADatabase) {
     Settings("database=NEWDB\n");
     Result r = Run({"/S"});

@@ -4,6 +4,7 @@
 
 #include "app/globals.h"
 #include "app/settings.h"
+#include "data/sql_connection.h"
 #include "app/startup.h"
 #include "tests/support/temp_dir.h"
 
@@ -49,8 +50,23 @@ TEST_F(StartupTest, SettingsAreReadCutAndJoinedWithThePassword) {
     LoadSettings(ini_);
     EXPECT_EQ(GLO::SQLSERVER.Clip(), "db.example") << "sections and keys are case-insensitive";
     BuildOwners();
-    EXPECT_EQ(GLO::SQLMASTEROWNER.Clip(), "db.example,master,scanner,se;cret;APP=DRIVETREK;WSID=PC7");
-    EXPECT_EQ(GLO::SQLOWNER.Clip(), "db.example,Files2026,scanner,se;cret;APP=DRIVETREK;WSID=PC7");
+    // The password's ';' would cut it and make its tail an attribute: it goes in braces.
+    EXPECT_EQ(GLO::SQLMASTEROWNER.Clip(), "db.example,master,scanner,{se;cret};APP=DRIVETREK;WSID=PC7");
+    EXPECT_EQ(GLO::SQLOWNER.Clip(), "db.example,Files2026,scanner,{se;cret};APP=DRIVETREK;WSID=PC7");
+    EXPECT_EQ(SplitOwner(GLO::SQLOWNER.Clip()).password, "se;cret");
+
+    // Every part that holds ',', ';', braces or '=' comes back whole; the server keeps its
+    // "Address=" form.
+    WriteIni("[database]\nserver=Address=h,1\ndatabase=d{b}\nuser=u=1\npass=\"a,b}c \"\n");
+    LoadSettings(ini_);
+    BuildOwners();
+    EXPECT_EQ(GLO::SQLOWNER.Clip(), "{Address=h,1},{d{b}}},{u=1},{a,b}}c};APP=DRIVETREK;WSID=PC7")
+        << "the password's trailing blank is dropped with the others";
+    OwnerParts parts = SplitOwner(GLO::SQLOWNER.Clip());
+    EXPECT_EQ(parts.server, "Address=h,1");
+    EXPECT_EQ(parts.database, "d{b}");
+    EXPECT_EQ(parts.user, "u=1");
+    EXPECT_EQ(parts.password, "a,b}c");
 
     WriteIni("[database]\ndatabase=" + std::string(30, 'D') + "\nuser=\n");
     LoadSettings(ini_);

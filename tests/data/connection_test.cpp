@@ -53,9 +53,93 @@ TEST(ConnectionString, PasswordsAreDataNeverAttributes) {
               "Server=srv;Database=db;UID={a;b};PWD={p}}w}" + kTds);
 }
 
+// Every part the program writes comes back from the owner text unchanged, whatever
+// characters it holds, and reaches the driver as exactly one attribute.
+TEST(ConnectionString, BracedOwnerPartsHoldAnyCharacter) {
+    const std::string nasty[] = {"Se;cr}et{X9", "pass=x;Database=other",
+                                 "a,b",         "{x}",
+                                 "}",           "{",
+                                 "=;,{}",       "p;APP=EVIL",
+                                 "  lead",      "{a},{b}",
+                                 "x}};y"};
+    for (const std::string& pw : nasty) {
+        const std::string owner = "srv," + OwnerPart("d,b;{1}") + "," + OwnerPart("us;er") + "," +
+                                  OwnerPart(pw) + ";APP=DRIVETREK;WSID=PC1";
+        OwnerParts p = SplitOwner(owner);
+        EXPECT_EQ(p.server, "srv") << owner;
+        EXPECT_EQ(p.database, "d,b;{1}") << owner;
+        EXPECT_EQ(p.user, "us;er") << owner;
+        EXPECT_EQ(p.password, pw) << owner;
+        EXPECT_EQ(p.attributes, "APP=DRIVETREK;WSID=PC1") << owner;
+        EXPECT_EQ(p.tail, "") << owner;
+        std::string pw_odbc = "{";
+        for (char c : pw) pw_odbc += c == '}' ? std::string("}}") : std::string(1, c);
+        pw_odbc += "}";
+        const std::string cs = BuildAttributes("SQL Server", owner, false);
+        EXPECT_EQ(cs, "Server=srv;Database={d,b;{1}}};UID={us;er};PWD=" +
+                          (pw.find_first_of(";{}") == std::string::npos ? pw : pw_odbc) +
+                          ";APP=DRIVETREK;WSID=PC1" + kTds)
+            << owner;
+        // The trace shows nothing of the password, and every other attribute stays.
+        const std::string masked = MaskPassword(cs);
+        EXPECT_EQ(masked,
+                  "Server=srv;Database={d,b;{1}}};UID={us;er};PWD=********;APP=DRIVETREK;WSID=PC1" + kTds)
+            << cs;
+    }
+    // A user in braces is data even when it reads "UID=...".
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db," + OwnerPart("UID=x") + ",pw", false),
+              "Server=srv;Database=db;UID=UID=x;PWD=pw" + kTds);
+    // Plain parts stay plain; the server keeps its "Address=" form.
+    EXPECT_EQ(OwnerPart("secret"), "secret");
+    EXPECT_EQ(OwnerPart("Address=h", true), "Address=h");
+    EXPECT_EQ(OwnerPart("a=b"), "{a=b}");
+    EXPECT_EQ(OwnerPart(""), "");
+}
+
+// Owner texts written before parts were braced read as they always did; a brace that
+// does not end its part is a plain character.
+TEST(ConnectionString, OlderOwnerTextsReadAsBefore) {
+    OwnerParts p = SplitOwner("srv,db,sa,pw;APP=DRIVETREK;WSID=PC1");
+    EXPECT_EQ(p.password, "pw");
+    EXPECT_EQ(p.attributes, "APP=DRIVETREK;WSID=PC1");
+    p = SplitOwner("srv,{db}x,sa,{pw");
+    EXPECT_EQ(p.database, "{db}x");
+    EXPECT_EQ(p.password, "{pw");
+    p = SplitOwner("srv,db,sa,{p,w};X=1,tail,more");
+    EXPECT_EQ(p.password, "p,w");
+    EXPECT_EQ(p.attributes, "X=1");
+    EXPECT_EQ(p.tail, "tail,more");
+    // A password that names TDS_Version does not stop the version attribute.
+    EXPECT_EQ(BuildAttributes("SQL Server", "srv,db,sa,{TDS_Version=1}", false),
+              "Server=srv;Database=db;UID=sa;PWD=TDS_Version=1" + kTds);
+}
+
+// psqlODBC takes a braced PWD (and decodes '+' and "%xx" in a plain one), but copies UID
+// and Database as they stand: those that a ';' or a leading brace would split go through
+// pqopt as quoted libpq options.
+TEST(ConnectionString, PostgresGetsWhatPsqlodbcReads) {
+    EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "h:1,db,u,a+b%41", false),
+              "Server=h;Port=1;Database=db;UID=u;PWD={a+b%41};MaxVarcharSize=65535;CommLog=0");
+    EXPECT_EQ(BuildAttributes("PostgreSQL Unicode",
+                              "h:1," + OwnerPart("d;b") + "," + OwnerPart("{u}'\\") + "," + OwnerPart("p}w"),
+                              false),
+              "Server=h;Port=1;PWD={p}}w};pqopt={dbname='d;b' user='{u}}\\'\\\\'};MaxVarcharSize=65535;"
+              "CommLog=0");
+    EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "h,d=b,u}x,", false),
+              "Server=h;Database=d=b;UID=u}x;MaxVarcharSize=65535;CommLog=0");
+}
+
+// The SQLite driver knows no braces: a database file name it would cut goes as a URI.
+TEST(ConnectionString, EmbeddedFileNamesThatTheDriverWouldCut) {
+    EXPECT_EQ(BuildAttributes("SQLite3", "S," + OwnerPart("a;b{c}%") + ",u,p", false),
+              "Database=file:a%3Bb%7Bc%7D%25.db;Timeout=10000;JournalMode=WAL");
+    EXPECT_EQ(BuildAttributes("SQLite3", "S,a=b x,u,p", false),
+              "Database=a=b x.db;Timeout=10000;JournalMode=WAL");
+}
+
 TEST(ConnectionString, PostgresHostPortAndEmbeddedFile) {
     EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "127.0.0.1:5433,files,u,p", false),
-              "Server=127.0.0.1;Port=5433;Database=files;UID=u;PWD=p;MaxVarcharSize=65535;CommLog=0");
+              "Server=127.0.0.1;Port=5433;Database=files;UID=u;PWD={p};MaxVarcharSize=65535;CommLog=0");
     // Only PostgreSQL reads a port after a colon.
     EXPECT_EQ(BuildAttributes("SQL Server", "srv:1,db", false), "Server=srv:1;Database=db" + kTds);
     EXPECT_EQ(BuildAttributes("SQLite3", "Server,DRIVETREK,sa,;APP=DRIVETREK;WSID=PC1", false),
@@ -68,6 +152,10 @@ TEST(ConnectionString, PasswordIsMaskedInTraces) {
     EXPECT_EQ(MaskPassword("UID=a;PWD={p;w}};x};APP=X"), "UID=a;PWD=********;APP=X");
     EXPECT_EQ(MaskPassword("PWD=;APP=X"), "PWD=********;APP=X");
     EXPECT_EQ(MaskPassword("Server=xPWD=1"), "Server=xPWD=1");  // not an attribute
+    // Any spelling of the key, blanks around it, a braced value with ';' and "}}" inside.
+    EXPECT_EQ(MaskPassword("UID=a; password ={x;}};PWD=y};APP=1"), "UID=a; password =********;APP=1");
+    EXPECT_EQ(MaskPassword("pwd={unterminated;x"), "pwd=********");
+    EXPECT_EQ(MaskPassword("Driver={SQL Server};UID={p;w}"), "Driver={SQL Server};UID={p;w}");
 }
 
 TEST(Owner, SplitIntoFiveParts) {

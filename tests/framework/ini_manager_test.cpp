@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -260,6 +261,51 @@ TEST(IniManagerSectors, RegistrySurvivesARestart) {
     again.ListSectors("Nobody", "", "", found);
     EXPECT_EQ(found.Records(), 0u);
     again.Shutdown();
+}
+
+// A read-only manager reads everything and writes nothing: no window placement, no
+// list, no registry at shutdown; the file keeps its bytes.
+TEST(IniManagerReadOnly, ReadsButLeavesTheFileAsItWas) {
+    TempDir dir;
+    const std::string file = dir / "win.ini";
+    const std::string before =
+        "[Main]\nMaximize=No\nXPos=3\nYPos=4\n[__Dont_Touch_Me__]\nSectors=1\nSectors_1=B,F,Q\n";
+    WriteFile(file, before);
+    IniManager ini;
+    ini.Startup(file);
+    ini.SetReadOnly(true);
+    EXPECT_TRUE(ini.ReadOnly());
+    FakeWindow w;
+    ini.RestoreWindow("Main", w);
+    EXPECT_EQ(w.x, 3) << "reading still works";
+    EXPECT_EQ(w.y, 4);
+    ini.SaveWindow("Main", w);
+    ini.SaveWindow("Other", w);
+    ini.Write("Main", "XPos", "99");
+    ini.RegisterSector(IniManager::ComposeName("A", "B", "C"));
+    ini.WriteList<SectorEntry>("L", "n", *ini.SECTORS, &SectorEntry::FAMILY);
+    ini.Shutdown();
+    EXPECT_EQ(ReadFile(file), before);
+
+    // The same steps without the flag do write.
+    IniManager writer;
+    writer.Startup(file);
+    writer.SaveWindow("Other", w);
+    writer.Shutdown();
+    EXPECT_NE(ReadFile(file), before);
+}
+
+// A missing system profile is not created by a read-only manager.
+TEST(IniManagerReadOnly, MissingFileIsNotCreated) {
+    TempDir dir;
+    const std::string file = dir / "none.ini";
+    IniManager ini;
+    ini.Startup(file);
+    ini.SetReadOnly(true);
+    FakeWindow w;
+    ini.SaveWindow("Main", w);
+    ini.Shutdown();
+    EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST(IniManagerSectors, EditedRegistryIsSortedAndRepeatsDropped) {

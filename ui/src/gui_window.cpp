@@ -34,6 +34,7 @@
 
 #include "runtime/picture.h"
 #include "ui/src/value_format.h"
+#include "ui/src/visible_text.h"
 
 namespace dt::ui::detail {
 
@@ -44,6 +45,19 @@ QString Q(const std::string& s) {
 }
 std::string S(const QString& s) {
     return s.toUtf8().toStdString();
+}
+
+// A display-only widget (label, read-only entry or text, status zone) shows its text with
+// control characters as visible symbols (VisibleText) and keeps the text it was given, to
+// hand back unchanged when asked for it.
+constexpr const char* kRawText = "dtRawText";
+QString Shown(QWidget* w, const std::string& raw, bool keep_line_breaks = false) {
+    w->setProperty(kRawText, QByteArray(raw.data(), static_cast<qsizetype>(raw.size())));
+    return Q(VisibleText(raw, keep_line_breaks));
+}
+std::string RawText(const QWidget* w, const QString& shown) {
+    const QVariant v = w->property(kRawText);
+    return v.isValid() ? v.toByteArray().toStdString() : S(shown);
 }
 
 QColor ColorOf(long bgr) {
@@ -213,7 +227,8 @@ long ListModel::CellColor(int row, int column, int which) const {
 
 QVariant ListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rows_) return {};
-    if (role == Qt::DisplayRole) return Q(CellText(index.row(), index.column()));
+    // A name's control characters show as symbols, never as line breaks or tabs.
+    if (role == Qt::DisplayRole) return Q(VisibleText(CellText(index.row(), index.column())));
     if (role == Qt::TextAlignmentRole && index.column() < static_cast<int>(fmt_.columns.size()))
         return static_cast<int>(AlignOf(fmt_.columns[index.column()].align));
     if (role == Qt::ForegroundRole) {
@@ -230,7 +245,7 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
 QVariant ListModel::headerData(int section, Qt::Orientation o, int role) const {
     if (o != Qt::Horizontal || section < 0 || section >= static_cast<int>(fmt_.columns.size())) return {};
     const ListColumn& c = fmt_.columns[section];
-    if (role == Qt::DisplayRole) return Q(c.header);
+    if (role == Qt::DisplayRole) return Q(VisibleText(c.header));
     if (role == Qt::TextAlignmentRole) return static_cast<int>(AlignOf(c.header_align));
     return {};
 }
@@ -388,14 +403,15 @@ void GuiWindow::Build(const WindowState& st) {
                 break;
             }
             case ControlType::Prompt: {
-                auto* l = new QLabel(text, client_);
+                auto* l = new QLabel(client_);
+                l->setText(Shown(l, cs.text));
                 it.widget = l;
                 break;
             }
             case ControlType::String: {
                 auto* l = new QLabel(client_);
                 l->setTextFormat(Qt::PlainText);
-                l->setText(text);
+                l->setText(Shown(l, cs.text));
                 if (cd.right_align) l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 it.widget = l;
                 break;
@@ -403,14 +419,16 @@ void GuiWindow::Build(const WindowState& st) {
             case ControlType::Text: {
                 auto* t = new QPlainTextEdit(client_);
                 t->setReadOnly(true);
-                t->setPlainText(text);
+                t->setPlainText(Shown(t, cs.text, true));
                 t->setVerticalScrollBarPolicy(cd.vscroll ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
                 t->setHorizontalScrollBarPolicy(cd.hscroll ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
                 it.widget = t;
                 break;
             }
             case ControlType::Entry: {
-                auto* e = new QLineEdit(text, client_);
+                auto* e = new QLineEdit(client_);
+                // What a read-only entry shows cannot be typed back: it shows symbols.
+                e->setText(cd.read_only && !cd.password ? Shown(e, cs.text) : text);
                 if (cd.password) e->setEchoMode(QLineEdit::Password);
                 e->setReadOnly(cd.read_only);
                 if (cd.right_align) e->setAlignment(Qt::AlignRight);
@@ -610,8 +628,9 @@ void GuiWindow::Build(const WindowState& st) {
         std::vector<int> zones = def.status_zones;
         if (zones.empty()) zones.push_back(-1);
         for (std::size_t i = 0; i < zones.size(); ++i) {
-            auto* l = new QLabel(i < st.status.size() ? Q(st.status[i]) : QString(), this);
+            auto* l = new QLabel(this);
             l->setTextFormat(Qt::PlainText);
+            l->setText(Shown(l, i < st.status.size() ? st.status[i] : std::string()));
             if (zones[i] > 0) {
                 l->setFixedWidth(PxX(zones[i]));
                 statusBar()->addWidget(l);
@@ -936,14 +955,15 @@ void GuiWindow::SetText(int field, const std::string& text) {
         it->action->setText(t);
     if (!it->widget) return;
     if (auto* l = qobject_cast<QLabel*>(it->widget))
-        l->setText(t);
+        l->setText(Shown(l, text));
     else if (auto* e = qobject_cast<QLineEdit*>(it->widget)) {
-        if (e->text() != t) e->setText(t);
+        const QString shown = e->isReadOnly() && e->echoMode() == QLineEdit::Normal ? Shown(e, text) : t;
+        if (e->text() != shown) e->setText(shown);
         it->modified = false;
     } else if (auto* b = qobject_cast<QAbstractButton*>(it->widget))
         b->setText(t);
     else if (auto* p = qobject_cast<QPlainTextEdit*>(it->widget))
-        p->setPlainText(t);
+        p->setPlainText(Shown(p, text, true));
     else if (auto* g = qobject_cast<QGroupBox*>(it->widget))
         g->setTitle(t);
     else if (auto* s = qobject_cast<QSpinBox*>(it->widget))
@@ -961,10 +981,11 @@ std::string GuiWindow::Text(int field) const {
     if (it->menu) return S(it->menu->title());
     if (it->action) return S(it->action->text());
     if (!it->widget) return {};
-    if (auto* l = qobject_cast<QLabel*>(it->widget)) return S(l->text());
-    if (auto* e = qobject_cast<QLineEdit*>(it->widget)) return S(e->text());
+    if (auto* l = qobject_cast<QLabel*>(it->widget)) return RawText(l, l->text());
+    if (auto* e = qobject_cast<QLineEdit*>(it->widget))
+        return e->isReadOnly() && e->echoMode() == QLineEdit::Normal ? RawText(e, e->text()) : S(e->text());
     if (auto* b = qobject_cast<QAbstractButton*>(it->widget)) return S(b->text());
-    if (auto* p = qobject_cast<QPlainTextEdit*>(it->widget)) return S(p->toPlainText());
+    if (auto* p = qobject_cast<QPlainTextEdit*>(it->widget)) return RawText(p, p->toPlainText());
     if (auto* g = qobject_cast<QGroupBox*>(it->widget)) return S(g->title());
     if (auto* s = qobject_cast<QSpinBox*>(it->widget)) return std::to_string(s->value());
     if (it->model) {
@@ -1173,11 +1194,13 @@ int GuiWindow::FocusField() const {
 }
 
 void GuiWindow::SetStatus(int zone, const std::string& text) {
-    if (zone >= 1 && zone <= static_cast<int>(zones_.size())) zones_[zone - 1]->setText(Q(text));
+    if (zone >= 1 && zone <= static_cast<int>(zones_.size()))
+        zones_[zone - 1]->setText(Shown(zones_[zone - 1], text));
 }
 
 std::string GuiWindow::Status(int zone) const {
-    if (zone >= 1 && zone <= static_cast<int>(zones_.size())) return S(zones_[zone - 1]->text());
+    if (zone >= 1 && zone <= static_cast<int>(zones_.size()))
+        return RawText(zones_[zone - 1], zones_[zone - 1]->text());
     return {};
 }
 
