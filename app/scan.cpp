@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/scan_store.h"
 #include "app/tables.h"
 #include "data/statements.h"
 #include "platform/drives.h"
@@ -129,139 +130,6 @@ class Walker {
     const std::function<void()>& pace_;
     std::optional<std::uint64_t> device_;
     FILES_RECORD rec_{};
-};
-
-// Stores rows in FILES in batches of a few thousand rows, one transaction each, and shows
-// the file counter.
-//
-// A batch sends its rows as parameter arrays (APPEND): one INSERT per row through the file
-// manager costs a round trip to the server per file, which makes a scan of a large tree
-// many times slower than its rows need. The numbers are assigned as the file manager
-// assigns them (the highest SysFILES + 1, read once per batch inside its transaction).
-// A batch that fails anywhere (another computer took the same numbers, a name the server
-// cannot hold) is rolled back whole and its rows are stored again one by one with the
-// file manager's quiet insert, which reads the highest number afresh after a collision;
-// so every row is either stored once or counted as not stored.
-class FilesSink final : public ScanSink {
-  public:
-    explicit FilesSink(const ScanDisplay& display) : display_(display) {}
-    FilesSink(const FilesSink&) = delete;
-    FilesSink& operator=(const FilesSink&) = delete;
-
-    void BeginDirectory(std::string_view) override {
-        if (!open_) Begin();
-    }
-
-    void Store(const FILES_RECORD& rec, WalkStats& stats) override {
-        ++G::FILECOUNT;
-        if (display_.file_count && G::FILECOUNT % 100 == 1) display_.file_count(G::FILECOUNT);
-        if (!open_) Begin();
-        if (!arrays_) {
-            Put(rec);
-            if (Access::FILES->TryInsert() == 0)
-                ++row_stored_;  // counted when its transaction commits
-            else
-                ++stats.files_not_stored;
-            return;
-        }
-        batch_.push_back(rec);
-        if (failed_) return;  // the batch will be stored row by row
-        if (next_ == 0xFFFFFFFFu) {
-            failed_ = true;  // the numbers are used up: let the file manager decide
-            return;
-        }
-        FILES_RECORD& row = batch_.back();
-        row.SYSFILES = ++next_;
-        Put(row);
-        if (Append(FILES.file) != 0) failed_ = true;
-    }
-
-    void EndDirectory(WalkStats& stats) override {
-        if (open_ && (batch_.size() >= kBatchRows || SteadyClock::now() - began_ >= kBatchTime)) End(stats);
-    }
-
-    // Ends the open batch: committed, or rolled back and stored again row by row.
-    void End(WalkStats& stats) {
-        if (!open_) return;
-        open_ = false;
-        if (!arrays_) {
-            // Rows were inserted one by one as they came.
-            if (transaction_ && Commit() != 0) {
-                Rollback();
-                stats.files_not_stored += row_stored_;
-            } else {
-                stats.files_stored += row_stored_;
-            }
-            row_stored_ = 0;
-            return;
-        }
-        int rc = failed_ ? 1 : Release(FILES.file);  // any statement but APPEND sends pending arrays
-        if (rc == 0) rc = Commit();
-        if (rc == 0) {
-            stats.files_stored += static_cast<ULONG>(batch_.size());
-        } else {
-            Rollback();
-            Access::FILES->ForgetAutoIncNumbers();
-            StoreOneByOne(stats);
-        }
-        batch_.clear();
-    }
-
-  private:
-    // Puts a row into the record buffer. The null flags are cleared: a flag left by an
-    // earlier row (a file without a date) or by a read would otherwise store this row's
-    // values as NULL; a zero date still goes as NULL.
-    static void Put(const FILES_RECORD& rec) {
-        std::memcpy(static_cast<void*>(&FILES.Record()), &rec, sizeof rec);
-        SetNonull(FILES.file);
-    }
-
-    void Begin() {
-        open_ = true;
-        failed_ = false;
-        began_ = SteadyClock::now();
-        batch_.clear();
-        row_stored_ = 0;
-        // Without a transaction (a driver that refuses one) every row is stored by itself.
-        transaction_ = Logout(1, {&FILES.file}) == 0;
-        arrays_ = transaction_ && HighestNumber(next_);
-    }
-
-    // The highest SysFILES in the table, read inside the batch's transaction.
-    static bool HighestNumber(ULONG& out) {
-        if (Access::FILES->UseFile() != 0) return false;
-        if (SetProperty(FILES.file, PROP_SQL, "select coalesce(max(SysFILES),0) from FILES") != 0)
-            return false;
-        if (Next(FILES.file) != 0) return false;
-        out = FILES.SYSFILES;
-        return true;
-    }
-
-    void StoreOneByOne(WalkStats& stats) {
-        const bool transaction = Logout(1, {&FILES.file}) == 0;
-        ULONG stored = 0;
-        for (const FILES_RECORD& rec : batch_) {
-            Put(rec);
-            FILES.SYSFILES = 0;
-            if (Access::FILES->TryInsert() == 0) ++stored;
-        }
-        if (transaction && Commit() != 0) {
-            Rollback();
-            stored = 0;
-        }
-        stats.files_stored += stored;
-        stats.files_not_stored += static_cast<ULONG>(batch_.size()) - stored;
-    }
-
-    const ScanDisplay& display_;
-    bool open_ = false;         // a batch is open
-    bool transaction_ = false;  // it runs in a transaction
-    bool arrays_ = false;       // its rows go as parameter arrays
-    bool failed_ = false;       // an array failed: the batch is stored again row by row
-    ULONG next_ = 0;            // the last number given
-    ULONG row_stored_ = 0;      // rows inserted one by one in the open batch
-    std::vector<FILES_RECORD> batch_;
-    SteadyClock::time_point began_{};
 };
 
 // One directory's rows as the walk found them, handed from the walking thread to the
@@ -513,16 +381,17 @@ void ScanDrives(ScanContext& ctx) {
     if (ctx.display.open) ctx.display.open();
     if (ctx.display.drive) ctx.display.drive("clean database");
 
-    int rc = Access::FILES->UseFile();
-    if (rc == 0)
-        rc = SetProperty(FILES.file, PROP_SQL,
-                         "delete from FILES where SysCOMPUTER =" + std::to_string(syscomputer));
-    if (rc != 0 && !ctx.unattended) {
-        std::string text = Error();
-        if (!FileError().empty()) text += "|" + FileError();
-        ui::Message(text, "SQL", ui::MessageIcon::Stop, ui::button::Ok);
-    } else if (rc != 0) {
-        Tell(ctx, "SQL: " + Error() + " " + FileError(), "SQL", ui::MessageIcon::Stop);
+    // The table exists from here on; the store writes the difference to this computer's
+    // rows over a connection of its own, holding the computer's scan lock.
+    Access::FILES->UseFile();
+    ScanStore store(GLO::SQLOWNER.Str());
+    if (!store.Begin(syscomputer)) {
+        if (ctx.display.close) ctx.display.close();
+        Relate::FILES->Close();
+        ctx.outcome = ScanOutcome::Refused;
+        ctx.message = "The scan was not started: " + store.Error();
+        Tell(ctx, ctx.message, "scan", ui::MessageIcon::Stop);
+        return;
     }
 
     // The walk runs on its own thread, ahead of the storing; the rows are stored here, in
@@ -537,7 +406,7 @@ void ScanDrives(ScanContext& ctx) {
     WalkStats stats;
     {
         WorkingWindow working;
-        FilesSink sink(ctx.display);
+        ScanSink& sink = store;
         BatchChannel channel;
         WalkThread walk(std::move(roots), syscomputer, channel);
         DirBatch batch;
@@ -554,11 +423,12 @@ void ScanDrives(ScanContext& ctx) {
                     since_pace = 0;
                     working.Pace();
                 }
+                if (ctx.display.file_count && ++G::FILECOUNT % 100 == 1) ctx.display.file_count(G::FILECOUNT);
                 sink.Store(row, stats);
             }
             sink.EndDirectory(stats);
         }
-        sink.End(stats);
+        store.Finish(stats);
         const WalkStats& walked = walk.Join();
         stats.files_not_stored += walked.files_not_stored;
         stats.dirs_skipped += walked.dirs_skipped;
@@ -591,6 +461,7 @@ void ScanDrives(ScanContext& ctx) {
     ctx.message = "Scan done!|Time: " + Format(static_cast<double>(elapsed), "T4");
     std::string lost;
     if (ctx.files_not_stored > 0) lost = "Files not stored: " + std::to_string(ctx.files_not_stored);
+    if (!store.Counts().first_failure.empty()) lost += (lost.empty() ? "" : "|") + store.Counts().first_failure;
     if (!lost.empty()) ctx.message += "|" + lost;
     if (!ctx.unattended)
         ui::Message(ctx.message, "Scan Drive", ui::MessageIcon::None, ui::button::Ok);

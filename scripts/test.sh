@@ -27,10 +27,10 @@ echo "== sanitizer build"
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DDT_SANITIZE=ON
 echo "== tests under sanitizers (no windows)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan -LE gui --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
+    ctest --test-dir build-asan -LE gui --output-on-failure --timeout 600 -j 2
 
 echo "== all tests"
-ctest --test-dir build --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
+ctest --test-dir build --output-on-failure --timeout 600 -j 2
 
 echo "== format check (clang-format)"
 files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || true)
