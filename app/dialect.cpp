@@ -163,15 +163,16 @@ std::string Dialect::IndexStateQuery(std::string_view index) const {
 std::string Dialect::CreateIndex(std::string_view index, std::string_view table, std::string_view column,
                                  bool unique) const {
     const std::string u = unique ? "UNIQUE " : "";
-    const std::string tail = std::string(index) + " ON " + std::string(table) + " (" + std::string(column) + ")";
+    const std::string tail =
+        std::string(index) + " ON " + std::string(table) + " (" + std::string(column) + ")";
     switch (kind) {
         case ServerKind::PostgreSQL:
             return "CREATE " + u + "INDEX CONCURRENTLY IF NOT EXISTS " + tail;
         case ServerKind::Embedded:
             return "CREATE " + u + "INDEX IF NOT EXISTS " + tail;
         case ServerKind::SqlServer:
-            return "IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = " + SqlLiteral(index) + ") CREATE " + u +
-                   "INDEX " + tail + " WITH (ONLINE = ON)";
+            return "IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = " + SqlLiteral(index) +
+                   ") CREATE " + u + "INDEX " + tail + " WITH (ONLINE = ON)";
     }
     return {};
 }
@@ -189,7 +190,8 @@ std::string Dialect::DropIndex(std::string_view index, std::string_view table) c
 }
 
 std::string Dialect::CreateCounterTable() const {
-    const std::string body = "DTCOUNTER (TABLENAME VARCHAR(64) NOT NULL PRIMARY KEY, NEXTNUMBER BIGINT NOT NULL)";
+    const std::string body =
+        "DTCOUNTER (TABLENAME VARCHAR(64) NOT NULL PRIMARY KEY, NEXTNUMBER BIGINT NOT NULL)";
     if (kind == ServerKind::SqlServer) return "IF OBJECT_ID('DTCOUNTER') IS NULL CREATE TABLE " + body;
     return "CREATE TABLE IF NOT EXISTS " + body;
 }
@@ -208,8 +210,9 @@ std::string Dialect::ReserveNumbers(std::string_view table, std::string_view col
             // counter afterwards, in the same transaction.
             return "UPDATE DTCOUNTER SET NEXTNUMBER = MAX(NEXTNUMBER, " + highest + ") + " + n + where;
         case ServerKind::SqlServer:
-            return "UPDATE DTCOUNTER SET NEXTNUMBER = (CASE WHEN NEXTNUMBER > " + highest + " THEN NEXTNUMBER ELSE " +
-                   highest + " END) + " + n + " OUTPUT inserted.NEXTNUMBER - " + n + where;
+            return "UPDATE DTCOUNTER SET NEXTNUMBER = (CASE WHEN NEXTNUMBER > " + highest +
+                   " THEN NEXTNUMBER ELSE " + highest + " END) + " + n + " OUTPUT inserted.NEXTNUMBER - " +
+                   n + where;
     }
     return {};
 }

@@ -461,7 +461,8 @@ void ScanDrives(ScanContext& ctx) {
     ctx.message = "Scan done!|Time: " + Format(static_cast<double>(elapsed), "T4");
     std::string lost;
     if (ctx.files_not_stored > 0) lost = "Files not stored: " + std::to_string(ctx.files_not_stored);
-    if (!store.Counts().first_failure.empty()) lost += (lost.empty() ? "" : "|") + store.Counts().first_failure;
+    if (!store.Counts().first_failure.empty())
+        lost += (lost.empty() ? "" : "|") + store.Counts().first_failure;
     if (!lost.empty()) ctx.message += "|" + lost;
     if (!ctx.unattended)
         ui::Message(ctx.message, "Scan Drive", ui::MessageIcon::None, ui::button::Ok);

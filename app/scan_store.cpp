@@ -122,7 +122,8 @@ class ScanStore::Statements {
         auto p = std::make_unique<Prepared>();
         p->rows = rows;
         p->params.resize(rows);
-        std::string text = "INSERT INTO " + table_ + " (SysFILES, SysCOMPUTER, NAME, EXTENSION, DIR, TYPE, DATE, SIZE) VALUES ";
+        std::string text = "INSERT INTO " + table_ +
+                           " (SysFILES, SysCOMPUTER, NAME, EXTENSION, DIR, TYPE, DATE, SIZE) VALUES ";
         for (std::size_t r = 0; r < rows; ++r) text += r == 0 ? "(?,?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?,?)";
         if (!PrepareWith(*p, text)) return nullptr;
         SQLUSMALLINT n = 1;
@@ -147,7 +148,8 @@ class ScanStore::Statements {
         auto p = std::make_unique<Prepared>();
         p->rows = 1;
         p->params.resize(1);
-        if (!PrepareWith(*p, "UPDATE " + table_ + " SET EXTENSION = ?, TYPE = ?, DATE = ?, SIZE = ? WHERE SysFILES = ?"))
+        if (!PrepareWith(*p, "UPDATE " + table_ +
+                                 " SET EXTENSION = ?, TYPE = ?, DATE = ?, SIZE = ? WHERE SysFILES = ?"))
             return nullptr;
         Params& q = p->params[0];
         if (!Bind(*p, 1, SQL_C_CHAR, SQL_VARCHAR, 10, q.ext, sizeof q.ext, &q.ind[3]) ||
@@ -188,8 +190,8 @@ class ScanStore::Statements {
     }
     bool Bind(Prepared& p, SQLUSMALLINT n, SQLSMALLINT ctype, SQLSMALLINT sqltype, SQLULEN size, void* buf,
               SQLLEN len, SQLLEN* ind) {
-        return s_.Check(s_.Api().SQLBindParameter(p.stmt.get(), n, SQL_PARAM_INPUT, ctype, sqltype, size, 0, buf,
-                                                  len, ind),
+        return s_.Check(s_.Api().SQLBindParameter(p.stmt.get(), n, SQL_PARAM_INPUT, ctype, sqltype, size, 0,
+                                                  buf, len, ind),
                         p.stmt.get());
     }
 
@@ -199,7 +201,8 @@ class ScanStore::Statements {
     std::unique_ptr<Prepared> update_;
 };
 
-ScanStore::ScanStore(std::string owner, std::string table) : owner_(std::move(owner)), table_(std::move(table)) {}
+ScanStore::ScanStore(std::string owner, std::string table)
+    : owner_(std::move(owner)), table_(std::move(table)) {}
 
 ScanStore::~ScanStore() {
     stmts_.reset();
@@ -335,7 +338,8 @@ bool ScanStore::ReadRows() {
         };
         const std::string_view d = text_of(dir, ind[2]);
         if (rows_.empty() || d != last_dir) {
-            auto [it, added] = dir_index.try_emplace(std::string(d), static_cast<std::uint32_t>(dir_names.size()));
+            auto [it, added] =
+                dir_index.try_emplace(std::string(d), static_cast<std::uint32_t>(dir_names.size()));
             if (added) dir_names.emplace_back(d);
             last_dir = d;
             last_index = it->second;
@@ -345,7 +349,8 @@ bool ScanStore::ReadRows() {
         r.number = static_cast<std::uint64_t>(number);
         r.size = ind[6] == SQL_NULL_DATA ? 0 : static_cast<std::uint64_t>(size);
         if (ind[5] != SQL_NULL_DATA) {
-            const DATE dd{static_cast<BYTE>(ts.day), static_cast<BYTE>(ts.month), static_cast<USHORT>(ts.year)};
+            const DATE dd{static_cast<BYTE>(ts.day), static_cast<BYTE>(ts.month),
+                          static_cast<USHORT>(ts.year)};
             const TIME tt{static_cast<BYTE>(ts.fraction / 10'000'000u), static_cast<BYTE>(ts.second),
                           static_cast<BYTE>(ts.minute), static_cast<BYTE>(ts.hour)};
             r.date = dd.Value();
@@ -422,8 +427,8 @@ void ScanStore::Store(const FILES_RECORD& rec, WalkStats& stats) {
     r.state = kSeen;
     std::uint32_t date = 0, time = 0;
     StoredDateTime(rec, date, time);
-    if (r.size == static_cast<std::uint64_t>(rec.SIZE) && r.date == date && r.time == time && r.type == rec.TYPE &&
-        r.ext_hash == Hash32(rec.EXTENSION.View())) {
+    if (r.size == static_cast<std::uint64_t>(rec.SIZE) && r.date == date && r.time == time &&
+        r.type == rec.TYPE && r.ext_hash == Hash32(rec.EXTENSION.View())) {
         ++counts_.unchanged;
         return;
     }
@@ -462,7 +467,8 @@ bool ScanStore::InsertRows(std::size_t from, std::size_t count, long long first_
     return true;
 }
 
-bool ScanStore::InsertOneByOne(std::size_t from, std::size_t count, long long& next_number, long long& last_number) {
+bool ScanStore::InsertOneByOne(std::size_t from, std::size_t count, long long& next_number,
+                               long long& last_number) {
     Statements::Prepared* p = stmts_->Insert(1);
     if (p == nullptr) return false;
     for (std::size_t i = from; i < from + count; ++i) {
@@ -486,7 +492,8 @@ bool ScanStore::InsertOneByOne(std::size_t from, std::size_t count, long long& n
             ++counts_.not_stored;
             if (counts_.first_failure.empty())
                 counts_.first_failure = std::string(inserts_[i].rec.DIR.View()) +
-                                        std::string(inserts_[i].rec.NAME.View()) + ": " + session_->LastError();
+                                        std::string(inserts_[i].rec.NAME.View()) + ": " +
+                                        session_->LastError();
             break;
         }
     }

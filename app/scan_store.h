@@ -44,11 +44,11 @@ struct StoreCounts {
     std::uint64_t deleted = 0;    // rows of files gone, of roots not walked, and duplicates
     std::uint64_t unchanged = 0;  // walked files whose row was already right
     std::uint64_t not_stored = 0;
-    std::uint64_t kept = 0;             // rows under directories not read, kept as they were
-    std::uint64_t dirs_not_read = 0;    // directories whose listing failed
-    std::uint64_t rows_before = 0;      // this computer's rows when the scan began
-    std::uint64_t rows_after = 0;       // ... and when it ended (as far as this program knows)
-    std::string first_failure;          // the server's reason for the first row not stored
+    std::uint64_t kept = 0;           // rows under directories not read, kept as they were
+    std::uint64_t dirs_not_read = 0;  // directories whose listing failed
+    std::uint64_t rows_before = 0;    // this computer's rows when the scan began
+    std::uint64_t rows_after = 0;     // ... and when it ended (as far as this program knows)
+    std::string first_failure;        // the server's reason for the first row not stored
 };
 
 class ScanStore final : public ScanSink {

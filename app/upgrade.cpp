@@ -69,7 +69,8 @@ std::vector<UpgradeEntry>& UpgradeEntries() {
              // One row per computer, also when two programs of one computer start at once.
              return EnsureIndex(s, d, "COMPUTER_NAME", "COMPUTER", "NAME", true, why);
          }},
-        {"table DTCOUNTER", [](SqlSession& s, const Dialect& d, std::string& why) { return EnsureCounter(s, d, why); }},
+        {"table DTCOUNTER",
+         [](SqlSession& s, const Dialect& d, std::string& why) { return EnsureCounter(s, d, why); }},
     };
     return entries;
 }

@@ -70,8 +70,9 @@ void ApplySessionTimeouts(Connection& c, TraceLog* lg) {
     OdbcHandle stmt(&api, OdbcHandle::Stmt, h);
     for (std::string text : {"SET statement_timeout = " + ms, "SET lock_timeout = " + ms}) {
         OdbcCall(
-            api, lg, [&] { return "Executing" + HandleText("Statement", h) + " " + text; }, nullptr, nullptr, h,
-            nullptr, [&] { return api.SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS); });
+            api, lg, [&] { return "Executing" + HandleText("Statement", h) + " " + text; }, nullptr, nullptr,
+            h, nullptr,
+            [&] { return api.SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS); });
         api.SQLFreeStmt(h, SQL_CLOSE);
     }
 }

@@ -157,7 +157,8 @@ class Environment : public std::enable_shared_from_this<Environment> {
 
   private:
     std::shared_ptr<Connection> ConnectServer(const std::shared_ptr<Server>& server, const std::string& owner,
-                                              bool trusted, const std::string& extra, TraceLog* lg, Diag& diag);
+                                              bool trusted, const std::string& extra, TraceLog* lg,
+                                              Diag& diag);
     std::mutex servers_mutex_;
     std::vector<std::shared_ptr<Server>> servers_;
 };

@@ -47,7 +47,8 @@ std::unique_ptr<SqlSession> SqlSession::Open(const std::string& owner, const std
     s->conn_ = env->ConnectDedicated(owner, false, extra, diag);
     if (!s->conn_) return nullptr;
     const std::vector<int> after = SocketDescriptors();
-    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(s->sockets_));
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                        std::back_inserter(s->sockets_));
     s->watch_ = std::thread([p = s.get()] { p->Watch(); });
     return s;
 }
