@@ -5,9 +5,13 @@
 // that number highest-plus-one. Compiled once for the embedded database and once for
 // PostgreSQL (DT_TEST_PG=1; skipped without DRIVETREK_TEST_PG_*).
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <dirent.h>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -288,6 +292,153 @@ TEST_F(StoreTest, AReaderDuringARescanAlwaysFindsEveryUnchangedFile) {
     EXPECT_EQ(before, 600u);
     EXPECT_EQ(Keys(Rows(2)), Tree(root));
 }
+
+// SIGKILL after a chosen number of batches of a rescan: every row of a file that is still
+// there survives, and the next scan completes the work.
+TEST_F(StoreTest, AScanKilledAfterSomeBatchesLosesNoRowAndTheNextScanCompletes) {
+    MakeFiles();
+    const fs::path root = MakeTree("t", 500);
+    Scan(root, 4);
+    for (int i = 0; i < 500; i += 4)
+        fs::remove(root / ("d" + std::to_string(i % 7)) / ("e" + std::to_string(i % 3)) /
+                   ("f" + std::to_string(i) + ".txt"));
+    // New files in every directory: the rescan writes in many batches.
+    for (int i = 0; i < 210; ++i)
+        std::ofstream(root / ("d" + std::to_string(i % 7)) / ("e" + std::to_string(i % 3)) /
+                      ("n" + std::to_string(i)))
+            << i;
+    session_.reset();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ScanStore store(owner_);
+        store.SetBatchRows(30);
+        store.SetAfterBatch([](std::size_t n) {
+            if (n == 3) ::raise(SIGKILL);
+        });
+        if (!store.Begin(4)) ::_exit(1);
+        WalkStats stats;
+        ScanDirectory(root.string(), 4, store, stats);
+        store.Finish(stats);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended with " << status;
+    auto rows = Rows(4);
+    for (const std::string& f : Tree(root))
+        if (f.find("/n") == std::string::npos) EXPECT_EQ(rows.count(f), 1u) << f;
+    StoreCounts c = Scan(root, 4);
+    EXPECT_EQ(Keys(Rows(4)), Tree(root));
+    EXPECT_EQ(c.deleted, 125u);
+}
+
+#if DT_TEST_PG
+// The server's processes, for freezing it.
+std::vector<pid_t> ServerProcesses() {
+    std::ifstream pidfile(Env("DRIVETREK_TEST_PG_DIR") + "/data/postmaster.pid");
+    pid_t master = 0;
+    pidfile >> master;
+    std::vector<pid_t> out;
+    if (master <= 0) return out;
+    out.push_back(master);
+    DIR* d = ::opendir("/proc");
+    while (dirent* e = d ? ::readdir(d) : nullptr) {
+        const pid_t pid = std::atoi(e->d_name);
+        if (pid <= 0) continue;
+        std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        char state = 0;
+        int ppid = 0;
+        if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == master)
+            out.push_back(pid);
+    }
+    if (d) ::closedir(d);
+    return out;
+}
+
+// A server that stops answering in the middle of a scan (its processes stopped): the
+// scan ends within the time-out and a little more, with a message; the rows stay.
+TEST_F(StoreTest, AFrozenServerEndsTheScanWithinTheTimeout) {
+    if (Env("DRIVETREK_TEST_PG_DIR").empty()) GTEST_SKIP() << "the server's directory is not known";
+    MakeFiles();
+    const fs::path root = MakeTree("t", 400);
+    Scan(root, 8);
+    for (int i = 0; i < 210; ++i)
+        std::ofstream(root / ("d" + std::to_string(i % 7)) / ("e" + std::to_string(i % 3)) /
+                      ("n" + std::to_string(i)))
+            << i;
+    SetDatabaseTimeout(3);
+    std::vector<pid_t> frozen;
+    const auto started = std::chrono::steady_clock::now();
+    bool finished = true;
+    std::string error;
+    {
+        ScanStore store(owner_);
+        store.SetBatchRows(20);
+        store.SetAfterBatch([&](std::size_t n) {
+            if (n != 1) return;
+            frozen = ServerProcesses();
+            for (pid_t p : frozen) ::kill(p, SIGSTOP);
+        });
+        ASSERT_TRUE(store.Begin(8)) << store.Error();
+        WalkStats stats;
+        ScanDirectory(root.string(), 8, store, stats);
+        finished = store.Finish(stats);
+        error = store.Error();
+        for (pid_t p : frozen) ::kill(p, SIGCONT);
+    }
+    for (pid_t p : frozen) ::kill(p, SIGCONT);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_FALSE(frozen.empty());
+    EXPECT_FALSE(finished);
+    EXPECT_NE(error.find("did not answer within 3 s"), std::string::npos) << error;
+    EXPECT_LT(took, 10.0);
+    session_.reset();
+    SetDatabaseTimeout(60);
+    for (const std::string& f : Tree(root))
+        if (f.find("/n") == std::string::npos) EXPECT_EQ(Rows(8).count(f), 1u) << f;
+}
+
+// The server ends the scan's session in the middle of a scan (as a server that is shut
+// down does): the scan ends at once with a lost-connection message.
+TEST_F(StoreTest, AServerThatEndsTheSessionStopsTheScanWithItsMessage) {
+    MakeFiles();
+    const fs::path root = MakeTree("t", 300);
+    bool finished = true;
+    std::string error;
+    StoreCounts counts;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        ScanStore store(owner_);
+        store.SetBatchRows(20);
+        store.SetAfterBatch([&](std::size_t n) {
+            if (n == 2)
+                Db().Exec(
+                    "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+                    "current_database() "
+                    "AND pid <> pg_backend_pid()");
+        });
+        ASSERT_TRUE(store.Begin(11)) << store.Error();
+        WalkStats stats;
+        ScanDirectory(root.string(), 11, store, stats);
+        finished = store.Finish(stats);
+        error = store.Error();
+        counts = store.Counts();
+    }
+    EXPECT_FALSE(finished);
+    // The driver's text for a lost connection (psqlODBC reports the dead socket before it
+    // reads the server's last message), with its state.
+    EXPECT_EQ(error.rfind("08", 0), 0u) << error;
+    EXPECT_NE(error.find("connection"), std::string::npos) << error;
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 10.0);
+    // The counts match the rows really stored.
+    EXPECT_EQ(std::to_string(counts.inserted), Value("SELECT COUNT(*) FROM FILES WHERE SysCOMPUTER = 11"));
+}
+#endif
 
 #if DT_TEST_PG
 // Four computers scan four trees into one database at the same moment, the first time

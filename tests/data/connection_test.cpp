@@ -55,11 +55,18 @@ TEST(ConnectionString, PasswordsAreDataNeverAttributes) {
 
 TEST(ConnectionString, PostgresHostPortAndEmbeddedFile) {
     EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "127.0.0.1:5433,files,u,p", false),
-              "Server=127.0.0.1;Port=5433;Database=files;UID=u;PWD=p;MaxVarcharSize=65535;CommLog=0");
+              "Server=127.0.0.1;Port=5433;Database=files;UID=u;PWD=p;MaxVarcharSize=65535;CommLog=0;"
+              "KeepaliveTime=30;KeepaliveInterval=5");
     // Only PostgreSQL reads a port after a colon.
     EXPECT_EQ(BuildAttributes("SQL Server", "srv:1,db", false), "Server=srv:1;Database=db" + kTds);
     EXPECT_EQ(BuildAttributes("SQLite3", "Server,DRIVETREK,sa,;APP=DRIVETREK;WSID=PC1", false),
-              "Database=DRIVETREK.db;Timeout=10000;JournalMode=WAL;APP=DRIVETREK;WSID=PC1");
+              "Database=DRIVETREK.db;Timeout=60000;JournalMode=WAL;APP=DRIVETREK;WSID=PC1");
+    // The busy time-out is the database time-out.
+    SetDatabaseTimeout(7);
+    EXPECT_EQ(BuildAttributes("SQLite3", "Server,X,sa,", false),
+              "Database=X.db;Timeout=7000;JournalMode=WAL");
+    SetDatabaseTimeout(0);  // not a time-out: the default
+    EXPECT_EQ(DatabaseTimeout(), 60);
 }
 
 TEST(ConnectionString, PasswordIsMaskedInTraces) {
