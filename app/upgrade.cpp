@@ -1,11 +1,15 @@
 #include "app/upgrade.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "data/sql_session.h"
 
 namespace dt {
 namespace {
+
+constexpr long kUpgradeLock = 0x44545550;  // the advisory lock of the upgrade step
 
 bool Exists(SqlSession& s, const std::string& query, std::string* value = nullptr) {
     std::string v;
@@ -77,15 +81,46 @@ std::vector<UpgradeEntry>& UpgradeEntries() {
 
 UpgradeResult RunUpgrade(SqlSession& session) {
     UpgradeResult r;
-    const Dialect& d = DialectOf(KindOfSession(session));
+    const ServerKind kind = KindOfSession(session);
+    const Dialect& d = DialectOf(kind);
     if (!session.AutoCommit()) session.Rollback();
     session.SetAutoCommit(true);
+    // One program at a time runs the step on PostgreSQL: two concurrent index builds on
+    // one table wait for each other (the server ends one as a deadlock), and a build in
+    // progress looks like a failed one to the catalog check. The lock is only tried,
+    // never waited for inside a statement: a session waiting in a statement would hold
+    // a snapshot that the holder's concurrent build waits for in turn.
+    bool locked = false;
+    if (kind == ServerKind::PostgreSQL) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(DatabaseTimeout());
+        for (;;) {
+            std::string v;
+            if (!session.QueryValue("SELECT pg_try_advisory_lock(" + std::to_string(kUpgradeLock) + ")", v))
+                break;
+            if (v == "1" || v == "t") {
+                locked = true;
+                break;
+            }
+            if (std::chrono::steady_clock::now() >= until) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (!locked) {
+            r.ok = false;
+            r.failures.push_back("another program's upgrade step did not end within " +
+                                 std::to_string(DatabaseTimeout()) + " s");
+            return r;
+        }
+    }
     for (const UpgradeEntry& e : UpgradeEntries()) {
         std::string why;
         if (!e.ensure(session, d, why)) {
             r.ok = false;
             r.failures.push_back(e.name + ": " + why);
         }
+    }
+    if (locked) {
+        std::string v;
+        session.QueryValue("SELECT pg_advisory_unlock(" + std::to_string(kUpgradeLock) + ")", v);
     }
     return r;
 }
