@@ -269,9 +269,10 @@ void ScanStore::Unlock() {
 bool ScanStore::Begin(ULONG syscomputer) {
     syscomputer_ = syscomputer;
     Diag diag;
-    // psqlODBC reads a result in portions through a cursor rather than holding it whole;
-    // other drivers ignore the attributes.
-    session_ = SqlSession::Open(owner_, "UseDeclareFetch=1;Fetch=10000", diag);
+    // Neither driver holds a whole result in memory: psqlODBC reads it in portions through
+    // a cursor, the SQLite driver row by row as SQLite steps (it keeps the whole result
+    // otherwise). Each driver ignores the other's attributes.
+    session_ = SqlSession::Open(owner_, "UseDeclareFetch=1;Fetch=10000;StepAPI=1", diag);
     if (!session_) {
         Fail(diag.state + " " + diag.message);
         return false;
