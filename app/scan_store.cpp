@@ -302,14 +302,30 @@ bool ScanStore::ReadRows() {
         return false;
     }
     const OdbcApi& api = session_->Api();
-    std::string text = "SELECT SysFILES, NAME, DIR, EXTENSION, TYPE, DATE, SIZE FROM " + table_ +
-                       " WHERE SysCOMPUTER = " + std::to_string(syscomputer_);
-    SQLRETURN rc = session_->ArmedCall(
-        [&] { return api.SQLExecDirect(h.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS); });
-    if (!session_->Check(rc, h.get())) {
+    // The embedded database's driver keeps a whole result in memory: it reads the rows
+    // in pages by number there. psqlODBC reads through a cursor (see Begin).
+    const bool paged = KindOfSession(*session_) == ServerKind::Embedded;
+    const long kPage = read_page_;
+    std::int64_t last_number = 0;
+    long page_rows = 0;
+    auto run = [&] {
+        std::string text = "SELECT SysFILES, NAME, DIR, EXTENSION, TYPE, DATE, SIZE FROM " + table_ +
+                           " WHERE SysCOMPUTER = " + std::to_string(syscomputer_);
+        if (paged)
+            text += " AND SysFILES > " + std::to_string(last_number) + " ORDER BY SysFILES LIMIT " +
+                    std::to_string(kPage);
+        api.SQLFreeStmt(h.get(), SQL_CLOSE);
+        page_rows = 0;
+        return session_->Check(session_->ArmedCall([&] {
+            return api.SQLExecDirect(h.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
+        }),
+                               h.get());
+    };
+    if (!run()) {
         Fail(session_->LastError());
         return false;
     }
+    SQLRETURN rc = SQL_SUCCESS;
     std::int64_t number = 0, size = 0;
     std::int16_t type = 0;
     char name[1024], dir[1024], ext[256];
@@ -329,7 +345,14 @@ bool ScanStore::ReadRows() {
     std::uint32_t last_index = 0;
     for (;;) {
         rc = session_->ArmedCall([&] { return api.SQLFetch(h.get()); });
-        if (rc == SQL_NO_DATA) break;
+        if (rc == SQL_NO_DATA) {
+            if (!paged || page_rows < kPage) break;
+            if (!run()) {
+                Fail(session_->LastError());
+                return false;
+            }
+            continue;
+        }
         if (!session_->Check(rc, h.get())) {
             Fail(session_->LastError());
             return false;
@@ -364,6 +387,8 @@ bool ScanStore::ReadRows() {
         r.ext_hash = Hash32(text_of(ext, ind[3]));
         r.type = static_cast<std::uint8_t>(ind[4] == SQL_NULL_DATA ? 0 : type);
         rows_.push_back(r);
+        ++page_rows;
+        last_number = std::max<std::int64_t>(last_number, number);
     }
     h.Reset();
     counts_.rows_before = rows_.size();

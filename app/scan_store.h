@@ -83,6 +83,8 @@ class ScanStore final : public ScanSink {
 
     // Rows per multi-row INSERT, rows per transaction (tests make them small).
     void SetBatchRows(std::size_t rows) { batch_rows_ = rows; }
+    // Rows per page when the stored rows are read in pages (the embedded database).
+    void SetReadPage(long rows) { read_page_ = rows > 0 ? rows : 20000; }
     // Called after each committed batch with the number of batches so far (tests).
     void SetAfterBatch(std::function<void(std::size_t)> fn) { after_batch_ = std::move(fn); }
 
@@ -121,6 +123,7 @@ class ScanStore final : public ScanSink {
     std::size_t batch_rows_ = 5000;
     std::size_t insert_rows_ = 250;
     std::size_t batches_ = 0;
+    long read_page_ = 20000;
     std::chrono::steady_clock::time_point batch_began_{};
     std::function<void(std::size_t)> after_batch_;
 
