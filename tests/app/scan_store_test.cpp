@@ -487,6 +487,21 @@ TEST_F(StoreTest, FourComputersAtOnceKeepExactlyTheirOwnRows) {
     }
 }
 
+// A name that is not UTF-8 cannot be held by PostgreSQL: that row is counted as not
+// stored with the server's reason, and every other row is stored and counted.
+TEST_F(StoreTest, ANameTheServerCannotHoldIsCountedWithTheServersReason) {
+    MakeFiles();
+    const fs::path root = MakeTree("t", 260);
+    std::ofstream(root / "d0/e0" / std::string("bad\xff\xfename.txt")) << "x";
+    bool ok = true;
+    StoreCounts c = Scan(root, 12, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(c.not_stored, 1u);
+    EXPECT_EQ(c.inserted, 260u);
+    EXPECT_NE(c.first_failure.find("bad"), std::string::npos) << c.first_failure;
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM FILES WHERE SysCOMPUTER = 12"), "260");
+}
+
 // A database of the previous version is upgraded, and scanned into, while a program of
 // that version keeps inserting highest-plus-one rows beside it.
 TEST_F(StoreTest, UpgradeAndScanBesideAnOldStyleInsertLoseNoRow) {
