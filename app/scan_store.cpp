@@ -339,8 +339,9 @@ bool ScanStore::ReadRows() {
     api.SQLBindCol(h.get(), 6, SQL_C_TIMESTAMP, &ts, sizeof ts, &ind[5]);
     api.SQLBindCol(h.get(), 7, SQL_C_SBIGINT, &size, 8, &ind[6]);
 
-    std::unordered_map<std::string, std::uint32_t> dir_index;
-    std::vector<std::string> dir_names;
+    // Each directory's text is kept once: as the key of dirs_, whose value holds the
+    // directory's index while reading and its range of rows afterwards.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>*> dir_slots;
     std::string last_dir;
     std::uint32_t last_index = 0;
     for (;;) {
@@ -363,10 +364,10 @@ bool ScanStore::ReadRows() {
         const std::string_view d = text_of(dir, ind[2]);
         if (rows_.empty() || d != last_dir) {
             auto [it, added] =
-                dir_index.try_emplace(std::string(d), static_cast<std::uint32_t>(dir_names.size()));
-            if (added) dir_names.emplace_back(d);
+                dirs_.try_emplace(std::string(d), static_cast<std::uint32_t>(dir_slots.size()), 0u);
+            if (added) dir_slots.push_back(&it->second);
             last_dir = d;
-            last_index = it->second;
+            last_index = it->second.first;
         }
         const std::string_view n = text_of(name, ind[1]);
         Row r{};
@@ -403,14 +404,12 @@ bool ScanStore::ReadRows() {
     std::uint32_t begin = 0;
     for (std::uint32_t i = 1; i <= rows_.size(); ++i) {
         if (i == rows_.size() || rows_[i].dir != rows_[begin].dir) {
-            dirs_.emplace(std::move(dir_names[rows_[begin].dir]), std::make_pair(begin, i));
+            *dir_slots[rows_[begin].dir] = std::make_pair(begin, i);
             begin = i;
         } else if (name_of(rows_[i]) == name_of(rows_[i - 1])) {
             rows_[i].state = kDuplicate;
         }
     }
-    rows_.shrink_to_fit();
-    names_.shrink_to_fit();
     return true;
 }
 
