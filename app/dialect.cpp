@@ -119,6 +119,120 @@ std::string Dialect::MasterFilesName() const {
     return {};
 }
 
+namespace {
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+std::string UpperText(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+}  // namespace
+
+std::string Dialect::TableExistsQuery(std::string_view table) const {
+    switch (kind) {
+        case ServerKind::PostgreSQL:
+            return "SELECT 1 WHERE to_regclass(" + SqlLiteral(Lower(table)) + ") IS NOT NULL";
+        case ServerKind::Embedded:
+            return "SELECT 1 FROM sqlite_master WHERE type = 'table' AND upper(name) = " +
+                   SqlLiteral(UpperText(table));
+        case ServerKind::SqlServer:
+            return "SELECT 1 WHERE OBJECT_ID(" + SqlLiteral(table) + ") IS NOT NULL";
+    }
+    return {};
+}
+
+std::string Dialect::IndexStateQuery(std::string_view index) const {
+    switch (kind) {
+        case ServerKind::PostgreSQL:
+            return "SELECT CASE WHEN i.indisvalid THEN 1 ELSE 0 END FROM pg_index i WHERE i.indexrelid = "
+                   "to_regclass(" +
+                   SqlLiteral(Lower(index)) + ")";
+        case ServerKind::Embedded:
+            return "SELECT 1 FROM sqlite_master WHERE type = 'index' AND upper(name) = " +
+                   SqlLiteral(UpperText(index));
+        case ServerKind::SqlServer:
+            return "SELECT 1 FROM sys.indexes WHERE name = " + SqlLiteral(index);
+    }
+    return {};
+}
+
+std::string Dialect::CreateIndex(std::string_view index, std::string_view table, std::string_view column,
+                                 bool unique) const {
+    const std::string u = unique ? "UNIQUE " : "";
+    const std::string tail =
+        std::string(index) + " ON " + std::string(table) + " (" + std::string(column) + ")";
+    switch (kind) {
+        case ServerKind::PostgreSQL:
+            return "CREATE " + u + "INDEX CONCURRENTLY IF NOT EXISTS " + tail;
+        case ServerKind::Embedded:
+            return "CREATE " + u + "INDEX IF NOT EXISTS " + tail;
+        case ServerKind::SqlServer:
+            return "IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = " + SqlLiteral(index) +
+                   ") CREATE " + u + "INDEX " + tail + " WITH (ONLINE = ON)";
+    }
+    return {};
+}
+
+std::string Dialect::DropIndex(std::string_view index, std::string_view table) const {
+    switch (kind) {
+        case ServerKind::PostgreSQL:
+            return "DROP INDEX CONCURRENTLY IF EXISTS " + std::string(index);
+        case ServerKind::Embedded:
+            return "DROP INDEX IF EXISTS " + std::string(index);
+        case ServerKind::SqlServer:
+            return "DROP INDEX " + std::string(index) + " ON " + std::string(table);
+    }
+    return {};
+}
+
+std::string Dialect::CreateCounterTable() const {
+    const std::string body =
+        "DTCOUNTER (TABLENAME VARCHAR(64) NOT NULL PRIMARY KEY, NEXTNUMBER BIGINT NOT NULL)";
+    if (kind == ServerKind::SqlServer) return "IF OBJECT_ID('DTCOUNTER') IS NULL CREATE TABLE " + body;
+    return "CREATE TABLE IF NOT EXISTS " + body;
+}
+
+std::string Dialect::ReserveNumbers(std::string_view table, std::string_view column, long long count) const {
+    const std::string n = std::to_string(count);
+    const std::string highest =
+        "(SELECT COALESCE(MAX(" + std::string(column) + "), 0) + 1 FROM " + std::string(table) + ")";
+    const std::string where = " WHERE TABLENAME = " + SqlLiteral(UpperText(table));
+    switch (kind) {
+        case ServerKind::PostgreSQL:
+            return "UPDATE DTCOUNTER SET NEXTNUMBER = GREATEST(NEXTNUMBER, " + highest + ") + " + n + where +
+                   " RETURNING NEXTNUMBER - " + n;
+        case ServerKind::Embedded:
+            // The driver returns no rows for RETURNING: ReservedNumberQuery reads the
+            // counter afterwards, in the same transaction.
+            return "UPDATE DTCOUNTER SET NEXTNUMBER = MAX(NEXTNUMBER, " + highest + ") + " + n + where;
+        case ServerKind::SqlServer:
+            return "UPDATE DTCOUNTER SET NEXTNUMBER = (CASE WHEN NEXTNUMBER > " + highest +
+                   " THEN NEXTNUMBER ELSE " + highest + " END) + " + n + " OUTPUT inserted.NEXTNUMBER - " +
+                   n + where;
+    }
+    return {};
+}
+
+std::string Dialect::ReservedNumberQuery(std::string_view table, long long count) const {
+    if (kind != ServerKind::Embedded) return {};
+    return "SELECT NEXTNUMBER - " + std::to_string(count) +
+           " FROM DTCOUNTER WHERE TABLENAME = " + SqlLiteral(UpperText(table));
+}
+
+std::string Dialect::InsertCounterRow(std::string_view table) const {
+    return "INSERT INTO DTCOUNTER (TABLENAME, NEXTNUMBER) VALUES (" + SqlLiteral(UpperText(table)) + ", 1)";
+}
+
+std::string Dialect::DuplicateValuesQuery(std::string_view table, std::string_view column) const {
+    const std::string c(column);
+    const std::string q = "SELECT 1 FROM " + std::string(table) + " GROUP BY " + c + " HAVING COUNT(*) > 1";
+    return kind == ServerKind::SqlServer ? q : q + " LIMIT 1";
+}
+
 const Dialect& DialectOf(ServerKind kind) {
     for (const Dialect& d : kDialects)
         if (d.kind == kind) return d;

@@ -53,6 +53,33 @@ struct Dialect {
     std::string DropMasterFiles() const;
     bool DropThroughMaster() const;
     std::string MasterFilesName() const;
+
+    // ---- the catalog and the site's objects (the start-up upgrade step) ----
+    // A query with one row when table `table` exists (unquoted name, any case).
+    std::string TableExistsQuery(std::string_view table) const;
+    // A query with one row when index `index` exists; its first column is "0" when the
+    // index exists but is not usable (a concurrent build that failed half way), else "1".
+    std::string IndexStateQuery(std::string_view index) const;
+    // Creates index `index` on table(column) when it is missing. PostgreSQL builds it
+    // without locking writers out (CONCURRENTLY: outside any transaction).
+    std::string CreateIndex(std::string_view index, std::string_view table, std::string_view column,
+                            bool unique) const;
+    // Drops index `index` (a half-built one) without locking writers out where possible.
+    std::string DropIndex(std::string_view index, std::string_view table) const;
+    // Creates table DTCOUNTER when it is missing: one row per numbered table with the
+    // next free number, from which programs reserve ranges.
+    std::string CreateCounterTable() const;
+    // Reserves `count` numbers for `table`.`column` and returns (one row, one column) the
+    // first: the counter moves past the table's highest number (rows stored by programs
+    // that number highest-plus-one) and then by `count`, in one atomic statement.
+    std::string ReserveNumbers(std::string_view table, std::string_view column, long long count) const;
+    // Where the reserving statement returns nothing (the embedded database): the query
+    // that reads the first reserved number in the same transaction; "" elsewhere.
+    std::string ReservedNumberQuery(std::string_view table, long long count) const;
+    // The counter row of `table`, starting at 1 (fails with a duplicate key when present).
+    std::string InsertCounterRow(std::string_view table) const;
+    // A query with one row when two rows of `table` share a value of `column`.
+    std::string DuplicateValuesQuery(std::string_view table, std::string_view column) const;
 };
 
 const Dialect& DialectOf(ServerKind kind);

@@ -290,13 +290,9 @@ void MainWindow::EnsureOwnRow() {
     }
     // The name without its trailing blanks: SQL Server ignores them when it compares,
     // PostgreSQL and the embedded database do not, and would add a row at every start.
-    COMPUTER.NAME = GLO::COMPUTERNAME.Clip();
-    if (Access::COMPUTER->FetchOrClear(COMPUTER.KEYNAME_COMPUTER) == 0) return;
-    // Not there (the buffer is clear now): a computer seen for the first time. It joins
-    // the computer list at the next start.
-    COMPUTER.NAME = GLO::COMPUTERNAME.Clip();
-    COMPUTER.DRIVES = DRIVEMASK;
-    Access::COMPUTER->Insert();
+    // A computer seen for the first time joins the computer list at the next start (or
+    // after its first scan).
+    (void)EnsureOwnComputerRow(GLO::COMPUTERNAME.Clip(), DRIVEMASK);
 }
 
 void MainWindow::ShowRecordCount() {
@@ -372,6 +368,8 @@ int MainWindow::Startup() {
     Relate::COMPUTER->Open();
     Relate::SQLM->Open();
     FILESOPENED = 1;
+    // Indexes and numbering objects that a database made by an earlier version lacks.
+    RunStartupUpgrade();
     FillComputerList();
     EnsureOwnRow();
     WIN_START->Close();

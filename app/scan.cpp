@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/scan_store.h"
 #include "app/tables.h"
 #include "framework/error_log.h"
 #include "data/statements.h"
@@ -35,10 +36,6 @@ constexpr std::size_t kMaxScanPath = 255;
 // Bytes of the extension field, CSTRING(11).
 constexpr std::size_t kMaxExtension = 10;
 constexpr BYTE kScanMask = 23;  // read-only, hidden, system and directory admitted
-// A transaction is committed at the end of the directory that brings it to this many
-// rows, or that ends this long after it began.
-constexpr ULONG kBatchRows = 5000;
-constexpr auto kBatchTime = std::chrono::seconds(2);
 // The window layer gets a turn at most this often; within one large directory every
 // kPaceFiles files as well.
 constexpr auto kPaceInterval = std::chrono::milliseconds(20);
@@ -146,189 +143,6 @@ class Walker {
     const std::function<bool()> stop_;
     std::optional<std::uint64_t> device_;
     FILES_RECORD rec_{};
-};
-
-// Stores rows in FILES in batches of a few thousand rows, one transaction each, and shows
-// the file counter. BeginScan deletes the computer's rows first (counted as deleted);
-// every row stored is counted as inserted.
-//
-// A batch sends its rows as parameter arrays (APPEND): one INSERT per row through the file
-// manager costs a round trip to the server per file, which makes a scan of a large tree
-// many times slower than its rows need. The numbers are assigned as the file manager
-// assigns them (the highest SysFILES + 1, read once per batch inside its transaction).
-// A batch that fails anywhere (another computer took the same numbers, a name the server
-// cannot hold) is rolled back whole and its rows are stored again one by one with the
-// file manager's quiet insert, which reads the highest number afresh after a collision;
-// so every row is either stored once or counted as not stored.
-class FilesSink final : public ScanSink {
-  public:
-    explicit FilesSink(const ScanDisplay& display) : display_(display) {}
-    FilesSink(const FilesSink&) = delete;
-    FilesSink& operator=(const FilesSink&) = delete;
-
-    bool BeginScan(ULONG syscomputer, WalkStats& stats) override {
-        if (Access::FILES->UseFile() != 0) {
-            stats.first_failure = FailureText();
-            return false;
-        }
-        const std::string where = " from FILES where SysCOMPUTER =" + std::to_string(syscomputer);
-        ULONG before = 0;
-        if (SetProperty(FILES.file, PROP_SQL, "select count(SysFILES)" + where) == 0 && Next(FILES.file) == 0)
-            before = FILES.SYSFILES;
-        if (SetProperty(FILES.file, PROP_SQL, "delete" + where) != 0) {
-            // The scan goes on: a second copy of rows that were not deleted may be stored.
-            failed_delete_ = FailureText();
-            return true;
-        }
-        stats.rows_deleted += before;
-        return true;
-    }
-    bool FinishScan(WalkStats& stats) override {
-        End(stats);
-        return true;
-    }
-    void StopScan(WalkStats& stats) override { End(stats); }
-    // The text of a failed delete at the start ("" when it went well).
-    const std::string& FailedDelete() const { return failed_delete_; }
-
-    void BeginDirectory(std::string_view) override {
-        if (!open_) Begin();
-    }
-
-    void Store(const FILES_RECORD& rec, WalkStats& stats) override {
-        ++G::FILECOUNT;
-        if (display_.file_count && G::FILECOUNT % 100 == 1) display_.file_count(G::FILECOUNT);
-        if (!open_) Begin();
-        if (!arrays_) {
-            Put(rec);
-            if (Access::FILES->TryInsert() == 0) {
-                ++row_stored_;  // counted when its transaction commits
-            } else {
-                ++stats.files_not_stored;
-                stats.NoteLost(rec.DIR.View(), rec.NAME.View(), FailureText());
-            }
-            return;
-        }
-        batch_.push_back(rec);
-        if (failed_) return;  // the batch will be stored row by row
-        if (next_ == 0xFFFFFFFFu) {
-            failed_ = true;  // the numbers are used up: let the file manager decide
-            return;
-        }
-        FILES_RECORD& row = batch_.back();
-        row.SYSFILES = ++next_;
-        Put(row);
-        if (Append(FILES.file) != 0) failed_ = true;
-    }
-
-    void EndDirectory(WalkStats& stats) override {
-        if (open_ && (batch_.size() >= kBatchRows || SteadyClock::now() - began_ >= kBatchTime)) End(stats);
-    }
-
-    // Ends the open batch: committed, or rolled back and stored again row by row.
-    void End(WalkStats& stats) {
-        if (!open_) return;
-        open_ = false;
-        if (!arrays_) {
-            // Rows were inserted one by one as they came.
-            if (transaction_ && Commit() != 0) {
-                Rollback();
-                stats.files_not_stored += row_stored_;
-                if (stats.first_failure.empty()) stats.first_failure = FailureText();
-            } else {
-                stats.files_stored += row_stored_;
-                stats.rows_inserted += row_stored_;
-            }
-            row_stored_ = 0;
-            return;
-        }
-        int rc = failed_ ? 1 : Release(FILES.file);  // any statement but APPEND sends pending arrays
-        if (rc == 0) rc = Commit();
-        if (rc == 0) {
-            stats.files_stored += static_cast<ULONG>(batch_.size());
-            stats.rows_inserted += static_cast<ULONG>(batch_.size());
-        } else {
-            Rollback();
-            Access::FILES->ForgetAutoIncNumbers();
-            StoreOneByOne(stats);
-        }
-        batch_.clear();
-    }
-
-  private:
-    // The runtime's error text with the server's own words when the driver gave them.
-    static std::string FailureText() {
-        std::string text = Error();
-        if (!FileError().empty()) text += " (" + FileError() + ")";
-        return text;
-    }
-
-    // Puts a row into the record buffer. The null flags are cleared: a flag left by an
-    // earlier row (a file without a date) or by a read would otherwise store this row's
-    // values as NULL; a zero date still goes as NULL.
-    static void Put(const FILES_RECORD& rec) {
-        std::memcpy(static_cast<void*>(&FILES.Record()), &rec, sizeof rec);
-        SetNonull(FILES.file);
-    }
-
-    void Begin() {
-        open_ = true;
-        failed_ = false;
-        began_ = SteadyClock::now();
-        batch_.clear();
-        row_stored_ = 0;
-        // Without a transaction (a driver that refuses one) every row is stored by itself.
-        transaction_ = Logout(1, {&FILES.file}) == 0;
-        arrays_ = transaction_ && HighestNumber(next_);
-    }
-
-    // The highest SysFILES in the table, read inside the batch's transaction.
-    static bool HighestNumber(ULONG& out) {
-        if (Access::FILES->UseFile() != 0) return false;
-        if (SetProperty(FILES.file, PROP_SQL, "select coalesce(max(SysFILES),0) from FILES") != 0)
-            return false;
-        if (Next(FILES.file) != 0) return false;
-        out = FILES.SYSFILES;
-        return true;
-    }
-
-    void StoreOneByOne(WalkStats& stats) {
-        const bool transaction = Logout(1, {&FILES.file}) == 0;
-        ULONG stored = 0;
-        WalkStats lost;  // the rows refused, noted only once the batch's fate is known
-        for (const FILES_RECORD& rec : batch_) {
-            Put(rec);
-            FILES.SYSFILES = 0;
-            if (Access::FILES->TryInsert() == 0)
-                ++stored;
-            else
-                lost.NoteLost(rec.DIR.View(), rec.NAME.View(), FailureText());
-        }
-        if (transaction && Commit() != 0) {
-            const std::string why = FailureText();
-            Rollback();
-            stored = 0;
-            lost = WalkStats{};
-            lost.first_failure = why;
-        }
-        stats.files_stored += stored;
-        stats.rows_inserted += stored;
-        stats.files_not_stored += static_cast<ULONG>(batch_.size()) - stored;
-        if (stats.first_failure.empty()) stats.first_failure = lost.first_failure;
-        for (std::string& path : lost.lost)
-            if (stats.lost.size() < WalkStats::kLostShown) stats.lost.push_back(std::move(path));
-    }
-
-    const ScanDisplay& display_;
-    bool open_ = false;         // a batch is open
-    bool transaction_ = false;  // it runs in a transaction
-    bool arrays_ = false;       // its rows go as parameter arrays
-    bool failed_ = false;       // an array failed: the batch is stored again row by row
-    ULONG next_ = 0;            // the last number given
-    ULONG row_stored_ = 0;      // rows inserted one by one in the open batch
-    std::vector<FILES_RECORD> batch_;
-    std::string failed_delete_;
-    SteadyClock::time_point began_{};
 };
 
 // One directory's rows as the walk found them, handed from the walking thread to the
@@ -751,19 +565,17 @@ void ScanDrives(ScanContext& ctx) {
     if (ctx.display.open) ctx.display.open();
     if (ctx.display.drive) ctx.display.drive("clean database");
 
+    // The store writes the difference to this computer's rows over a connection of its
+    // own, holding the computer's scan lock; the table exists from here on.
     WalkStats& stats = ctx.stats;
-    FilesSink sink(ctx.display);
+    Access::FILES->UseFile();
+    ScanStore store(GLO::SQLOWNER.Str());
+    ScanSink& sink = store;
     if (!sink.BeginScan(syscomputer, stats)) {
         if (ctx.display.close) ctx.display.close();
         Relate::FILES->Close();
-        Stop(ctx, "the store could not begin: " + stats.first_failure);
+        Stop(ctx, "the scan was not started: " + stats.first_failure);
         return;
-    }
-    if (!sink.FailedDelete().empty()) {
-        if (!ctx.unattended)
-            ui::Message(sink.FailedDelete(), "SQL", ui::MessageIcon::Stop, ui::button::Ok);
-        else
-            Tell(ctx, "SQL: " + sink.FailedDelete(), "SQL", ui::MessageIcon::Stop);
     }
 
     // The walk runs on its own thread, ahead of the storing; the rows are stored here, in
@@ -798,6 +610,7 @@ void ScanDrives(ScanContext& ctx) {
                     working.Pace();
                     if (ScanStopRequested()) break;  // a huge directory need not be finished
                 }
+                if (ctx.display.file_count && ++G::FILECOUNT % 100 == 1) ctx.display.file_count(G::FILECOUNT);
                 sink.Store(row, stats);
             }
             sink.EndDirectory(stats);

@@ -1,5 +1,8 @@
 #include "app/settings.h"
 
+#include <cstdlib>
+#include <string>
+
 #include "app/globals.h"
 #include "data/sql_connection.h"
 #include "platform/profile.h"
@@ -34,6 +37,10 @@ void LoadSettings(const std::string& inifile) {
     Read(inifile, "database", "master", GLO::SQLDATABASE);
     Read(inifile, "user", "sa", GLO::SQLUSER);
     Read(inifile, "pass", "", GLO::SQLPASSWD);
+    // How long one statement or a lock wait may take before the program gives up.
+    const std::string timeout = platform::ReadProfileString(inifile, kSection, "timeout", "60", 20);
+    const long seconds = std::strtol(timeout.c_str(), nullptr, 10);
+    SetDatabaseTimeout(seconds > 0 ? seconds : 60);
 }
 
 bool SaveSettings(const std::string& inifile) {

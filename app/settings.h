@@ -10,7 +10,9 @@ namespace dt {
 // Fills GLO::SQLSERVER, SQLDATABASE, SQLUSER and SQLPASSWD from section "database" of
 // `inifile` (keys "server", "database", "user", "pass"), in that order. Missing keys take
 // the defaults "Server", "master", "sa" and ""; longer values are cut to the global's size.
-// Never fails: an unreadable or garbled file gives the defaults.
+// Never fails: an unreadable or garbled file gives the defaults. Key "timeout" (seconds,
+// default 60; anything not a positive number gives the default) sets the database
+// time-out (SetDatabaseTimeout).
 void LoadSettings(const std::string& inifile);
 
 // Writes the four keys back without trailing blanks. Returns false when the file cannot

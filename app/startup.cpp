@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/tables.h"
+#include "app/upgrade.h"
 #include "platform/computer.h"
 #include "platform/drives.h"
 
@@ -60,6 +62,28 @@ ULONG ListLocalDrives(Queue<QDRIVE_RECORD>& qdrive, std::string_view inifile) {
         qdrive.ClearBuffer();
     }
     return platform::DriveMask(drives);
+}
+
+bool RunStartupUpgrade() {
+    if (Access::COMPUTER == nullptr || Access::COMPUTER->UseFile() != 0) return false;
+    const UpgradeResult r = RunUpgrade(GLO::SQLOWNER.Str());
+    for (const std::string& f : r.failures)
+        std::fprintf(stderr, "drivetrek: database upgrade: %s\n", f.c_str());
+    return r.ok;
+}
+
+int EnsureOwnComputerRow(std::string_view name, ULONG drives) {
+    COMPUTER.NAME = name;
+    if (Access::COMPUTER->FetchOrClear(COMPUTER.KEYNAME_COMPUTER) == 0) return 0;
+    COMPUTER.NAME = name;
+    COMPUTER.DRIVES = drives;
+    if (Access::COMPUTER->TryInsert() == 0) return 0;
+    // Another program of this computer was first: its row is this computer's row.
+    COMPUTER.NAME = name;
+    if (Access::COMPUTER->FetchOrClear(COMPUTER.KEYNAME_COMPUTER) == 0) return 0;
+    COMPUTER.NAME = name;
+    COMPUTER.DRIVES = drives;
+    return Access::COMPUTER->Insert();
 }
 
 }  // namespace dt

@@ -25,4 +25,19 @@ std::string_view DriveDescription(int type);
 // first 32 drives only). A root too long for the queue field is left out, never cut.
 ULONG ListLocalDrives(Queue<QDRIVE_RECORD>& qdrive, std::string_view inifile);
 
+// The start-up upgrade step of drivetrek (never of the read-only programs), run once the
+// COMPUTER table is open: makes the tables it needs exist (COMPUTER is created when
+// missing, by this program or by another starting at the same moment) and then creates
+// what a database of an earlier version lacks (see upgrade.h). Failures are written to
+// standard error and do not stop the program: it works without the new objects, only
+// slower or with less protection. Returns true when everything is in place.
+bool RunStartupUpgrade();
+
+// This computer's COMPUTER row (start-up): read by `name`; when missing, inserted with
+// `drives`. When another program of the same computer inserted it at the same moment
+// (the unique index on the name refuses the second row), the row is read again: each
+// computer has exactly one row. 0 with the row in the COMPUTER buffer; otherwise the file
+// manager's result (its failure reported).
+int EnsureOwnComputerRow(std::string_view name, ULONG drives);
+
 }  // namespace dt

@@ -10,7 +10,10 @@
 //          program itself (sqlite3's .import; PostgreSQL: psql's \copy),
 //   scan   ScanDrives, unattended, of the same tree as a fixed drive, inside the window
 //          layer's application (offscreen) with its working window pacing the work,
-// and prints the ratio scan / (walk + load). With --repeat R each is measured R times (each
+// and prints the ratio scan / (walk + load); then the scan against plocate's updatedb
+// (from scratch, and over its own database for a rescan) on the same tree: the first scan,
+// a rescan of the unchanged tree and a rescan after 1% of the files changed, and the
+// scanning process's peak memory per stored file. With --repeat R each is measured R times (each
 // round into fresh databases) and the fastest counts, since the machine may be busy. The embedded database is
 // measured always; PostgreSQL with --pg, on the server the DRIVETREK_TEST_PG_* variables name (see
 // scripts/pg.sh). Everything made is removed at the end unless --keep is given.
@@ -34,6 +37,7 @@
 #include "app/globals.h"
 #include "app/scan.h"
 #include "app/tables.h"
+#include "app/upgrade.h"
 #include "data/statements.h"
 #include "framework/error_manager.h"
 #include "runtime/errors.h"
@@ -149,7 +153,74 @@ bool MakeFilesTable() {
 
 struct Measure {
     double walk = 0, load = 0, scan = 0;
+    double rescan = 0, changed = 0;    // our rescans: unchanged tree, 1% changed
+    double plocate_changed = 0;        // plocate over its database after the same change
+    double bytes_per_file = 0;         // peak memory of the first scan per stored file
+    double rescan_bytes_per_file = 0;  // ... and of the unchanged rescan
     unsigned long rows = 0, stored = 0, not_stored = 0;
+};
+
+// This process's resident size or its peak ("VmRSS:", "VmHWM:"), in bytes.
+long MemoryField(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field)) * 1024;
+    return 0;
+}
+// Starts a new peak: the kernel sets VmHWM to the present resident size.
+void ResetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// plocate's index of the tree (from scratch when `fresh`): the command the comparison uses.
+bool Plocate(const fs::path& tree, const fs::path& db, bool fresh) {
+    std::error_code ec;
+    if (fresh) fs::remove(db, ec);
+    return Run({"updatedb.plocate", "-l", "no", "--prunepaths", "", "--prunenames", "", "--prunefs", "",
+                "--prune-bind-mounts", "no", "-U", tree.string(), "-o", db.string()});
+}
+
+// Changes 1% of the files: every 100th one is made longer, renamed (gone, and a new one)
+// or joined by a new sibling, in turn. Undo puts the tree back (but the longer files).
+struct OnePercent {
+    std::vector<std::pair<fs::path, fs::path>> renamed;
+    std::vector<fs::path> added;
+    void Apply(const fs::path& tree) {
+        std::vector<fs::path> files;
+        for (auto& e : fs::recursive_directory_iterator(tree))
+            if (e.is_regular_file()) files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        for (std::size_t i = 0; i < files.size(); i += 100) {
+            const fs::path& f = files[i];
+            switch ((i / 100) % 3) {
+                case 0:
+                    std::ofstream(f, std::ios::app) << "changed";
+                    break;
+                case 1: {
+                    fs::path to = f;
+                    to += ".moved";
+                    std::error_code ec;  // a name of the longest length cannot grow
+                    fs::rename(f, to, ec);
+                    if (!ec) renamed.emplace_back(f, to);
+                    break;
+                }
+                default: {
+                    fs::path n = f;
+                    n += ".added";
+                    std::ofstream(n) << "new";
+                    added.push_back(n);
+                }
+            }
+        }
+    }
+    void Undo() {
+        std::error_code ec;
+        for (auto& [from, to] : renamed) fs::rename(to, from, ec);
+        for (auto& a : added) fs::remove(a, ec);
+        renamed.clear();
+        added.clear();
+    }
 };
 
 struct Kind {
@@ -173,6 +244,8 @@ bool RunOne(const Kind& kind, const fs::path& work, const fs::path& tree, const 
     // The bulk load into a FILES table the program made, by the database's own tool.
     GLO::SQLOWNER = kind.Owner(kind.bulk_db);
     ok = ok && MakeFilesTable();
+    // With the indexes a scan's database has (the upgrade step's).
+    ok = ok && RunUpgrade(GLO::SQLOWNER.Str()).ok;
     KillTables();  // no connection is left open on the bulk database
     if (ok) {
         auto t = Clock::now();
@@ -205,15 +278,46 @@ bool RunOne(const Kind& kind, const fs::path& work, const fs::path& tree, const 
         ScanContext ctx;
         ctx.QDRIVE = &qdrive;
         ctx.unattended = 1;
+        long rss = MemoryField("VmRSS:");
+        ResetPeak();
         auto t = Clock::now();
         ScanDrives(ctx);
         m.scan = Seconds(t);
+        m.bytes_per_file = double(MemoryField("VmHWM:") - rss) / double(std::max<ULONG>(1, ctx.files_stored));
+        // The same tree again, unchanged; then after 1% of its files changed, beside plocate
+        // over its own database after the same change.
+        ScanContext again;
+        again.QDRIVE = &qdrive;
+        again.unattended = 1;
+        rss = MemoryField("VmRSS:");
+        ResetPeak();
+        t = Clock::now();
+        ScanDrives(again);
+        m.rescan = Seconds(t);
+        m.rescan_bytes_per_file =
+            double(MemoryField("VmHWM:") - rss) / double(std::max<ULONG>(1, again.files_stored));
+        const fs::path pdb = work / "plocate-changed.db";
+        Plocate(tree, pdb, true);
+        OnePercent change;
+        change.Apply(tree);
+        t = Clock::now();
+        Plocate(tree, pdb, false);
+        m.plocate_changed = Seconds(t);
+        ScanContext changed;
+        changed.QDRIVE = &qdrive;
+        changed.unattended = 1;
+        t = Clock::now();
+        ScanDrives(changed);
+        m.changed = Seconds(t);
+        change.Undo();
         m.stored = ctx.files_stored;
         m.not_stored = ctx.files_not_stored;
-        ok = ctx.outcome == ScanOutcome::Done && ctx.files_stored == rows;
-        if (!ok)
-            std::fprintf(stderr, "scan_bench: the scan stored %lu of %lu files\n",
-                         static_cast<unsigned long>(ctx.files_stored), rows);
+        // A name the server cannot hold (not UTF-8 on PostgreSQL) is counted as not stored.
+        ok = ctx.outcome == ScanOutcome::Done;
+        if (ctx.files_stored + ctx.files_not_stored != rows)
+            std::fprintf(stderr, "scan_bench: the scan stored %lu and did not store %lu of %lu files\n",
+                         static_cast<unsigned long>(ctx.files_stored),
+                         static_cast<unsigned long>(ctx.files_not_stored), rows);
     }
     Relate::COMPUTER->Close();
     KillTables();
@@ -226,10 +330,21 @@ bool RunOne(const Kind& kind, const fs::path& work, const fs::path& tree, const 
     return ok;
 }
 
+double g_plocate_fresh = 0, g_plocate_rescan = 0;
+
 void Report(const char* name, const Measure& m) {
     const double base = m.walk + m.load;
     std::printf("%-10s rows %lu  walk %.2f s  load %.2f s  baseline %.2f s  scan %.2f s  ratio %.2f\n", name,
                 m.rows, m.walk, m.load, base, m.scan, base > 0 ? m.scan / base : 0.0);
+    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    std::printf("%-10s plocate from scratch %.2f s: first scan / plocate %.2f\n", name, g_plocate_fresh,
+                ratio(m.scan, g_plocate_fresh));
+    std::printf("%-10s rescan unchanged %.2f s, plocate rescan %.2f s: ratio %.2f\n", name, m.rescan,
+                g_plocate_rescan, ratio(m.rescan, g_plocate_rescan));
+    std::printf("%-10s rescan after 1%% changed %.2f s, plocate %.2f s: ratio %.2f\n", name, m.changed,
+                m.plocate_changed, ratio(m.changed, m.plocate_changed));
+    std::printf("%-10s memory peak per stored file: first scan %.0f bytes, rescan %.0f bytes\n", name,
+                m.bytes_per_file, m.rescan_bytes_per_file);
 }
 
 int Bench(int argc, char** argv) {
@@ -298,6 +413,14 @@ int Bench(int argc, char** argv) {
         }
         if (walk.out) std::fclose(walk.out);
         m.rows = walk.rows;
+        // plocate's updatedb over the same tree: from scratch, then over its database.
+        const fs::path pdb = work / "plocate.db";
+        auto t = Clock::now();
+        if (!Plocate(tree, pdb, true)) std::fprintf(stderr, "scan_bench: updatedb.plocate failed\n");
+        g_plocate_fresh = rep == 0 ? Seconds(t) : std::min(g_plocate_fresh, Seconds(t));
+        t = Clock::now();
+        Plocate(tree, pdb, false);
+        g_plocate_rescan = rep == 0 ? Seconds(t) : std::min(g_plocate_rescan, Seconds(t));
     }
 
     // Each kind: `repeat` rounds of load and scan into fresh databases; the fastest of
@@ -314,6 +437,12 @@ int Bench(int argc, char** argv) {
             }
             best.load = rep == 0 ? one.load : std::min(best.load, one.load);
             best.scan = rep == 0 ? one.scan : std::min(best.scan, one.scan);
+            best.rescan = rep == 0 ? one.rescan : std::min(best.rescan, one.rescan);
+            best.changed = rep == 0 ? one.changed : std::min(best.changed, one.changed);
+            best.plocate_changed =
+                rep == 0 ? one.plocate_changed : std::min(best.plocate_changed, one.plocate_changed);
+            best.bytes_per_file = one.bytes_per_file;
+            best.rescan_bytes_per_file = one.rescan_bytes_per_file;
             std::error_code ignore;
             fs::remove(work / (k.bulk_db + ".db"), ignore);
             fs::remove(work / (k.scan_db + ".db"), ignore);

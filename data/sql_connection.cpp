@@ -13,6 +13,7 @@ namespace dt {
 namespace {
 
 std::atomic<long> g_login_timeout{5};
+std::atomic<long> g_database_timeout{60};
 
 bool StartsNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && Upper(s.substr(0, prefix.size())) == Upper(prefix);
@@ -49,6 +50,32 @@ void SetLoginTimeout(long seconds) {
 }
 long LoginTimeout() {
     return g_login_timeout;
+}
+
+void SetDatabaseTimeout(long seconds) {
+    g_database_timeout = seconds > 0 ? seconds : 60;
+}
+long DatabaseTimeout() {
+    return g_database_timeout;
+}
+
+void ApplySessionTimeouts(Connection& c, TraceLog* lg) {
+    if (c.server->kind != KIND_POSTGRESQL) return;
+    // The server ends a statement, or a wait for another session's lock, that takes longer
+    // than the time-out, and says why; a silent peer is found by the keep-alive settings
+    // of the connection string.
+    const std::string ms = std::to_string(DatabaseTimeout() * 1000);
+    const OdbcApi& api = c.api();
+    SQLHSTMT h = nullptr;
+    if (!Succeeded(api.SQLAllocStmt(c.dbc.get(), &h))) return;
+    OdbcHandle stmt(&api, OdbcHandle::Stmt, h);
+    for (std::string text : {"SET statement_timeout = " + ms, "SET lock_timeout = " + ms}) {
+        OdbcCall(
+            api, lg, [&] { return "Executing" + HandleText("Statement", h) + " " + text; }, nullptr, nullptr,
+            h, nullptr,
+            [&] { return api.SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS); });
+        api.SQLFreeStmt(h, SQL_CLOSE);
+    }
 }
 
 std::string HandleText(const char* what, const void* handle) {
@@ -203,7 +230,7 @@ std::string BuildAttributes(std::string_view driver_name, std::string_view owner
         if (!p.database.empty()) add("Database=" + SqliteDatabaseValue(p.database + ".db"));
         // Write-ahead log: readers (the file browse) do not block the scan's writer, and a
         // commit or a spill of the page cache needs no journal sync.
-        add("Timeout=10000;JournalMode=WAL");
+        add("Timeout=" + std::to_string(DatabaseTimeout() * 1000) + ";JournalMode=WAL");
     } else {
         std::string pqopt;  // libpq options for values psqlODBC cannot take as attributes
         if (!p.server.empty()) {
@@ -247,6 +274,8 @@ std::string BuildAttributes(std::string_view driver_name, std::string_view owner
             // The driver's communication log (which Debian's driver registration turns on)
             // would leave a file in /tmp for every connection.
             add("MaxVarcharSize=65535;CommLog=0");
+            // A peer that stops answering is noticed within about a minute.
+            add("KeepaliveTime=30;KeepaliveInterval=5");
         }
     }
     if (!p.attributes.empty()) add(p.attributes);
@@ -439,8 +468,24 @@ std::shared_ptr<Connection> Environment::Attach(const std::string& owner, bool t
     if (auto c = server->connection.lock()) return c;
     for (auto& [opt, value] : file_pending) server->pending[opt] = value;
 
-    const OdbcApi& api = library->api;
     TraceLog* lg = file_log ? file_log.get() : log.get();
+    auto conn = ConnectServer(server, owner, trusted, "", lg, diag);
+    if (conn) server->connection = conn;
+    return conn;
+}
+
+std::shared_ptr<Connection> Environment::ConnectDedicated(const std::string& owner, bool trusted,
+                                                          const std::string& extra, Diag& diag) {
+    auto server = std::make_shared<Server>();
+    server->owner = owner;
+    server->driver_names = DriverNameList();
+    return ConnectServer(server, owner, trusted, extra, log.get(), diag);
+}
+
+std::shared_ptr<Connection> Environment::ConnectServer(const std::shared_ptr<Server>& server,
+                                                       const std::string& owner, bool trusted,
+                                                       const std::string& extra, TraceLog* lg, Diag& diag) {
+    const OdbcApi& api = library->api;
     if (server->driver_names.empty()) {
         diag = Diag{SQL_ERROR, "1", 0, "Driver Not Installed"};
         return nullptr;
@@ -481,6 +526,7 @@ std::shared_ptr<Connection> Environment::Attach(const std::string& owner, bool t
                 });
         }
         std::string cs = BuildConnectionString(name, owner, trusted);
+        if (!extra.empty()) cs += ";" + extra;
         SQLCHAR outbuf[256] = {0};
         SQLSMALLINT outlen = 0;
         bool prompt = false;  // no window to prompt from: never show a logon dialog
@@ -525,7 +571,7 @@ std::shared_ptr<Connection> Environment::Attach(const std::string& owner, bool t
         SQLSMALLINT len = 0;
         if (Succeeded(api.SQLGetInfo(h, SQL_IDENTIFIER_CASE, &ident, sizeof ident, &len)))
             conn->case_sensitive = ident == SQL_IC_SENSITIVE;
-        server->connection = conn;
+        ApplySessionTimeouts(*conn, lg);
         return conn;
     }
     return nullptr;

@@ -163,8 +163,15 @@ class Environment : public std::enable_shared_from_this<Environment> {
                                        std::shared_ptr<TraceLog> file_log, Diag& diag);
     // The server object of an owner, or nullptr.
     std::shared_ptr<Server> FindServer(const std::string& owner);
+    // A connection of its own for `owner`, never shared with the tables (a scan's
+    // transactions and locks): the same driver names and string, plus `extra` attributes.
+    std::shared_ptr<Connection> ConnectDedicated(const std::string& owner, bool trusted,
+                                                 const std::string& extra, Diag& diag);
 
   private:
+    std::shared_ptr<Connection> ConnectServer(const std::shared_ptr<Server>& server, const std::string& owner,
+                                              bool trusted, const std::string& extra, TraceLog* lg,
+                                              Diag& diag);
     std::mutex servers_mutex_;
     std::vector<std::shared_ptr<Server>> servers_;
 };
@@ -199,5 +206,15 @@ std::string HandleText(const char* what, const void* handle);
 // Login time-out of new connections, in seconds (default 5).
 void SetLoginTimeout(long seconds);
 long LoginTimeout();
+
+// The database time-out in seconds (`[database] timeout=`, default 60): how long one
+// statement, or a wait for a lock another session holds, may take. PostgreSQL
+// connections get it as statement_timeout and lock_timeout, the embedded database as its
+// busy time-out; a scan's statement watch uses it for a server that stops answering.
+void SetDatabaseTimeout(long seconds);
+long DatabaseTimeout();
+// Sends the time-outs to a new connection (PostgreSQL only; the others take them in the
+// connection string).
+void ApplySessionTimeouts(Connection& c, TraceLog* lg);
 
 }  // namespace dt

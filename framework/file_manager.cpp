@@ -676,6 +676,13 @@ bool FileManager::DuplicatesOtherKey(File& f) {
     ErrorKeeper keep;
     std::string saved(f.Record(), f.record_length);
     bool dup = false;
+    // No row holds the number: the server refused the row for another unique index of
+    // its own (one the declaration does not list, such as one on the computer's name).
+    if (const FileKeyEntry* a = AutoIncKey(); a != nullptr && a->FIELDS.size() == 1) {
+        const int rc = Get(*f.keys[static_cast<std::size_t>(a->KEY - 1)]);
+        std::memcpy(f.Record(), saved.data(), f.record_length);
+        if (rc == 35) return true;
+    }
     for (const FileKeyEntry& k : keys_) {
         if (k.DUPS || k.AUTOINC) continue;
         int rc = Get(*f.keys[static_cast<std::size_t>(k.KEY - 1)]);

@@ -10,6 +10,7 @@ packages=(
     tdsodbc
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdg-utils clang-format shellcheck
+    plocate
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -62,10 +62,10 @@ export DRIVETREK_PROFILE="$DRIVETREK_TEST_PG_DIR/win.ini"
 
 phase "tests under sanitizers (no windows)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan -LE gui --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
+    ctest --test-dir build-asan -LE gui --output-on-failure --timeout 600 -j 2
 
 phase "all tests"
-ctest --test-dir build --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
+ctest --test-dir build --output-on-failure --timeout 600 -j 2
 
 phase "format check (clang-format)"
 mapfile -t files < <(git ls-files '*.cpp' '*.h' 2>/dev/null || true)

@@ -21,7 +21,7 @@
 #include "runtime/types.h"
 #include "data/file.h"
 #include "data/sql_driver.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace dt {
 namespace {

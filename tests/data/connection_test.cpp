@@ -119,31 +119,38 @@ TEST(ConnectionString, OlderOwnerTextsReadAsBefore) {
 // pqopt as quoted libpq options.
 TEST(ConnectionString, PostgresGetsWhatPsqlodbcReads) {
     EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "h:1,db,u,a+b%41", false),
-              "Server=h;Port=1;Database=db;UID=u;PWD={a+b%41};MaxVarcharSize=65535;CommLog=0");
+              "Server=h;Port=1;Database=db;UID=u;PWD={a+b%41};MaxVarcharSize=65535;CommLog=0;KeepaliveTime=30;KeepaliveInterval=5");
     EXPECT_EQ(BuildAttributes("PostgreSQL Unicode",
                               "h:1," + OwnerPart("d;b") + "," + OwnerPart("{u}'\\") + "," + OwnerPart("p}w"),
                               false),
               "Server=h;Port=1;PWD={p}}w};pqopt={dbname='d;b' user='{u}}\\'\\\\'};MaxVarcharSize=65535;"
-              "CommLog=0");
+              "CommLog=0;KeepaliveTime=30;KeepaliveInterval=5");
     EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "h,d=b,u}x,", false),
-              "Server=h;Database=d=b;UID=u}x;MaxVarcharSize=65535;CommLog=0");
+              "Server=h;Database=d=b;UID=u}x;MaxVarcharSize=65535;CommLog=0;KeepaliveTime=30;KeepaliveInterval=5");
 }
 
 // The SQLite driver knows no braces: a database file name it would cut goes as a URI.
 TEST(ConnectionString, EmbeddedFileNamesThatTheDriverWouldCut) {
     EXPECT_EQ(BuildAttributes("SQLite3", "S," + OwnerPart("a;b{c}%") + ",u,p", false),
-              "Database=file:a%3Bb%7Bc%7D%25.db;Timeout=10000;JournalMode=WAL");
+              "Database=file:a%3Bb%7Bc%7D%25.db;Timeout=60000;JournalMode=WAL");
     EXPECT_EQ(BuildAttributes("SQLite3", "S,a=b x,u,p", false),
-              "Database=a=b x.db;Timeout=10000;JournalMode=WAL");
+              "Database=a=b x.db;Timeout=60000;JournalMode=WAL");
 }
 
 TEST(ConnectionString, PostgresHostPortAndEmbeddedFile) {
     EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "127.0.0.1:5433,files,u,p", false),
-              "Server=127.0.0.1;Port=5433;Database=files;UID=u;PWD={p};MaxVarcharSize=65535;CommLog=0");
+              "Server=127.0.0.1;Port=5433;Database=files;UID=u;PWD={p};MaxVarcharSize=65535;CommLog=0;"
+              "KeepaliveTime=30;KeepaliveInterval=5");
     // Only PostgreSQL reads a port after a colon.
     EXPECT_EQ(BuildAttributes("SQL Server", "srv:1,db", false), "Server=srv:1;Database=db" + kTds);
     EXPECT_EQ(BuildAttributes("SQLite3", "Server,DRIVETREK,sa,;APP=DRIVETREK;WSID=PC1", false),
-              "Database=DRIVETREK.db;Timeout=10000;JournalMode=WAL;APP=DRIVETREK;WSID=PC1");
+              "Database=DRIVETREK.db;Timeout=60000;JournalMode=WAL;APP=DRIVETREK;WSID=PC1");
+    // The busy time-out is the database time-out.
+    SetDatabaseTimeout(7);
+    EXPECT_EQ(BuildAttributes("SQLite3", "Server,X,sa,", false),
+              "Database=X.db;Timeout=7000;JournalMode=WAL");
+    SetDatabaseTimeout(0);  // not a time-out: the default
+    EXPECT_EQ(DatabaseTimeout(), 60);
 }
 
 TEST(ConnectionString, PasswordIsMaskedInTraces) {

@@ -1,0 +1,688 @@
+#include "app/scan_store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "app/upgrade.h"
+#include "data/sql_connection.h"
+#include "data/sql_session.h"
+#include "runtime/stddate.h"
+
+namespace dt {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int kLockClass = 0x44545343;  // the advisory lock space of scans
+constexpr std::size_t kDeleteChunk = 500;
+constexpr auto kBatchTime = std::chrono::seconds(2);
+
+enum RowState : std::uint8_t { kUnseen = 0, kSeen = 1, kDuplicate = 2 };
+
+std::uint32_t Hash32(std::string_view s) {
+    std::uint32_t h = 2166136261u;
+    for (unsigned char c : s) h = (h ^ c) * 16777619u;
+    return h;
+}
+
+bool ValidDate(const DATE& d) {
+    return d.year >= 1 && d.year <= 9999 && d.month >= 1 && d.month <= 12 && d.day >= 1 &&
+           d.day <= DaysInMonth(d.year, d.month);
+}
+bool ValidTime(const TIME& t) {
+    return t.hours < 24 && t.minutes < 60 && t.seconds < 60 && t.hundredths < 100;
+}
+
+// The date and time as the database keeps them: no date (NULL) for a zero or invalid
+// date, midnight for an invalid time.
+void StoredDateTime(const FILES_RECORD& r, std::uint32_t& date, std::uint32_t& time) {
+    const DATE d = r.DATE_DATE;
+    TIME t = r.DATE_TIME;
+    if (d.IsZero() || !ValidDate(d)) {
+        date = time = 0;
+        return;
+    }
+    if (!ValidTime(t)) t = TIME{};
+    date = d.Value();
+    time = t.Value();
+}
+
+// ODBC canonical text of the timestamp; length 0 for NULL.
+SQLLEN TimestampText(const FILES_RECORD& r, char* out, std::size_t room) {
+    std::uint32_t dv = 0, tv = 0;
+    StoredDateTime(r, dv, tv);
+    if (dv == 0) return SQL_NULL_DATA;
+    const DATE d = DATE::FromValue(dv);
+    const TIME t = TIME::FromValue(tv);
+    return std::snprintf(out, room, "%04d-%02d-%02d %02d:%02d:%02d.%02d", d.year, d.month, d.day, t.hours,
+                         t.minutes, t.seconds, t.hundredths);
+}
+
+void CopyText(std::string_view v, char* out, std::size_t room) {
+    const std::size_t n = std::min(v.size(), room - 1);
+    std::memcpy(out, v.data(), n);
+    out[n] = 0;
+}
+
+}  // namespace
+
+struct ScanStore::Row {
+    std::uint64_t number;
+    std::uint64_t size;
+    std::uint32_t date;
+    std::uint32_t time;
+    std::uint32_t name_off;
+    std::uint32_t dir;
+    std::uint32_t ext_hash;
+    std::uint16_t name_len;
+    std::uint8_t type;
+    std::uint8_t state;
+};
+
+struct ScanStore::Insert {
+    FILES_RECORD rec;
+};
+
+struct ScanStore::Update {
+    std::uint64_t number;
+    FILES_RECORD rec;
+};
+
+// The prepared statements of the store with their bound parameter buffers.
+class ScanStore::Statements {
+  public:
+    struct Params {
+        std::int64_t number, computer, size;
+        std::int16_t type;
+        char name[257];
+        char ext[11];
+        char dir[261];
+        char date[32];
+        SQLLEN ind[8];
+    };
+    struct Prepared {
+        OdbcHandle stmt;
+        std::size_t rows = 0;
+        std::vector<Params> params;
+    };
+
+    Statements(SqlSession& s, const std::string& table) : s_(s), table_(table) {}
+
+    // The INSERT of `rows` rows (prepared at its first use).
+    Prepared* Insert(std::size_t rows) {
+        for (auto& p : inserts_)
+            if (p->rows == rows) return p.get();
+        auto p = std::make_unique<Prepared>();
+        p->rows = rows;
+        p->params.resize(rows);
+        std::string text = "INSERT INTO " + table_ +
+                           " (SysFILES, SysCOMPUTER, NAME, EXTENSION, DIR, TYPE, DATE, SIZE) VALUES ";
+        for (std::size_t r = 0; r < rows; ++r) text += r == 0 ? "(?,?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?,?)";
+        if (!PrepareWith(*p, text)) return nullptr;
+        SQLUSMALLINT n = 1;
+        for (Params& q : p->params) {
+            if (!Bind(*p, n++, SQL_C_SBIGINT, SQL_BIGINT, 0, &q.number, 8, &q.ind[0]) ||
+                !Bind(*p, n++, SQL_C_SBIGINT, SQL_BIGINT, 0, &q.computer, 8, &q.ind[1]) ||
+                !Bind(*p, n++, SQL_C_CHAR, SQL_VARCHAR, 256, q.name, sizeof q.name, &q.ind[2]) ||
+                !Bind(*p, n++, SQL_C_CHAR, SQL_VARCHAR, 10, q.ext, sizeof q.ext, &q.ind[3]) ||
+                !Bind(*p, n++, SQL_C_CHAR, SQL_VARCHAR, 260, q.dir, sizeof q.dir, &q.ind[4]) ||
+                !Bind(*p, n++, SQL_C_SSHORT, SQL_SMALLINT, 0, &q.type, 2, &q.ind[5]) ||
+                !Bind(*p, n++, SQL_C_CHAR, SQL_TIMESTAMP, 22, q.date, sizeof q.date, &q.ind[6]) ||
+                !Bind(*p, n++, SQL_C_SBIGINT, SQL_BIGINT, 0, &q.size, 8, &q.ind[7]))
+                return nullptr;
+        }
+        inserts_.push_back(std::move(p));
+        return inserts_.back().get();
+    }
+
+    // UPDATE of the values a walk can change, by number.
+    Prepared* Update() {
+        if (update_) return update_.get();
+        auto p = std::make_unique<Prepared>();
+        p->rows = 1;
+        p->params.resize(1);
+        if (!PrepareWith(*p, "UPDATE " + table_ +
+                                 " SET EXTENSION = ?, TYPE = ?, DATE = ?, SIZE = ? WHERE SysFILES = ?"))
+            return nullptr;
+        Params& q = p->params[0];
+        if (!Bind(*p, 1, SQL_C_CHAR, SQL_VARCHAR, 10, q.ext, sizeof q.ext, &q.ind[3]) ||
+            !Bind(*p, 2, SQL_C_SSHORT, SQL_SMALLINT, 0, &q.type, 2, &q.ind[5]) ||
+            !Bind(*p, 3, SQL_C_CHAR, SQL_TIMESTAMP, 22, q.date, sizeof q.date, &q.ind[6]) ||
+            !Bind(*p, 4, SQL_C_SBIGINT, SQL_BIGINT, 0, &q.size, 8, &q.ind[7]) ||
+            !Bind(*p, 5, SQL_C_SBIGINT, SQL_BIGINT, 0, &q.number, 8, &q.ind[0]))
+            return nullptr;
+        update_ = std::move(p);
+        return update_.get();
+    }
+
+    static void Fill(Params& q, const FILES_RECORD& r, std::uint64_t number) {
+        q.number = static_cast<std::int64_t>(number);
+        q.computer = r.SYSCOMPUTER;
+        q.size = static_cast<std::int64_t>(r.SIZE);
+        q.type = r.TYPE;
+        CopyText(r.NAME.View(), q.name, sizeof q.name);
+        CopyText(r.EXTENSION.View(), q.ext, sizeof q.ext);
+        CopyText(r.DIR.View(), q.dir, sizeof q.dir);
+        q.ind[0] = q.ind[1] = q.ind[5] = q.ind[7] = 0;
+        q.ind[2] = static_cast<SQLLEN>(std::strlen(q.name));
+        q.ind[3] = static_cast<SQLLEN>(std::strlen(q.ext));
+        q.ind[4] = static_cast<SQLLEN>(std::strlen(q.dir));
+        q.ind[6] = TimestampText(r, q.date, sizeof q.date);
+    }
+
+    bool Execute(Prepared& p) {
+        return s_.Check(s_.ArmedCall([&] { return s_.Api().SQLExecute(p.stmt.get()); }), p.stmt.get());
+    }
+
+  private:
+    bool PrepareWith(Prepared& p, std::string text) {
+        p.stmt = s_.NewStatement();
+        if (!p.stmt) return false;
+        return s_.Check(s_.Api().SQLPrepare(p.stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS),
+                        p.stmt.get());
+    }
+    bool Bind(Prepared& p, SQLUSMALLINT n, SQLSMALLINT ctype, SQLSMALLINT sqltype, SQLULEN size, void* buf,
+              SQLLEN len, SQLLEN* ind) {
+        return s_.Check(s_.Api().SQLBindParameter(p.stmt.get(), n, SQL_PARAM_INPUT, ctype, sqltype, size, 0,
+                                                  buf, len, ind),
+                        p.stmt.get());
+    }
+
+    SqlSession& s_;
+    std::string table_;
+    std::vector<std::unique_ptr<Prepared>> inserts_;
+    std::unique_ptr<Prepared> update_;
+};
+
+ScanStore::ScanStore(std::string owner, std::string table)
+    : owner_(std::move(owner)), table_(std::move(table)) {}
+
+ScanStore::~ScanStore() {
+    stmts_.reset();
+    if (session_ && !session_->AutoCommit()) session_->Rollback();
+    Unlock();
+}
+
+void ScanStore::Fail(const std::string& why) {
+    if (error_.empty()) error_ = why.empty() ? "the database did not say why" : why;
+    if (counts_.first_failure.empty()) counts_.first_failure = error_;
+}
+
+bool ScanStore::Lock(ULONG syscomputer) {
+    const auto until = SteadyClock::now() + std::chrono::seconds(DatabaseTimeout());
+    if (KindOfSession(*session_) == ServerKind::Embedded) {
+        // A file beside the database file; the kernel lets go of it when the program ends.
+        const std::string path =
+            SplitOwner(owner_).database + ".db-scan" + std::to_string(syscomputer) + ".lock";
+        lock_fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (lock_fd_ < 0) {
+            Fail("the scan's lock file " + path + " cannot be opened: " + std::strerror(errno));
+            return false;
+        }
+        for (;;) {
+            if (::flock(lock_fd_, LOCK_EX | LOCK_NB) == 0) return locked_ = true;
+            if (SteadyClock::now() >= until) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    } else if (KindOfSession(*session_) == ServerKind::PostgreSQL) {
+        const std::string q = "SELECT pg_try_advisory_lock(" + std::to_string(kLockClass) + ", " +
+                              std::to_string(static_cast<std::int32_t>(syscomputer)) + ")";
+        for (;;) {
+            std::string v;
+            if (!session_->QueryValue(q, v)) {
+                Fail(session_->LastError());
+                return false;
+            }
+            if (v == "1" || v == "t" || v == "true") return locked_ = true;
+            if (SteadyClock::now() >= until) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    } else {
+        return true;  // no lock known for this server
+    }
+    Fail("another scan of this computer is running; this scan was not started (waited " +
+         std::to_string(DatabaseTimeout()) + " s)");
+    return false;
+}
+
+void ScanStore::Unlock() {
+    if (lock_fd_ >= 0) {
+        ::close(lock_fd_);
+        lock_fd_ = -1;
+    }
+    if (locked_ && session_ && KindOfSession(*session_) == ServerKind::PostgreSQL && !session_->CutOff()) {
+        std::string v;
+        session_->QueryValue("SELECT pg_advisory_unlock(" + std::to_string(kLockClass) + ", " +
+                                 std::to_string(static_cast<std::int32_t>(syscomputer_)) + ")",
+                             v);
+    }
+    locked_ = false;
+}
+
+bool ScanStore::Begin(ULONG syscomputer) {
+    syscomputer_ = syscomputer;
+    Diag diag;
+    // Neither driver holds a whole result in memory: psqlODBC reads it in portions through
+    // a cursor, the SQLite driver row by row as SQLite steps (it keeps the whole result
+    // otherwise). Each driver ignores the other's attributes.
+    session_ = SqlSession::Open(owner_, "UseDeclareFetch=1;Fetch=10000;StepAPI=1", diag);
+    if (!session_) {
+        Fail(diag.state + " " + diag.message);
+        return false;
+    }
+    // The indexes and the counter this store relies on (the table may be new).
+    RunUpgrade(*session_);
+    if (!Lock(syscomputer)) return false;
+    stmts_ = std::make_unique<Statements>(*session_, table_);
+    // Read committed: a batch must see the rows other programs committed (a snapshot
+    // kept for the whole batch would hand out stale numbers and retry them for ever).
+    session_->Api().SQLSetConnectOption(session_->Dbc(), SQL_TXN_ISOLATION, SQL_TXN_READ_COMMITTED);
+    if (!session_->SetAutoCommit(false)) {
+        Fail(session_->LastError());
+        return false;
+    }
+    if (!ReadRows()) return false;
+    session_->Commit();
+    begun_ = true;
+    batch_began_ = SteadyClock::now();
+    return true;
+}
+
+bool ScanStore::ReadRows() {
+    OdbcHandle h = session_->NewStatement();
+    if (!h) {
+        Fail(session_->LastError());
+        return false;
+    }
+    const OdbcApi& api = session_->Api();
+    // The embedded database's driver keeps a whole result in memory: it reads the rows
+    // in pages by number there. psqlODBC reads through a cursor (see Begin).
+    const bool paged = KindOfSession(*session_) == ServerKind::Embedded;
+    const long kPage = read_page_;
+    std::int64_t last_number = 0;
+    long page_rows = 0;
+    auto run = [&] {
+        std::string text = "SELECT SysFILES, NAME, DIR, EXTENSION, TYPE, DATE, SIZE FROM " + table_ +
+                           " WHERE SysCOMPUTER = " + std::to_string(syscomputer_);
+        if (paged)
+            text += " AND SysFILES > " + std::to_string(last_number) + " ORDER BY SysFILES LIMIT " +
+                    std::to_string(kPage);
+        api.SQLFreeStmt(h.get(), SQL_CLOSE);
+        page_rows = 0;
+        return session_->Check(session_->ArmedCall([&] {
+            return api.SQLExecDirect(h.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
+        }),
+                               h.get());
+    };
+    if (!run()) {
+        Fail(session_->LastError());
+        return false;
+    }
+    SQLRETURN rc = SQL_SUCCESS;
+    std::int64_t number = 0, size = 0;
+    std::int16_t type = 0;
+    char name[1024], dir[1024], ext[256];
+    TIMESTAMP_STRUCT ts{};
+    SQLLEN ind[7] = {};
+    api.SQLBindCol(h.get(), 1, SQL_C_SBIGINT, &number, 8, &ind[0]);
+    api.SQLBindCol(h.get(), 2, SQL_C_CHAR, name, sizeof name, &ind[1]);
+    api.SQLBindCol(h.get(), 3, SQL_C_CHAR, dir, sizeof dir, &ind[2]);
+    api.SQLBindCol(h.get(), 4, SQL_C_CHAR, ext, sizeof ext, &ind[3]);
+    api.SQLBindCol(h.get(), 5, SQL_C_SSHORT, &type, 2, &ind[4]);
+    api.SQLBindCol(h.get(), 6, SQL_C_TIMESTAMP, &ts, sizeof ts, &ind[5]);
+    api.SQLBindCol(h.get(), 7, SQL_C_SBIGINT, &size, 8, &ind[6]);
+
+    // Each directory's text is kept once: as the key of dirs_, whose value holds the
+    // directory's index while reading and its range of rows afterwards.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>*> dir_slots;
+    std::string last_dir;
+    std::uint32_t last_index = 0;
+    for (;;) {
+        rc = session_->ArmedCall([&] { return api.SQLFetch(h.get()); });
+        if (rc == SQL_NO_DATA) {
+            if (!paged || page_rows < kPage) break;
+            if (!run()) {
+                Fail(session_->LastError());
+                return false;
+            }
+            continue;
+        }
+        if (!session_->Check(rc, h.get())) {
+            Fail(session_->LastError());
+            return false;
+        }
+        auto text_of = [](const char* buf, SQLLEN n) {
+            return n == SQL_NULL_DATA ? std::string_view() : std::string_view(buf, std::strlen(buf));
+        };
+        const std::string_view d = text_of(dir, ind[2]);
+        if (rows_.empty() || d != last_dir) {
+            auto [it, added] =
+                dirs_.try_emplace(std::string(d), static_cast<std::uint32_t>(dir_slots.size()), 0u);
+            if (added) dir_slots.push_back(&it->second);
+            last_dir = d;
+            last_index = it->second.first;
+        }
+        const std::string_view n = text_of(name, ind[1]);
+        Row r{};
+        r.number = static_cast<std::uint64_t>(number);
+        r.size = ind[6] == SQL_NULL_DATA ? 0 : static_cast<std::uint64_t>(size);
+        if (ind[5] != SQL_NULL_DATA) {
+            const DATE dd{static_cast<BYTE>(ts.day), static_cast<BYTE>(ts.month),
+                          static_cast<USHORT>(ts.year)};
+            const TIME tt{static_cast<BYTE>(ts.fraction / 10'000'000u), static_cast<BYTE>(ts.second),
+                          static_cast<BYTE>(ts.minute), static_cast<BYTE>(ts.hour)};
+            r.date = dd.Value();
+            r.time = tt.Value();
+        }
+        r.name_off = static_cast<std::uint32_t>(names_.size());
+        r.name_len = static_cast<std::uint16_t>(std::min<std::size_t>(n.size(), 0xFFFF));
+        names_.append(n.substr(0, r.name_len));
+        r.dir = last_index;
+        r.ext_hash = Hash32(text_of(ext, ind[3]));
+        r.type = static_cast<std::uint8_t>(ind[4] == SQL_NULL_DATA ? 0 : type);
+        rows_.push_back(r);
+        ++page_rows;
+        last_number = std::max<std::int64_t>(last_number, number);
+    }
+    h.Reset();
+    counts_.rows_before = rows_.size();
+    if (rows_.empty()) return true;
+    auto name_of = [this](const Row& r) { return std::string_view(names_).substr(r.name_off, r.name_len); };
+    std::sort(rows_.begin(), rows_.end(), [&](const Row& a, const Row& b) {
+        if (a.dir != b.dir) return a.dir < b.dir;
+        const int c = name_of(a).compare(name_of(b));
+        return c != 0 ? c < 0 : a.number < b.number;
+    });
+    // Ranges per directory, and duplicates (the same name twice in one directory).
+    std::uint32_t begin = 0;
+    for (std::uint32_t i = 1; i <= rows_.size(); ++i) {
+        if (i == rows_.size() || rows_[i].dir != rows_[begin].dir) {
+            *dir_slots[rows_[begin].dir] = std::make_pair(begin, i);
+            begin = i;
+        } else if (name_of(rows_[i]) == name_of(rows_[i - 1])) {
+            rows_[i].state = kDuplicate;
+        }
+    }
+    return true;
+}
+
+void ScanStore::BeginDirectory(std::string_view path) {
+    auto it = dirs_.find(std::string(path));
+    cur_dir_ = it == dirs_.end() ? std::make_pair(0u, 0u) : it->second;
+}
+
+int ScanStore::Find(std::string_view name) const {
+    std::uint32_t lo = cur_dir_.first, hi = cur_dir_.second;
+    while (lo < hi) {
+        const std::uint32_t mid = lo + (hi - lo) / 2;
+        const Row& r = rows_[mid];
+        const int c = std::string_view(names_).substr(r.name_off, r.name_len).compare(name);
+        if (c < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo < cur_dir_.second) {
+        const Row& r = rows_[lo];
+        if (std::string_view(names_).substr(r.name_off, r.name_len) == name) return static_cast<int>(lo);
+    }
+    return -1;
+}
+
+void ScanStore::Store(const FILES_RECORD& rec, WalkStats& stats) {
+    (void)stats;
+    if (!begun_ || Failed()) {
+        ++counts_.not_stored;
+        return;
+    }
+    const int i = cur_dir_.first < cur_dir_.second ? Find(rec.NAME.View()) : -1;
+    if (i < 0) {
+        inserts_.push_back(Insert{rec});
+        return;
+    }
+    Row& r = rows_[static_cast<std::size_t>(i)];
+    if (r.state == kSeen) return;  // the same file handed over twice
+    r.state = kSeen;
+    std::uint32_t date = 0, time = 0;
+    StoredDateTime(rec, date, time);
+    if (r.size == static_cast<std::uint64_t>(rec.SIZE) && r.date == date && r.time == time &&
+        r.type == rec.TYPE && r.ext_hash == Hash32(rec.EXTENSION.View())) {
+        ++counts_.unchanged;
+        return;
+    }
+    updates_.push_back(Update{r.number, rec});
+}
+
+void ScanStore::EndDirectory(WalkStats& stats) {
+    if (!begun_ || Failed()) return;
+    if (inserts_.size() + updates_.size() >= batch_rows_ || SteadyClock::now() - batch_began_ >= kBatchTime)
+        Flush(&stats);
+}
+
+void ScanStore::DirectoryNotRead(std::string_view path) {
+    std::lock_guard lock(not_read_mutex_);
+    not_read_.emplace_back(path);
+}
+
+bool ScanStore::InsertRows(std::size_t from, std::size_t count, long long first_number) {
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t left = count - done;
+        std::size_t rows = insert_rows_;
+        for (std::size_t size : {insert_rows_, std::size_t{50}, std::size_t{10}, std::size_t{1}})
+            if (size <= left) {
+                rows = size;
+                break;
+            }
+        Statements::Prepared* p = stmts_->Insert(rows);
+        if (p == nullptr) return false;
+        for (std::size_t r = 0; r < rows; ++r)
+            Statements::Fill(p->params[r], inserts_[from + done + r].rec,
+                             static_cast<std::uint64_t>(first_number + static_cast<long long>(done + r)));
+        if (!stmts_->Execute(*p)) return false;
+        done += rows;
+    }
+    return true;
+}
+
+bool ScanStore::InsertOneByOne(std::size_t from, std::size_t count, long long& next_number,
+                               long long& last_number) {
+    Statements::Prepared* p = stmts_->Insert(1);
+    if (p == nullptr) return false;
+    for (std::size_t i = from; i < from + count; ++i) {
+        for (int attempt = 0;; ++attempt) {
+            if (next_number > last_number) {
+                if (!ReserveNumbers(*session_, table_, "SysFILES", 100, next_number)) return false;
+                last_number = next_number + 99;
+            }
+            Statements::Fill(p->params[0], inserts_[i].rec, static_cast<std::uint64_t>(next_number++));
+            if (stmts_->Execute(*p)) {
+                ++counts_.inserted;
+                break;
+            }
+            const Diag& d = session_->LastDiag();
+            if (session_->CutOff() || Classify(d) == Meaning::Connection) return false;
+            if (Classify(d) == Meaning::DuplicateKey && attempt < 5) {
+                next_number = last_number + 1;  // a program numbering highest-plus-one took it
+                continue;
+            }
+            // This row cannot be stored (a name the server cannot hold): counted, named.
+            ++counts_.not_stored;
+            if (counts_.first_failure.empty())
+                counts_.first_failure = std::string(inserts_[i].rec.DIR.View()) +
+                                        std::string(inserts_[i].rec.NAME.View()) + ": " +
+                                        session_->LastError();
+            break;
+        }
+    }
+    return true;
+}
+
+bool ScanStore::Flush(WalkStats* stats) {
+    (void)stats;
+    batch_began_ = SteadyClock::now();
+    if (inserts_.empty() && updates_.empty()) return true;
+    std::uint64_t inserted = 0;
+    if (!inserts_.empty()) {
+        // Numbers first, in a transaction of their own: the counter row is held only as
+        // long as that takes.
+        long long first = 0;
+        if (!ReserveNumbers(*session_, table_, "SysFILES", static_cast<long long>(inserts_.size()), first) ||
+            !session_->Commit()) {
+            Fail(session_->LastError());
+            counts_.not_stored += inserts_.size() + updates_.size();
+            inserts_.clear();
+            updates_.clear();
+            return false;
+        }
+        long long next = first, last = first + static_cast<long long>(inserts_.size()) - 1;
+        for (std::size_t from = 0; from < inserts_.size(); from += insert_rows_) {
+            const std::size_t count = std::min(insert_rows_, inserts_.size() - from);
+            if (InsertRows(from, count, first + static_cast<long long>(from))) {
+                inserted += count;
+                continue;
+            }
+            const Diag d = session_->LastDiag();
+            if (session_->CutOff() || Classify(d) == Meaning::Connection) break;
+            // A duplicate number (a program numbering highest-plus-one) or a row the
+            // server refuses: this part goes in row by row under fresh numbers.
+            next = last + 1;
+            const std::uint64_t before = counts_.inserted;
+            if (!InsertOneByOne(from, count, next, last)) break;
+            inserted += counts_.inserted - before;
+            counts_.inserted = before;
+        }
+    }
+    std::uint64_t updated = 0;
+    if (!Failed() && !session_->CutOff()) {
+        Statements::Prepared* p = updates_.empty() ? nullptr : stmts_->Update();
+        for (const Update& u : updates_) {
+            if (p == nullptr) break;
+            Statements::Fill(p->params[0], u.rec, u.number);
+            if (!stmts_->Execute(*p)) {
+                if (session_->CutOff() || Classify(session_->LastDiag()) == Meaning::Connection) break;
+                ++counts_.not_stored;
+                if (counts_.first_failure.empty()) counts_.first_failure = session_->LastError();
+                continue;
+            }
+            ++updated;
+        }
+    }
+    const bool connection_lost = session_->CutOff() || Classify(session_->LastDiag()) == Meaning::Connection;
+    if (!connection_lost && session_->Commit()) {
+        counts_.inserted += inserted;
+        counts_.updated += updated;
+        ++batches_;
+    } else {
+        // Nothing of this batch is stored; the rows that were there stay as they were.
+        Fail(session_->LastError());
+        session_->Rollback();
+        counts_.not_stored += inserts_.size() + updates_.size();
+    }
+    inserts_.clear();
+    updates_.clear();
+    if (after_batch_ && !Failed()) after_batch_(batches_);
+    return !Failed();
+}
+
+bool ScanStore::DeleteNumbers(const std::vector<std::uint64_t>& numbers) {
+    for (std::size_t from = 0; from < numbers.size(); from += kDeleteChunk) {
+        std::string text = "DELETE FROM " + table_ + " WHERE SysFILES IN (";
+        const std::size_t end = std::min(numbers.size(), from + kDeleteChunk);
+        for (std::size_t i = from; i < end; ++i) {
+            if (i > from) text += ',';
+            text += std::to_string(numbers[i]);
+        }
+        text += ")";
+        long n = 0;
+        if (!session_->Exec(text, &n)) return false;
+        if ((from / kDeleteChunk) % 10 == 9 && !session_->Commit()) return false;
+        counts_.deleted += static_cast<std::uint64_t>(n > 0 ? n : 0);
+    }
+    return session_->Commit();
+}
+
+bool ScanStore::Finish(WalkStats& stats) {
+    if (!begun_) return false;
+    Flush(&stats);
+    if (!Failed()) {
+        // Rows under directories whose listing failed are kept as they are.
+        std::vector<std::string> not_read;
+        {
+            std::lock_guard lock(not_read_mutex_);
+            not_read = not_read_;
+        }
+        counts_.dirs_not_read = not_read.size();
+        std::vector<bool> keep_dir;
+        if (!not_read.empty()) {
+            for (const auto& [dir, range] : dirs_) {
+                bool under = false;
+                for (const std::string& p : not_read) under = under || dir.compare(0, p.size(), p) == 0;
+                if (!under) continue;
+                for (std::uint32_t i = range.first; i < range.second; ++i)
+                    if (rows_[i].state != kSeen) {
+                        rows_[i].state = kSeen;
+                        ++counts_.kept;
+                    }
+            }
+        }
+        std::vector<std::uint64_t> gone;
+        for (const Row& r : rows_)
+            if (r.state != kSeen) gone.push_back(r.number);
+        const std::uint64_t before = counts_.deleted;
+        if (!DeleteNumbers(gone)) {
+            Fail(session_->LastError());
+            session_->Rollback();
+        }
+        (void)before;
+    }
+    counts_.rows_after = counts_.rows_before + counts_.inserted - counts_.deleted;
+    stats.files_stored = static_cast<ULONG>(counts_.rows_after);
+    stats.files_not_stored += static_cast<ULONG>(counts_.not_stored);
+    Unlock();
+    return !Failed() && counts_.not_stored == 0;
+}
+
+void ScanStore::Stop(WalkStats& stats) {
+    if (begun_ && !Failed()) Flush(&stats);
+    counts_.rows_after = counts_.rows_before + counts_.inserted - counts_.deleted;
+    stats.files_stored = static_cast<ULONG>(counts_.rows_after);
+    stats.files_not_stored += static_cast<ULONG>(counts_.not_stored);
+    Unlock();
+}
+
+bool ScanStore::BeginScan(ULONG syscomputer, WalkStats& stats) {
+    if (Begin(syscomputer)) return true;
+    stats.first_failure = error_;
+    return false;
+}
+
+bool ScanStore::FinishScan(WalkStats& stats) {
+    // Rows the server refused are counted as not stored; only a store that broke down
+    // makes the scan a failed one.
+    Finish(stats);
+    CopyCounts(stats);
+    return !Failed();
+}
+
+void ScanStore::StopScan(WalkStats& stats) {
+    Stop(stats);
+    CopyCounts(stats);
+}
+
+void ScanStore::CopyCounts(WalkStats& stats) const {
+    stats.rows_inserted = static_cast<ULONG>(counts_.inserted);
+    stats.rows_updated = static_cast<ULONG>(counts_.updated);
+    stats.rows_deleted = static_cast<ULONG>(counts_.deleted);
+    stats.rows_unchanged = static_cast<ULONG>(counts_.unchanged);
+    if (stats.first_failure.empty()) stats.first_failure = !error_.empty() ? error_ : counts_.first_failure;
+}
+
+}  // namespace dt

@@ -1,0 +1,144 @@
+// The database store of a scan: a ScanSink that writes the difference between what the
+// walk finds and the rows FILES holds for this computer, so that the computer's index is
+// whole at every moment of a rescan and after a scan that was stopped or failed.
+//
+// Begin takes the one-scan-per-computer lock (PostgreSQL: an advisory lock of the scan's
+// own connection, released by the server if the program dies; the embedded database: an
+// exclusive lock on a file beside the database file), waits for it at most the database
+// time-out, and reads this computer's rows once into a compact table keyed by directory
+// and name (compared byte for byte here, never by the server's collation). Store then
+// classifies each walked file: unchanged (nothing written), changed (updated in place,
+// keeping its number) or new (inserted under a number reserved from the counter table).
+// Writes go in batches of a few thousand rows, each in one read-committed transaction:
+// multi-row INSERT statements prepared once and executed again, updates by number.
+// Finish, after a complete walk, deletes the rows of files the walk did not see (in
+// batches, by number) except under directories whose listing failed, and reduces
+// duplicate rows of one file to one. Stop ends the open batch and deletes nothing.
+//
+// A computer without rows (its first scan) skips the read and stores at bulk speed.
+// Threads: every call but DirectoryNotRead on one thread; DirectoryNotRead may come
+// from the walk's thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "app/scan_sink.h"
+#include "app/schema.h"
+
+namespace dt {
+
+class SqlSession;
+
+// What a scan did to this computer's rows.
+struct StoreCounts {
+    std::uint64_t inserted = 0;
+    std::uint64_t updated = 0;
+    std::uint64_t deleted = 0;    // rows of files gone, of roots not walked, and duplicates
+    std::uint64_t unchanged = 0;  // walked files whose row was already right
+    std::uint64_t not_stored = 0;
+    std::uint64_t kept = 0;           // rows under directories not read, kept as they were
+    std::uint64_t dirs_not_read = 0;  // directories whose listing failed
+    std::uint64_t rows_before = 0;    // this computer's rows when the scan began
+    std::uint64_t rows_after = 0;     // ... and when it ended (as far as this program knows)
+    std::string first_failure;        // the server's reason for the first row not stored
+};
+
+class ScanStore final : public ScanSink {
+  public:
+    // `owner`: the connection text of FILES; `table`: the FILES table's name.
+    explicit ScanStore(std::string owner, std::string table = "FILES");
+    ~ScanStore() override;
+    ScanStore(const ScanStore&) = delete;
+    ScanStore& operator=(const ScanStore&) = delete;
+
+    // Connects, runs the upgrade step's FILES entries, takes the lock and reads the
+    // computer's rows. False with Error() when the scan must not go on (no connection,
+    // another scan of this computer still running after the wait, the read failed).
+    bool Begin(ULONG syscomputer);
+
+    void BeginDirectory(std::string_view path) override;
+    void Store(const FILES_RECORD& rec, WalkStats& stats) override;
+    void EndDirectory(WalkStats& stats) override;
+    void DirectoryNotRead(std::string_view path) override;
+
+    // After a complete walk: the last batch, then the deletes. False when something
+    // could not be written (see Error(); the counts say what was stored).
+    bool Finish(WalkStats& stats);
+    // The walk was stopped or failed: the open batch is committed (or rolled back when
+    // it cannot be), nothing is deleted.
+    void Stop(WalkStats& stats);
+
+    // The same as hooks of the scan around the walk: the counts (and the first failure) are
+    // copied into `stats` as the summary reports them.
+    bool BeginScan(ULONG syscomputer, WalkStats& stats) override;
+    bool FinishScan(WalkStats& stats) override;
+    void StopScan(WalkStats& stats) override;
+
+    const StoreCounts& Counts() const { return counts_; }
+    // The reason the store failed ("" while it works): the server's text when it has one.
+    const std::string& Error() const { return error_; }
+    bool Failed() const { return !error_.empty(); }
+
+    // Rows per multi-row INSERT, rows per transaction (tests make them small).
+    void SetBatchRows(std::size_t rows) { batch_rows_ = rows; }
+    // Rows per page when the stored rows are read in pages (the embedded database).
+    void SetReadPage(long rows) { read_page_ = rows > 0 ? rows : 20000; }
+    // Called after each committed batch with the number of batches so far (tests).
+    void SetAfterBatch(std::function<void(std::size_t)> fn) { after_batch_ = std::move(fn); }
+
+  private:
+    struct Row;     // a stored row, compact
+    struct Insert;  // a row waiting to be inserted
+    struct Update;  // a row waiting to be updated
+    class Statements;
+
+    void CopyCounts(WalkStats& stats) const;
+    bool Lock(ULONG syscomputer);
+    void Unlock();
+    bool ReadRows();
+    bool Flush(WalkStats* stats);
+    bool InsertRows(std::size_t from, std::size_t count, long long first_number);
+    bool InsertOneByOne(std::size_t from, std::size_t count, long long& next_number, long long& last_number);
+    bool DeleteNumbers(const std::vector<std::uint64_t>& numbers);
+    void Fail(const std::string& why);
+    int Find(std::string_view name) const;
+
+    std::string owner_, table_;
+    std::unique_ptr<SqlSession> session_;
+    std::unique_ptr<Statements> stmts_;
+    ULONG syscomputer_ = 0;
+    bool locked_ = false;
+    int lock_fd_ = -1;
+    bool begun_ = false;
+
+    // The stored rows, sorted by directory and then name (bytes).
+    std::vector<Row> rows_;
+    std::string names_;  // the rows' names, back to back
+    std::unordered_map<std::string, std::pair<std::uint32_t, std::uint32_t>> dirs_;  // dir -> [begin, end)
+    std::pair<std::uint32_t, std::uint32_t> cur_dir_{0, 0};
+
+    std::vector<Insert> inserts_;
+    std::vector<Update> updates_;
+    std::size_t batch_rows_ = 5000;
+    std::size_t insert_rows_ = 250;
+    std::size_t batches_ = 0;
+    long read_page_ = 20000;
+    std::chrono::steady_clock::time_point batch_began_{};
+    std::function<void(std::size_t)> after_batch_;
+
+    std::mutex not_read_mutex_;
+    std::vector<std::string> not_read_;
+
+    StoreCounts counts_;
+    std::string error_;
+};
+
+}  // namespace dt

@@ -1,0 +1,545 @@
+// The scan's database store over the real drivers: a rescan writes only the difference,
+// keeps the numbers of unchanged files, reduces duplicate rows, keeps rows under
+// directories it could not read, deletes nothing when stopped, lets one scan of a
+// computer run at a time, and shares the table with other computers and with programs
+// that number highest-plus-one. Compiled once for the embedded database and once for
+// PostgreSQL (DT_TEST_PG=1; skipped without DRIVETREK_TEST_PG_*).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <dirent.h>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/scan.h"
+#include "app/scan_store.h"
+#include "app/upgrade.h"
+#include "data/sql_connection.h"
+#include "data/sql_session.h"
+
+#ifndef DT_TEST_PG
+#define DT_TEST_PG 0
+#endif
+
+namespace dt::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+bool HavePg() {
+    return !Env("DRIVETREK_TEST_PG_HOST").empty();
+}
+
+std::string PgOwner(const std::string& database) {
+    return Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT") + "," + database + "," +
+           Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD") + ";APP=DRIVETREK;WSID=T";
+}
+
+class StoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/dt-store-XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        std::ofstream(dir_ / "win.ini")
+            << (DT_TEST_PG ? "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n" : "");
+        ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
+        old_cwd_ = fs::current_path();
+        fs::current_path(dir_);  // the embedded database file lies here
+#if DT_TEST_PG
+        if (!HavePg()) GTEST_SKIP() << "DRIVETREK_TEST_PG_* not set";
+        database_ = "dtstore" + std::to_string(::getpid()) + "_" + std::to_string(++counter_);
+        Diag d;
+        auto admin = SqlSession::Open(PgOwner("postgres"), "", d);
+        ASSERT_TRUE(admin) << d.message;
+        ASSERT_TRUE(admin->Exec("CREATE DATABASE " + database_)) << admin->LastError();
+        owner_ = PgOwner(database_);
+#else
+        owner_ = "Server,store,sa,;APP=DRIVETREK;WSID=T";
+#endif
+    }
+    void TearDown() override {
+        session_.reset();
+#if DT_TEST_PG
+        if (!database_.empty()) {
+            Diag d;
+            if (auto admin = SqlSession::Open(PgOwner("postgres"), "", d))
+                admin->Exec("DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
+        }
+#endif
+        fs::current_path(old_cwd_);
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+        SetDatabaseTimeout(60);
+    }
+
+    SqlSession& Db() {
+        if (!session_) {
+            Diag d;
+            session_ = SqlSession::Open(owner_, "", d);
+            EXPECT_TRUE(session_) << d.message;
+        }
+        return *session_;
+    }
+    // FILES as the previous version made it: no index on the computer, no counter.
+    void MakeFiles() {
+        ASSERT_TRUE(
+            Db().Exec("CREATE TABLE IF NOT EXISTS FILES (SysFILES BIGINT NOT NULL PRIMARY KEY, "
+                      "SysCOMPUTER BIGINT, NAME VARCHAR(256), EXTENSION VARCHAR(10), DIR VARCHAR(260), "
+                      "TYPE SMALLINT, DATE TIMESTAMP, SIZE BIGINT)") ||
+            Classify(Db().LastDiag()) == Meaning::DuplicateKey)
+            << Db().LastError();
+    }
+    std::string Value(const std::string& q) {
+        std::string v;
+        EXPECT_TRUE(Db().QueryValue(q, v)) << q << ": " << Db().LastError();
+        return v;
+    }
+    // path -> number of computer n's rows.
+    std::map<std::string, std::string> Rows(ULONG n) {
+        std::map<std::string, std::string> out;
+        OdbcHandle h = Db().NewStatement();
+        std::string q = "SELECT DIR, NAME, SysFILES FROM FILES WHERE SysCOMPUTER = " + std::to_string(n);
+        Db().Api().SQLExecDirect(h.get(), reinterpret_cast<SQLCHAR*>(q.data()), SQL_NTS);
+        while (Succeeded(Db().Api().SQLFetch(h.get()))) {
+            char d[600] = {}, name[600] = {}, num[32] = {};
+            SQLLEN i = 0;
+            Db().Api().SQLGetData(h.get(), 1, SQL_C_CHAR, d, sizeof d, &i);
+            Db().Api().SQLGetData(h.get(), 2, SQL_C_CHAR, name, sizeof name, &i);
+            Db().Api().SQLGetData(h.get(), 3, SQL_C_CHAR, num, sizeof num, &i);
+            EXPECT_TRUE(out.emplace(std::string(d) + name, num).second) << "row doubled: " << d << name;
+        }
+        return out;
+    }
+    // Files under `root` (their paths).
+    static std::set<std::string> Tree(const fs::path& root) {
+        std::set<std::string> out;
+        for (auto& e : fs::recursive_directory_iterator(root))
+            if (e.is_regular_file()) out.insert(e.path().string());
+        return out;
+    }
+    static std::set<std::string> Keys(const std::map<std::string, std::string>& m) {
+        std::set<std::string> out;
+        for (auto& [k, v] : m) out.insert(k);
+        return out;
+    }
+    fs::path MakeTree(const std::string& name, int files) {
+        fs::path root = dir_ / name;
+        for (int i = 0; i < files; ++i) {
+            fs::path d = root / ("d" + std::to_string(i % 7)) / ("e" + std::to_string(i % 3));
+            fs::create_directories(d);
+            std::ofstream(d / ("f" + std::to_string(i) + ".txt"))
+                << std::string(static_cast<std::size_t>(i % 50), 'x');
+        }
+        return root;
+    }
+    // One scan of `root` as computer `n`; the store's counts.
+    StoreCounts Scan(const fs::path& root, ULONG n, bool* ok = nullptr, std::size_t batch = 5000,
+                     const std::vector<std::string>& not_read = {}, long read_page = 0) {
+        ScanStore store(owner_);
+        store.SetBatchRows(batch);
+        store.SetReadPage(read_page);
+        bool begun = store.Begin(n);
+        EXPECT_TRUE(begun) << store.Error();
+        WalkStats stats;
+        if (begun) {
+            ScanDirectory(root.string(), n, store, stats);
+            for (const std::string& p : not_read) store.DirectoryNotRead(p);
+        }
+        bool finished = begun && store.Finish(stats);
+        if (ok) *ok = finished;
+        EXPECT_TRUE(!begun || store.Error().empty()) << store.Error();
+        return store.Counts();
+    }
+
+    static inline int counter_ = 0;
+    fs::path dir_, old_cwd_;
+    std::string owner_, database_;
+    std::unique_ptr<SqlSession> session_;
+};
+
+TEST_F(StoreTest, ARescanWritesOnlyTheDifferenceAndKeepsTheNumbersOfUnchangedFiles) {
+    MakeFiles();
+    const fs::path root = MakeTree("t", 300);
+    StoreCounts first = Scan(root, 7);
+    EXPECT_EQ(first.inserted, 300u);
+    EXPECT_EQ(first.rows_after, 300u);
+    auto before = Rows(7);
+    ASSERT_EQ(Keys(before), Tree(root));
+    // The upgrade step made the index on the computer and the counter.
+    EXPECT_EQ(Value(DialectOf(KindOfSession(Db())).IndexStateQuery("FILES_SYSCOMPUTER")), "1");
+
+    // Changed, added, removed; and a second row of one file, as earlier versions left.
+    std::ofstream(root / "d0/e0/f0.txt") << "now longer than before";
+    std::ofstream(root / "d1/e1/new.txt") << "n";
+    fs::remove(root / "d2/e2/f2.txt");
+    const std::string twin = (root / "d3/e0/").string();
+    ASSERT_TRUE(
+        Db().Exec("INSERT INTO FILES VALUES (999999, 7, 'f3.txt', 'txt', '" + twin + "', 32, NULL, 3)"))
+        << Db().LastError();
+
+    StoreCounts again = Scan(root, 7);
+    EXPECT_EQ(again.inserted, 1u);
+    EXPECT_EQ(again.updated, 1u);
+    EXPECT_EQ(again.deleted, 2u);  // the removed file and the duplicate
+    EXPECT_EQ(again.unchanged, 298u);
+    EXPECT_EQ(again.rows_after, 300u);
+    auto after = Rows(7);
+    EXPECT_EQ(Keys(after), Tree(root));
+    for (auto& [path, number] : after)
+        if (before.count(path)) EXPECT_EQ(number, before[path]) << path << " kept its number";
+    EXPECT_EQ(Value("SELECT SIZE FROM FILES WHERE NAME = 'f0.txt'"), "22");
+
+    // An unchanged tree writes nothing, also when the stored rows are read in small pages.
+    StoreCounts third = Scan(root, 7, nullptr, 5000, {}, 7);
+    EXPECT_EQ(third.unchanged, 300u);
+    EXPECT_EQ(third.inserted + third.updated + third.deleted, 0u);
+}
+
+TEST_F(StoreTest, RowsUnderADirectoryNotReadAreKeptAndAStoppedScanDeletesNothing) {
+    MakeFiles();
+    const fs::path root = MakeTree("t", 120);
+    Scan(root, 3);
+    // The listing of d1 fails this time (here: its files are gone and the walk says so).
+    fs::remove_all(root / "d1");
+    ASSERT_TRUE(fs::remove(root / "d2/e0/f9.txt"));
+    StoreCounts c = Scan(root, 3, nullptr, 5000, {(root / "d1").string() + "/"});
+    EXPECT_EQ(c.deleted, 1u);
+    EXPECT_GT(c.kept, 0u);
+    EXPECT_EQ(c.dirs_not_read, 1u);
+    EXPECT_EQ(Rows(3).size(), 119u);
+
+    // A stop after the walk: the files of d3 are gone, their rows stay until a complete scan.
+    fs::remove_all(root / "d3");
+    {
+        ScanStore store(owner_);
+        ASSERT_TRUE(store.Begin(3)) << store.Error();
+        WalkStats stats;
+        ScanDirectory(root.string(), 3, store, stats);
+        store.Stop(stats);
+    }
+    EXPECT_EQ(Rows(3).size(), 119u);
+}
+
+TEST_F(StoreTest, ASecondScanOfOneComputerWaitsBoundedAndIsRefused) {
+    MakeFiles();
+    SetDatabaseTimeout(1);
+    ScanStore first(owner_);
+    ASSERT_TRUE(first.Begin(5)) << first.Error();
+    ScanStore second(owner_);
+    EXPECT_FALSE(second.Begin(5));
+    EXPECT_NE(second.Error().find("another scan of this computer"), std::string::npos) << second.Error();
+    // Another computer is not held up.
+    ScanStore other(owner_);
+    EXPECT_TRUE(other.Begin(6)) << other.Error();
+    WalkStats s;
+    first.Finish(s);
+    other.Finish(s);
+    ScanStore third(owner_);
+    EXPECT_TRUE(third.Begin(5)) << third.Error();
+    third.Finish(s);
+}
+
+TEST_F(StoreTest, AReaderDuringARescanAlwaysFindsEveryUnchangedFile) {
+    MakeFiles();
+    const fs::path root = MakeTree("t", 600);
+    Scan(root, 2);
+    const std::size_t before = Rows(2).size();
+    for (int i = 0; i < 600; i += 5)
+        fs::remove(root / ("d" + std::to_string(i % 7)) / ("e" + std::to_string(i % 3)) /
+                   ("f" + std::to_string(i) + ".txt"));
+    std::ofstream(root / "d0/e0/extra.txt") << "x";
+    std::atomic<bool> done{false};
+    std::atomic<long> least{1 << 30};
+    std::thread reader([&] {
+        Diag d;
+        auto s = SqlSession::Open(owner_, "", d);
+        for (int i = 0; i < 2000 && !done; ++i) {
+            std::string v;
+            if (s && s->QueryValue("SELECT COUNT(*) FROM FILES WHERE SysCOMPUTER = 2 AND NAME LIKE 'f%'", v))
+                least = std::min(least.load(), std::atol(v.c_str()));
+        }
+    });
+    std::size_t batches = 0;
+    {
+        ScanStore store(owner_);
+        store.SetBatchRows(20);
+        store.SetAfterBatch([&](std::size_t n) { batches = n; });
+        ASSERT_TRUE(store.Begin(2));
+        WalkStats stats;
+        ScanDirectory(root.string(), 2, store, stats);
+        EXPECT_TRUE(store.Finish(stats)) << store.Error();
+    }
+    done = true;
+    reader.join();
+    EXPECT_GE(batches, 1u);
+    // Every file that stayed (480) was visible at every moment.
+    EXPECT_GE(least.load(), 480);
+    EXPECT_EQ(before, 600u);
+    EXPECT_EQ(Keys(Rows(2)), Tree(root));
+}
+
+// SIGKILL after a chosen number of batches of a rescan: every row of a file that is still
+// there survives, and the next scan completes the work.
+TEST_F(StoreTest, AScanKilledAfterSomeBatchesLosesNoRowAndTheNextScanCompletes) {
+    MakeFiles();
+    const fs::path root = MakeTree("t", 500);
+    Scan(root, 4);
+    for (int i = 0; i < 500; i += 4)
+        fs::remove(root / ("d" + std::to_string(i % 7)) / ("e" + std::to_string(i % 3)) /
+                   ("f" + std::to_string(i) + ".txt"));
+    // New files in every directory: the rescan writes in many batches.
+    for (int i = 0; i < 210; ++i)
+        std::ofstream(root / ("d" + std::to_string(i % 7)) / ("e" + std::to_string(i % 3)) /
+                      ("n" + std::to_string(i)))
+            << i;
+    session_.reset();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ScanStore store(owner_);
+        store.SetBatchRows(30);
+        store.SetAfterBatch([](std::size_t n) {
+            if (n == 3) ::raise(SIGKILL);
+        });
+        if (!store.Begin(4)) ::_exit(1);
+        WalkStats stats;
+        ScanDirectory(root.string(), 4, store, stats);
+        store.Finish(stats);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended with " << status;
+    auto rows = Rows(4);
+    for (const std::string& f : Tree(root))
+        if (f.find("/n") == std::string::npos) EXPECT_EQ(rows.count(f), 1u) << f;
+    StoreCounts c = Scan(root, 4);
+    EXPECT_EQ(Keys(Rows(4)), Tree(root));
+    EXPECT_EQ(c.deleted, 125u);
+}
+
+#if DT_TEST_PG
+// The server's processes, for freezing it.
+std::vector<pid_t> ServerProcesses() {
+    std::ifstream pidfile(Env("DRIVETREK_TEST_PG_DIR") + "/data/postmaster.pid");
+    pid_t master = 0;
+    pidfile >> master;
+    std::vector<pid_t> out;
+    if (master <= 0) return out;
+    out.push_back(master);
+    DIR* d = ::opendir("/proc");
+    while (dirent* e = d ? ::readdir(d) : nullptr) {
+        const pid_t pid = std::atoi(e->d_name);
+        if (pid <= 0) continue;
+        std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        char state = 0;
+        int ppid = 0;
+        if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == master)
+            out.push_back(pid);
+    }
+    if (d) ::closedir(d);
+    return out;
+}
+
+// A server that stops answering in the middle of a scan (its processes stopped): the
+// scan ends within the time-out and a little more, with a message; the rows stay.
+TEST_F(StoreTest, AFrozenServerEndsTheScanWithinTheTimeout) {
+    if (Env("DRIVETREK_TEST_PG_DIR").empty()) GTEST_SKIP() << "the server's directory is not known";
+    MakeFiles();
+    const fs::path root = MakeTree("t", 400);
+    Scan(root, 8);
+    for (int i = 0; i < 210; ++i)
+        std::ofstream(root / ("d" + std::to_string(i % 7)) / ("e" + std::to_string(i % 3)) /
+                      ("n" + std::to_string(i)))
+            << i;
+    SetDatabaseTimeout(3);
+    std::vector<pid_t> frozen;
+    const auto started = std::chrono::steady_clock::now();
+    bool finished = true;
+    std::string error;
+    {
+        ScanStore store(owner_);
+        store.SetBatchRows(20);
+        store.SetAfterBatch([&](std::size_t n) {
+            if (n != 1) return;
+            frozen = ServerProcesses();
+            for (pid_t p : frozen) ::kill(p, SIGSTOP);
+        });
+        ASSERT_TRUE(store.Begin(8)) << store.Error();
+        WalkStats stats;
+        ScanDirectory(root.string(), 8, store, stats);
+        finished = store.Finish(stats);
+        error = store.Error();
+        for (pid_t p : frozen) ::kill(p, SIGCONT);
+    }
+    for (pid_t p : frozen) ::kill(p, SIGCONT);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_FALSE(frozen.empty());
+    EXPECT_FALSE(finished);
+    EXPECT_NE(error.find("did not answer within 3 s"), std::string::npos) << error;
+    EXPECT_LT(took, 10.0);
+    session_.reset();
+    SetDatabaseTimeout(60);
+    for (const std::string& f : Tree(root))
+        if (f.find("/n") == std::string::npos) EXPECT_EQ(Rows(8).count(f), 1u) << f;
+}
+
+// The server ends the scan's session in the middle of a scan (as a server that is shut
+// down does): the scan ends at once with a lost-connection message.
+TEST_F(StoreTest, AServerThatEndsTheSessionStopsTheScanWithItsMessage) {
+    MakeFiles();
+    const fs::path root = MakeTree("t", 300);
+    bool finished = true;
+    std::string error;
+    StoreCounts counts;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        ScanStore store(owner_);
+        store.SetBatchRows(20);
+        store.SetAfterBatch([&](std::size_t n) {
+            if (n == 2)
+                Db().Exec(
+                    "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+                    "current_database() "
+                    "AND pid <> pg_backend_pid()");
+        });
+        ASSERT_TRUE(store.Begin(11)) << store.Error();
+        WalkStats stats;
+        ScanDirectory(root.string(), 11, store, stats);
+        finished = store.Finish(stats);
+        error = store.Error();
+        counts = store.Counts();
+    }
+    EXPECT_FALSE(finished);
+    // The driver's text for a lost connection (psqlODBC reports the dead socket before it
+    // reads the server's last message), with its state.
+    EXPECT_EQ(error.rfind("08", 0), 0u) << error;
+    EXPECT_NE(error.find("connection"), std::string::npos) << error;
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 10.0);
+    // The counts match the rows really stored.
+    EXPECT_EQ(std::to_string(counts.inserted), Value("SELECT COUNT(*) FROM FILES WHERE SysCOMPUTER = 11"));
+}
+#endif
+
+#if DT_TEST_PG
+// Four computers scan four trees into one database at the same moment, the first time
+// against a database without the table, then twice more after changes.
+TEST_F(StoreTest, FourComputersAtOnceKeepExactlyTheirOwnRows) {
+    std::vector<fs::path> roots;
+    for (int c = 0; c < 4; ++c) roots.push_back(MakeTree("c" + std::to_string(c), 400 + 50 * c));
+    for (int round = 0; round < 3; ++round) {
+        if (round > 0)
+            for (int c = 0; c < 4; ++c) {
+                fs::remove(roots[c] / "d1/e1/f1.txt");
+                std::ofstream(roots[c] / ("d2/e2/new" + std::to_string(round) + ".txt")) << round;
+                std::ofstream(roots[c] / "d0/e0/f0.txt")
+                    << std::string(static_cast<std::size_t>(round) * 7, 'y');
+            }
+        std::vector<std::thread> programs;
+        std::atomic<int> failures{0};
+        for (int c = 0; c < 4; ++c)
+            programs.emplace_back([&, c] {
+                Diag d;
+                auto s = SqlSession::Open(owner_, "", d);
+                if (!s || (!s->Exec("CREATE TABLE IF NOT EXISTS FILES (SysFILES BIGINT NOT NULL PRIMARY KEY, "
+                                    "SysCOMPUTER BIGINT, NAME VARCHAR(256), EXTENSION VARCHAR(10), "
+                                    "DIR VARCHAR(260), TYPE SMALLINT, DATE TIMESTAMP, SIZE BIGINT)") &&
+                           Classify(s->LastDiag()) != Meaning::DuplicateKey &&
+                           Classify(s->LastDiag()) != Meaning::AlreadyExists)) {
+                    ++failures;
+                    return;
+                }
+                ScanStore store(owner_);
+                store.SetBatchRows(100);
+                if (!store.Begin(static_cast<ULONG>(10 + c))) {
+                    ++failures;
+                    return;
+                }
+                WalkStats stats;
+                ScanDirectory(roots[c].string(), static_cast<ULONG>(10 + c), store, stats);
+                if (!store.Finish(stats)) ++failures;
+            });
+        for (auto& t : programs) t.join();
+        EXPECT_EQ(failures.load(), 0) << "round " << round;
+        for (int c = 0; c < 4; ++c)
+            EXPECT_EQ(Keys(Rows(static_cast<ULONG>(10 + c))), Tree(roots[c])) << "round " << round;
+        EXPECT_EQ(Value("SELECT COUNT(*) - COUNT(DISTINCT SysFILES) FROM FILES"), "0");
+    }
+}
+
+// A name that is not UTF-8 cannot be held by PostgreSQL: that row is counted as not
+// stored with the server's reason, and every other row is stored and counted.
+TEST_F(StoreTest, ANameTheServerCannotHoldIsCountedWithTheServersReason) {
+    MakeFiles();
+    const fs::path root = MakeTree("t", 260);
+    std::ofstream(root / "d0/e0" / std::string("bad\xff\xfename.txt")) << "x";
+    bool ok = true;
+    StoreCounts c = Scan(root, 12, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(c.not_stored, 1u);
+    EXPECT_EQ(c.inserted, 260u);
+    EXPECT_NE(c.first_failure.find("bad"), std::string::npos) << c.first_failure;
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM FILES WHERE SysCOMPUTER = 12"), "260");
+}
+
+// A database of the previous version is upgraded, and scanned into, while a program of
+// that version keeps inserting highest-plus-one rows beside it.
+TEST_F(StoreTest, UpgradeAndScanBesideAnOldStyleInsertLoseNoRow) {
+    MakeFiles();
+    for (int i = 1; i <= 200; ++i)
+        ASSERT_TRUE(Db().Exec("INSERT INTO FILES VALUES (" + std::to_string(i) + ", 1, 'old" +
+                              std::to_string(i) + "', '', '/old/', 32, NULL, 1)"));
+    std::atomic<bool> done{false};
+    std::atomic<int> old_rows{0};
+    std::thread old_program([&] {
+        Diag d;
+        auto s = SqlSession::Open(owner_, "", d);
+        for (int i = 0; i < 5000 && !done; ++i) {
+            // Highest plus one; a duplicate is tried again, as that version does.
+            for (int attempt = 0; attempt < 50; ++attempt)
+                if (s->Exec("INSERT INTO FILES SELECT MAX(SysFILES) + 1, 1, 'new" + std::to_string(i) +
+                            "', '', '/old/', 32, NULL, 1 FROM FILES")) {
+                    ++old_rows;
+                    break;
+                }
+        }
+    });
+    UpgradeResult up = RunUpgrade(owner_);
+    EXPECT_TRUE(up.ok) << (up.failures.empty() ? "" : up.failures[0]);
+    const fs::path root = MakeTree("t", 1500);
+    bool ok = false;
+    StoreCounts c = Scan(root, 9, &ok, 50);
+    done = true;
+    old_program.join();
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(c.inserted, 1500u);
+    EXPECT_EQ(Keys(Rows(9)), Tree(root));
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM FILES WHERE SysCOMPUTER = 1"),
+              std::to_string(200 + old_rows.load()));
+    EXPECT_EQ(Value("SELECT COUNT(*) - COUNT(DISTINCT SysFILES) FROM FILES"), "0");
+    EXPECT_EQ(Value(DialectOf(ServerKind::PostgreSQL).IndexStateQuery("FILES_SYSCOMPUTER")), "1");
+}
+#endif
+
+}  // namespace
+}  // namespace dt::test
