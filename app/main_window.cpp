@@ -49,6 +49,17 @@ ui::ControlDef WithFont(ui::ControlDef c, std::string font) {
 
 }  // namespace
 
+// A start-up failure that ends the program: on standard error in an unattended run,
+// else in a message box. Returns the exit status.
+int StartupFailure(const std::string& text) {
+    if (Unattended()) {
+        WriteStderr("drivetrek", text);
+        return kUnattendedFailure;
+    }
+    ui::Message(text, "error", ui::MessageIcon::Stop, ui::button::Ok, ui::button::Ok);
+    return kUnattendedFailure;
+}
+
 std::string MissingDatabaseText() {
     return "Database " + GLO::SQLDATABASE.Str() + " not exist.|Create database on " + GLO::SQLSERVER.Str() +
            " ?";
@@ -322,13 +333,21 @@ int MainWindow::Startup() {
     WIN_START->Open();
     WIN_START->Display();
     SetVersionAndIniFile();
-    LoadSettings(GLO::INIFILE.Str());
+    std::string settings_error;
+    if (!FindSettings(SettingsUse::Program, settings_error))
+        return EndStartup(StartupFailure(settings_error));
     ReadComputerName();
     // Nobody can fill in the setup window of an unattended run: it goes on with what the
     // settings file says.
     if (GLO::SQLSERVER.IsBlank() && !UNATTENDED) Setup();
     if (GLO::SQLDATABASE.IsBlank()) GLO::SQLDATABASE = "DRIVETREK";
     BuildOwners(DialectOf(ExpectedServerKind()).MasterDatabase());
+    // The embedded database is created and written in its directory: one that cannot be
+    // written is named here rather than failing later as a bare connection failure.
+    if (ExpectedServerKind() == ServerKind::Embedded) {
+        if (const std::string problem = EmbeddedDirectoryProblem(); !problem.empty())
+            return EndStartup(StartupFailure(problem));
+    }
     if (!CheckDatabase()) return EndStartup(EXITSTATUS);
     DRIVEMASK = ListLocalDrives(QDRIVE, GLO::INIFILE.View());
 
@@ -362,10 +381,14 @@ int MainWindow::Startup() {
     if (UNATTENDED) {
         RunScan();
         EXITSTATUS = SCAN.ExitStatus();
-        std::printf("drivetrek: %s; %lu files stored, %lu not stored\n",
+        // With the embedded database the summary names its file: it may lie in the
+        // user's data directory rather than here.
+        const std::string where =
+            KIND == ServerKind::Embedded ? "; database " + EmbeddedDatabasePath(GLO::SQLDATABASE.View()) : "";
+        std::printf("drivetrek: %s; %lu files stored, %lu not stored%s\n",
                     SCAN.outcome == ScanOutcome::Done ? "scan done" : "scan not run",
                     static_cast<unsigned long>(SCAN.files_stored),
-                    static_cast<unsigned long>(SCAN.files_not_stored));
+                    static_cast<unsigned long>(SCAN.files_not_stored), where.c_str());
         std::fflush(stdout);
         return SevFatal;  // ends the program: no event loop
     }

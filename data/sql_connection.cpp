@@ -41,7 +41,20 @@ const char* IsolationText(long level) {
     }
 }
 
+std::string& EmbeddedDirectoryText() {
+    static std::string directory;
+    return directory;
+}
+
 }  // namespace
+
+void SetEmbeddedDirectory(std::string directory) {
+    EmbeddedDirectoryText() = std::move(directory);
+}
+
+const std::string& EmbeddedDirectory() {
+    return EmbeddedDirectoryText();
+}
 
 void SetLoginTimeout(long seconds) {
     g_login_timeout = seconds;
@@ -106,8 +119,9 @@ std::string BuildAttributes(std::string_view driver_name, std::string_view owner
         if (!out.empty()) out += ';';
     };
     if (IsSqliteDriver(driver_name)) {
-        // The embedded database X is the file X.db in the current directory.
-        if (!p.database.empty()) out += "Database=" + QuoteAttribute(p.database + ".db");
+        // The embedded database X is the file X.db in the embedded directory.
+        if (!p.database.empty())
+            out += "Database=" + QuoteAttribute(EmbeddedDirectory() + p.database + ".db");
         sep();
         // Write-ahead log: readers (the file browse) do not block the scan's writer, and a
         // commit or a spill of the page cache needs no journal sync.
