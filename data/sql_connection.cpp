@@ -1,4 +1,6 @@
 #include "data/sql_connection.h"
+
+#include "data/driver_logs.h"
 #include "data/sql_text.h"
 
 #include <atomic>
@@ -298,6 +300,7 @@ std::shared_ptr<Environment> Environment::Get(std::string* state, std::string* w
         return nullptr;
     }
     std::string reason;
+    QuietDriverLogs();  // before the driver manager first reads the registrations
     auto lib = OdbcLibrary::Load(OdbcLibraryName(), &reason);
     if (!lib) {
         // Remembered: every later operation fails the same way without trying again.

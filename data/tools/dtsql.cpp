@@ -116,7 +116,12 @@ int main(int argc, char** argv) {
     }
     dt::ReadComputerName();
     if (dt::GLO::SQLDATABASE.IsBlank()) dt::GLO::SQLDATABASE = "DRIVETREK";
-    dt::BuildOwners();
+    // The master database is the one every server of the first driver's kind has
+    // (PostgreSQL has no "master").
+    const std::vector<std::string> names = dt::DriverNameList();
+    dt::BuildOwners(
+        dt::DialectOf(names.empty() ? dt::ServerKind::SqlServer : dt::KindOfDriverName(names.front()))
+            .MasterDatabase());
     // The embedded database is a file that connecting would create: a diagnostic tool must
     // not leave one behind (other drivers ignore the attribute).
     dt::GLO::SQLOWNER = dt::GLO::SQLOWNER.Str() + ";NoCreat=1";
