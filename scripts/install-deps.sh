@@ -10,6 +10,8 @@ packages=(
     tdsodbc
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdg-utils clang-format
+    libcli11-dev nlohmann-json3-dev
+    lintian desktop-file-utils dpkg-dev systemd
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -11,17 +11,15 @@ bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 pg=$(bash scripts/pg.sh start)
 eval "$pg"
-# psqlODBC as Debian registers it (CommLog=1) writes a small log to /tmp when a connection
-# closes, whatever the connection string says; the test programs' logs go with the server.
 cleanup() {
     bash scripts/pg.sh stop "$DRIVETREK_TEST_PG_DIR"
-    rm -f /tmp/psqlodbc_*tests*.log /tmp/psqlodbc_*bench*.log /tmp/psqlodbc_drivetrek_*.log /tmp/psqlodbc_dtfind_*.log \
-        /tmp/psqlodbc_dtsql_*.log
 }
 trap cleanup EXIT
 export QT_QPA_PLATFORM=offscreen
 # Tests must never read or write the user's own system profile.
 export DRIVETREK_PROFILE="$DRIVETREK_TEST_PG_DIR/win.ini"
+# Nor the user's settings file and embedded database.
+export XDG_CONFIG_HOME="$DRIVETREK_TEST_PG_DIR/xdg-config" XDG_DATA_HOME="$DRIVETREK_TEST_PG_DIR/xdg-data"
 
 echo "== sanitizer build"
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DDT_SANITIZE=ON
@@ -31,6 +29,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== all tests"
 ctest --test-dir build --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
+
+echo "== package (cpack from this build, lintian, desktop entry, systemd units, unpacked programs)"
+bash scripts/check-package.sh build
 
 echo "== format check (clang-format)"
 files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || true)
