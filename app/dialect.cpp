@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "data/sql_connection.h"
 #include "runtime/types.h"
 
 namespace dt {
@@ -90,7 +91,8 @@ std::string Dialect::CreateDatabase(std::string_view name) const {
 }
 
 std::string Dialect::DatabaseFile(std::string_view name) const {
-    return kind == ServerKind::Embedded ? std::string(Clip(name)) + ".db" : std::string();
+    return kind == ServerKind::Embedded ? EmbeddedDirectory() + std::string(Clip(name)) + ".db"
+                                        : std::string();
 }
 
 std::string_view Dialect::MasterDatabase() const {

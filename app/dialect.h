@@ -41,7 +41,8 @@ struct Dialect {
     // The statement that creates database `name` (quoted as an identifier where the
     // server needs it). Empty for the embedded kind (connecting creates the file).
     std::string CreateDatabase(std::string_view name) const;
-    // The embedded kind's file for database `name` ("name.db"); "" for servers.
+    // The embedded kind's file for database `name` (EmbeddedDirectory() + "name.db"); "" for
+    // servers.
     std::string DatabaseFile(std::string_view name) const;
     // The database every server has, where the database list is read: SQL Server's
     // "master"; PostgreSQL has no "master" and uses "postgres"; the embedded kind keeps

@@ -1,26 +1,17 @@
 // dtfind: the search of the main window from the command line, for scripts and remote
-// shells.
-//
-//   dtfind [-d] [-e EXT] [--from KB] [--to KB] [-c COMPUTER] [--sql] [--] [WORD ...]
-//
-// Reads ./drivetrek.ini like the program, builds the statement with the code the results
-// window uses and prints one line per hit, fields separated by tabs: computer name,
-// directory, name, extension, size in bytes, date (YYYY-MM-DD) and time (HH:MM:SS); an
-// empty field when there is no date or time. A tab, line break, carriage return or
-// backslash inside a name is written as \t, \n, \r or \\, so every line is one hit.
-// -d  also match the directory ("search also for directory name")
-// -e  extension pattern; --from, --to  size bounds in kilobytes (strict, as the window)
-// -c  only files of the named computer; --sql prints the statement instead of running it.
-// Exit status: 0 with hits, 1 without, 2 on an error (the message on standard error; the
-// lines are printed as the rows arrive, so a read that breaks off part-way leaves the
-// lines before it, and status 2 says the list is incomplete).
-// Nothing is created: a missing database or table is an error.
-#include <unistd.h>
+// shells. See `dtfind --help` and the manual page (packaging/man/dtfind.1) for the
+// options, the output formats and the exit statuses:
+//   0  at least one hit (with --count: a count above 0)
+//   1  no hit
+//   2  an error or a bad command line (the message on standard error; rows are written as
+//      they arrive, so a read that breaks off part-way leaves the rows before it, and the
+//      status says the list is incomplete)
+// Settings as the program reads them (FindSettings); nothing is created: a missing
+// database or table is an error.
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -31,9 +22,11 @@
 #include "app/globals.h"
 #include "app/search.h"
 #include "app/query.h"
+#include "app/row_format.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/tables.h"
+#include "app/version.h"
 #include "data/sql_connection.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
@@ -47,16 +40,24 @@ constexpr int kHits = 0;
 constexpr int kNoHits = 1;
 constexpr int kFailed = 2;
 
-constexpr const char* kUsage =
-    "usage: dtfind [-d] [-e EXT] [--from KB] [--to KB] [-c COMPUTER] [--sql] [--] [WORD ...]\n"
-    "  -d          search also for directory name\n"
-    "  -e EXT      extension\n"
-    "  --from KB   only files larger than KB kilobytes\n"
-    "  --to KB     only files smaller than KB kilobytes\n"
-    "  -c NAME     only files of the computer NAME\n"
-    "  --sql       print the statement instead of running it\n"
-    "Prints computer, directory, name, extension, size, date and time of every hit, separated by\n"
-    "tabs. Exit status 0 with hits, 1 without, 2 on an error.\n";
+constexpr const char* kShortUsage =
+    "usage: dtfind [-d] [-e EXT] [--from KB] [--to KB] [-c COMPUTER]... [--format FORMAT]\n"
+    "              [--limit N] [--count] [--sql] [--] [WORD ...]\n"
+    "Try 'dtfind --help' for more information.\n";
+
+constexpr const char* kFooter =
+    "Formats:\n"
+    "  tsv    computer, directory, name, extension, size in bytes, date (YYYY-MM-DD) and time\n"
+    "         (HH:MM:SS), separated by tabs; tab, line feed, carriage return and backslash as\n"
+    "         \\t \\n \\r \\\\, every other control byte as \\xHH\n"
+    "  csv    RFC 4180 with a header line; the fields of tsv and the path\n"
+    "  json   one object per line: computer, dir, name, extension, size, date, time, path,\n"
+    "         and path_b64 (the path's bytes in base64) when the path is not valid UTF-8\n"
+    "  paths  one full path per line, its bytes as stored\n"
+    "  null   full paths each ended by a NUL byte (for xargs -0)\n"
+    "Exit status: 0 with hits, 1 without, 2 on an error or a bad command line.\n"
+    "Settings: ./drivetrek.ini when the current directory holds one, else\n"
+    "$XDG_CONFIG_HOME/drivetrek/drivetrek.ini (see man 1 dtfind).";
 
 // Nobody can answer a message box here: the framework's messages are kept, and the
 // failure is reported once on standard error with the driver's own text.
@@ -72,11 +73,11 @@ class QuietErrors final : public ErrorManager {
 
 struct Options {
     SearchRequest request;
-    std::string computer;
-    bool computer_given = false;
+    std::vector<std::string> computers;
+    RowFormat format = RowFormat::Tsv;
+    long limit = 0;  // 0: every hit
+    bool count = false;
     bool sql_only = false;
-    long kb_from = 0;
-    long kb_to = 0;
 };
 
 int Fail(const std::string& message) {
@@ -87,63 +88,59 @@ int Fail(const std::string& message) {
     return kFailed;
 }
 
-// A size bound as the main window's entry takes it: a whole number of kilobytes within a
-// LONG.
-bool ParseKilobytes(std::string_view text, long& out) {
-    if (text.empty()) return false;
-    std::string s(text);
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(s.c_str(), &end, 10);
-    if (errno != 0 || end == s.c_str() || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
-    out = static_cast<long>(v);
-    return true;
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "dtfind: %s\n%s", message.c_str(), kShortUsage);
+    return kFailed;
 }
 
 // Parses the command line; returns -1 to go on, or the exit status.
 int ParseArgs(int argc, char** argv, Options& o) {
+    CLI::App app{
+        "Searches the files DriveTrek has stored, by words in the name (and, with -d, the\n"
+        "directory), extension, size and computer, and prints one record per hit.",
+        "dtfind"};
+    app.footer(kFooter);
+    app.set_version_flag("--version", VersionLine("dtfind"), "print the version and exit");
     std::vector<std::string> words;
-    bool options = true;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view a = argv[i];
-        auto value = [&](std::string_view name) -> const char* {
-            if (i + 1 >= argc) {
-                Fail(std::string(name) + " needs a value");
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        if (options && a == "--") {
-            options = false;
-        } else if (options && (a == "-h" || a == "--help")) {
-            std::fputs(kUsage, stdout);
-            return kHits;
-        } else if (options && a == "-d") {
-            o.request.search_dir = true;
-        } else if (options && a == "--sql") {
-            o.sql_only = true;
-        } else if (options && a == "-e") {
-            const char* v = value(a);
-            if (v == nullptr) return kFailed;
-            o.request.extension = v;
-        } else if (options && (a == "--from" || a == "--to")) {
-            const char* v = value(a);
-            if (v == nullptr) return kFailed;
-            long& kb = a == "--from" ? o.kb_from : o.kb_to;
-            if (!ParseKilobytes(v, kb)) return Fail(std::string(a) + ": not a number of kilobytes: " + v);
-        } else if (options && a == "-c") {
-            const char* v = value(a);
-            if (v == nullptr) return kFailed;
-            o.computer = v;
-            o.computer_given = true;
-        } else if (options && a.size() > 1 && a.front() == '-') {
-            std::fputs(kUsage, stderr);
-            return Fail("unknown option " + std::string(a));
-        } else {
-            words.emplace_back(a);
-        }
+    std::string format = "tsv";
+    long kb_from = 0, kb_to = 0;
+    app.add_flag("-d,--dir", o.request.search_dir, "search also for directory name");
+    app.add_option("-e,--extension", o.request.extension, "extension pattern (at most 10 characters)")
+        ->type_name("EXT");
+    app.add_option("--from", kb_from, "only files larger than KB kilobytes")->type_name("KB");
+    app.add_option("--to", kb_to, "only files smaller than KB kilobytes")->type_name("KB");
+    app.add_option("-c,--computer", o.computers, "only files of the computer NAME (may be repeated)")
+        ->type_name("NAME")
+        ->allow_extra_args(false);
+    app.add_option("--format", format, "tsv (default), csv, json, paths or null")
+        ->type_name("FORMAT")
+        ->check(CLI::IsMember({"tsv", "csv", "json", "paths", "null"}));
+    app.add_option("--limit", o.limit, "at most N hits (the limit is part of the statement)")->type_name("N");
+    app.add_flag("--count", o.count, "print only the number of hits");
+    app.add_flag("--sql", o.sql_only, "print the statement instead of running it");
+    app.add_option("words", words, "words that must all be in the name")->type_name("WORD");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return kHits;
+    } catch (const CLI::CallForVersion&) {
+        std::printf("%s\n", VersionLine("dtfind").c_str());
+        return kHits;
+    } catch (const CLI::ParseError& e) {
+        return UsageError(e.what());
     }
+    ParseRowFormat(format, o.format);
     for (std::size_t i = 0; i < words.size(); ++i) o.request.filter += (i ? " " : "") + words[i];
+    if (kb_from < 0) return UsageError("--from: a size cannot be negative: " + std::to_string(kb_from));
+    if (kb_to < 0) return UsageError("--to: a size cannot be negative: " + std::to_string(kb_to));
+    // The window's entry holds a LONG number of kilobytes.
+    if (kb_from > INT32_MAX || kb_to > INT32_MAX)
+        return UsageError("a size bound is larger than " + std::to_string(INT32_MAX) + " kilobytes");
+    if (kb_to > 0 && kb_from > kb_to)
+        return UsageError("--from " + std::to_string(kb_from) + " is above --to " + std::to_string(kb_to));
+    if (o.limit < 0) return UsageError("--limit must be a positive number");
+    if (o.count && o.limit > 0) return UsageError("--count and --limit cannot be combined");
     // The window's entries hold 40 and 10 characters; a longer text cut short would search
     // for something else.
     if (o.request.filter.size() > sizeof(G::FILTER1) - 1)
@@ -152,10 +149,10 @@ int ParseArgs(int argc, char** argv, Options& o) {
     if (o.request.extension.size() > sizeof(G::EXTENSION) - 1)
         return Fail("the extension is longer than " + std::to_string(sizeof(G::EXTENSION) - 1) +
                     " characters");
-    if (IsEmptyRequest(o.request.filter, o.request.extension, o.kb_from, o.kb_to))
+    if (IsEmptyRequest(o.request.filter, o.request.extension, kb_from, kb_to))
         return Fail("please enter a search expression");
-    o.request.size_from = KilobytesToBytes(o.kb_from);
-    o.request.size_to = KilobytesToBytes(o.kb_to);
+    o.request.size_from = KilobytesToBytes(kb_from);
+    o.request.size_to = KilobytesToBytes(kb_to);
     return -1;
 }
 
@@ -174,9 +171,10 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// Every COMPUTER row in row-number order into `qcomputer`. False on a failure (text in
-// `error`).
-bool ReadComputers(Queue<QCOMPUTER_RECORD>& qcomputer, std::string& error) {
+using ComputerList = std::vector<std::pair<ULONG, std::string>>;
+
+// Every COMPUTER row in row-number order. False on a failure (text in `error`).
+bool ReadComputers(ComputerList& computers, std::string& error) {
     Relate::COMPUTER->Open();
     bool ok = Access::COMPUTER->UseFile() == 0;
     if (!ok) error = LastFailure();
@@ -184,81 +182,76 @@ bool ReadComputers(Queue<QCOMPUTER_RECORD>& qcomputer, std::string& error) {
     while (ok && rc == 0) {
         rc = Next(COMPUTER.file);
         if (rc != 0) break;
-        qcomputer.ClearBuffer();
-        qcomputer.NAME = COMPUTER.NAME.View();
-        qcomputer.SYSCOMPUTER = COMPUTER.SYSCOMPUTER;
-        qcomputer.Add();
+        computers.emplace_back(COMPUTER.SYSCOMPUTER, std::string(COMPUTER.NAME.View()));
     }
     if (ok && rc != 33) {
         ok = false;
         error = LastFailure();
     }
     Relate::COMPUTER->Close();
+    std::sort(computers.begin(), computers.end());
     return ok;
 }
 
-// Appends `text` with tabs, line breaks and backslashes escaped.
-void AppendField(std::string& out, std::string_view text) {
-    std::size_t from = 0;
-    for (std::size_t at = text.find_first_of("\t\n\r\\"); at != std::string_view::npos;
-         at = text.find_first_of("\t\n\r\\", from)) {
-        out.append(text.substr(from, at - from));
-        const char c = text[at];
-        out += '\\';
-        out += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
-        from = at + 1;
+// The statement of the request: the result window's statement when one computer or none
+// is named, else its condition with every named computer; with a limit, the first N rows
+// in name order; with `count`, the number of matching rows.
+std::string Statement(SearchRequest request, const std::vector<ULONG>& computers, const Dialect& dialect,
+                      long limit, bool count) {
+    request.computer = computers.size() == 1 ? computers.front() : 0;
+    std::string condition = BuildSearchCondition(request, dialect);
+    if (computers.size() > 1) {
+        condition += " and SysCOMPUTER in (";
+        for (std::size_t i = 0; i < computers.size(); ++i)
+            condition += (i ? ", " : "") + std::to_string(computers[i]);
+        condition += ")";
     }
-    out.append(text.substr(from));
+    if (count) return "select count(*) from FILES where " + condition;
+    std::string statement = computers.size() > 1 ? "select * from FILES where " + condition + " order by Name"
+                                                 : BuildSearchStatement(request, dialect);
+    if (limit > 0) {
+        if (dialect.kind == ServerKind::SqlServer)
+            statement.insert(std::string_view("select ").size(), "top " + std::to_string(limit) + " ");
+        else
+            statement += " LIMIT " + std::to_string(limit);
+    }
+    return statement;
 }
 
-void AppendTwoDigits(std::string& out, int v) {
-    out += static_cast<char>('0' + v / 10 % 10);
-    out += static_cast<char>('0' + v % 10);
-}
+// A one-column pass-through table for the count. NOVERIFY: opening it creates and asks
+// nothing.
+#pragma pack(push, 1)
+struct CountRecord {
+    CSTRING<64> value;
+};
+#pragma pack(pop)
+struct CountTable : Table<CountRecord> {
+    CountTable() : Table("SQL", SqlDriver(), "/NOVERIFY=TRUE", "SQLF", 0, {Field::Cstring("SQL:C1", 0, 64)}) {
+        file.SetOwnerVariable(GLO::SQLOWNER);
+    }
+};
 
-// The hits as lines on standard output, written in large blocks as the rows arrive.
+// The hits on standard output, written in large blocks as the rows arrive.
 class HitWriter {
   public:
-    // `computers`: row number and name of every computer, ascending.
-    explicit HitWriter(std::vector<std::pair<ULONG, std::string>> computers)
-        : computers_(std::move(computers)) {
+    HitWriter(RowFormat format, const ComputerList& computers) : format_(format), computers_(computers) {
         out_.reserve(kBlock + 1024);
+        AppendHeader(format_, out_);
     }
 
     void Row(const FILES_RECORD& row) {
         ++hits_;
+        HitRow hit;
         auto it = std::lower_bound(computers_.begin(), computers_.end(), row.SYSCOMPUTER,
                                    [](const auto& c, ULONG v) { return c.first < v; });
-        if (it != computers_.end() && it->first == row.SYSCOMPUTER) AppendField(out_, it->second);
-        out_ += '\t';
-        AppendField(out_, row.DIR.View());
-        out_ += '\t';
-        AppendField(out_, row.NAME.View());
-        out_ += '\t';
-        AppendField(out_, row.EXTENSION.View());
-        out_ += '\t';
-        out_ += std::to_string(row.SIZE);
-        out_ += '\t';
-        const DATE d = row.DATE_DATE;
-        if (!d.IsZero()) {
-            std::string year = std::to_string(d.year);
-            if (year.size() < 4) out_.append(4 - year.size(), '0');
-            out_ += year;
-            out_ += '-';
-            AppendTwoDigits(out_, d.month);
-            out_ += '-';
-            AppendTwoDigits(out_, d.day);
-        }
-        out_ += '\t';
-        const TIME t = row.DATE_TIME;
-        if (!t.IsZero()) {
-            AppendTwoDigits(out_, t.hours);
-            out_ += ':';
-            AppendTwoDigits(out_, t.minutes);
-            out_ += ':';
-            AppendTwoDigits(out_, t.seconds);
-        }
-        out_ += '\n';
+        if (it != computers_.end() && it->first == row.SYSCOMPUTER) hit.computer = it->second;
+        hit.dir = row.DIR.View();
+        hit.name = row.NAME.View();
+        hit.extension = row.EXTENSION.View();
+        hit.size = row.SIZE;
+        hit.date = DateText(row.DATE_DATE);
+        hit.time = TimeText(row.DATE_TIME);
+        AppendRow(format_, hit, out_);
         if (out_.size() >= kBlock) Flush();
     }
 
@@ -272,15 +265,62 @@ class HitWriter {
 
   private:
     static constexpr std::size_t kBlock = 1 << 16;
-    std::vector<std::pair<ULONG, std::string>> computers_;
+    RowFormat format_;
+    const ComputerList& computers_;
     std::string out_;
     unsigned long hits_ = 0;
     bool ok_ = true;
 };
 
+// Sends `statement` through FILES (in use on this thread) and writes every row.
+int WriteRows(const std::string& statement, RowFormat format, const ComputerList& computers,
+              std::string& error) {
+    HitWriter writer(format, computers);
+    int rc = SetProperty(FILES.file, PROP_SQL, statement);
+    if (rc == 0) {
+        const FILES_RECORD& record = FILES;
+        while ((rc = Next(FILES.file)) == 0) writer.Row(record);
+        if (rc == 33) rc = 0;  // the end of the result; anything else broke the read
+    }
+    const std::string failure = rc != 0 ? LastFailure() : std::string();
+    if (!writer.Flush()) {
+        error = "cannot write the result";
+    } else if (rc != 0) {
+        error = "the search could not be carried out|" + failure;
+    } else {
+        return writer.Hits() > 0 ? kHits : kNoHits;
+    }
+    return kFailed;
+}
+
+int WriteCount(const std::string& statement, std::string& error) {
+    CountTable table;
+    if (Open(table) != 0) {
+        error = "cannot connect for the count|" + LastFailure();
+        return kFailed;
+    }
+    int status = kFailed;
+    if (SetProperty(table, PROP_SQL, statement) != 0 || Next(table.file) != 0) {
+        error = "the count could not be carried out|" + LastFailure();
+    } else {
+        const std::string value(table.value.View());
+        const bool digits = !value.empty() && std::all_of(value.begin(), value.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c));
+        });
+        if (!digits) {
+            error = "the server answered the count with \"" + value + "\"";
+        } else {
+            std::printf("%s\n", value.c_str());
+            status = value.find_first_not_of('0') == std::string::npos ? kNoHits : kHits;
+        }
+    }
+    Close(table);
+    return status;
+}
+
 int Search(const Options& o) {
-    SetVersionAndIniFile();
-    LoadSettings(GLO::INIFILE.Str());
+    std::string error;
+    if (!FindSettings(SettingsUse::Read, error)) return Fail(error);
     ReadComputerName();
     if (GLO::SQLDATABASE.IsBlank()) GLO::SQLDATABASE = "DRIVETREK";
     const std::vector<std::string> drivers = DriverNameList();
@@ -299,40 +339,35 @@ int Search(const Options& o) {
     Access::COMPUTER->CREATE = 0;
 
     int status = kFailed;
-    Queue<QCOMPUTER_RECORD> qcomputer;
-    std::string error;
+    ComputerList computers;
     {
         Relate::FILES->Open();  // one connection for the whole run
         if (Access::FILES->UseFile() != 0)
             error = "the table FILES cannot be read: " + (ErrorCode() != 0 ? LastFailure() : errors.shown);
-        if (error.empty() && ReadComputers(qcomputer, error)) {
-            SearchRequest request = o.request;
-            std::vector<std::pair<ULONG, std::string>> computers;
-            QCOMPUTER_RECORD c;
-            for (std::size_t i = 1; qcomputer.Peek(i, c); ++i) {
-                computers.emplace_back(c.SYSCOMPUTER, std::string(c.NAME.View()));
-                if (o.computer_given && request.computer == 0 && EqualNoCase(c.NAME.View(), o.computer))
-                    request.computer = c.SYSCOMPUTER;
-            }
-            if (o.computer_given && request.computer == 0)
-                error = "no computer named " + o.computer + " in the database";
-            if (error.empty() && o.sql_only) {
-                std::printf("%s\n", SearchStatementForFiles(request).c_str());
-                status = kHits;
-            } else if (error.empty()) {
-                // The rows are printed as they arrive: a large result is never held whole.
-                HitWriter writer(std::move(computers));
-                const SearchOutcome outcome =
-                    ReadSearchRows(request, [&writer](const FILES_RECORD& row) { writer.Row(row); });
-                if (!writer.Flush())
-                    error = "cannot write the result";
-                else if (outcome.error != 0)
-                    error = "the search could not be carried out|" + outcome.message;
-                else
-                    status = writer.Hits() > 0 ? kHits : kNoHits;
-            }
-        } else if (error.empty()) {
+        if (error.empty() && !ReadComputers(computers, error) && error.empty())
             error = "the computer table cannot be read";
+        std::vector<ULONG> wanted;
+        for (const std::string& name : o.computers) {
+            if (!error.empty()) break;
+            auto it = std::find_if(computers.begin(), computers.end(),
+                                   [&name](const auto& c) { return EqualNoCase(c.second, name); });
+            if (it == computers.end())
+                error = "no computer named " + name + " in the database";
+            else if (std::find(wanted.begin(), wanted.end(), it->first) == wanted.end())
+                wanted.push_back(it->first);
+        }
+        if (error.empty()) {
+            const Dialect& dialect = DialectOf(KindOfDbms(GetProperty(FILES.file, PROP_DbmsName)));
+            const std::string statement = Statement(o.request, wanted, dialect, o.limit, o.count);
+            if (o.sql_only) {
+                std::printf("%s\n", statement.c_str());
+                status = kHits;
+            } else if (o.count) {
+                status = WriteCount(statement, error);
+            } else {
+                // The rows are written as they arrive: a large result is never held whole.
+                status = WriteRows(statement, o.format, computers, error);
+            }
         }
         Relate::FILES->Close();
     }

@@ -50,6 +50,17 @@ ui::ControlDef WithFont(ui::ControlDef c, std::string font) {
 
 }  // namespace
 
+// A start-up failure that ends the program: on standard error in an unattended run,
+// else in a message box. Returns the exit status.
+int StartupFailure(const std::string& text) {
+    if (Unattended()) {
+        WriteStderr("drivetrek", text);
+        return kUnattendedFailure;
+    }
+    ui::Message(text, "error", ui::MessageIcon::Stop, ui::button::Ok, ui::button::Ok);
+    return kUnattendedFailure;
+}
+
 std::string MissingDatabaseText() {
     return "Database " + GLO::SQLDATABASE.Str() + " not exist.|Create database on " + GLO::SQLSERVER.Str() +
            " ?";
@@ -341,13 +352,21 @@ int MainWindow::Startup() {
     WIN_START->Open();
     WIN_START->Display();
     SetVersionAndIniFile();
-    LoadSettings(GLO::INIFILE.Str());
+    std::string settings_error;
+    if (!FindSettings(SettingsUse::Program, settings_error))
+        return EndStartup(StartupFailure(settings_error));
     ReadComputerName();
     // Nobody can fill in the setup window of an unattended run: it goes on with what the
     // settings file says.
     if (GLO::SQLSERVER.IsBlank() && !UNATTENDED) Setup();
     if (GLO::SQLDATABASE.IsBlank()) GLO::SQLDATABASE = "DRIVETREK";
     BuildOwners(DialectOf(ExpectedServerKind()).MasterDatabase());
+    // The embedded database is created and written in its directory: one that cannot be
+    // written is named here rather than failing later as a bare connection failure.
+    if (ExpectedServerKind() == ServerKind::Embedded) {
+        if (const std::string problem = EmbeddedDirectoryProblem(); !problem.empty())
+            return EndStartup(StartupFailure(problem));
+    }
     if (!CheckDatabase()) return EndStartup(EXITSTATUS);
     DRIVEMASK = ListLocalDrives(QDRIVE, GLO::INIFILE.View());
 
@@ -391,6 +410,10 @@ int MainWindow::Startup() {
             std::printf("drivetrek: %s\n", summary.substr(start, end - start).c_str());
             start = end + 1;
         }
+        // With the embedded database a last line names its file: it may lie in the user's
+        // data directory rather than here.
+        if (KIND == ServerKind::Embedded)
+            std::printf("drivetrek: database %s\n", EmbeddedDatabasePath(GLO::SQLDATABASE.View()).c_str());
         std::fflush(stdout);
         return SevFatal;  // ends the program: no event loop
     }

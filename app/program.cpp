@@ -6,12 +6,17 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "app/scan.h"
+#include "app/settings.h"
 #include "app/tables.h"
+#include "app/version.h"
 #include "ui/application.h"
 #include "ui/window.h"
 
@@ -106,6 +111,81 @@ bool HasScanSwitch(int argc, char** argv) {
 
 namespace {
 
+// The window layer's own options (either "-name" or "--name"); the first group takes a
+// value, as the next argument or after "=".
+constexpr const char* kWindowOptionsWithValue[] = {
+    "platform",     "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
+    "qwindowicon",  "qwindowtitle",       "session",       "display", "geometry",
+    "style",        "stylesheet",         "name",          "title",   "visual",
+    "qmljsdebugger"};
+constexpr const char* kWindowFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+constexpr const char* kShortUsage =
+    "usage: drivetrek [/S] [--help] [--version] [window options such as -platform NAME]\n"
+    "Try 'drivetrek --help' for more information.\n";
+
+}  // namespace
+
+int CheckCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i] != nullptr ? argv[i] : "";
+        if (a == "--help" || a == "-h") {
+            const FileLocations l = ProgramFileLocations();
+            std::string data = l.data_dir.empty() ? "the current directory" : l.data_dir;
+            std::fprintf(
+                out,
+                "usage: drivetrek [/S] [window options]\n"
+                "Finds files across all the computers of a site: opens the main window, where words,\n"
+                "an extension or a size range search the files every computer has stored.\n"
+                "\n"
+                "  /S          scan this computer's drives unattended, store the files and end\n"
+                "  --help      print this help and exit\n"
+                "  --version   print the version and exit\n"
+                "Window options of the toolkit work as usual (-platform offscreen, -style NAME).\n"
+                "\n"
+                "Exit status of /S: 0 every file stored, 1 the run could not be done (no database,\n"
+                "no answer possible), 2 some files were not stored, 3 the scan was cut short;\n"
+                "%d for a command line it does not understand.\n"
+                "\n"
+                "Files used from here:\n"
+                "  settings            %s\n"
+                "  embedded database   %s\n"
+                "(./drivetrek.ini in the current directory, when present, keeps everything there.)\n",
+                kUsageStatus, l.settings_file.c_str(), data.c_str());
+            return 0;
+        }
+        if (a == "--version") {
+            std::fprintf(out, "%s\n", VersionLine("drivetrek").c_str());
+            return 0;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        std::string_view a = argv[i] != nullptr ? argv[i] : "";
+        if (strcasecmp(std::string(a).c_str(), "/S") == 0) continue;
+        bool known = false;
+        if (a.size() > 1 && a.front() == '-') {
+            std::string_view name = a.substr(a.rfind('-', 1) == 1 ? 2 : 1);
+            const std::size_t eq = name.find('=');
+            const bool has_value = eq != std::string_view::npos;
+            name = name.substr(0, eq);
+            for (const char* o : kWindowOptionsWithValue) {
+                if (name == o) {
+                    known = true;
+                    if (!has_value) ++i;  // its value
+                }
+            }
+            for (const char* o : kWindowFlags) known = known || (name == o && !has_value);
+        }
+        if (!known) {
+            std::fprintf(err, "drivetrek: unknown argument %s\n%s", std::string(a).c_str(), kShortUsage);
+            return kUsageStatus;
+        }
+    }
+    return -1;
+}
+
+namespace {
+
 // Waits for SIGINT or SIGTERM (blocked in every other thread), stops a running scan, asks
 // the program to close (CloseRequested) and closes the main procedure's innermost window,
 // so that a scripted or interactive interrupt ends the program through its normal
@@ -159,6 +239,15 @@ int RunProgram(int argc, char** argv) {
             std::fprintf(stderr,
                          "drivetrek: no display; the windows run offscreen. Use \"drivetrek /S\" for an "
                          "unattended scan, SIGTERM or Ctrl+C to end.\n");
+    }
+    if (unattended) {
+        // Nobody reads an unattended run's standard error but for the program's own lines:
+        // the toolkit's messages go to the log beside the embedded database.
+        // (A directory that cannot be made is reported by the start-up.)
+        const FileLocations l = ProgramFileLocations();
+        std::string ignored;
+        CreateProgramDirectories(l, ignored);
+        ui::SetToolkitLog(l.data_dir + "drivetrek.log");
     }
     SignalCloser closer;
     return ui::RunApplication(

@@ -4,6 +4,7 @@
 // which procedures save and restore their window positions.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 
 #include "app/unattended.h"
@@ -74,5 +75,16 @@ bool CloseRequested();
 
 // True when the command line holds the switch "/S" (any case).
 bool HasScanSwitch(int argc, char** argv);
+
+// Exit status for a command line the program does not understand (2 already means "some
+// files were not stored").
+constexpr int kUsageStatus = 64;
+
+// Looks at the command line before anything starts: "--help" (or "-h") prints the help,
+// naming the files the program would use, and "--version" the version line, both on
+// `out` (status 0); an argument that is neither "/S" nor one of the window layer's own
+// options prints a short usage on `err` (status kUsageStatus). Returns -1 when the
+// program is to run.
+int CheckCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err);
 
 }  // namespace dt

@@ -219,8 +219,8 @@ bool ScanStore::Lock(ULONG syscomputer) {
     const auto until = SteadyClock::now() + std::chrono::seconds(DatabaseTimeout());
     if (KindOfSession(*session_) == ServerKind::Embedded) {
         // A file beside the database file; the kernel lets go of it when the program ends.
-        const std::string path =
-            SplitOwner(owner_).database + ".db-scan" + std::to_string(syscomputer) + ".lock";
+        const std::string path = EmbeddedDirectory() + SplitOwner(owner_).database + ".db-scan" +
+                                 std::to_string(syscomputer) + ".lock";
         lock_fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (lock_fd_ < 0) {
             Fail("the scan's lock file " + path + " cannot be opened: " + std::strerror(errno));

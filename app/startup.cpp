@@ -5,16 +5,18 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/settings.h"
 #include "app/tables.h"
 #include "app/upgrade.h"
+#include "app/version.h"
 #include "platform/computer.h"
 #include "platform/drives.h"
 
 namespace dt {
 
 void SetVersionAndIniFile() {
-    GLO::VERSION = "1.05";
-    GLO::INIFILE = "./drivetrek.ini";
+    GLO::VERSION = kVersion;
+    GLO::INIFILE = ProgramFileLocations().settings_file;
 }
 
 void ReadComputerName() {

@@ -9,7 +9,8 @@
 
 namespace dt {
 
-// GLO::VERSION = "1.05"; GLO::INIFILE = "./drivetrek.ini".
+// GLO::VERSION = "1.05"; GLO::INIFILE = the settings file of ProgramFileLocations()
+// ("./drivetrek.ini" when the current directory holds one). Creates nothing.
 void SetVersionAndIniFile();
 
 // GLO::COMPUTERNAME from the operating system's computer name, read into a buffer of the

@@ -1,4 +1,6 @@
 #include "data/sql_connection.h"
+
+#include "data/driver_logs.h"
 #include "data/sql_text.h"
 
 #include <algorithm>
@@ -43,7 +45,20 @@ const char* IsolationText(long level) {
     }
 }
 
+std::string& EmbeddedDirectoryText() {
+    static std::string directory;
+    return directory;
+}
+
 }  // namespace
+
+void SetEmbeddedDirectory(std::string directory) {
+    EmbeddedDirectoryText() = std::move(directory);
+}
+
+const std::string& EmbeddedDirectory() {
+    return EmbeddedDirectoryText();
+}
 
 void SetLoginTimeout(long seconds) {
     g_login_timeout = seconds;
@@ -226,8 +241,8 @@ std::string BuildAttributes(std::string_view driver_name, std::string_view owner
         out += attribute;
     };
     if (IsSqliteDriver(driver_name)) {
-        // The embedded database X is the file X.db in the current directory.
-        if (!p.database.empty()) add("Database=" + SqliteDatabaseValue(p.database + ".db"));
+        // The embedded database X is the file X.db in the embedded directory.
+        if (!p.database.empty()) add("Database=" + SqliteDatabaseValue(EmbeddedDirectory() + p.database + ".db"));
         // Write-ahead log: readers (the file browse) do not block the scan's writer, and a
         // commit or a spill of the page cache needs no journal sync.
         add("Timeout=" + std::to_string(DatabaseTimeout() * 1000) + ";JournalMode=WAL");
@@ -407,6 +422,7 @@ std::shared_ptr<Environment> Environment::Get(std::string* state, std::string* w
         return nullptr;
     }
     std::string reason;
+    QuietDriverLogs();  // before the driver manager first reads the registrations
     auto lib = OdbcLibrary::Load(OdbcLibraryName(), &reason);
     if (!lib) {
         // Remembered: every later operation fails the same way without trying again.

@@ -72,6 +72,11 @@ std::string BuildAttributes(std::string_view driver_name, std::string_view owner
 // "Driver={name};" + BuildAttributes(...).
 std::string BuildConnectionString(std::string_view driver_name, std::string_view owner, bool trusted);
 
+// The directory the embedded database's files are kept in, ending with "/"; empty (the
+// default) for the current directory. Set once at start-up, before the first connection.
+void SetEmbeddedDirectory(std::string directory);
+const std::string& EmbeddedDirectory();
+
 // Server kind from the driver's file name, DBMS name and version; also sets join type,
 // nesting and the fast-column-fetch/clip flags the way recognition does.
 struct Recognition {

@@ -11,6 +11,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdg-utils clang-format shellcheck
     plocate
+    libcli11-dev nlohmann-json3-dev
+    lintian desktop-file-utils dpkg-dev systemd
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -8,9 +8,11 @@
 #   4. a private PostgreSQL server on 127.0.0.1 for the pg tests (scripts/pg.sh)
 #   5. the sanitizer build's tests (every test not labelled gui)
 #   6. every test of build/ (unit, sqlite, pg and gui; windows offscreen)
-#   7. format check (clang-format) of every tracked .cpp and .h
-# Each phase prints how long it took ("== <phase>: N s"). The server, its directory and the
-# private ODBC driver settings made here are removed at the end; nothing else is touched.
+#   7. the Debian package built from build/ and checked (scripts/check-package.sh)
+#   8. format check (clang-format) of every tracked .cpp and .h
+# Each phase prints how long it took ("== <phase>: N s"). The server and its directory
+# (which also holds the tests' XDG directories) are removed at the end; nothing else is
+# touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,15 +45,6 @@ bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DDT_SANITIZE=ON -DDT_
 phase "PostgreSQL start"
 pg=$(bash scripts/pg.sh start)
 eval "$pg"
-# The ODBC driver list as the system registers it, with psqlODBC's communication log off:
-# Debian registers it with CommLog=1, which leaves a log in /tmp for every connection
-# whatever the connection string says. The copy lives in the server's directory and goes
-# with it.
-odbc_dir="$DRIVETREK_TEST_PG_DIR/odbc"
-mkdir "$odbc_dir"
-sed 's/^CommLog=1$/CommLog=0/' /etc/odbcinst.ini >"$odbc_dir/odbcinst.ini"
-if [ -f /etc/odbc.ini ]; then cp /etc/odbc.ini "$odbc_dir/odbc.ini"; else : >"$odbc_dir/odbc.ini"; fi
-export ODBCSYSINI="$odbc_dir"
 cleanup() {
     bash scripts/pg.sh stop "$DRIVETREK_TEST_PG_DIR"
 }
@@ -59,6 +52,8 @@ trap cleanup EXIT
 export QT_QPA_PLATFORM=offscreen
 # Tests must never read or write the user's own system profile.
 export DRIVETREK_PROFILE="$DRIVETREK_TEST_PG_DIR/win.ini"
+# Nor the user's settings file and embedded database.
+export XDG_CONFIG_HOME="$DRIVETREK_TEST_PG_DIR/xdg-config" XDG_DATA_HOME="$DRIVETREK_TEST_PG_DIR/xdg-data"
 
 phase "tests under sanitizers (no windows)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -66,6 +61,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 phase "all tests"
 ctest --test-dir build --output-on-failure --timeout 600 -j 2
+
+phase "package (cpack from this build, lintian, desktop entry, systemd units, unpacked programs)"
+bash scripts/check-package.sh build
 
 phase "format check (clang-format)"
 mapfile -t files < <(git ls-files '*.cpp' '*.h' 2>/dev/null || true)

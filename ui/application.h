@@ -25,6 +25,12 @@ class Window;
 // main procedure's result. Call it once at a time, from the process's main thread.
 int RunApplication(int argc, char** argv, std::function<int()> main_procedure);
 
+// Sends the toolkit's own messages (its platform plugins' warnings and the like) to the
+// file `path` (appended one line each, created readable by its owner only) instead of
+// standard error; an empty path gives them back to standard error. When the file cannot
+// be opened a message still goes to standard error. Call before RunApplication.
+void SetToolkitLog(std::string path);
+
 // Starts procedure on a new runtime thread with a stack of at least stack_size bytes (and
 // never less than 8 MiB, since procedures run window loops and drivers). Returns the new
 // thread's number, or 0 when no thread could be made or the application is not running.

@@ -1,18 +1,25 @@
-// dtsql: "can this machine reach the database?" Reads ./drivetrek.ini as the program does,
-// builds the same connection text, sends one statement through the SQL pass-through path
-// and prints the rows (columns separated by tabs), or the runtime error code and text and,
-// for 90, FILEERRORCODE and FILEERROR.
-//   usage: dtsql [--master] "statement"
+// dtsql: "can this machine reach the database?" Reads the settings as the program does
+// (FindSettings: ./drivetrek.ini here, else the user's settings file), builds the same
+// connection text, sends one statement through the SQL pass-through path and prints the
+// rows (columns separated by tabs), or the runtime error code and text and, for 90,
+// FILEERRORCODE and FILEERROR.
+//   usage: dtsql [--master] [--] STATEMENT...
 //   --master  use the connection of the server's master database (GLO:SQLMASTEROWNER)
-// Exit status: 0 when the statement ran, 1 when it failed, 2 for a usage error.
+// Exit status: 0 when the statement ran, 1 when it failed, 2 for a usage error. The
+// embedded database is never created: a missing one is an error.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/dialect.h"
 #include "app/globals.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/version.h"
+#include "data/sql_connection.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
 #include "runtime/errors.h"
@@ -51,34 +58,88 @@ int Fail(const char* what) {
     return 1;
 }
 
+// True when the first driver tried is the embedded database's.
+bool EmbeddedFirst() {
+    const std::vector<std::string> names = dt::DriverNameList();
+    return !names.empty() && dt::KindOfDriverName(names.front()) == dt::ServerKind::Embedded;
+}
+
+constexpr const char* kShortUsage =
+    "usage: dtsql [--master] [--] STATEMENT...\nTry 'dtsql --help' for more information.\n";
+
+// Parses the command line; returns -1 to go on, or the exit status.
+int ParseArgs(int argc, char** argv, bool& master, std::string& statement) {
+    CLI::App app{
+        "Sends one SQL statement to DriveTrek's database with the program's settings and prints\n"
+        "the rows (columns separated by tabs) or the error.",
+        "dtsql"};
+    app.footer(
+        "Exit status: 0 when the statement ran, 1 when it failed (the error on standard error),\n"
+        "2 for a bad command line. The embedded database is never created by dtsql.\n"
+        "Settings: ./drivetrek.ini when the current directory holds one, else\n"
+        "$XDG_CONFIG_HOME/drivetrek/drivetrek.ini (see man 1 dtsql).");
+    app.set_version_flag("--version", dt::VersionLine("dtsql"), "print the version and exit");
+    std::vector<std::string> words;
+    app.add_flag("--master", master, "use the connection of the server's master database");
+    app.add_option("statement", words, "the statement; several words are joined by blanks")
+        ->type_name("STATEMENT")
+        ->required();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::printf("%s\n", dt::VersionLine("dtsql").c_str());
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "dtsql: %s\n%s", e.what(), kShortUsage);
+        return 2;
+    }
+    for (std::size_t i = 0; i < words.size(); ++i) statement += (i ? " " : "") + words[i];
+    if (statement.find_first_not_of(' ') == std::string::npos) {
+        std::fprintf(stderr, "dtsql: the statement is empty\n%s", kShortUsage);
+        return 2;
+    }
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bool master = false;
     std::string statement;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--master") == 0)
-            master = true;
-        else if (statement.empty())
-            statement = argv[i];
-        else
-            statement += std::string(" ") + argv[i];
+    if (int rc = ParseArgs(argc, argv, master, statement); rc >= 0) return rc;
+    if (std::string error; !dt::FindSettings(dt::SettingsUse::Read, error)) {
+        std::fprintf(stderr, "dtsql: %s\n", error.c_str());
+        return 1;
     }
-    if (statement.empty()) {
-        std::fprintf(stderr, "usage: dtsql [--master] \"statement\"\n");
-        return 2;
-    }
-    dt::LoadSettings("./drivetrek.ini");
     dt::ReadComputerName();
     if (dt::GLO::SQLDATABASE.IsBlank()) dt::GLO::SQLDATABASE = "DRIVETREK";
-    dt::BuildOwners();
+    // The master database is the one every server of the first driver's kind has
+    // (PostgreSQL has no "master").
+    const std::vector<std::string> names = dt::DriverNameList();
+    dt::BuildOwners(
+        dt::DialectOf(names.empty() ? dt::ServerKind::SqlServer : dt::KindOfDriverName(names.front()))
+            .MasterDatabase());
+    // The embedded database is a file that connecting would create: a diagnostic tool must
+    // not leave one behind (other drivers ignore the attribute).
+    dt::GLO::SQLOWNER = dt::GLO::SQLOWNER.Str() + ";NoCreat=1";
+    dt::GLO::SQLMASTEROWNER = dt::GLO::SQLMASTEROWNER.Str() + ";NoCreat=1";
 
     PassTable t;
     if (master)
         t.file.SetOwnerVariable(dt::GLO::SQLMASTEROWNER);
     else
         t.file.SetOwnerVariable(dt::GLO::SQLOWNER);
-    if (dt::Open(t) != 0) return Fail("connect");
+    if (dt::Open(t) != 0) {
+        const int status = Fail("connect");
+        if (EmbeddedFirst()) {
+            if (const std::string problem = dt::EmbeddedDirectoryProblem(); !problem.empty())
+                std::fprintf(stderr, "%s\n", problem.c_str());
+        }
+        return status;
+    }
     std::fprintf(stderr, "connected: %s (%s)\n", dt::GetProperty(t, dt::PROP_DbmsName).c_str(),
                  dt::GetProperty(t, dt::PROP_DriverName).c_str());
     if (dt::SetProperty(t, dt::PROP_SQL, statement) != 0) return Fail("statement");

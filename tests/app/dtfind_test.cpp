@@ -85,8 +85,7 @@ TEST_F(DtfindTest, RequestTermsNarrowTheHits) {
     // Size bounds are strict: 1 KB is 1,024 bytes, which neither bound admits.
     EXPECT_EQ(Names(RunDtfind({"--from", "1", "report"})), std::vector<std::string>{});
     EXPECT_EQ(Names(RunDtfind({"--to", "1", "-e", "doc"})), std::vector<std::string>{"Report-final.doc"});
-    // A negative bound adds no condition; a huge one does not wrap into a small one.
-    EXPECT_EQ(Names(RunDtfind({"--from", "-5", "-e", "doc"})).size(), 2u);
+    // A huge bound does not wrap into a small one (a negative one is refused: see below).
     EXPECT_EQ(Names(RunDtfind({"--to", "2147483647", "-e", "doc"})).size(), 2u);
     // One computer by name, in any case.
     const Result other = RunDtfind({"-c", "otherbox", "report"});
@@ -130,8 +129,56 @@ TEST_F(DtfindTest, ExitStatusTellsHitsNoHitsAndErrors) {
     EXPECT_EQ(RunDtfind({"--from", "ten", "report"}).status, 2);
     EXPECT_EQ(RunDtfind({"--to"}).status, 2);
     EXPECT_EQ(RunDtfind({"--bogus", "report"}).status, 2);
+    // Sizes out of range are refused with a message, never searched as something else.
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--from", "-5", "-e", "doc"},
+                                               {"--to", "-1", "report"},
+                                               {"--from", "3", "--to", "2", "report"}}) {
+        const Result bad = RunDtfind(args);
+        EXPECT_EQ(bad.status, 2) << args[1];
+        EXPECT_EQ(bad.out, "");
+        EXPECT_NE(bad.err, "");
+    }
     // "--" lets a word begin with a minus sign.
     EXPECT_EQ(Names(RunDtfind({"--", "-final"})), std::vector<std::string>{"Report-final.doc"});
+}
+
+TEST_F(DtfindTest, LimitCountAndSeveralComputers) {
+    // --limit: the first N in name order, and the limit is part of the statement.
+    const Result all = RunDtfind({"report"});
+    ASSERT_EQ(all.lines.size(), 11u);
+    const Result two = RunDtfind({"--limit", "2", "report"});
+    ASSERT_EQ(two.status, 0) << two.err;
+    ASSERT_EQ(two.lines.size(), 2u);
+    // The first two names in name order (rows with the same name on two computers may come
+    // in either order).
+    EXPECT_EQ(Fields(two.lines[0])[2], Fields(all.lines[0])[2]);
+    EXPECT_EQ(Fields(two.lines[1])[2], Fields(all.lines[1])[2]);
+    const Result sql = RunDtfind({"--sql", "--limit", "2", "report"});
+    EXPECT_NE(sql.out.find("LIMIT 2"), std::string::npos) << sql.out;
+
+    // --count: the server's count, alone on its line; status 1 when it is 0.
+    const Result count = RunDtfind({"--count", "report"});
+    EXPECT_EQ(count.status, 0) << count.err;
+    EXPECT_EQ(count.out, "11\n");
+    EXPECT_NE(RunDtfind({"--sql", "--count", "report"}).out.find("count(*)"), std::string::npos);
+    const Result zero = RunDtfind({"--count", "nothing-like-this"});
+    EXPECT_EQ(zero.status, 1);
+    EXPECT_EQ(zero.out, "0\n");
+
+    // -c repeated: the files of any of the named computers.
+    const Result two_boxes = RunDtfind({"-c", "otherbox", "-c", "LATEBOX", "report"});
+    ASSERT_EQ(two_boxes.status, 0) << two_boxes.err;
+    EXPECT_EQ(Names(two_boxes, "OTHERBOX").size(), 5u);
+    EXPECT_EQ(Names(two_boxes, "LATEBOX").size(), 1u);
+    EXPECT_EQ(Names(two_boxes, "THISBOX").size(), 0u);
+    EXPECT_EQ(two_boxes.lines.size(), 6u);
+    EXPECT_EQ(RunDtfind({"--count", "-c", "otherbox", "-c", "LATEBOX", "report"}).out, "6\n");
+    // One unknown name among known ones is an error that names it.
+    const Result unknown = RunDtfind({"-c", "OTHERBOX", "-c", "GHOSTBOX", "report"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_NE(unknown.err.find("GHOSTBOX"), std::string::npos) << unknown.err;
 }
 
 TEST_F(DtfindTest, AMissingDatabaseIsAnErrorAndIsNotCreated) {

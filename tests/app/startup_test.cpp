@@ -90,9 +90,19 @@ TEST_F(StartupTest, SavedSettingsReadBackWithoutTrailingBlanks) {
 }
 
 TEST_F(StartupTest, VersionIniFileAndComputerName) {
+    // The settings file: ./drivetrek.ini where the current directory holds one, else the
+    // user's configuration directory.
+    const std::filesystem::path old_cwd = std::filesystem::current_path();
+    std::filesystem::create_directories(dir_ / "here");
+    std::filesystem::current_path(dir_ / "here");
+    test::ScopedEnv config("XDG_CONFIG_HOME", (dir_ / "cfg").c_str());
     SetVersionAndIniFile();
     EXPECT_EQ(GLO::VERSION.Clip(), "1.05");
+    EXPECT_EQ(GLO::INIFILE.View(), dir_ / "cfg/drivetrek/drivetrek.ini");
+    test::WriteFile(dir_ / "here/drivetrek.ini", "");
+    SetVersionAndIniFile();
     EXPECT_EQ(GLO::INIFILE.View(), "./drivetrek.ini");
+    std::filesystem::current_path(old_cwd);
     test::ScopedEnv name("DRIVETREK_COMPUTERNAME", "A-VERY-LONG-COMPUTER-NAME-OF-40-CHARACTERS");
     ReadComputerName();
     EXPECT_EQ(GLO::COMPUTERNAME.View(), "A-VERY-LONG-COMPUTER-NAME-OF-40-CHARACTE") << "cut to 40 characters";

@@ -214,7 +214,7 @@ TEST_F(DirListing, UnreadableDirectoryLeavesTheQueueUnchanged) {
     ASSERT_EQ(q.Records(), 1u);
     ASSERT_EQ(q.Get(1), 0);
     EXPECT_EQ(q.NAME.Str(), "kept");
-    EXPECT_EQ(LONG{q.SIZE}, 42);
+    EXPECT_EQ(INT64{q.SIZE}, 42);
     // The permission was what stopped it: readable again, the directory lists its file.
     fs::permissions(root_ / "sub", fs::perms::owner_all);
     ListDirectory(q, (root_ / "sub" / "*.*").string(), 0);

@@ -1,7 +1,9 @@
 // The GUI thread, the runtime threads and the blocking hand-over between them.
 #include "ui/src/core.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -13,7 +15,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
 #include <map>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "runtime/thread_number.h"
@@ -199,6 +204,46 @@ bool Invoke(const std::function<void()>& fn) {
 }  // namespace detail
 
 using detail::R;
+
+namespace {
+
+std::mutex g_toolkit_log_mutex;
+std::string g_toolkit_log;
+
+void ToolkitMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    static constexpr const char* kKinds[] = {"debug", "warning", "critical", "fatal", "info"};
+    const char* kind = type >= 0 && type < 5 ? kKinds[type] : "message";
+    char when[32] = {};
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+    const std::string line = std::string(when) + " toolkit " + kind + ": " + text.toStdString() + "\n";
+    std::lock_guard lock(g_toolkit_log_mutex);
+    int fd = g_toolkit_log.empty()
+                 ? -1
+                 : ::open(g_toolkit_log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    const bool to_file = fd >= 0;
+    if (!to_file) fd = 2;
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (to_file) ::close(fd);
+    if (type == QtFatalMsg) std::abort();
+}
+
+}  // namespace
+
+void SetToolkitLog(std::string path) {
+    {
+        std::lock_guard lock(g_toolkit_log_mutex);
+        g_toolkit_log = std::move(path);
+    }
+    qInstallMessageHandler(g_toolkit_log.empty() ? nullptr : &ToolkitMessage);
+}
 
 int RunApplication(int argc, char** argv, std::function<int()> main_procedure) {
     int qargc = argc;
