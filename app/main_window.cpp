@@ -8,6 +8,7 @@
 #include "app/browse_files.h"
 #include "app/globals.h"
 #include "app/qfiles.h"
+#include "app/search_index.h"
 #include "app/query.h"
 #include "app/settings.h"
 #include "app/setup_window.h"
@@ -351,6 +352,9 @@ int MainWindow::Startup() {
     FILESOPENED = 1;
     FillComputerList();
     EnsureOwnRow();
+    // The search indexes. TODO(upgrade step): this call moves into the start-up upgrade
+    // step once that lands; until then this is the one place that creates them.
+    PrepareSearchIndexes(UNATTENDED, GlobalErrors.ERRORLOG);
     WIN_START->Close();
 
     // ---- the main window ----

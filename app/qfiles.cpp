@@ -8,6 +8,7 @@
 
 #include "app/dialect.h"
 #include "app/globals.h"
+#include "app/search_index.h"
 #include "app/scan.h"
 #include "app/setup_window.h"
 #include "app/tables.h"
@@ -47,7 +48,11 @@ ui::ControlDef Show(std::string picture, ui::UseVar use, ui::Rect at) {
 
 std::string SearchStatementForFiles(const SearchRequest& request) {
     const ServerKind kind = KindOfDbms(GetProperty(FILES.file, PROP_DbmsName));
-    return BuildSearchStatement(request, DialectOf(kind));
+    // The embedded database's statement joins its full-text index when the index is in
+    // place; the servers' statements are the same either way.
+    const bool fts = kind == ServerKind::Embedded && SearchIndexStateForFiles() == SearchIndexState::Present;
+    if (kind == ServerKind::PostgreSQL) SearchIndexStateForFiles();
+    return BuildSearchStatement(request, DialectOf(kind), fts);
 }
 
 void FoundFiles::Add(std::string_view dir, std::string_view name) {
