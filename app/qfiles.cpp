@@ -72,57 +72,110 @@ void FoundFiles::clear() {
     rows_.clear();
 }
 
-SearchOutcome ReadSearchRows(const SearchRequest& request,
-                             const std::function<void(const FILES_RECORD&)>& row, std::string* sent) {
-    SearchOutcome out;
+SearchRead::~SearchRead() {
+    End();
+}
+
+int SearchRead::Begin(const SearchRequest& request, std::string* sent) {
+    End();
+    outcome_ = SearchOutcome{};
     Relate::FILES->Open();
+    opened_ = true;
     if (int rc = Access::FILES->UseFile(); rc != 0) {
         // The file manager has reported the failure; the search still says why it found
         // nothing rather than showing an empty list.
-        out.error = ErrorCode() != 0 ? ErrorCode() : 90;
-        out.message = ErrorCode() != 0 ? FailureText() : "The table FILES could not be opened.";
-        Relate::FILES->Close();
-        return out;
+        outcome_.error = ErrorCode() != 0 ? ErrorCode() : 90;
+        outcome_.message = ErrorCode() != 0 ? FailureText() : "The table FILES could not be opened.";
+        End();
+        return outcome_.error;
     }
     const std::string statement = SearchStatementForFiles(request);
     if (sent != nullptr) *sent = statement;
-    File& file = FILES.file;
+    if (int rc = SetProperty(FILES.file, PROP_SQL, statement); rc != 0) {
+        outcome_.error = rc;
+        outcome_.message = FailureText();
+        if (rc == 2 && FileError().empty()) outcome_.message += "|The table FILES is not in the database.";
+        End();
+        return rc;
+    }
+    active_ = true;
+    return 0;
+}
+
+bool SearchRead::Step(const std::function<void(const FILES_RECORD&)>& row, std::size_t max_rows,
+                      std::chrono::milliseconds budget) {
+    if (!active_) return false;
+    const auto until = SteadyClock::now() + budget;
     const FILES_RECORD& record = FILES;
-    int rc = SetProperty(file, PROP_SQL, statement);
-    if (rc == 0) {
-        while ((rc = Next(file)) == 0) row(record);
-        // 33 is the end of the result; anything else broke the read part-way.
-        if (rc == 33) rc = 0;
+    int rc = 0;
+    for (std::size_t n = 0; max_rows == 0 || n < max_rows; ++n) {
+        if ((rc = Next(FILES.file)) != 0) break;
+        row(record);
+        // The clock is read every 64 rows: a read of a row costs microseconds.
+        if ((n & 63) == 63 && SteadyClock::now() >= until) return true;
     }
-    if (rc != 0) {
-        out.error = rc;
-        out.message = FailureText();
-        // The driver reports a missing table by its code alone.
-        if (rc == 2 && FileError().empty()) out.message += "|The table FILES is not in the database.";
+    if (rc == 0) return true;
+    // 33 is the end of the result; anything else broke the read part-way.
+    if (rc != 33) {
+        outcome_.error = rc;
+        outcome_.message = FailureText();
     }
-    Relate::FILES->Close();
-    return out;
+    End();
+    return false;
+}
+
+void SearchRead::End() {
+    active_ = false;
+    if (opened_ && Relate::FILES != nullptr) Relate::FILES->Close();
+    opened_ = false;
+}
+
+SearchOutcome ReadSearchRows(const SearchRequest& request,
+                             const std::function<void(const FILES_RECORD&)>& row, std::string* sent) {
+    SearchRead read;
+    if (read.Begin(request, sent) == 0) {
+        while (read.Step(row, 0, std::chrono::hours(24))) {
+        }
+    }
+    return read.Outcome();
+}
+
+ComputerNames::ComputerNames(Queue<QCOMPUTER_RECORD>& qcomputer) {
+    QCOMPUTER_RECORD entry;
+    for (std::size_t i = 1; qcomputer.Peek(i, entry); ++i) {
+        if (entry.SYSCOMPUTER != 0) names_.emplace_back(entry.SYSCOMPUTER, std::string(entry.NAME.View()));
+    }
+    std::sort(names_.begin(), names_.end());
+}
+
+std::string_view ComputerNames::Name(ULONG sys) const {
+    auto it = std::lower_bound(names_.begin(), names_.end(), sys,
+                               [](const auto& n, ULONG v) { return n.first < v; });
+    return it == names_.end() || it->first != sys ? std::string_view() : std::string_view(it->second);
+}
+
+void AddResultRow(const FILES_RECORD& row, ULONG this_computer, const ComputerNames* names,
+                  Queue<QFILES_RECORD>& qfiles, FoundFiles& found) {
+    qfiles.ClearBuffer();
+    qfiles.NAME = row.NAME.View();  // cut to 127 characters for the list
+    qfiles.EXTENSION = row.EXTENSION.View();
+    qfiles.DIR = row.DIR.View();  // cut to 259 characters for the list
+    qfiles.DATE = row.DATE_DATE;
+    qfiles.TIME = row.DATE_TIME;
+    qfiles.SIZE = row.SIZE;
+    qfiles.SYSCOMPUTER = row.SYSCOMPUTER;
+    const bool other = row.SYSCOMPUTER != this_computer;
+    qfiles.C1 = other ? kOtherComputerColor : -1;
+    qfiles.C2 = qfiles.C3 = qfiles.C4 = -1;
+    if (names != nullptr) qfiles.COMPUTER = names->Name(row.SYSCOMPUTER);
+    qfiles.Add();
+    found.Add(row.DIR.View(), row.NAME.View());
 }
 
 SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queue<QFILES_RECORD>& qfiles,
                          FoundFiles& found, std::string* sent) {
     return ReadSearchRows(
-        request,
-        [&](const FILES_RECORD& row) {
-            qfiles.ClearBuffer();
-            qfiles.NAME = row.NAME.View();  // cut to 127 characters for the list
-            qfiles.EXTENSION = row.EXTENSION.View();
-            qfiles.DIR = row.DIR.View();  // cut to 259 characters for the list
-            qfiles.DATE = row.DATE_DATE;
-            qfiles.TIME = row.DATE_TIME;
-            qfiles.SIZE = row.SIZE;
-            qfiles.SYSCOMPUTER = row.SYSCOMPUTER;
-            const bool other = row.SYSCOMPUTER != this_computer;
-            qfiles.C1 = other ? kOtherComputerColor : -1;
-            qfiles.C2 = qfiles.C3 = qfiles.C4 = -1;
-            qfiles.Add();
-            found.Add(row.DIR.View(), row.NAME.View());
-        },
+        request, [&](const FILES_RECORD& row) { AddResultRow(row, this_computer, nullptr, qfiles, found); },
         sent);
 }
 
@@ -325,34 +378,64 @@ int QFilesWindow::Startup() {
     // The statement is built once FILES is connected: the server's kind decides how its
     // patterns match (see BuildSearchCondition).
     const SearchRequest request = SearchRequestFromGlobals();
-    OUTCOME = ReadSearch(request, COMPUTER.SYSCOMPUTER, QFILES, FOUND, &STATEMENT);
+    started_ = started;
+    names_ = std::make_unique<ComputerNames>(dt::QCOMPUTER);
+    read_.Begin(request, &STATEMENT);
     if (STATEMENT.size() >= 26 + kSearchConditionSize)
         SearchCondition = std::string_view(STATEMENT).substr(26, kSearchConditionSize);
-    FillComputerNames(QFILES, dt::QCOMPUTER);
-
-    ui::SetCursor(ui::Cursor::Arrow);
-    WIN_WAIT->Close();
-
-    if (OUTCOME.error != 0) {
-        // A refused statement or a lost connection found nothing: say why instead of
-        // listing "0 Files" as if the search had run.
+    // The window opens with the first rows; the rest follow step by step from the loop.
+    READING = read_.Active();
+    if (!READING) {
+        OUTCOME = read_.Outcome();
+        ui::SetCursor(ui::Cursor::Arrow);
+        WIN_WAIT->Close();
         ui::Message("The search could not be carried out.|" + OUTCOME.message, "search",
                     ui::MessageIcon::Stop, ui::button::Ok);
         return SevFatal;
     }
+    ReadStep();
+    ui::SetCursor(ui::Cursor::Arrow);
+    WIN_WAIT->Close();
+    if (!READING && OUTCOME.error != 0) return SevFatal;
+    ArmAlerts();
+    return SevQuiet;
+}
 
+void QFilesWindow::ReadStep() {
+    const ULONG self = COMPUTER.SYSCOMPUTER;
+    READING =
+        read_.Step([&](const FILES_RECORD& row) { AddResultRow(row, self, names_.get(), QFILES, FOUND); },
+                   READ_ROWS, READ_BUDGET);
+    OUTCOME = read_.Outcome();
+    if (READING) {
+        // The next step comes after the events that arrived meanwhile.
+        WINDOW->Post(ui::Event::Timer);
+        return;
+    }
+    if (OUTCOME.error != 0) {
+        // A refused statement or a lost connection: say why instead of listing "0 Files"
+        // (or a part of the hits) as if the search had run.
+        ui::Message("The search could not be carried out.|" + OUTCOME.message, "search",
+                    ui::MessageIcon::Stop, ui::button::Ok);
+        if (window_opened_) WINDOW->Post(ui::Event::CloseWindow);
+        return;
+    }
     const auto hundredths =
-        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count() / 10;
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started_).count() / 10;
     const LONG elapsed = ScanElapsed(G::STARTCLOCK, ClockTime(), hundredths);
     G::ELAPSED = TIME::FromStandard(elapsed);
     const std::string caption = WINDOW->Title() + " - " + std::to_string(QFILES.Records()) + " Files (" +
                                 Format(static_cast<double>(elapsed), "T4") + ")  " + G::SEARCHCOMPUTER.Str();
     WINDOW->SetTitle(Clip(caption));
-    ArmAlerts();
-    return SevQuiet;
+    if (window_opened_ && !opened_told_) {
+        opened_told_ = true;
+        if (on_opened) on_opened(*this);
+    }
 }
 
 int QFilesWindow::Shutdown() {
+    read_.End();
+    READING = false;
     if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
     if (OPENED) {
         ListWidths(*WINDOW, 2, "qFILES");
@@ -368,10 +451,21 @@ int QFilesWindow::Shutdown() {
 
 void QFilesWindow::OnWindowOpened() {
     WindowManager::OnWindowOpened();
+    window_opened_ = true;
+    if (READING) {
+        if (on_first_rows) on_first_rows(*this);
+        return;
+    }
+    opened_told_ = true;
     if (on_opened) on_opened(*this);
 }
 
 int QFilesWindow::HandleEvent() {
+    if (CurrentEvent().event == ui::Event::Timer && READING) {
+        ReadStep();
+        return SevQuiet;
+    }
+    if (READING) ++EVENTS_DURING_READ;
     if (CurrentEvent().event == ui::Event::Sized && OPENED) {
         const ui::Rect window = WINDOW->GetPosition(0);
         ui::Rect list = WINDOW->GetPosition(QFilesCtl::BROWSE1);

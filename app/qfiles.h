@@ -5,6 +5,7 @@
 // settings file.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -97,6 +98,33 @@ SearchOutcome ReadSearchRows(const SearchRequest& request,
                              const std::function<void(const FILES_RECORD&)>& row,
                              std::string* sent = nullptr);
 
+// One search read in steps, for a window that shows rows while they arrive: Begin opens
+// FILES and sends the statement, each Step hands on the rows that come within its bounds,
+// End closes FILES (also done by the destructor). Everything on the calling thread.
+class SearchRead {
+  public:
+    SearchRead() = default;
+    ~SearchRead();
+    SearchRead(const SearchRead&) = delete;
+    SearchRead& operator=(const SearchRead&) = delete;
+
+    // 0 when the statement was sent; else the error code, the text in Outcome().
+    int Begin(const SearchRequest& request, std::string* sent = nullptr);
+    // Reads at most `max_rows` rows (0: no limit) or until `budget` has passed, whichever
+    // comes first, handing each to `row`. True while more rows may follow; false at the
+    // end of the result or on a failure (Outcome() says which).
+    bool Step(const std::function<void(const FILES_RECORD&)>& row, std::size_t max_rows,
+              std::chrono::milliseconds budget);
+    void End();
+    const SearchOutcome& Outcome() const { return outcome_; }
+    bool Active() const { return active_; }
+
+  private:
+    SearchOutcome outcome_;
+    bool opened_ = false;  // FILES is open through its relation manager
+    bool active_ = false;  // a result is being read
+};
+
 // ReadSearchRows into the result list: each row appended to `qfiles` (name cut to 127
 // and directory to 259 characters for the list; date, time, size, computer row number;
 // the names of rows whose computer is not `this_computer` in grey) and its whole
@@ -107,6 +135,21 @@ SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queu
 // The computer names of `qcomputer` (ascending row numbers) into the COMPUTER fields of
 // every entry of `qfiles`; entries whose computer is not listed keep an empty name.
 void FillComputerNames(Queue<QFILES_RECORD>& qfiles, Queue<QCOMPUTER_RECORD>& qcomputer);
+
+// The computer names of `qcomputer` by row number (ascending), for naming rows as they
+// arrive; Name gives "" for a computer that is not listed.
+class ComputerNames {
+  public:
+    explicit ComputerNames(Queue<QCOMPUTER_RECORD>& qcomputer);
+    std::string_view Name(ULONG sys) const;
+
+  private:
+    std::vector<std::pair<ULONG, std::string>> names_;
+};
+
+// One FILES row as a result entry (see ReadSearch), its computer named from `names`.
+void AddResultRow(const FILES_RECORD& row, ULONG this_computer, const ComputerNames* names,
+                  Queue<QFILES_RECORD>& qfiles, FoundFiles& found);
 
 // "N KBytes" for 1,024 bytes and more (whole kilobytes, the rest cut), otherwise
 // "N Byte"; N formatted with "N14" without its leading blanks.
@@ -152,10 +195,21 @@ class QFilesWindow final : public WindowManager {
     SearchOutcome OUTCOME;
     std::string STATEMENT;
 
-    // Test hooks: once the result window is open and its loop runs; once the information
-    // window is open (before its loop takes the first event).
+    // Test hooks: once the result window is open, its loop runs and the read has ended
+    // (the list and caption are final); once the first rows are in the list while more
+    // may follow; once the information window is open (before its loop takes the first
+    // event).
     std::function<void(QFilesWindow&)> on_opened;
+    std::function<void(QFilesWindow&)> on_first_rows;
     std::function<void(QFilesWindow&, ui::Window& info)> on_info;
+
+    // The read in steps: rows arrive in the list while the window's loop goes on taking
+    // clicks, scrolling and resizing between the steps. A step reads at most this many
+    // rows or for this long.
+    std::size_t READ_ROWS = 2000;
+    std::chrono::milliseconds READ_BUDGET{40};
+    bool READING = false;         // more rows may follow
+    long EVENTS_DURING_READ = 0;  // events handled between two steps of the read
 
     int Startup() override;
     int Shutdown() override;
@@ -163,11 +217,22 @@ class QFilesWindow final : public WindowManager {
     int HandleEvent() override;
     int OnFieldEvent() override;
 
+    // Reads the next step of rows into the list; at the end of the read sets the caption
+    // (count and time) and reports a failure.
+    void ReadStep();
+
     // The information window over the current QFILES entry.
     void FileInfo();
     // Opens the entry at the list's current row (another computer's file is refused with
     // a message naming that computer).
     void OpenCurrent();
+
+  private:
+    SearchRead read_;
+    std::unique_ptr<ComputerNames> names_;
+    std::chrono::steady_clock::time_point started_;
+    bool window_opened_ = false;  // the OpenWindow event was taken
+    bool opened_told_ = false;    // on_opened was called
 };
 
 ui::WindowDef QFilesWindowDef(QFilesWindow& w);

@@ -7,6 +7,7 @@
 // Compiled once for SQLite and once for PostgreSQL (DT_TEST_PG=1, skipped when the
 // DRIVETREK_TEST_PG_* variables are not set; it works in a database of its own).
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,6 +29,7 @@
 #include "app/tables.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
+#include "framework/error_log.h"
 #include "framework/error_manager.h"
 #include "runtime/errors.h"
 
@@ -101,6 +104,53 @@ std::string DirOf(long i) {
 std::string ExtensionOf(const std::string& name) {
     const std::size_t dot = name.rfind('.');
     return dot == std::string::npos ? std::string() : name.substr(dot + 1, 10);
+}
+
+// Standard error of this process into a file while it lives; Text() reads what came.
+class CaptureStderr {
+  public:
+    explicit CaptureStderr(const std::filesystem::path& file) : path_(file) {
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 2);
+        ::close(fd);
+    }
+    ~CaptureStderr() { Restore(); }
+    void Restore() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        ::dup2(saved_, 2);
+        ::close(saved_);
+        saved_ = -1;
+    }
+    std::string Text() {
+        Restore();
+        std::ifstream in(path_);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+  private:
+    std::filesystem::path path_;
+    int saved_ = -1;
+};
+
+// The error log's lines, kept.
+class KeptLog final : public ERRORLOGINTERFACE {
+  public:
+    int Close(BYTE) override { return 0; }
+    int Open(BYTE) override { return 0; }
+    int WriteLine(std::string_view text) override {
+        lines.emplace_back(text);
+        return 0;
+    }
+    std::vector<std::string> lines;
+};
+
+int Lines(const std::string& text, const std::string& holding) {
+    int n = 0;
+    for (std::size_t at = text.find(holding); at != std::string::npos; at = text.find(holding, at + 1)) ++n;
+    return n;
 }
 
 class SearchIndexTest : public ::testing::Test {
@@ -534,6 +584,78 @@ TEST_F(SearchIndexTest, AnOldDatabaseIsUpgradedInPlaceWhileAnOldProgramInserts) 
     late.filter = NameOf(100299);
     EXPECT_EQ(Hits(Statement(late, true)), Hits(Statement(late, false)));
     EXPECT_FALSE(Hits(Statement(late, false)).empty());
+}
+#endif
+
+TEST_F(SearchIndexTest, WithoutTheIndexSearchesFindTheSameAndTheProgramWarnsOnce) {
+    Fill(1, 3001);
+    SearchRequest r;
+    r.filter = "report";
+    const std::vector<unsigned long> plain = Hits(Statement(r, false));
+    ASSERT_FALSE(plain.empty());
+    CaptureStderr captured(dir_ / "stderr.txt");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(SearchIndexStateForFiles(), SearchIndexState::Missing);
+        EXPECT_EQ(Hits(Statement(r, false)), plain);
+    }
+    const std::string text = captured.Text();
+    EXPECT_EQ(Lines(text, "warning:"), 1) << text;
+    EXPECT_NE(text.find("reads the whole table"), std::string::npos) << text;
+}
+
+TEST_F(SearchIndexTest, TheProgramsStartCreatesTheIndexesWithoutAWord) {
+    Fill(1, 1001);
+    KeptLog log;
+    CaptureStderr captured(dir_ / "stderr.txt");
+    PrepareSearchIndexes(true, &log);
+    const std::string text = captured.Text();
+    EXPECT_EQ(text, "");
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(ProbeSearchIndexes(Runner(), kKind), SearchIndexState::Present);
+    SetSearchIndexWarningHook({});
+}
+
+#if DT_TEST_PG
+// A login that may not create pg_trgm (no CREATE right on the database) and does not own
+// FILES: its start creates nothing, says so in one line (standard error and the error
+// log), and its searches find what the plain statement finds.
+TEST_F(SearchIndexTest, ALoginThatMayNotCreateTheExtensionSearchesAndWarnsOnce) {
+    Fill(1, 3001);
+    SearchRequest r;
+    r.filter = "report budget";
+    const std::vector<unsigned long> plain = Hits(Statement(r, false));
+    ASSERT_FALSE(plain.empty());
+    role_ = "dtsearchuser" + std::to_string(::getpid());
+    Exec("CREATE ROLE " + role_ + " LOGIN PASSWORD 'pw-" + role_ + "'");
+    Exec("GRANT SELECT, INSERT ON FILES TO " + role_);
+    Exec("GRANT SELECT ON SQLF TO " + role_);
+    Relate::FILES->Close();
+    Relate::SQLF->Close();
+    KillTables();
+    GLO::SQLOWNER = server_ + "," + database_ + "," + role_ + ",pw-" + role_ + ";APP=DRIVETREK;WSID=TEST";
+    InitTables(errors_);
+    Relate::FILES->Open();
+    ASSERT_EQ(Access::FILES->UseFile(), 0) << errors_.shown;
+
+    KeptLog log;
+    CaptureStderr captured(dir_ / "stderr.txt");
+    PrepareSearchIndexes(true, &log);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(SearchIndexStateForFiles(), SearchIndexState::Missing);
+        EXPECT_EQ(Hits(Statement(r, true)), plain);
+    }
+    const std::string text = captured.Text();
+    EXPECT_EQ(Lines(text, "warning:"), 1) << text;
+    EXPECT_NE(text.find("pg_trgm"), std::string::npos) << text;
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_NE(log.lines.front().find("pg_trgm"), std::string::npos);
+    SetSearchIndexWarningHook({});
+    Relate::FILES->Close();
+    KillTables();
+    // The tear-down works as the test server's own login again.
+    GLO::SQLOWNER = server_ + "," + database_ + "," + Env("DRIVETREK_TEST_PG_USER") + "," +
+                    Env("DRIVETREK_TEST_PG_PASSWORD") + ";APP=DRIVETREK;WSID=TEST";
+    InitTables(errors_);
 }
 #endif
 
