@@ -29,7 +29,7 @@
 
 #include "app/dialect.h"
 #include "app/globals.h"
-#include "app/qfiles.h"
+#include "app/search.h"
 #include "app/query.h"
 #include "app/settings.h"
 #include "app/startup.h"

@@ -470,13 +470,4 @@ int MainProcedure(const std::function<void(MainWindow&)>& on_opened) {
     return window.EXITSTATUS;
 }
 
-#ifdef DT_QFILES_STANDIN
-// Stands in for the search-results procedure until its module is part of the build
-// (app/CMakeLists.txt defines DT_QFILES_STANDIN while app/qfiles.cpp does not exist).
-void QFiles() {
-    ui::Message("The search results window is not part of this version yet.", "search",
-                ui::MessageIcon::Information, ui::button::Ok);
-}
-#endif
-
 }  // namespace dt

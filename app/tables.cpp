@@ -107,7 +107,7 @@ RelationManager* COMPUTER = nullptr;
 RelationManager* SQLM = nullptr;
 }  // namespace Relate
 
-void InitTables(ErrorManager& errors) {
+void InitTables(ErrorManagerInterface& errors) {
     KillTables();
     for (Managers& m : g_managers) {
         m.file = std::make_unique<FileManager>();

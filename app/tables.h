@@ -12,7 +12,7 @@
 
 namespace dt {
 
-class ErrorManager;
+class ErrorManagerInterface;
 
 // A single-column pass-through table (SQLM, SQLF): FELD1 receives the first column of
 // each result row.
@@ -58,7 +58,7 @@ extern RelationManager* SQLM;
 // to its table and `errors` (which must outlive them) with lock-recover 10, create on and
 // its keys, each relation manager with use-logout 1. Calling it again first kills the
 // managers made before.
-void InitTables(ErrorManager& errors);
+void InitTables(ErrorManagerInterface& errors);
 
 // Kills the managers in creation order (each relation manager kills its file manager
 // first), frees them and clears the references. Safe to call when none exist.

@@ -49,7 +49,7 @@ void HaltProgram(const HaltRequest& request) {
 }
 
 int ProgramErrorManager::Prompt(USHORT id, int buttons, int default_button) {
-    if (!SILENT) return ErrorManager::Prompt(id, buttons, default_button);
+    if (!SILENT) return WindowErrorManager::Prompt(id, buttons, default_button);
     // The message goes out through its severity's handler, which writes it to standard
     // error (and ends the program for a question or a fatal error); a question asked
     // this way ends the program in any case.
@@ -60,13 +60,13 @@ int ProgramErrorManager::Prompt(USHORT id, int buttons, int default_button) {
 }
 
 int ProgramErrorManager::OnNotify() {
-    if (!SILENT) return ErrorManager::OnNotify();
+    if (!SILENT) return WindowErrorManager::OnNotify();
     WriteCurrentMessage(*this);
     return Button::Ok;
 }
 
 int ProgramErrorManager::OnAskUser() {
-    if (!SILENT) return ErrorManager::OnAskUser();
+    if (!SILENT) return WindowErrorManager::OnAskUser();
     WriteCurrentMessage(*this);
     WriteStderr("", "unattended run: the question cannot be answered, the program ends");
     EndProcess(kUnattendedFailure);

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "framework/error_manager.h"
+#include "framework/error_history.h"
 
 namespace dt {
 
@@ -35,7 +35,7 @@ void HaltProgram(const HaltRequest& request);
 // unattended run) a notice is written to standard error instead of being swallowed, and a
 // question ends the program (its text on standard error, status kUnattendedFailure)
 // rather than taking its default answer unseen.
-class ProgramErrorManager final : public ErrorManager {
+class ProgramErrorManager final : public WindowErrorManager {
   public:
     int Prompt(USHORT id, int buttons, int default_button) override;
     int OnNotify() override;

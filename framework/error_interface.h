@@ -1,6 +1,7 @@
-// What the window manager (and the other framework pieces that report through it) needs of
-// the program's error manager: raising a numbered message, asking a numbered question, and
-// the running procedure's name per thread. The ErrorManager implements this interface;
+// What the window manager, the file managers (and the other framework pieces that report
+// through it) need of the program's error manager: raising a numbered message, asking a
+// numbered question, noting the file a message is about, and the running procedure's name
+// per thread. The ErrorManager implements this interface;
 // tests implement it with fakes. Also the framework's severities and button bits.
 #pragma once
 
@@ -40,6 +41,12 @@ constexpr USHORT UpdateError = 34;   // "Record Update Error", asked with Prompt
 constexpr USHORT SaveRecord = 35;    // "Save Record", asked with Prompt
 }  // namespace Msg
 
+// Number of the calling thread as the error manager and the file managers record it: the
+// window layer's runtime thread number when the thread is one of its runtime threads (see
+// runtime/thread_number.h), else a number of its own (from 1,000,001 up) that no other
+// live thread has.
+LONG CurrentThreadNumber();
+
 class ErrorManagerInterface {
   public:
     virtual ~ErrorManagerInterface() = default;
@@ -51,6 +58,9 @@ class ErrorManagerInterface {
     // Asks message `id` with the question icon and the given Button bits; returns the
     // pressed bit (the default when nothing may be shown).
     virtual int Prompt(USHORT id, int buttons, int default_button) = 0;
+    // Stores the name of the file (table) the calling thread's next raise is about, for the
+    // message's "%File". A manager whose messages name no file may leave it as it is.
+    virtual void NoteFileName(std::string_view name) { (void)name; }
     // Registers / unregisters the running procedure's name for the calling thread.
     virtual void EnterProcedure(std::string_view name) = 0;
     virtual void LeaveProcedure() = 0;

@@ -1,9 +1,11 @@
 // ErrorManager: the program's one error manager. It holds the loaded message tables,
 // raises a message by id with its placeholders filled from the error state captured at
 // that moment, lets the message's severity decide whether the user is told, asked, or the
-// program ends, and optionally logs every shown message and keeps a history of them that
-// the history dialog (MessageWindow with a HistoryList) shows. Messages are shown through
-// the window layer's message box.
+// program ends, and optionally logs every shown message and keeps a history of them.
+// This manager needs no window: nobody can answer its boxes, so a box's text goes to
+// standard error and the default button is the answer. A program with windows uses
+// WindowErrorManager (framework/error_history.h), which shows the boxes and the history
+// dialog through the window layer.
 //
 // Threads: one manager serves every thread. The names and the captured error state a
 // raise works with (FILENAME, FIELDNAME, MESSAGETEXT, SAVEERROR...) are kept per thread,
@@ -25,10 +27,8 @@
 #include "framework/error_interface.h"
 #include "framework/error_log.h"
 #include "framework/error_messages.h"
-#include "framework/window_manager.h"
 #include "runtime/queue.h"
 #include "runtime/types.h"
-#include "ui/definition.h"
 
 namespace dt {
 
@@ -99,11 +99,6 @@ struct HaltRequest {
 };
 using HaltHandler = std::function<void(const HaltRequest&)>;
 
-// Number of the calling thread as the error manager records it: the window layer's
-// runtime thread number when the thread is one of its runtime threads, else a number of
-// its own (from 1,000,001 up) that no other live thread has.
-LONG CurrentThreadNumber();
-
 class ErrorManager : public ErrorManagerInterface {
   public:
     ErrorManager();
@@ -137,7 +132,7 @@ class ErrorManager : public ErrorManagerInterface {
     int RaiseWithText(USHORT id, std::string_view text) override;
     // Store the name (cut to 254 bytes, without trailing blanks) for "%File" / "%Field"
     // of the calling thread's next raise.
-    void NoteFileName(std::string_view name);
+    void NoteFileName(std::string_view name) override;
     void NoteFieldName(std::string_view name);
     // Copies the calling thread's runtime error code and text and the file driver's error
     // code and text into SAVEERRORCODE, SAVEERROR, SAVEFILEERRORCODE, SAVEFILEERROR.
@@ -193,7 +188,8 @@ class ErrorManager : public ErrorManagerInterface {
     virtual bool LoadTable(std::span<const std::uint8_t> table);
     // 2: appends the prepared history entry (State().history) to the history.
     virtual void AppendHistory();
-    // 3: runs the history dialog; returns the bit of the button chosen.
+    // 3: runs the history dialog; returns the bit of the button chosen. Without windows
+    // there is no dialog: the message goes through ShowBox.
     virtual int ShowHistoryDialog(std::string_view text, std::string_view title, IconRef icon, int buttons,
                                   int default_button, LONG style);
     // 4: ERRORLOG = log; creates the message queue and loads the built-in table, creates
@@ -203,7 +199,8 @@ class ErrorManager : public ErrorManagerInterface {
     // button pressed, or `default_button` when SILENT.
     virtual int ShowMessage(std::string_view text, std::string_view title, IconRef icon, int buttons,
                             int default_button, LONG style);
-    // 6: the window layer's message box; returns the button pressed.
+    // 6: the message box; returns the button pressed. Without windows nobody can answer:
+    // "title: text" goes to standard error and the result is `default_button`.
     virtual int ShowBox(std::string_view text, std::string_view title, IconRef icon, int buttons,
                         int default_button, LONG style);
     // 7: nothing; 0.
@@ -238,95 +235,6 @@ class ErrorManager : public ErrorManagerInterface {
     std::unique_ptr<ErrorLog> std_log_;
     HaltHandler halt_;
     bool started_ = false;
-};
-
-// Text of a button bit in the history dialog ("O&k", "&Yes", ... "&Help"); "" for a value
-// that is not one bit of the button set.
-std::string_view ButtonText(int bit);
-
-// The buttons of a message dialog: the bits of the button set are visited from 128 down
-// to 1 and each set bit takes the next button (index 0 is control 100). MSGBUTTONID holds
-// the bit of each shown button; `default_index` is the button whose bit is the default
-// (-1 when the default is none of them).
-struct MessageButtonLayout {
-    int MSGBUTTONS = 0;
-    LONG MSGBUTTONID[8] = {};
-    int default_index = -1;
-};
-MessageButtonLayout LayoutMessageButtons(int buttons, int default_button);
-
-// The history dialog's list: two columns, "Message" (217 units, @s255, scrolls sideways)
-// and "Category" (42 units, @s255), fed from the history queue, newest row current when
-// the window opens. The queue must outlive the component.
-class HistoryList final : public WindowComponent {
-  public:
-    static constexpr const char* kFormat = "217L(2)|M~Message~S(255)@s255@42L(2)|M~Category~@s255@";
-
-    explicit HistoryList(const Queue<ErrorHistoryEntry>& history);
-    // The list control of the dialog (definition) showing the queue at `at`.
-    ui::ControlDef ListControl(ui::Rect at) const;
-    // Binds the component to the window and the list's field number.
-    void Init(ui::Window& window, int list_field);
-
-    // Rows (history entries), columns (2) and the text of a cell (row 1-based, column 1
-    // Message, 2 Category; "" outside).
-    std::size_t RowCount() const;
-    int ColumnCount() const { return 2; }
-    std::string CellText(std::size_t row, int column) const;
-
-    void Discard() override;
-    void Refresh(BYTE force) override;
-    BYTE NeedsRefresh() override;
-    void ArmAlerts() override {}
-    int HandleEvent(const WindowEvent& event) override;
-    void SaveToRecord() override {}
-    void RepaintWindow() override {}
-
-  private:
-    const Queue<ErrorHistoryEntry>& history_;
-    ui::Window* window_ = nullptr;
-    int list_ = 0;
-    unsigned long shown_version_ = 0;
-};
-
-// The history dialog ("aperror"): an image (control 300) with the given icon (the
-// exclamation icon when none), the history list (control 200) and up to eight buttons
-// (controls 100 to 107) laid out by LayoutMessageButtons, the default one focused.
-// Pressing a button ends the dialog with its bit in MSGRVAL; closing the window leaves
-// the default there. Run it on a runtime thread of the window layer.
-class MessageWindow final : public WindowManager {
-  public:
-    MessageWindow(ErrorManager& errors, std::string_view caption, IconRef icon, int buttons,
-                  int default_button, LONG style);
-    ~MessageWindow() override;
-
-    int BUTTONTYPES = 0;
-    std::string CAPTION;
-    ErrorManager* ERR = nullptr;
-    IconRef ICON = ICON_NONE;
-    std::unique_ptr<HistoryList> HISTORYHANDLER;
-    int MSGBUTTONS = 0;
-    LONG MSGBUTTONID[8] = {};
-    LONG MSGRVAL = 0;  // the default, then the result
-    LONG STYLE = 0;
-    std::unique_ptr<ui::Window> WIN;
-
-    // Opens the dialog; non-zero (and nothing open) when the window cannot be opened here.
-    int Startup() override;
-    // Closes the window and frees the caption.
-    int Shutdown() override;
-    // A button ends the dialog with its bit (result 3).
-    int OnAccepted() override;
-
-    // Field numbers of the dialog's controls in the window layer (0 before Startup).
-    int ButtonField(int index) const { return index >= 0 && index < 8 ? button_fields_[index] : 0; }
-    int ListField() const { return list_field_; }
-    int ImageField() const { return image_field_; }
-
-  private:
-    int button_fields_[8] = {};
-    int list_field_ = 0;
-    int image_field_ = 0;
 };
 
 }  // namespace dt

@@ -6,7 +6,7 @@
 
 #include "data/sql_driver.h"
 #include "data/statements.h"
-#include "framework/error_manager.h"
+#include "framework/error_interface.h"
 #include "framework/relation_manager.h"
 #include "runtime/errors.h"
 
@@ -160,14 +160,14 @@ void FileManager::RegisterBuffer() {}
 
 // ---- set-up and clean-up ----
 
-void FileManager::Init(File& file, ErrorManager& errors) {
+void FileManager::Init(File& file, ErrorManagerInterface& errors) {
     file_ = &file;
     ERRORS = &errors;
     FILENAMEVALUE = file.label;
     CLEANEDUP = 0;
 }
 
-void FileManager::Init(FileResolver resolver, ErrorManager& errors) {
+void FileManager::Init(FileResolver resolver, ErrorManagerInterface& errors) {
     resolver_ = resolver;
     Init(resolver(), errors);
 }

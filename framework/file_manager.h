@@ -30,7 +30,7 @@
 
 namespace dt {
 
-class ErrorManager;
+class ErrorManagerInterface;
 class RelationManager;
 
 // Ids of the messages the file and relation managers raise.
@@ -97,7 +97,7 @@ class FileManager : public FileManagerInterface {
     // ---- fields, in declaration order ----
     FileManager* ALIASEDFILE = nullptr;  // not used by this program's tables
     BYTE CREATE = 1;                     // create the table when it does not exist
-    ErrorManager* ERRORS = nullptr;
+    ErrorManagerInterface* ERRORS = nullptr;
     const std::string* FILENAME = nullptr;  // when set, its value names the table in messages
     STRING<256> FILENAMEVALUE;              // the FILE's label
     BYTE HASAUTOINC = 0;
@@ -132,7 +132,7 @@ class FileManager : public FileManagerInterface {
     // 8: Fetch; on failure the record buffer is cleared.
     virtual int FetchOrClear(Key& key);
     // 9: binds the manager to `file` and `errors` (both outlive it) and registers it.
-    virtual void Init(File& file, ErrorManager& errors);
+    virtual void Init(File& file, ErrorManagerInterface& errors);
     // 10: inserts the record buffer, reporting failures: 0, 3 or 5.
     int Insert() override;
     // 11: forgets the table: usage entries, keys, saved buffers and states. Idempotent.
@@ -186,7 +186,7 @@ class FileManager : public FileManagerInterface {
 
     // ---- non-virtual operations ----
     // As Init, for a THREAD table: `resolver` returns the calling thread's instance.
-    void Init(FileResolver resolver, ErrorManager& errors);
+    void Init(FileResolver resolver, ErrorManagerInterface& errors);
     // Makes the table usable for the calling thread: a deferred open happens now (the
     // table is created when missing). 39 is raised when it was never opened. 0 or the
     // failure's result. Call it before sending statements to the FILE directly (for

@@ -9,7 +9,7 @@ packages=(
     odbc-postgresql postgresql
     tdsodbc
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth xdg-utils clang-format
+    xvfb xauth xdg-utils clang-format shellcheck
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "framework/error_manager.h"
+#include "framework/error_history.h"
 #include "tests/ui/gui_support.h"
 
 namespace dt {
@@ -35,7 +35,7 @@ std::string LogPath() {
 int AnswerQuestionInDialog(int field) {
     int result = -1;
     RunApp([&] {
-        ErrorManager e;
+        WindowErrorManager e;
         e.Startup(LogPath());
         e.HISTORYTHRESHOLD = 5;
         e.HISTORYVIEWLEVEL = SevAskUser;
@@ -59,7 +59,7 @@ TEST(HistoryDialog, PressingYesAnswersYes) {
 
 TEST(HistoryDialog, ClosingTheWindowGivesTheDefault) {
     RunApp([] {
-        ErrorManager e;
+        WindowErrorManager e;
         e.Startup(LogPath());
         e.HISTORYTHRESHOLD = -1;
         e.HISTORYVIEWLEVEL = SevAskUser;
@@ -90,7 +90,7 @@ struct FocusProbe final : WindowComponent {
 
 TEST(HistoryDialog, ButtonsListAndIcon) {
     RunApp([] {
-        ErrorManager e;
+        WindowErrorManager e;
         e.Startup(LogPath());
         e.HISTORYTHRESHOLD = -1;
         e.AssignCategory(22, "Browse");
@@ -140,7 +140,7 @@ TEST(HistoryDialog, ButtonsListAndIcon) {
 TEST(HistoryDialog, WithoutAWindowLayerThreadTheMessageStillShows) {
     // A plain thread of no window layer cannot open the dialog: a box is shown instead.
     ui::testing::ResetAnswers();
-    ErrorManager e;
+    WindowErrorManager e;
     e.Startup(LogPath());
     e.HISTORYTHRESHOLD = 3;
     e.HISTORYVIEWLEVEL = SevNotify;

@@ -1,7 +1,7 @@
 // ErrorManager: the built-in table and its binary form, raising every message, placeholder
 // substitution, severities and their handlers, SILENT, categories, procedure names per
 // thread, the history, and the error log.
-#include "framework/error_manager.h"
+#include "framework/error_history.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -763,7 +763,7 @@ TEST_F(ErrorManagerTest, ViewLevelShowsTheHistoryDialog) {
 
 TEST(ErrorManagerBox, MessagesGoThroughTheWindowLayersBox) {
     ui::testing::ResetAnswers();
-    ErrorManager e;
+    WindowErrorManager e;
     e.Startup("/nonexistent-dir/APFError.Log");
     ui::testing::AnswerMessage(Button::No);
     EXPECT_EQ(e.Raise(8), SevCancel);

@@ -398,11 +398,18 @@ TEST(WindowControls, MenuStandardCloseAndProperties) {
         EXPECT_EQ(w.StatusText(2), "start: 10:00:00");
         EXPECT_EQ(w.Type(file), ControlType::Menu);
         EXPECT_EQ(w.Parent(exitm), file);
-        // Positions in dialog units, with DeferMove collecting moves.
+        // Positions in dialog units, with DeferMove collecting moves: while collecting, the
+        // control stays where it is on screen; setting 0 carries the move out.
+        const Rect before = testing::PixelRect(w, prompt);
         w.SetDeferMove(2);
+        EXPECT_EQ(w.DeferMove(), 2);
         w.SetPosition(prompt, {20, 30, 50, 12});
-        EXPECT_EQ(testing::PixelRect(w, prompt).x, testing::PixelRect(w, prompt).x);
+        const Rect deferred = testing::PixelRect(w, prompt);
+        EXPECT_EQ(deferred.x, before.x);
+        EXPECT_EQ(deferred.y, before.y);
+        EXPECT_EQ(deferred.w, before.w);
         w.SetDeferMove(0);
+        EXPECT_EQ(w.DeferMove(), 0);
         Rect px = testing::PixelRect(w, prompt);
         int dux = testing::DialogUnitX1000(w), duy = testing::DialogUnitY1000(w);
         EXPECT_NEAR(px.x, 20 * dux / 1000, 1);

@@ -16,6 +16,7 @@
 #include <map>
 #include <thread>
 
+#include "runtime/thread_number.h"
 #include "ui/application.h"
 #include "ui/src/window_state.h"
 #include "ui/window.h"
@@ -52,12 +53,14 @@ struct ThreadStart {
 void* Trampoline(void* arg) {
     std::unique_ptr<ThreadStart> s(static_cast<ThreadStart*>(arg));
     tls_context = s->ctx;
+    SetRuntimeThreadNumber(s->ctx->id);
     s->fn();
     {
         std::lock_guard lock(R().m);
         R().contexts.erase(s->ctx->id);
     }
     tls_context.reset();
+    SetRuntimeThreadNumber(0);
     return nullptr;
 }
 

@@ -138,12 +138,6 @@ int Message(std::string_view text, std::string_view caption, MessageIcon icon, i
     return answer;
 }
 
-int PopupEntries(std::string_view menu) {
-    int n = 0;
-    for (const auto& it : detail::ParsePopup(menu)) n = std::max(n, it.number);
-    return n;
-}
-
 int Popup(std::string_view menu, int x, int y) {
     std::vector<detail::PopupItem> items = detail::ParsePopup(menu);
     int answer = 0;

@@ -1,6 +1,10 @@
 // Popup menu text parser (see popup_text.h).
 #include "ui/src/popup_text.h"
 
+#include <algorithm>
+
+#include "ui/application.h"
+
 namespace dt::ui::detail {
 
 namespace {
@@ -66,3 +70,13 @@ std::vector<PopupItem> ParsePopup(std::string_view menu) {
 }
 
 }  // namespace dt::ui::detail
+
+namespace dt::ui {
+
+int PopupEntries(std::string_view menu) {
+    int n = 0;
+    for (const auto& it : detail::ParsePopup(menu)) n = std::max(n, it.number);
+    return n;
+}
+
+}  // namespace dt::ui
