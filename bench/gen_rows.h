@@ -20,7 +20,8 @@ namespace dt::bench {
 
 class RowGenerator {
   public:
-    explicit RowGenerator(unsigned long rows) : rows_(rows) {
+    // `root` begins every directory ("/" or a directory ending in "/").
+    explicit RowGenerator(unsigned long rows, std::string root = "/") : rows_(rows) {
         const unsigned long dirs = rows / 20 + 1;
         dirs_.reserve(dirs);
         static const char* users[] = {"anna", "ben", "carla", "dave", "erik", "fatima", "gus",  "hana",
@@ -28,7 +29,7 @@ class RowGenerator {
         static const char* tops[] = {"Documents", "Projects", "Pictures", "Music",  "src",   "Downloads",
                                      "backup",    "work",     "archive",  "shared", "build", "Videos"};
         for (unsigned long k = 0; k < dirs; ++k) {
-            std::string d = "/home/" + std::string(users[k % 16]) + "/" + tops[(k / 16) % 12] + "/" +
+            std::string d = root + "home/" + std::string(users[k % 16]) + "/" + tops[(k / 16) % 12] + "/" +
                             Word(Next()) + std::to_string(k / 192 % 1000) + "/";
             if (k % 3 == 0) d += Word(Next()) + "/";
             dirs_.push_back(std::move(d));
@@ -79,6 +80,9 @@ class RowGenerator {
         if (list && std::fclose(list) != 0) ok = false;
         return ok;
     }
+
+    // Every directory of the rows, once.
+    const std::vector<std::string>& Directories() const { return dirs_; }
 
   private:
     std::uint64_t Next() {

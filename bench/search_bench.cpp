@@ -417,12 +417,23 @@ int Bench(int argc, char** argv) {
     int result = 0;
     const fs::path csv = work / "rows.csv";
     const fs::path list = work / "paths.txt";
+    const fs::path site_root = "/srv/dtsite/";
+    if (rows > 0) {
+        std::error_code ec;
+        fs::remove_all(site_root, ec);
+    }
     std::vector<Search> searches;
     std::string plocate_db;
     if (rows > 0) {
         auto t = Clock::now();
-        if (!dt::bench::RowGenerator(rows).Write(csv.string(), list.string())) result = 1;
-        std::printf("rows: %lu generated in %.1f s\n", rows, Seconds(t));
+        // plocate lists only paths whose directories it can enter: the directories are made
+        // (empty) under a root whose name holds none of the searched words.
+        dt::bench::RowGenerator generator(rows, site_root.string());
+        if (!generator.Write(csv.string(), list.string())) result = 1;
+        std::error_code ec;
+        for (const std::string& d : generator.Directories()) fs::create_directories(d, ec);
+        std::printf("rows: %lu generated in %.1f s (directories under %s)\n", rows, Seconds(t),
+                    site_root.c_str());
         searches = {{"selective", {"zanzibar"}, {}},
                     {"two-word", {"report", "2002"}, {}},
                     {"two-char", {"mp"}, {}},
@@ -462,6 +473,10 @@ int Bench(int argc, char** argv) {
                  csv, repeat))
         result = 1;
     fs::current_path(old_cwd);
+    if (rows > 0 && !keep) {
+        std::error_code ec;
+        fs::remove_all(site_root, ec);
+    }
     if (keep) {
         std::printf("kept %s\n", work.c_str());
     } else {
