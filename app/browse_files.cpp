@@ -2,10 +2,13 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <vector>
 
 #include "app/dialect.h"
 #include "app/globals.h"
 #include "app/qfiles.h"
+#include "app/query.h"
+#include "app/search_index.h"
 #include "app/tables.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
@@ -16,11 +19,13 @@
 
 namespace dt {
 
-std::string BuildBrowseFilter(std::string_view text, std::string_view like, BrowseOrder* order) {
+std::string BuildBrowseFilter(std::string_view text, const Dialect& dialect, bool fts, BrowseOrder* order) {
     std::string filter = "(SysFILES > 0)";
-    const std::string op = " " + std::string(like) + " '%";
+    const std::string op = " " + std::string(dialect.like) + " '%";
+    std::vector<std::string_view> filter_words;
     auto add_word = [&](std::string_view word) {
-        const std::string w = SqlEscape(word);
+        filter_words.push_back(word);
+        const std::string w = dialect.LikePattern(word);
         // The text is kept whole: a condition cut at the field's width would no longer be
         // valid SQL (or would find other rows).
         filter += " and (name" + op + w + "%'";
@@ -47,6 +52,7 @@ std::string BuildBrowseFilter(std::string_view text, std::string_view like, Brow
             }
         }
     }
+    if (fts && dialect.kind == ServerKind::Embedded) filter += FtsCandidateTerm(filter_words, true);
     return filter;
 }
 
@@ -164,7 +170,9 @@ int BrowseFilesWindow::OnAccepted() {
     WINDOW->Update(BrowseCtl::FILTER1);
     const Dialect& dialect = DialectOf(KindOfDbms(GetProperty(dt::FILES.file, PROP_DbmsName)));
     BrowseOrder order = BrowseOrder::Unchanged;
-    filter_sql = BuildBrowseFilter(FILTER1.View(), dialect.like, &order);
+    const bool fts =
+        dialect.kind == ServerKind::Embedded && SearchIndexStateForFiles() == SearchIndexState::Present;
+    filter_sql = BuildBrowseFilter(FILTER1.View(), dialect, fts, &order);
     FILTERTEXT = filter_sql;
     if (order != BrowseOrder::Unchanged) {
         // The switch's order stays for the window's life; rows of equal size or date

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/dialect.h"
 #include "app/program.h"
 #include "data/view.h"
 #include "framework/browse_manager.h"
@@ -56,9 +57,11 @@ enum class BrowseOrder { Unchanged, Size, Date };
 // The filter text for the filter entry's `text` (at most 40 characters are used): "(SysFILES
 // > 0)" and, per word, " and (name <like> '%w%' or dir <like> '%w%')". Every blank ends a
 // word (two blanks make an empty word); a word holding "/S" or "/D" (any case) adds no term
-// and sets the order (the last switch wins, in `order`). Apostrophes are doubled; the text
-// is never cut, however many words there are.
-std::string BuildBrowseFilter(std::string_view text, std::string_view like, BrowseOrder* order);
+// and sets the order (the last switch wins, in `order`). Typed text goes through
+// Dialect::LikePattern; the text is never cut, however many words there are. With `fts`
+// (the embedded database's full-text index is in place) the index's candidate term for
+// the words follows (FtsCandidateTerm), which leaves the rows the filter selects as they are.
+std::string BuildBrowseFilter(std::string_view text, const Dialect& dialect, bool fts, BrowseOrder* order);
 
 class BrowseFilesWindow final : public WindowManager {
   public:

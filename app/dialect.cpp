@@ -28,7 +28,7 @@ std::string QuoteIdentifier(std::string_view name, char open, char close) {
     return out;
 }
 
-const Dialect kDialects[] = {
+constexpr Dialect kDialects[] = {
     {ServerKind::SqlServer, "like"},
     {ServerKind::PostgreSQL, "ilike"},
     {ServerKind::Embedded, "like"},
@@ -61,6 +61,25 @@ std::string SqlEscape(std::string_view text) {
 
 std::string SqlLiteral(std::string_view text) {
     return "'" + SqlEscape(text) + "'";
+}
+
+std::string Dialect::LikePattern(std::string_view typed) const {
+    std::string out;
+    out.reserve(typed.size() + 4);
+    for (char c : typed) {
+        if (c == '\'') {
+            out += "''";
+        } else if (c == '\\' && kind == ServerKind::PostgreSQL) {
+            // With standard strings (the server's default) the literal keeps both
+            // backslashes, and LIKE reads the pair as one backslash.
+            out += "\\\\";
+        } else if (c == '[' && kind == ServerKind::SqlServer) {
+            out += "[[]";
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 std::string Dialect::DatabaseListQuery(std::string_view name) const {

@@ -34,6 +34,13 @@ struct Dialect {
     // without regard to case; PostgreSQL's LIKE does not, its ILIKE does.
     std::string_view like;
 
+    // The inside of a LIKE pattern literal for typed text: "%" and "_" keep their LIKE
+    // meaning on every server; a character the server gives a meaning of its own beyond
+    // those matches itself ("\" is PostgreSQL's escape character and becomes "\\"; "[" opens
+    // a character class on SQL Server and becomes "[[]"); apostrophes are doubled. Text
+    // without those characters comes back unchanged.
+    std::string LikePattern(std::string_view typed) const;
+
     // The statement that lists the database named `name` (one row when it exists),
     // sent on the server's master connection. Empty for the embedded kind, whose
     // databases are files: see DatabaseFile.

@@ -197,9 +197,9 @@ bool ReadComputers(ComputerList& computers, std::string& error) {
 // is named, else its condition with every named computer; with a limit, the first N rows
 // in name order; with `count`, the number of matching rows.
 std::string Statement(SearchRequest request, const std::vector<ULONG>& computers, const Dialect& dialect,
-                      long limit, bool count) {
+                      bool fts, long limit, bool count) {
     request.computer = computers.size() == 1 ? computers.front() : 0;
-    std::string condition = BuildSearchCondition(request, dialect);
+    std::string condition = BuildSearchCondition(request, dialect, fts);
     if (computers.size() > 1) {
         condition += " and SysCOMPUTER in (";
         for (std::size_t i = 0; i < computers.size(); ++i)
@@ -208,7 +208,7 @@ std::string Statement(SearchRequest request, const std::vector<ULONG>& computers
     }
     if (count) return "select count(*) from FILES where " + condition;
     std::string statement = computers.size() > 1 ? "select * from FILES where " + condition + " order by Name"
-                                                 : BuildSearchStatement(request, dialect);
+                                                 : BuildSearchStatement(request, dialect, fts);
     if (limit > 0) {
         if (dialect.kind == ServerKind::SqlServer)
             statement.insert(std::string_view("select ").size(), "top " + std::to_string(limit) + " ");
@@ -357,8 +357,9 @@ int Search(const Options& o) {
                 wanted.push_back(it->first);
         }
         if (error.empty()) {
-            const Dialect& dialect = DialectOf(KindOfDbms(GetProperty(FILES.file, PROP_DbmsName)));
-            const std::string statement = Statement(o.request, wanted, dialect, o.limit, o.count);
+            const ServerKind kind = KindOfDbms(GetProperty(FILES.file, PROP_DbmsName));
+            const std::string statement =
+                Statement(o.request, wanted, DialectOf(kind), SearchJoinsIndexForFiles(kind), o.limit, o.count);
             if (o.sql_only) {
                 std::printf("%s\n", statement.c_str());
                 status = kHits;

@@ -8,6 +8,7 @@
 #include "app/browse_files.h"
 #include "app/globals.h"
 #include "app/qfiles.h"
+#include "app/search_index.h"
 #include "app/query.h"
 #include "app/settings.h"
 #include "app/setup_window.h"
@@ -387,8 +388,9 @@ int MainWindow::Startup() {
     Relate::COMPUTER->Open();
     Relate::SQLM->Open();
     FILESOPENED = 1;
-    // Indexes and numbering objects that a database made by an earlier version lacks.
-    RunStartupUpgrade();
+    // Indexes and numbering objects that a database made by an earlier version lacks,
+    // the search's indexes among them.
+    RunStartupUpgrade(UNATTENDED, GlobalErrors.ERRORLOG);
     FillComputerList();
     EnsureOwnRow();
     WIN_START->Close();

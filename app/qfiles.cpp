@@ -206,34 +206,64 @@ int QFilesWindow::Startup() {
     // The statement is built once FILES is connected: the server's kind decides how its
     // patterns match (see BuildSearchCondition).
     const SearchRequest request = SearchRequestFromGlobals();
-    OUTCOME = ReadSearch(request, COMPUTER.SYSCOMPUTER, QFILES, FOUND, &STATEMENT);
+    started_ = started;
+    names_ = std::make_unique<ComputerNames>(dt::QCOMPUTER);
+    read_.Begin(request, &STATEMENT);
     if (STATEMENT.size() >= 26 + kSearchConditionSize)
         SearchCondition = std::string_view(STATEMENT).substr(26, kSearchConditionSize);
-    FillComputerNames(QFILES, dt::QCOMPUTER);
-
-    ui::SetCursor(ui::Cursor::Arrow);
-    WIN_WAIT->Close();
-
-    if (OUTCOME.error != 0) {
-        // A refused statement or a lost connection found nothing: say why instead of
-        // listing "0 Files" as if the search had run.
+    // The window opens with the first rows; the rest follow step by step from the loop.
+    READING = read_.Active();
+    if (!READING) {
+        OUTCOME = read_.Outcome();
+        ui::SetCursor(ui::Cursor::Arrow);
+        WIN_WAIT->Close();
         ui::Message("The search could not be carried out.|" + OUTCOME.message, "search",
                     ui::MessageIcon::Stop, ui::button::Ok);
         return SevFatal;
     }
+    ReadStep();
+    ui::SetCursor(ui::Cursor::Arrow);
+    WIN_WAIT->Close();
+    if (!READING && OUTCOME.error != 0) return SevFatal;
+    ArmAlerts();
+    return SevQuiet;
+}
 
+void QFilesWindow::ReadStep() {
+    const ULONG self = COMPUTER.SYSCOMPUTER;
+    READING =
+        read_.Step([&](const FILES_RECORD& row) { AddResultRow(row, self, names_.get(), QFILES, FOUND); },
+                   READ_ROWS, READ_BUDGET);
+    OUTCOME = read_.Outcome();
+    if (READING) {
+        // The next step comes after the events that arrived meanwhile.
+        WINDOW->Post(ui::Event::Timer);
+        return;
+    }
+    if (OUTCOME.error != 0) {
+        // A refused statement or a lost connection: say why instead of listing "0 Files"
+        // (or a part of the hits) as if the search had run.
+        ui::Message("The search could not be carried out.|" + OUTCOME.message, "search",
+                    ui::MessageIcon::Stop, ui::button::Ok);
+        if (window_opened_) WINDOW->Post(ui::Event::CloseWindow);
+        return;
+    }
     const auto hundredths =
-        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count() / 10;
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started_).count() / 10;
     const LONG elapsed = ScanElapsed(G::STARTCLOCK, ClockTime(), hundredths);
     G::ELAPSED = TIME::FromStandard(elapsed);
     const std::string caption = WINDOW->Title() + " - " + std::to_string(QFILES.Records()) + " Files (" +
                                 Format(static_cast<double>(elapsed), "T4") + ")  " + G::SEARCHCOMPUTER.Str();
     WINDOW->SetTitle(Clip(caption));
-    ArmAlerts();
-    return SevQuiet;
+    if (window_opened_ && !opened_told_) {
+        opened_told_ = true;
+        if (on_opened) on_opened(*this);
+    }
 }
 
 int QFilesWindow::Shutdown() {
+    read_.End();
+    READING = false;
     if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
     if (OPENED) {
         ListWidths(*WINDOW, 2, "qFILES");
@@ -249,10 +279,21 @@ int QFilesWindow::Shutdown() {
 
 void QFilesWindow::OnWindowOpened() {
     WindowManager::OnWindowOpened();
+    window_opened_ = true;
+    if (READING) {
+        if (on_first_rows) on_first_rows(*this);
+        return;
+    }
+    opened_told_ = true;
     if (on_opened) on_opened(*this);
 }
 
 int QFilesWindow::HandleEvent() {
+    if (CurrentEvent().event == ui::Event::Timer && READING) {
+        ReadStep();
+        return SevQuiet;
+    }
+    if (READING) ++EVENTS_DURING_READ;
     if (CurrentEvent().event == ui::Event::Sized && OPENED) {
         const ui::Rect window = WINDOW->GetPosition(0);
         ui::Rect list = WINDOW->GetPosition(QFilesCtl::BROWSE1);

@@ -5,6 +5,7 @@
 // widths in the settings file.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -87,10 +88,21 @@ class QFilesWindow final : public WindowManager {
     SearchOutcome OUTCOME;
     std::string STATEMENT;
 
-    // Test hooks: once the result window is open and its loop runs; once the information
-    // window is open (before its loop takes the first event).
+    // Test hooks: once the result window is open, its loop runs and the read has ended
+    // (the list and caption are final); once the first rows are in the list while more
+    // may follow; once the information window is open (before its loop takes the first
+    // event).
     std::function<void(QFilesWindow&)> on_opened;
+    std::function<void(QFilesWindow&)> on_first_rows;
     std::function<void(QFilesWindow&, ui::Window& info)> on_info;
+
+    // The read in steps: rows arrive in the list while the window's loop goes on taking
+    // clicks, scrolling and resizing between the steps. A step reads at most this many
+    // rows or for this long.
+    std::size_t READ_ROWS = 2000;
+    std::chrono::milliseconds READ_BUDGET{40};
+    bool READING = false;         // more rows may follow
+    long EVENTS_DURING_READ = 0;  // events handled between two steps of the read
 
     int Startup() override;
     int Shutdown() override;
@@ -98,11 +110,22 @@ class QFilesWindow final : public WindowManager {
     int HandleEvent() override;
     int OnFieldEvent() override;
 
+    // Reads the next step of rows into the list; at the end of the read sets the caption
+    // (count and time) and reports a failure.
+    void ReadStep();
+
     // The information window over the current QFILES entry.
     void FileInfo();
     // Opens the entry at the list's current row (another computer's file is refused with
     // a message naming that computer).
     void OpenCurrent();
+
+  private:
+    SearchRead read_;
+    std::unique_ptr<ComputerNames> names_;
+    std::chrono::steady_clock::time_point started_;
+    bool window_opened_ = false;  // the OpenWindow event was taken
+    bool opened_told_ = false;    // on_opened was called
 };
 
 ui::WindowDef QFilesWindowDef(QFilesWindow& w);

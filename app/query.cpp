@@ -1,6 +1,7 @@
 #include "app/query.h"
 
 #include "app/globals.h"
+#include "app/search_index.h"
 #include "runtime/types.h"
 
 namespace dt {
@@ -24,40 +25,114 @@ std::int64_t KilobytesToBytes(long kilobytes) {
     return static_cast<std::int64_t>(kilobytes) * 1024;
 }
 
-std::string BuildSearchCondition(const SearchRequest& request, const Dialect& dialect) {
+namespace {
+
+// The number of characters of valid UTF-8 text; -1 when it is not valid UTF-8.
+long Utf8Characters(std::string_view text) {
+    long count = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || i + len > text.size()) return -1;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return -1;
+        i += len;
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+std::vector<std::string_view> SearchWords(std::string_view filter, std::size_t limit) {
+    std::vector<std::string_view> words;
+    const std::string_view text = Clip(filter.substr(0, limit));
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == ' ') {
+            words.push_back(text.substr(start, i - start));
+            start = i + 1;
+        } else if (i + 1 == text.size()) {
+            words.push_back(text.substr(start));
+        }
+    }
+    return words;
+}
+
+std::string FtsQuery(const std::vector<std::string_view>& words) {
+    std::string query;
+    for (std::string_view word : words) {
+        // The index folds case beyond ASCII and LIKE does not: the index only narrows,
+        // LIKE decides. A word that is not UTF-8 could be cut differently by the index.
+        if (Utf8Characters(word) < 0) continue;
+        std::size_t start = 0;
+        while (start <= word.size()) {
+            std::size_t end = word.find_first_of("%_", start);
+            if (end == std::string_view::npos) end = word.size();
+            const std::string_view run = word.substr(start, end - start);
+            // The trigram index answers only for 3 characters or more.
+            if (Utf8Characters(run) >= 3) {
+                if (!query.empty()) query += " AND ";
+                query += '"';
+                for (char c : run) {
+                    query += c;
+                    if (c == '"') query += '"';
+                }
+                query += '"';
+            }
+            start = end + 1;
+        }
+    }
+    return query;
+}
+
+std::string FtsCandidateTerm(const std::vector<std::string_view>& words, bool with_dir) {
+    const std::string names = std::string(" and SysFILES in (select rowid from ") + kFtsNameTable +
+                              " where " + kFtsNameTable + " match ";
+    if (!with_dir) {
+        const std::string query = FtsQuery(words);
+        return query.empty() ? std::string() : names + SqlLiteral(query) + ")";
+    }
+    // A word may match in the name or in the directory: each word's candidates are the
+    // rows whose name holds its runs and the rows of the directories that hold them. A
+    // word without runs leaves the others to narrow the search.
+    std::string term;
+    for (std::string_view word : words) {
+        const std::string query = FtsQuery({word});
+        if (query.empty()) continue;
+        const std::string literal = SqlLiteral(query);
+        term += " and (SysFILES in (select rowid from " + std::string(kFtsNameTable) + " where " +
+                kFtsNameTable + " match " + literal + ") or DIR in (select DIR from " + kFtsDirTable +
+                " where " + kFtsDirTable + " match " + literal + "))";
+    }
+    return term;
+}
+
+std::string BuildSearchCondition(const SearchRequest& request, const Dialect& dialect, bool fts) {
     const std::string like = " " + std::string(dialect.like) + " '%";
     std::string condition = "(SysFILES > 0)";
 
-    auto add_word = [&](std::string_view word) {
-        const std::string w = SqlEscape(word);
+    const std::vector<std::string_view> words = SearchWords(request.filter);
+    for (std::string_view word : words) {
+        const std::string w = dialect.LikePattern(word);
         if (request.search_dir)
             condition += " and (name" + like + w + "%' or dir" + like + w + "%')";
         else
             condition += " and name" + like + w + "%'";
-    };
-
-    // The words: every blank ends a word and the last word runs to the last character.
-    const std::string_view text = Clip(std::string_view(request.filter).substr(0, 40));
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == ' ') {
-            add_word(text.substr(start, i - start));
-            start = i + 1;
-        } else if (i + 1 == text.size()) {
-            add_word(text.substr(start));
-        }
     }
 
     const std::string_view extension = std::string_view(request.extension).substr(0, 10);
-    if (!Clip(extension).empty()) condition += " and extension" + like + SqlEscape(extension) + "%'";
+    if (!Clip(extension).empty())
+        condition += " and extension" + like + dialect.LikePattern(extension) + "%'";
     if (request.size_from > 0) condition += " and Size > " + std::to_string(request.size_from);
     if (request.size_to > 0) condition += " and Size < " + std::to_string(request.size_to);
     if (request.computer > 0) condition += " and SysCOMPUTER = " + std::to_string(request.computer);
+    if (fts && dialect.kind == ServerKind::Embedded) condition += FtsCandidateTerm(words, request.search_dir);
     return condition;
 }
 
-std::string BuildSearchStatement(const SearchRequest& request, const Dialect& dialect) {
-    std::string condition = BuildSearchCondition(request, dialect);
+std::string BuildSearchStatement(const SearchRequest& request, const Dialect& dialect, bool fts) {
+    std::string condition = BuildSearchCondition(request, dialect, fts);
     if (condition.size() < kSearchConditionSize) condition.resize(kSearchConditionSize, ' ');
     return "select * from FILES where " + condition + " order by Name";
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/dialect.h"
+#include "app/search_index.h"
 #include "app/tables.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
@@ -24,9 +25,18 @@ std::string FailureText() {
 
 }  // namespace
 
+bool SearchJoinsIndexForFiles(ServerKind kind) {
+    // The embedded database's statement joins its full-text index when the index is in
+    // place; the servers' statements are the same either way (the check warns once when
+    // the index is missing).
+    if (kind == ServerKind::Embedded) return SearchIndexStateForFiles() == SearchIndexState::Present;
+    if (kind == ServerKind::PostgreSQL) SearchIndexStateForFiles();
+    return false;
+}
+
 std::string SearchStatementForFiles(const SearchRequest& request) {
     const ServerKind kind = KindOfDbms(GetProperty(FILES.file, PROP_DbmsName));
-    return BuildSearchStatement(request, DialectOf(kind));
+    return BuildSearchStatement(request, DialectOf(kind), SearchJoinsIndexForFiles(kind));
 }
 
 void FoundFiles::Add(std::string_view dir, std::string_view name) {
@@ -46,57 +56,111 @@ void FoundFiles::clear() {
     rows_.clear();
 }
 
-SearchOutcome ReadSearchRows(const SearchRequest& request,
-                             const std::function<void(const FILES_RECORD&)>& row, std::string* sent) {
-    SearchOutcome out;
+SearchRead::~SearchRead() {
+    End();
+}
+
+int SearchRead::Begin(const SearchRequest& request, std::string* sent) {
+    End();
+    outcome_ = SearchOutcome{};
     Relate::FILES->Open();
+    opened_ = true;
     if (int rc = Access::FILES->UseFile(); rc != 0) {
         // The file manager has reported the failure; the search still says why it found
         // nothing rather than showing an empty list.
-        out.error = ErrorCode() != 0 ? ErrorCode() : 90;
-        out.message = ErrorCode() != 0 ? FailureText() : "The table FILES could not be opened.";
-        Relate::FILES->Close();
-        return out;
+        outcome_.error = ErrorCode() != 0 ? ErrorCode() : 90;
+        outcome_.message = ErrorCode() != 0 ? FailureText() : "The table FILES could not be opened.";
+        End();
+        return outcome_.error;
     }
     const std::string statement = SearchStatementForFiles(request);
     if (sent != nullptr) *sent = statement;
-    File& file = FILES.file;
-    const FILES_RECORD& record = FILES;
-    int rc = SetProperty(file, PROP_SQL, statement);
-    if (rc == 0) {
-        while ((rc = Next(file)) == 0) row(record);
-        // 33 is the end of the result; anything else broke the read part-way.
-        if (rc == 33) rc = 0;
-    }
-    if (rc != 0) {
-        out.error = rc;
-        out.message = FailureText();
+    if (int rc = SetProperty(FILES.file, PROP_SQL, statement); rc != 0) {
+        outcome_.error = rc;
+        outcome_.message = FailureText();
         // The driver reports a missing table by its code alone.
-        if (rc == 2 && FileError().empty()) out.message += "|The table FILES is not in the database.";
+        if (rc == 2 && FileError().empty()) outcome_.message += "|The table FILES is not in the database.";
+        End();
+        return rc;
     }
-    Relate::FILES->Close();
-    return out;
+    active_ = true;
+    return 0;
+}
+
+bool SearchRead::Step(const std::function<void(const FILES_RECORD&)>& row, std::size_t max_rows,
+                      std::chrono::milliseconds budget) {
+    if (!active_) return false;
+    const auto until = std::chrono::steady_clock::now() + budget;
+    const FILES_RECORD& record = FILES;
+    int rc = 0;
+    for (std::size_t n = 0; max_rows == 0 || n < max_rows; ++n) {
+        if ((rc = Next(FILES.file)) != 0) break;
+        row(record);
+        // The clock is read every 64 rows: a row costs microseconds.
+        if ((n & 63) == 63 && std::chrono::steady_clock::now() >= until) return true;
+    }
+    if (rc == 0) return true;
+    // 33 is the end of the result; anything else broke the read part-way.
+    if (rc != 33) {
+        outcome_.error = rc;
+        outcome_.message = FailureText();
+    }
+    End();
+    return false;
+}
+
+void SearchRead::End() {
+    active_ = false;
+    if (opened_ && Relate::FILES != nullptr) Relate::FILES->Close();
+    opened_ = false;
+}
+
+SearchOutcome ReadSearchRows(const SearchRequest& request,
+                             const std::function<void(const FILES_RECORD&)>& row, std::string* sent) {
+    SearchRead read;
+    if (read.Begin(request, sent) == 0) {
+        while (read.Step(row, 0, std::chrono::hours(24))) {
+        }
+    }
+    return read.Outcome();
+}
+
+ComputerNames::ComputerNames(Queue<QCOMPUTER_RECORD>& qcomputer) {
+    QCOMPUTER_RECORD entry;
+    for (std::size_t i = 1; qcomputer.Peek(i, entry); ++i) {
+        if (entry.SYSCOMPUTER != 0) names_.emplace_back(entry.SYSCOMPUTER, std::string(entry.NAME.View()));
+    }
+    std::sort(names_.begin(), names_.end());
+}
+
+std::string_view ComputerNames::Name(ULONG sys) const {
+    auto it = std::lower_bound(names_.begin(), names_.end(), sys,
+                               [](const auto& n, ULONG v) { return n.first < v; });
+    return it == names_.end() || it->first != sys ? std::string_view() : std::string_view(it->second);
+}
+
+void AddResultRow(const FILES_RECORD& row, ULONG this_computer, const ComputerNames* names,
+                  Queue<QFILES_RECORD>& qfiles, FoundFiles& found) {
+    qfiles.ClearBuffer();
+    qfiles.NAME = row.NAME.View();  // cut to 127 characters for the list
+    qfiles.EXTENSION = row.EXTENSION.View();
+    qfiles.DIR = row.DIR.View();  // cut to 259 characters for the list
+    qfiles.DATE = row.DATE_DATE;
+    qfiles.TIME = row.DATE_TIME;
+    qfiles.SIZE = row.SIZE;
+    qfiles.SYSCOMPUTER = row.SYSCOMPUTER;
+    const bool other = row.SYSCOMPUTER != this_computer;
+    qfiles.C1 = other ? kOtherComputerColor : -1;
+    qfiles.C2 = qfiles.C3 = qfiles.C4 = -1;
+    if (names != nullptr) qfiles.COMPUTER = names->Name(row.SYSCOMPUTER);
+    qfiles.Add();
+    found.Add(row.DIR.View(), row.NAME.View());
 }
 
 SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queue<QFILES_RECORD>& qfiles,
                          FoundFiles& found, std::string* sent) {
     return ReadSearchRows(
-        request,
-        [&](const FILES_RECORD& row) {
-            qfiles.ClearBuffer();
-            qfiles.NAME = row.NAME.View();  // cut to 127 characters for the list
-            qfiles.EXTENSION = row.EXTENSION.View();
-            qfiles.DIR = row.DIR.View();  // cut to 259 characters for the list
-            qfiles.DATE = row.DATE_DATE;
-            qfiles.TIME = row.DATE_TIME;
-            qfiles.SIZE = row.SIZE;
-            qfiles.SYSCOMPUTER = row.SYSCOMPUTER;
-            const bool other = row.SYSCOMPUTER != this_computer;
-            qfiles.C1 = other ? kOtherComputerColor : -1;
-            qfiles.C2 = qfiles.C3 = qfiles.C4 = -1;
-            qfiles.Add();
-            found.Add(row.DIR.View(), row.NAME.View());
-        },
+        request, [&](const FILES_RECORD& row) { AddResultRow(row, this_computer, nullptr, qfiles, found); },
         sent);
 }
 

@@ -4,6 +4,7 @@
 // and the command-line search (dtfind) share it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -54,6 +55,11 @@ struct SearchOutcome {
     std::string message;
 };
 
+// Whether the search statement for FILES (in use on the calling thread, on a server of
+// `kind`) joins the embedded database's substring index: true when it is in place. Checks
+// the index once per program, warning once when it is missing.
+bool SearchJoinsIndexForFiles(ServerKind kind);
+
 // The statement of the request for the server FILES is connected to (the table must be
 // in use on the calling thread): the one text the result window and dtfind both send.
 std::string SearchStatementForFiles(const SearchRequest& request);
@@ -68,6 +74,33 @@ SearchOutcome ReadSearchRows(const SearchRequest& request,
                              const std::function<void(const FILES_RECORD&)>& row,
                              std::string* sent = nullptr);
 
+// One search read in steps, for a window that shows rows while they arrive: Begin opens
+// FILES and sends the statement, each Step hands on the rows that come within its bounds,
+// End closes FILES (also done by the destructor). Everything on the calling thread.
+class SearchRead {
+  public:
+    SearchRead() = default;
+    ~SearchRead();
+    SearchRead(const SearchRead&) = delete;
+    SearchRead& operator=(const SearchRead&) = delete;
+
+    // 0 when the statement was sent; else the error code, the text in Outcome().
+    int Begin(const SearchRequest& request, std::string* sent = nullptr);
+    // Reads at most `max_rows` rows (0: no limit) or until `budget` has passed, whichever
+    // comes first, handing each to `row`. True while more rows may follow; false at the
+    // end of the result or on a failure (Outcome() says which).
+    bool Step(const std::function<void(const FILES_RECORD&)>& row, std::size_t max_rows,
+              std::chrono::milliseconds budget);
+    void End();
+    const SearchOutcome& Outcome() const { return outcome_; }
+    bool Active() const { return active_; }
+
+  private:
+    SearchOutcome outcome_;
+    bool opened_ = false;  // FILES is open through its relation manager
+    bool active_ = false;  // a result is being read
+};
+
 // ReadSearchRows into the result list: each row appended to `qfiles` (name cut to 127
 // and directory to 259 characters for the list; date, time, size, computer row number;
 // the names of rows whose computer is not `this_computer` in grey) and its whole
@@ -78,6 +111,22 @@ SearchOutcome ReadSearch(const SearchRequest& request, ULONG this_computer, Queu
 // The computer names of `qcomputer` (ascending row numbers) into the COMPUTER fields of
 // every entry of `qfiles`; entries whose computer is not listed keep an empty name.
 void FillComputerNames(Queue<QFILES_RECORD>& qfiles, Queue<QCOMPUTER_RECORD>& qcomputer);
+
+// The computer names of `qcomputer` by row number, for naming rows as they arrive.
+class ComputerNames {
+  public:
+    explicit ComputerNames(Queue<QCOMPUTER_RECORD>& qcomputer);
+    // "" for a computer that is not listed.
+    std::string_view Name(ULONG sys) const;
+
+  private:
+    std::vector<std::pair<ULONG, std::string>> names_;
+};
+
+// One FILES row as a result entry (see ReadSearch), its computer named from `names` (when
+// given).
+void AddResultRow(const FILES_RECORD& row, ULONG this_computer, const ComputerNames* names,
+                  Queue<QFILES_RECORD>& qfiles, FoundFiles& found);
 
 // "N KBytes" for 1,024 bytes and more (whole kilobytes, the rest cut), otherwise
 // "N Byte"; N formatted with "N14" without its leading blanks.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/search_index.h"
 #include "app/settings.h"
 #include "app/tables.h"
 #include "app/upgrade.h"
@@ -66,11 +67,12 @@ ULONG ListLocalDrives(Queue<QDRIVE_RECORD>& qdrive, std::string_view inifile) {
     return platform::DriveMask(drives);
 }
 
-bool RunStartupUpgrade() {
+bool RunStartupUpgrade(bool unattended, ERRORLOGINTERFACE* log) {
     if (Access::COMPUTER == nullptr || Access::COMPUTER->UseFile() != 0) return false;
     const UpgradeResult r = RunUpgrade(GLO::SQLOWNER.Str());
     for (const std::string& f : r.failures)
         std::fprintf(stderr, "drivetrek: database upgrade: %s\n", f.c_str());
+    PrepareSearchIndexes(unattended, log);
     return r.ok;
 }
 

@@ -9,6 +9,8 @@
 
 namespace dt {
 
+class ERRORLOGINTERFACE;
+
 // GLO::VERSION = "1.05"; GLO::INIFILE = the settings file of ProgramFileLocations()
 // ("./drivetrek.ini" when the current directory holds one). Creates nothing.
 void SetVersionAndIniFile();
@@ -31,8 +33,11 @@ ULONG ListLocalDrives(Queue<QDRIVE_RECORD>& qdrive, std::string_view inifile);
 // missing, by this program or by another starting at the same moment) and then creates
 // what a database of an earlier version lacks (see upgrade.h). Failures are written to
 // standard error and do not stop the program: it works without the new objects, only
-// slower or with less protection. Returns true when everything is in place.
-bool RunStartupUpgrade();
+// slower or with less protection. Last come the search's substring and browse-order
+// indexes (PrepareSearchIndexes: progress on standard error when `unattended`, the line
+// that says why searches are slow also to `log`, which may be null). Returns true when
+// the upgrade's own objects are in place.
+bool RunStartupUpgrade(bool unattended = true, ERRORLOGINTERFACE* log = nullptr);
 
 // This computer's COMPUTER row (start-up): read by `name`; when missing, inserted with
 // `drives`. When another program of the same computer inserted it at the same moment

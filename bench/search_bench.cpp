@@ -1,6 +1,14 @@
-// search_bench: the search against the same statement run bare on the database.
+// search_bench: the search against the same statement run bare on the database and
+// against plocate over the same paths.
 //
-//   search_bench [--files N] [--tree DIR] [--repeat R] [--pg] [--keep]
+//   search_bench [--rows N | --files N | --tree DIR] [--repeat R] [--pg] [--no-index] [--keep]
+//
+// --rows N generates N rows with bench/gen_rows.h (no files on disk; the way to measure
+// millions of rows): a selective search (200 hits), two words, a two-character word and a
+// broad word (about 12% of the rows). After the load the program's CreateSearchIndexes
+// makes the search and browse indexes (unless --no-index); its time and the sizes are
+// printed. plocate-build -p makes a plocate database of the same paths, and each search
+// runs as "plocate -i" too (plocate matches whole paths, so its hit counts differ).
 //
 // Makes a tree of N files (default 200,000) with bench/gen_tree.py in a temporary
 // directory (or uses DIR as it is), walks it into a CSV of FILES rows and loads them with
@@ -38,7 +46,9 @@
 #include "app/dialect.h"
 #include "app/globals.h"
 #include "app/qfiles.h"
+#include "app/search_index.h"
 #include "app/settings.h"
+#include "bench/gen_rows.h"
 #include "app/tables.h"
 #include "data/statements.h"
 #include "framework/error_manager.h"
@@ -147,6 +157,9 @@ struct Search {
 struct Kind {
     bool pg = false;
     std::string database;
+    bool index = true;
+    std::string plocate_db;        // "" : no plocate comparison
+    std::vector<Search> searches;  // empty: the tree's searches
 };
 
 // The bare run of `statement` by the database's own shell.
@@ -203,11 +216,53 @@ bool RunKind(const Kind& k, const fs::path& work, const fs::path& csv, int repea
         if (k.pg) ok = ok && Run(BareCommand(k, "ANALYZE files"));
         std::printf("%s: rows loaded in %.2f s\n", label, Seconds(t));
     }
+    if (ok && k.index) {
+        InitTables(errors);
+        Relate::SQLF->Open();
+        ok = Access::SQLF->UseFile() == 0;
+        const auto t = Clock::now();
+        const SearchIndexResult made = CreateSearchIndexes(
+            RunnerOf(SQLF.file, [] { return std::string(SQLF.FELD1.Clip()); }),
+            k.pg ? ServerKind::PostgreSQL : ServerKind::Embedded, [](const SearchIndexProgress& p) {
+                if (p.total == 0) std::printf("  %s\n", p.step.c_str());
+            });
+        std::printf("%s: search and browse indexes made in %.2f s%s%s\n", label, Seconds(t),
+                    made.error ? ", FAILED: " : "", made.error ? made.message.c_str() : "");
+        ok = ok && made.error == 0;
+        Relate::SQLF->Close();
+        KillTables();
+        if (k.pg) {
+            Run(BareCommand(k, "ANALYZE files"));
+            Run(BareCommand(
+                    k,
+                    "select c.relname, pg_size_pretty(pg_relation_size(c.oid)) from pg_class c where "
+                    "c.relname in ('files','files_name_trgm','files_dir_trgm','files_name_order',"
+                    "'files_size_order','files_date_order','keyname_files','keysysfiles') order by 1"),
+                (work / "sizes.txt").string());
+        } else {
+            Run({"sqlite3", k.database + ".db",
+                 "select case when name like 'FILES_NAME_FTS%' then 'FILES_NAME_FTS*' when name like "
+                 "'FILESDIR%' then 'FILESDIR*' else name end n, printf('%.1f MB', sum(pgsize) / 1048576.0) "
+                 "from "
+                 "dbstat group by n order by n"},
+                (work / "sizes.txt").string());
+        }
+        std::ifstream sizes(work / "sizes.txt");
+        for (std::string line; std::getline(sizes, line);) std::printf("  size %s\n", line.c_str());
+    }
 
-    const std::vector<Search> searches = {
-        {"selective", {"report", "123"}, {}},
-        {"broad", {"e"}, {}},
-    };
+    std::vector<Search> searches = k.searches;
+    if (searches.empty()) searches = {{"selective", {"report", "123"}, {}}, {"broad", {"e"}, {}}};
+    if (ok && k.pg) {
+        // What a new connection costs on its own.
+        double connect = 1e9;
+        for (int r = 0; r < repeat; ++r) {
+            const auto t = Clock::now();
+            Run(BareCommand(k, "select 1"));
+            connect = std::min(connect, Seconds(t));
+        }
+        std::printf("%s: psql with select 1 (a new connection alone) %.3f s\n", label, connect);
+    }
     for (Search s : searches) {
         if (!ok) break;
         for (const std::string& w : s.args) s.request.filter += (s.request.filter.empty() ? "" : " ") + w;
@@ -222,8 +277,16 @@ bool RunKind(const Kind& k, const fs::path& work, const fs::path& csv, int repea
         ok = ok && Run(find_args, (work / "hits.txt").string(), -1) && Run(BareCommand(k, statement));
         std::ifstream hits_in(work / "hits.txt");
         const long hits = std::count(std::istreambuf_iterator<char>(hits_in), {}, '\n');
-        double bare = 1e9, find = 1e9, read = 1e9;
+        double bare = 1e9, find = 1e9, read = 1e9, connected = 1e9, locate = 1e9;
         std::size_t read_hits = 0;
+        std::vector<std::string> plocate_args{"plocate", "-d", k.plocate_db, "-i"};
+        plocate_args.insert(plocate_args.end(), s.args.begin(), s.args.end());
+        long locate_hits = -1;
+        if (!k.plocate_db.empty()) {
+            Run(plocate_args, (work / "plocate.txt").string(), -1);
+            std::ifstream in(work / "plocate.txt");
+            locate_hits = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+        }
         for (int r = 0; ok && r < repeat; ++r) {
             auto t = Clock::now();
             ok = Run(BareCommand(k, statement));
@@ -246,6 +309,25 @@ bool RunKind(const Kind& k, const fs::path& work, const fs::path& csv, int repea
             read = std::min(read, Seconds(t));
             read_hits = qfiles.Records();
             KillTables();
+
+            // The same read over a connection made before the clock starts.
+            InitTables(errors);
+            Relate::SQLF->Open();
+            Access::SQLF->UseFile();
+            {
+                Queue<QFILES_RECORD> q2;
+                FoundFiles f2;
+                t = Clock::now();
+                ReadSearch(s.request, 1, q2, f2);
+                connected = std::min(connected, Seconds(t));
+            }
+            Relate::SQLF->Close();
+            KillTables();
+            if (!k.plocate_db.empty()) {
+                t = Clock::now();
+                Run(plocate_args, "", -1);
+                locate = std::min(locate, Seconds(t));
+            }
             if (outcome.error != 0 || sent != statement) {
                 std::fprintf(stderr, "search_bench: the read failed or sent another statement: %s\n",
                              outcome.message.c_str());
@@ -254,9 +336,14 @@ bool RunKind(const Kind& k, const fs::path& work, const fs::path& csv, int repea
         }
         if (!ok) break;
         std::printf(
-            "%-10s %-9s hits %7ld (read %zu)  bare %.3f s  dtfind %.3f s  read %.3f s  "
-            "dtfind/bare %.2f  read/bare %.2f\n",
-            label, s.name, hits, read_hits, bare, find, read, find / bare, read / bare);
+            "%-10s %-9s hits %7ld (read %zu)  bare %.3f s  dtfind %.3f s  read %.3f s  read after connect "
+            "%.3f s  "
+            "dtfind/bare %.2f  read/bare %.2f",
+            label, s.name, hits, read_hits, bare, find, read, connected, find / bare, read / bare);
+        if (!k.plocate_db.empty())
+            std::printf("  plocate -i %.3f s (%ld hits)  dtfind/plocate %.2f  connected-read/plocate %.2f",
+                        locate, locate_hits, find / locate, connected / locate);
+        std::printf("\n");
     }
     if (k.pg) {
         InitTables(errors);
@@ -271,7 +358,8 @@ int Bench(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     unsigned long files = 200000;
     std::string given_tree;
-    bool pg = false, keep = false;
+    bool pg = false, keep = false, index = true;
+    unsigned long rows = 0;
     int repeat = 3;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -281,13 +369,19 @@ int Bench(int argc, char** argv) {
             given_tree = argv[++i];
         else if (a == "--pg")
             pg = true;
+        else if (a == "--rows" && i + 1 < argc)
+            rows = std::strtoul(argv[++i], nullptr, 10);
+        else if (a == "--no-index")
+            index = false;
         else if (a == "--keep")
             keep = true;
         else if (a == "--repeat" && i + 1 < argc)
             repeat = std::max(1, std::atoi(argv[++i]));
         else {
-            std::fprintf(stderr,
-                         "usage: search_bench [--files N] [--tree DIR] [--repeat R] [--pg] [--keep]\n");
+            std::fprintf(
+                stderr,
+                "usage: search_bench [--rows N | --files N | --tree DIR] [--repeat R] [--pg] [--no-index] "
+                "[--keep]\n");
             return 2;
         }
     }
@@ -303,7 +397,39 @@ int Bench(int argc, char** argv) {
     fs::current_path(work);
     const fs::path tree = given_tree.empty() ? work / "tree" : fs::absolute(old_cwd / given_tree);
     int result = 0;
-    if (given_tree.empty()) {
+    const fs::path csv = work / "rows.csv";
+    const fs::path list = work / "paths.txt";
+    const fs::path site_root = "/srv/dtsite/";
+    if (rows > 0) {
+        std::error_code ec;
+        fs::remove_all(site_root, ec);
+    }
+    std::vector<Search> searches;
+    std::string plocate_db;
+    if (rows > 0) {
+        auto t = Clock::now();
+        // plocate lists only paths whose directories it can enter: the directories are made
+        // (empty) under a root whose name holds none of the searched words.
+        dt::bench::RowGenerator generator(rows, site_root.string());
+        if (!generator.Write(csv.string(), list.string())) result = 1;
+        std::error_code ec;
+        for (const std::string& d : generator.Directories()) fs::create_directories(d, ec);
+        std::printf("rows: %lu generated in %.1f s (directories under %s)\n", rows, Seconds(t),
+                    site_root.c_str());
+        searches = {{"selective", {"zanzibar"}, {}},
+                    {"two-word", {"report", "2002"}, {}},
+                    {"two-char", {"mp"}, {}},
+                    {"broad", {"img"}, {}}};
+        t = Clock::now();
+        plocate_db = (work / "paths.plocate").string();
+        if (result == 0 && !Run({"plocate-build", "-p", list.string(), plocate_db})) {
+            std::fprintf(stderr, "search_bench: plocate-build failed (apt-get install plocate)\n");
+            plocate_db.clear();
+        } else {
+            std::printf("plocate-build -p: %.2f s, %.1f MB\n", Seconds(t),
+                        fs::file_size(plocate_db) / 1048576.0);
+        }
+    } else if (given_tree.empty()) {
         const auto t = Clock::now();
         if (!Run({"python3", std::string(DT_SOURCE_DIR) + "/bench/gen_tree.py", tree.string(), "--files",
                   std::to_string(files)})) {
@@ -312,8 +438,7 @@ int Bench(int argc, char** argv) {
         }
         std::printf("tree of %lu files made in %.1f s\n", files, Seconds(t));
     }
-    const fs::path csv = work / "rows.csv";
-    if (result == 0) {
+    if (result == 0 && rows == 0) {
         CsvWalk walk;
         walk.out = std::fopen(csv.c_str(), "w");
         if (walk.out) {
@@ -323,11 +448,17 @@ int Bench(int argc, char** argv) {
         std::printf("rows: %lu\n", walk.rows);
         if (walk.rows == 0) result = 1;
     }
-    if (result == 0 && !RunKind(Kind{false, "searchbench"}, work, csv, repeat)) result = 1;
+    if (result == 0 && !RunKind(Kind{false, "searchbench", index, plocate_db, searches}, work, csv, repeat))
+        result = 1;
     if (result == 0 && pg &&
-        !RunKind(Kind{true, "searchbench" + std::to_string(::getpid())}, work, csv, repeat))
+        !RunKind(Kind{true, "searchbench" + std::to_string(::getpid()), index, plocate_db, searches}, work,
+                 csv, repeat))
         result = 1;
     fs::current_path(old_cwd);
+    if (rows > 0 && !keep) {
+        std::error_code ec;
+        fs::remove_all(site_root, ec);
+    }
     if (keep) {
         work_dir.Keep();
         std::printf("kept %s\n", work.c_str());

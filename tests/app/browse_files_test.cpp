@@ -32,47 +32,48 @@ namespace {
 
 TEST(BrowseFilter, WordsAndSwitches) {
     BrowseOrder order = BrowseOrder::Unchanged;
-    EXPECT_EQ(BuildBrowseFilter("", "like", &order), "(SysFILES > 0)");
+    EXPECT_EQ(BuildBrowseFilter("", DialectOf(ServerKind::Embedded), false, &order), "(SysFILES > 0)");
     EXPECT_EQ(order, BrowseOrder::Unchanged);
     // "/s" alone: no term, size order.
-    EXPECT_EQ(BuildBrowseFilter("/s", "like", &order), "(SysFILES > 0)");
+    EXPECT_EQ(BuildBrowseFilter("/s", DialectOf(ServerKind::Embedded), false, &order), "(SysFILES > 0)");
     EXPECT_EQ(order, BrowseOrder::Size);
     // A word and the date switch.
     order = BrowseOrder::Unchanged;
-    EXPECT_EQ(BuildBrowseFilter("xyz /d", "like", &order),
+    EXPECT_EQ(BuildBrowseFilter("xyz /d", DialectOf(ServerKind::Embedded), false, &order),
               "(SysFILES > 0) and (name like '%xyz%' or dir like '%xyz%')");
     EXPECT_EQ(order, BrowseOrder::Date);
     // A switch inside a word: the whole word is a switch.
-    EXPECT_EQ(BuildBrowseFilter("xyz/Sdef", "like", &order), "(SysFILES > 0)");
+    EXPECT_EQ(BuildBrowseFilter("xyz/Sdef", DialectOf(ServerKind::Embedded), false, &order),
+              "(SysFILES > 0)");
     EXPECT_EQ(order, BrowseOrder::Size);
     // Both switches: the last one wins.
-    EXPECT_EQ(BuildBrowseFilter("/S a /D", "like", &order),
+    EXPECT_EQ(BuildBrowseFilter("/S a /D", DialectOf(ServerKind::Embedded), false, &order),
               "(SysFILES > 0) and (name like '%a%' or dir like '%a%')");
     EXPECT_EQ(order, BrowseOrder::Date);
     // A trailing "/" is part of the last word, searched for literally.
     order = BrowseOrder::Unchanged;
-    EXPECT_EQ(BuildBrowseFilter("abc/", "like", &order),
+    EXPECT_EQ(BuildBrowseFilter("abc/", DialectOf(ServerKind::Embedded), false, &order),
               "(SysFILES > 0) and (name like '%abc/%' or dir like '%abc/%')");
     EXPECT_EQ(order, BrowseOrder::Unchanged);
     // Two blanks make an empty word; trailing blanks none.
     EXPECT_EQ(
-        BuildBrowseFilter("a  b   ", "ilike", nullptr),
+        BuildBrowseFilter("a  b   ", DialectOf(ServerKind::PostgreSQL), false, nullptr),
         "(SysFILES > 0) and (name ilike '%a%' or dir ilike '%a%') and (name ilike '%%' or dir ilike '%%')"
         " and (name ilike '%b%' or dir ilike '%b%')");
 }
 
 TEST(BrowseFilter, TypedTextNeverChangesTheStatementAndIsNeverCut) {
     // An apostrophe is doubled: it cannot end the literal.
-    EXPECT_EQ(BuildBrowseFilter("o'brien", "like", nullptr),
+    EXPECT_EQ(BuildBrowseFilter("o'brien", DialectOf(ServerKind::Embedded), false, nullptr),
               "(SysFILES > 0) and (name like '%o''brien%' or dir like '%o''brien%')");
     // Forty characters of mostly blanks: every empty word has its term and the text stays
     // whole (a cut condition would be invalid SQL).
     const std::string many = "a" + std::string(38, ' ') + "b";
-    const std::string f = BuildBrowseFilter(many, "like", nullptr);
+    const std::string f = BuildBrowseFilter(many, DialectOf(ServerKind::Embedded), false, nullptr);
     EXPECT_GT(f.size(), 1024u);
     EXPECT_EQ(f.substr(f.size() - 35), "(name like '%b%' or dir like '%b%')");
     // Only forty characters are read.
-    EXPECT_EQ(BuildBrowseFilter(std::string(40, 'x') + "/s", "like", nullptr),
+    EXPECT_EQ(BuildBrowseFilter(std::string(40, 'x') + "/s", DialectOf(ServerKind::Embedded), false, nullptr),
               "(SysFILES > 0) and (name like '%" + std::string(40, 'x') + "%' or dir like '%" +
                   std::string(40, 'x') + "%')");
 }

@@ -27,6 +27,7 @@
 #include "app/scan.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/search_index.h"
 #include "app/tables.h"
 #include "data/sql_connection.h"
 #include "data/statements.h"
@@ -152,6 +153,15 @@ class SearchSite {
             ScanDirectory(tree_ + "deep/", late_id, sink, stats);
         }
         Relate::FILES->Close();
+        // The search indexes, as the program's start makes them.
+        Relate::SQLF->Open();
+        if (ok && Access::SQLF->UseFile() == 0) {
+            const SearchIndexResult made = CreateSearchIndexes(
+                RunnerOf(SQLF.file, [] { return std::string(SQLF.FELD1.Clip()); }), Kind());
+            EXPECT_EQ(made.error, 0) << made.message;
+            ok = made.error == 0;
+        }
+        Relate::SQLF->Close();
         KillTables();
         const std::size_t expected = TreeFiles().size() * 2 + 1;
         EXPECT_EQ(stats.files_stored, expected) << errors.Text();

@@ -1,0 +1,663 @@
+// The substring and browse indexes over a generated FILES table of 20,000 rows: for a set
+// of searches (words, several words, the directory option, extension, size, computer,
+// "%", "_", "\", "[", apostrophes, short words, many words) the hits with the index equal
+// the hits of the plain statement before the index existed; the plans use the index; the
+// index follows inserts, renames, moves and deletes made by statements that know nothing
+// of it; an existing database is upgraded in place while another program inserts rows.
+// Compiled once for SQLite and once for PostgreSQL (DT_TEST_PG=1, skipped when the
+// DRIVETREK_TEST_PG_* variables are not set; it works in a database of its own).
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/dialect.h"
+#include "app/globals.h"
+#include "app/query.h"
+#include "app/search_index.h"
+#include "app/tables.h"
+#include "data/sql_driver.h"
+#include "data/statements.h"
+#include "framework/error_log.h"
+#include "framework/error_manager.h"
+#include "runtime/errors.h"
+
+#ifndef DT_TEST_PG
+#define DT_TEST_PG 0
+#endif
+
+namespace dt {
+namespace {
+
+[[maybe_unused]] std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+class QuietErrors : public ErrorManager {
+  public:
+    QuietErrors() {
+        Startup("/dev/null");
+        SetHaltHandler([this](const HaltRequest& r) { shown += "HALT " + r.text + "\n"; });
+    }
+    ~QuietErrors() override { Shutdown(); }
+    int ShowBox(std::string_view text, std::string_view title, IconRef, int, int default_button,
+                LONG) override {
+        shown += std::string(title) + ": " + std::string(text) + "\n";
+        return default_button;
+    }
+    std::string shown;
+};
+
+constexpr ServerKind kKind = DT_TEST_PG ? ServerKind::PostgreSQL : ServerKind::Embedded;
+constexpr long kRows = 20000;
+
+// The generated site: names built from a small vocabulary, with special characters in
+// some of them, over 300 directories of three computers.
+std::string NameOf(long i) {
+    static const char* words[] = {"report", "Budget", "photo",  "IMG",     "notes",
+                                  "setup",  "readme", "draft",  "invoice", "Summary",
+                                  "backup", "track",  "letter", "scan",    "data"};
+    static const char* exts[] = {"doc", "txt", "pdf", "jpg", "cpp", "h", "tar.gz", ""};
+    switch (i % 97) {
+        case 0:
+            return "50% off_" + std::to_string(i) + ".txt";
+        case 1:
+            return "back\\slash" + std::to_string(i) + ".doc";
+        case 2:
+            return "[draft] " + std::to_string(i) + "].pdf";
+        case 3:
+            return "o'brien's " + std::to_string(i) + ".doc";
+        case 4:
+            return "\xC3\x84rger" + std::to_string(i) + ".txt";  // Ärger
+        case 5:
+            return "\xC3\xA4rger" + std::to_string(i) + ".txt";  // ärger
+        case 6:
+            return "a_b" + std::to_string(i);
+        default:
+            break;
+    }
+    std::string name = std::string(words[i % 15]) + "_" + words[(i / 15) % 15] + std::to_string(i % 2003);
+    const char* ext = exts[i % 8];
+    if (*ext) name += std::string(".") + ext;
+    return name;
+}
+
+std::string DirOf(long i) {
+    static const char* parts[] = {"home", "srv", "Projects", "tmp", "music", "o'neil", "50%", "lib[x]"};
+    const long d = i % 300;
+    return "/" + std::string(parts[d % 8]) + "/user" + std::to_string(d / 8) + "/" + parts[(d * 3 + 1) % 8] +
+           "/";
+}
+
+std::string ExtensionOf(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot + 1, 10);
+}
+
+// Standard error of this process into a file while it lives; Text() reads what came.
+class CaptureStderr {
+  public:
+    explicit CaptureStderr(const std::filesystem::path& file) : path_(file) {
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 2);
+        ::close(fd);
+    }
+    ~CaptureStderr() { Restore(); }
+    void Restore() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        ::dup2(saved_, 2);
+        ::close(saved_);
+        saved_ = -1;
+    }
+    std::string Text() {
+        Restore();
+        std::ifstream in(path_);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+  private:
+    std::filesystem::path path_;
+    int saved_ = -1;
+};
+
+// The error log's lines, kept.
+class KeptLog final : public ERRORLOGINTERFACE {
+  public:
+    int Close(BYTE) override { return 0; }
+    int Open(BYTE) override { return 0; }
+    int WriteLine(std::string_view text) override {
+        lines.emplace_back(text);
+        return 0;
+    }
+    std::vector<std::string> lines;
+};
+
+int Lines(const std::string& text, const std::string& holding) {
+    int n = 0;
+    for (std::size_t at = text.find(holding); at != std::string::npos; at = text.find(holding, at + 1)) ++n;
+    return n;
+}
+
+class SearchIndexTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        old_ = std::filesystem::current_path();
+        char tmpl[] = "/tmp/dt-search-index-test-XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        std::filesystem::current_path(dir_);
+        std::ofstream(dir_ / "win.ini")
+#if DT_TEST_PG
+            << "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n"
+#endif
+            ;
+        ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
+#if DT_TEST_PG
+        if (Env("DRIVETREK_TEST_PG_HOST").empty() || Env("DRIVETREK_TEST_PG_PORT").empty())
+            GTEST_SKIP() << "DRIVETREK_TEST_PG_HOST/PORT not set";
+        server_ = Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT");
+        const std::string login =
+            "," + Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD");
+        database_ = "dtsearchidx" + std::to_string(::getpid());
+        GLO::SQLMASTEROWNER = server_ + ",postgres" + login + ";APP=DRIVETREK;WSID=TEST";
+        GLO::SQLOWNER = server_ + "," + database_ + login + ";APP=DRIVETREK;WSID=TEST";
+#else
+        GLO::SQLMASTEROWNER = "Server,master,sa,;APP=DRIVETREK;WSID=TEST";
+        GLO::SQLOWNER = "Server,drivetrek,sa,;APP=DRIVETREK;WSID=TEST";
+#endif
+        InitTables(errors_);
+#if DT_TEST_PG
+        ASSERT_EQ(Master("CREATE DATABASE " + database_), 0) << FileError();
+#endif
+        Relate::SQLF->Open();
+        Relate::FILES->Open();
+        ASSERT_EQ(Access::SQLF->UseFile(), 0) << errors_.shown;
+        ASSERT_EQ(Access::FILES->UseFile(), 0) << errors_.shown;
+        ResetSearchIndexWarning();
+    }
+    void TearDown() override {
+        if (Relate::FILES) Relate::FILES->Close();
+        if (Relate::SQLF) Relate::SQLF->Close();
+        KillTables();
+#if DT_TEST_PG
+        if (!database_.empty()) {
+            InitTables(errors_);
+            Master("DROP DATABASE IF EXISTS " + database_);
+            if (!role_.empty()) Master("DROP ROLE IF EXISTS " + role_);
+            KillTables();
+        }
+#endif
+        std::error_code ec;
+        std::filesystem::current_path(old_, ec);
+        std::filesystem::remove_all(dir_, ec);
+        ::unsetenv("DRIVETREK_PROFILE");
+    }
+
+    [[maybe_unused]] int Master(const std::string& statement) {
+        Relate::SQLM->Open();
+        int rc = Access::SQLM->UseFile();
+        if (rc == 0) rc = SetProperty(SQLM, PROP_SQL, statement);
+        Relate::SQLM->Close();
+        return rc;
+    }
+
+    SqlRunner Runner() {
+        return RunnerOf(SQLF.file, [] { return std::string(SQLF.FELD1.Clip()); });
+    }
+    // Runs `statement`; the test fails with the server's words when it fails.
+    void Exec(const std::string& statement) {
+        ASSERT_EQ(Runner()(statement, nullptr), 0) << FileError() << "\n" << statement;
+    }
+    std::vector<std::string> Rows(const std::string& statement) {
+        std::vector<std::string> rows;
+        EXPECT_EQ(Runner()(statement, &rows), 0) << FileError() << "\n" << statement;
+        return rows;
+    }
+    long long Count(const std::string& statement) {
+        const std::vector<std::string> rows = Rows(statement);
+        return rows.empty() ? -1 : std::atoll(rows.front().c_str());
+    }
+
+    static std::string Literal(const std::string& text) {
+        return SqlLiteral(text);
+    }
+    static std::string RowValues(long i) {
+        const std::string name = NameOf(i);
+        return "(" + std::to_string(i) + "," + std::to_string(1 + i % 3) + "," + Literal(name) + "," +
+               Literal(ExtensionOf(name)) + "," + Literal(DirOf(i)) + ",32,NULL," +
+               std::to_string(i * 37 % 100000) + ")";
+    }
+    static std::string InsertRows(long from, long to) {
+        std::string s = "INSERT INTO FILES (SysFILES,SysCOMPUTER,NAME,EXTENSION,DIR,TYPE,DATE,Size) VALUES ";
+        for (long i = from; i < to; ++i) s += (i == from ? "" : ",") + RowValues(i);
+        return s;
+    }
+    void Fill(long from, long to) {
+        for (long i = from; i < to; i += 500) Exec(InsertRows(i, std::min(to, i + 500)));
+    }
+
+    // The row numbers a statement finds, in ascending order.
+    std::vector<unsigned long> Hits(const std::string& statement) {
+        std::vector<unsigned long> hits;
+        EXPECT_EQ(SetProperty(FILES.file, PROP_SQL, statement), 0) << FileError() << "\n" << statement;
+        int rc;
+        while ((rc = Next(FILES.file)) == 0) hits.push_back(FILES.SYSFILES);
+        EXPECT_EQ(rc, 33) << FileError();
+        std::sort(hits.begin(), hits.end());
+        return hits;
+    }
+    std::string Statement(const SearchRequest& r, bool fts) {
+        return BuildSearchStatement(r, DialectOf(kKind), fts && kKind == ServerKind::Embedded);
+    }
+
+    // The searches compared with and without the index.
+    static std::vector<SearchRequest> Searches() {
+        std::vector<SearchRequest> list;
+        auto add = [&](std::string filter, bool dir = false, std::string ext = "", long long from = 0,
+                       long long to = 0, long long computer = 0) {
+            SearchRequest r;
+            r.filter = std::move(filter);
+            r.search_dir = dir;
+            r.extension = std::move(ext);
+            r.size_from = from;
+            r.size_to = to;
+            r.computer = computer;
+            list.push_back(r);
+        };
+        add("report");
+        add("REPORT budget");
+        add("port get");
+        add("summary", true);
+        add("user1 Projects", true);
+        add("music", true);
+        add("photo", false, "jpg");
+        add("", false, "gz");
+        add("invoice", false, "", 20000, 60000);
+        add("track", false, "", 0, 0, 3);
+        add("50%");
+        add("50% off_");
+        add("a_b1");
+        add("_b");
+        add("back\\slash");
+        add("[draft]");
+        add("lib[x]", true);
+        add("o'brien's");
+        add("o'neil", true);
+        add("\xC3\xA4rger");  // ärger: LIKE keeps its case outside ASCII
+        add("\xC3\x84RGER");  // ÄRGER
+        add("ta");
+        add("me ta", true);
+        add("x");
+        add("a  b");
+        add("r e p o t _ 1 2 a d g E P O R T b u");  // as many words as the field holds
+        add("rea dme _ _ rea", true);
+        add("no-such-file-anywhere");
+        add("x')--\"y");
+        return list;
+    }
+
+    QuietErrors errors_;
+    std::filesystem::path old_, dir_;
+    std::string database_, server_, role_;
+};
+
+TEST_F(SearchIndexTest, HitsWithTheIndexEqualThoseOfThePlainStatement) {
+    Fill(1, kRows + 1);
+    std::vector<std::vector<unsigned long>> plain;
+    for (const SearchRequest& r : Searches()) plain.push_back(Hits(Statement(r, false)));
+
+    const SearchIndexResult made = CreateSearchIndexes(Runner(), kKind);
+    ASSERT_EQ(made.error, 0) << made.message;
+    EXPECT_TRUE(made.warning.empty()) << made.warning;
+    EXPECT_TRUE(made.created);
+    ASSERT_EQ(ProbeSearchIndexes(Runner(), kKind), SearchIndexState::Present);
+#if DT_TEST_PG
+    Exec("SET enable_seqscan = off");  // a table this small would otherwise be read whole
+#endif
+    std::size_t with_hits = 0;
+    for (std::size_t i = 0; i < Searches().size(); ++i) {
+        const SearchRequest r = Searches()[i];
+        SCOPED_TRACE("filter \"" + r.filter + "\" ext \"" + r.extension + "\" dir " +
+                     std::to_string(r.search_dir));
+        EXPECT_EQ(Hits(Statement(r, true)), plain[i]);
+        if (!plain[i].empty())
+            ++with_hits;
+        else
+            std::printf("no hits: \"%s\"\n", r.filter.c_str());
+    }
+    // The generated names make most of the searches find something: equal empty lists
+    // would prove nothing.
+    EXPECT_GE(with_hits, Searches().size() - 2);
+    // The search for ärger keeps LIKE's own case rule: the upper-case Ärger rows are not
+    // hits on the embedded database even though its index folds them together.
+    SearchRequest umlaut;
+    umlaut.filter = "\xC3\xA4rger";
+    const std::size_t per_case = static_cast<std::size_t>(kRows / 97 + 1);
+    EXPECT_LE(Hits(Statement(umlaut, true)).size(), DT_TEST_PG ? 2 * per_case : per_case);
+}
+
+TEST_F(SearchIndexTest, TheIndexFollowsChangesMadeByProgramsThatDoNotKnowIt) {
+    Fill(1, 2001);
+    ASSERT_EQ(CreateSearchIndexes(Runner(), kKind).error, 0);
+    // Plain statements, as a program of the previous version sends them.
+    Fill(2001, 3001);
+    Exec("UPDATE FILES SET NAME = 'renamed_zebra.txt' WHERE SysFILES IN (10, 20, 2500)");
+    Exec("UPDATE FILES SET DIR = '/moved/giraffe/' WHERE SysFILES IN (11, 2600)");
+    Exec("UPDATE FILES SET Size = 1 WHERE SysFILES = 12");
+    Exec("DELETE FROM FILES WHERE SysFILES IN (30, 31, 2700)");
+    Exec("DELETE FROM FILES WHERE DIR = " + Literal(DirOf(5)));
+#if DT_TEST_PG
+    Exec("SET enable_seqscan = off");
+#endif
+    SearchRequest zebra;
+    zebra.filter = "zebra";
+    EXPECT_EQ(Hits(Statement(zebra, true)), (std::vector<unsigned long>{10, 20, 2500}));
+    SearchRequest old_name;
+    old_name.filter = NameOf(10).substr(0, 12);
+    EXPECT_EQ(Hits(Statement(old_name, true)), Hits(Statement(old_name, false)));
+    SearchRequest giraffe;
+    giraffe.filter = "giraffe";
+    giraffe.search_dir = true;
+    EXPECT_EQ(Hits(Statement(giraffe, true)), (std::vector<unsigned long>{11, 2600}));
+    SearchRequest gone_dir;
+    gone_dir.filter = DirOf(5).substr(1, 12);
+    gone_dir.search_dir = true;
+    EXPECT_EQ(Hits(Statement(gone_dir, true)), Hits(Statement(gone_dir, false)));
+    for (const SearchRequest& r : Searches()) {
+        SCOPED_TRACE(r.filter);
+        EXPECT_EQ(Hits(Statement(r, true)), Hits(Statement(r, false)));
+    }
+#if !DT_TEST_PG
+    // Each directory once, with the number of its rows, exactly as FILES holds them now.
+    EXPECT_EQ(
+        Count("select count(*) from (select DIR, count(*) from FILES group by DIR except select DIR, N from "
+              "FILESDIR)"),
+        0);
+    EXPECT_EQ(Count("select count(*) from FILESDIR"), Count("select count(distinct DIR) from FILES"));
+#endif
+}
+
+TEST_F(SearchIndexTest, PlansUseTheIndexes) {
+    Fill(1, 5001);
+    ASSERT_EQ(CreateSearchIndexes(Runner(), kKind).error, 0);
+    SearchRequest words;
+    words.filter = "report budget";
+    SearchRequest dirs;
+    dirs.filter = "Projects";
+    dirs.search_dir = true;
+#if DT_TEST_PG
+    Exec("SET enable_seqscan = off");
+    // The driver reads rows only of statements that begin with SELECT.
+    Exec(
+        "CREATE FUNCTION pg_temp.plan_of(q text) RETURNS SETOF text LANGUAGE plpgsql AS $$ BEGIN RETURN "
+        "QUERY "
+        "EXECUTE 'EXPLAIN ' || q; END $$");
+    auto plan = [&](const std::string& s) {
+        std::string text;
+        for (const std::string& line : Rows("SELECT pg_temp.plan_of(" + Literal(s) + ")"))
+            text += line + "\n";
+        return text;
+    };
+    EXPECT_NE(plan(Statement(words, true)).find("Bitmap Index Scan on files_name_trgm"), std::string::npos)
+        << plan(Statement(words, true));
+    const std::string dir_plan = plan(Statement(dirs, true));
+    EXPECT_NE(dir_plan.find("Bitmap Index Scan on files_dir_trgm"), std::string::npos) << dir_plan;
+    const std::string browse = plan("SELECT * FROM FILES ORDER BY UPPER(NAME), SysFILES LIMIT 20");
+    EXPECT_NE(browse.find("files_name_order"), std::string::npos) << browse;
+    EXPECT_EQ(browse.find("Sort"), std::string::npos) << browse;
+    EXPECT_NE(plan("SELECT * FROM FILES WHERE (Size > 5 OR (Size = 5 AND SysFILES > 7)) ORDER BY Size DESC, "
+                   "SysFILES DESC LIMIT 20")
+                  .find("files_size_order"),
+              std::string::npos);
+#else
+    // The driver reads rows only of statements that begin with SELECT: the plan comes from
+    // the sqlite3 shell over the same database file.
+    auto explain = [&](const std::string& s) {
+        {
+            std::ofstream sql(dir_ / "plan.sql");
+            sql << "EXPLAIN QUERY PLAN " << s << ";\n";
+        }
+        const std::string command =
+            "sqlite3 " + (dir_ / "drivetrek.db").string() + " < " + (dir_ / "plan.sql").string() + " 2>&1";
+        std::string text;
+        if (FILE* pipe = ::popen(command.c_str(), "r")) {
+            char buffer[512];
+            while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+            ::pclose(pipe);
+        }
+        return text;
+    };
+    const std::string p1 = explain(Statement(words, true));
+    EXPECT_NE(p1.find("FILES_NAME_FTS VIRTUAL TABLE INDEX"), std::string::npos) << p1;
+    EXPECT_EQ(p1.find("SCAN FILES\n"), std::string::npos) << "no full read of FILES\n" << p1;
+    EXPECT_EQ(p1.find("SCAN FILES USING"), std::string::npos) << p1;
+    const std::string p2 = explain(Statement(dirs, true));
+    EXPECT_NE(p2.find("FILESDIR_FTS VIRTUAL TABLE INDEX"), std::string::npos) << p2;
+    EXPECT_NE(p2.find("FILES_DIR_SEARCH"), std::string::npos) << p2;
+    const std::string p3 = explain(
+        "SELECT * FROM FILES WHERE (UPPER(NAME) >= UPPER('m') AND (UPPER(NAME) > "
+        "UPPER('m') OR (SysFILES > 7))) ORDER BY UPPER(NAME),SysFILES LIMIT 20");
+    EXPECT_NE(p3.find("FILES_NAME_ORDER"), std::string::npos) << p3;
+    EXPECT_EQ(p3.find("TEMP B-TREE"), std::string::npos) << p3;
+    const std::string p4 = explain("SELECT * FROM FILES ORDER BY DATE DESC,SysFILES DESC LIMIT 20");
+    EXPECT_NE(p4.find("FILES_DATE_ORDER"), std::string::npos) << p4;
+    EXPECT_EQ(p4.find("TEMP B-TREE"), std::string::npos) << p4;
+    // LIKE with ESCAPE would switch the index off: the statement never uses it.
+    EXPECT_EQ(Statement(words, true).find("escape"), std::string::npos);
+#endif
+}
+
+TEST_F(SearchIndexTest, CreatingAgainFindsEverythingInPlace) {
+    Fill(1, 1001);
+    ASSERT_EQ(CreateSearchIndexes(Runner(), kKind).error, 0);
+    const SearchIndexResult again = CreateSearchIndexes(Runner(), kKind);
+    EXPECT_EQ(again.error, 0) << again.message;
+    EXPECT_FALSE(again.created);
+#if !DT_TEST_PG
+    // A trigger lost (someone dropped it): the index is no longer trusted, searches go
+    // without it, and the next creation makes it again with every row.
+    Exec("DROP TRIGGER FILES_SEARCH_AI");
+    EXPECT_EQ(ProbeSearchIndexes(Runner(), kKind), SearchIndexState::Missing);
+    Fill(1001, 1101);
+    const SearchIndexResult repaired = CreateSearchIndexes(Runner(), kKind);
+    ASSERT_EQ(repaired.error, 0) << repaired.message;
+    EXPECT_TRUE(repaired.created);
+    SearchRequest r;
+    r.filter = NameOf(1050);
+    EXPECT_EQ(Hits(Statement(r, true)), (std::vector<unsigned long>{1050}));
+#else
+    // An index left invalid by a build that broke off is dropped and made again.
+    Exec("UPDATE pg_index SET indisvalid = false WHERE indexrelid = 'files_name_trgm'::regclass");
+    EXPECT_EQ(ProbeSearchIndexes(Runner(), kKind), SearchIndexState::Missing);
+    const SearchIndexResult repaired = CreateSearchIndexes(Runner(), kKind);
+    ASSERT_EQ(repaired.error, 0) << repaired.message;
+    EXPECT_TRUE(repaired.created);
+    EXPECT_EQ(ProbeSearchIndexes(Runner(), kKind), SearchIndexState::Present);
+#endif
+}
+
+TEST_F(SearchIndexTest, ProgressIsReportedOnlyForLargeTables) {
+    Fill(1, 3001);
+    std::vector<SearchIndexProgress> heard;
+    auto listen = [&](const SearchIndexProgress& p) { heard.push_back(p); };
+    ASSERT_EQ(CreateSearchIndexes(Runner(), kKind, listen, 5000).error, 0);
+    EXPECT_TRUE(heard.empty()) << heard.front().step;
+#if DT_TEST_PG
+    Exec("DROP INDEX files_name_trgm");
+    Exec("DROP INDEX files_size_order");
+    Exec("ANALYZE FILES");  // the row estimate the progress goes by
+#else
+    Exec("DROP TABLE FILES_NAME_FTS");
+    Exec("DROP INDEX FILES_SIZE_ORDER");
+#endif
+    const SearchIndexResult made = CreateSearchIndexes(Runner(), kKind, listen, 2000);
+    ASSERT_EQ(made.error, 0) << made.message;
+    ASSERT_FALSE(heard.empty());
+    long long last = -1;
+    bool counted = false;
+    for (const SearchIndexProgress& p : heard) {
+        EXPECT_FALSE(p.step.empty());
+        if (p.total == 0) continue;
+        counted = true;
+        EXPECT_EQ(p.total, 3000);
+        EXPECT_GE(p.done, last) << "progress never goes back";
+        EXPECT_LE(p.done, p.total);
+        last = p.done;
+    }
+    EXPECT_EQ(counted, !DT_TEST_PG) << "the embedded index is filled in counted slices";
+    bool size_step = false;
+    for (const SearchIndexProgress& p : heard)
+        size_step |=
+            p.step.find("SIZE_ORDER") != std::string::npos || p.step.find("size_order") != std::string::npos;
+    EXPECT_TRUE(size_step);
+}
+
+#if !DT_TEST_PG
+// The upgrade of a database of the previous version: FILES full of rows and no index,
+// while a program of the previous version goes on inserting rows of its own in small
+// transactions. Afterwards the index holds exactly the rows of FILES.
+TEST_F(SearchIndexTest, AnOldDatabaseIsUpgradedInPlaceWhileAnOldProgramInserts) {
+    Fill(1, kRows + 1);
+    const std::string db = (dir_ / "drivetrek.db").string();
+    ASSERT_TRUE(std::filesystem::exists(db)) << "the embedded database file of the owner";
+    {
+        std::ofstream script(dir_ / "old-program.sql");
+        script << ".timeout 30000\n";
+        for (long i = 0; i < 300; ++i) {
+            script << InsertRows(100000 + i, 100000 + i + 1) << ";\n";
+            if (i % 10 == 0) script << ".shell sleep 0.01\n";
+        }
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string in = (dir_ / "old-program.sql").string();
+        if (std::freopen(in.c_str(), "r", stdin) == nullptr) ::_exit(126);
+        std::freopen("/dev/null", "w", stdout);
+        ::execlp("sqlite3", "sqlite3", "-bail", db.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // The build starts once the old program has begun.
+    for (int i = 0; i < 500 && Count("select count(*) from FILES where SysFILES >= 100000") < 1; ++i)
+        ::usleep(10000);
+    const SearchIndexResult made = CreateSearchIndexes(Runner(), kKind);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the old program's inserts failed";
+    ASSERT_EQ(made.error, 0) << made.message;
+    ASSERT_EQ(Count("select count(*) from FILES"), kRows + 300);
+
+    // The index's own rows (not the content table's): every name of 3 characters or
+    // more has exactly its trigrams in the index, under its row number, and nothing else.
+    Exec("CREATE VIRTUAL TABLE temp.name_terms USING fts5vocab(main, FILES_NAME_FTS, instance)");
+    EXPECT_EQ(Count("select count(*) from FILES where length(NAME) >= 3 and SysFILES not in (select doc from "
+                    "temp.name_terms)"),
+              0);
+    EXPECT_EQ(
+        Count("select count(*) from (select distinct doc from temp.name_terms) where doc not in (select "
+              "SysFILES from FILES)"),
+        0);
+    EXPECT_EQ(
+        Count(
+            "select count(*) from FILES f join (select doc, count(*) n from temp.name_terms group by doc) t "
+            "on t.doc = f.SysFILES where t.n <> length(f.NAME) - 2"),
+        0);
+    EXPECT_EQ(
+        Count("select count(*) from (select DIR, count(*) from FILES group by DIR except select DIR, N from "
+              "FILESDIR)"),
+        0);
+    SearchRequest late;
+    late.filter = NameOf(100299);
+    EXPECT_EQ(Hits(Statement(late, true)), Hits(Statement(late, false)));
+    EXPECT_FALSE(Hits(Statement(late, false)).empty());
+}
+#endif
+
+TEST_F(SearchIndexTest, WithoutTheIndexSearchesFindTheSameAndTheProgramWarnsOnce) {
+    Fill(1, 3001);
+    SearchRequest r;
+    r.filter = "report";
+    const std::vector<unsigned long> plain = Hits(Statement(r, false));
+    ASSERT_FALSE(plain.empty());
+    CaptureStderr captured(dir_ / "stderr.txt");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(SearchIndexStateForFiles(), SearchIndexState::Missing);
+        EXPECT_EQ(Hits(Statement(r, false)), plain);
+    }
+    const std::string text = captured.Text();
+    EXPECT_EQ(Lines(text, "warning:"), 1) << text;
+    EXPECT_NE(text.find("reads the whole table"), std::string::npos) << text;
+}
+
+TEST_F(SearchIndexTest, TheProgramsStartCreatesTheIndexesWithoutAWord) {
+    Fill(1, 1001);
+    KeptLog log;
+    CaptureStderr captured(dir_ / "stderr.txt");
+    PrepareSearchIndexes(true, &log);
+    const std::string text = captured.Text();
+    EXPECT_EQ(text, "");
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(ProbeSearchIndexes(Runner(), kKind), SearchIndexState::Present);
+    SetSearchIndexWarningHook({});
+}
+
+#if DT_TEST_PG
+// A login that may not create pg_trgm (no CREATE right on the database) and does not own
+// FILES: its start creates nothing, says so in one line (standard error and the error
+// log), and its searches find what the plain statement finds.
+TEST_F(SearchIndexTest, ALoginThatMayNotCreateTheExtensionSearchesAndWarnsOnce) {
+    Fill(1, 3001);
+    SearchRequest r;
+    r.filter = "report budget";
+    const std::vector<unsigned long> plain = Hits(Statement(r, false));
+    ASSERT_FALSE(plain.empty());
+    role_ = "dtsearchuser" + std::to_string(::getpid());
+    Exec("CREATE ROLE " + role_ + " LOGIN PASSWORD 'pw-" + role_ + "'");
+    Exec("GRANT SELECT, INSERT ON FILES TO " + role_);
+    Exec("GRANT SELECT ON SQLF TO " + role_);
+    Relate::FILES->Close();
+    Relate::SQLF->Close();
+    KillTables();
+    GLO::SQLOWNER = server_ + "," + database_ + "," + role_ + ",pw-" + role_ + ";APP=DRIVETREK;WSID=TEST";
+    InitTables(errors_);
+    Relate::FILES->Open();
+    ASSERT_EQ(Access::FILES->UseFile(), 0) << errors_.shown;
+
+    KeptLog log;
+    CaptureStderr captured(dir_ / "stderr.txt");
+    PrepareSearchIndexes(true, &log);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(SearchIndexStateForFiles(), SearchIndexState::Missing);
+        EXPECT_EQ(Hits(Statement(r, true)), plain);
+    }
+    const std::string text = captured.Text();
+    EXPECT_EQ(Lines(text, "warning:"), 1) << text;
+    EXPECT_NE(text.find("pg_trgm"), std::string::npos) << text;
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_NE(log.lines.front().find("pg_trgm"), std::string::npos);
+    SetSearchIndexWarningHook({});
+    Relate::FILES->Close();
+    KillTables();
+    // The tear-down works as the test server's own login again.
+    GLO::SQLOWNER = server_ + "," + database_ + "," + Env("DRIVETREK_TEST_PG_USER") + "," +
+                    Env("DRIVETREK_TEST_PG_PASSWORD") + ";APP=DRIVETREK;WSID=TEST";
+    InitTables(errors_);
+}
+#endif
+
+}  // namespace
+}  // namespace dt
