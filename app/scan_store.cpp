@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "app/scan_stop.h"
 #include "app/upgrade.h"
 #include "data/sql_connection.h"
 #include "data/sql_session.h"
@@ -228,7 +229,7 @@ bool ScanStore::Lock(ULONG syscomputer) {
         }
         for (;;) {
             if (::flock(lock_fd_, LOCK_EX | LOCK_NB) == 0) return locked_ = true;
-            if (SteadyClock::now() >= until) break;
+            if (SteadyClock::now() >= until || ScanStopRequested()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     } else if (KindOfSession(*session_) == ServerKind::PostgreSQL) {
@@ -241,14 +242,17 @@ bool ScanStore::Lock(ULONG syscomputer) {
                 return false;
             }
             if (v == "1" || v == "t" || v == "true") return locked_ = true;
-            if (SteadyClock::now() >= until) break;
+            if (SteadyClock::now() >= until || ScanStopRequested()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
     } else {
         return true;  // no lock known for this server
     }
-    Fail("another scan of this computer is running; this scan was not started (waited " +
-         std::to_string(DatabaseTimeout()) + " s)");
+    if (ScanStopRequested())
+        Fail("stopped while waiting for another scan of this computer to end");
+    else
+        Fail("another scan of this computer is running; this scan was not started (waited " +
+             std::to_string(DatabaseTimeout()) + " s)");
     return false;
 }
 
