@@ -283,6 +283,8 @@ bool ScanStore::Begin(ULONG syscomputer) {
         Fail(diag.state + " " + diag.message);
         return false;
     }
+    // A stop (SIGTERM, SIGINT) gives up a wait for a lock or a busy server at once.
+    session_->SetGiveUp([] { return ScanStopRequested(); });
     // The indexes and the counter this store relies on (the table may be new).
     RunUpgrade(*session_);
     if (!Lock(syscomputer)) return false;

@@ -239,6 +239,32 @@ TEST_F(StoreTest, ASecondScanOfOneComputerWaitsBoundedAndIsRefused) {
     third.Finish(s);
 }
 
+// A stop while the scan waits for a lock another session holds on FILES gives the wait up
+// within moments, not after the time-out, and says why.
+TEST_F(StoreTest, AStopGivesUpAWaitForTheServer) {
+    if (!IsPostgres()) GTEST_SKIP() << "a lock held in the server: PostgreSQL only";
+    MakeFiles();
+    const fs::path root = MakeTree("t", 20);
+    Scan(root, 5);
+    SetDatabaseTimeout(120);
+    ASSERT_TRUE(Db().SetAutoCommit(false));
+    ASSERT_TRUE(Db().Exec("LOCK TABLE FILES IN ACCESS EXCLUSIVE MODE")) << Db().LastError();
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        RequestScanStop();
+    });
+    ScanStore store(owner_);
+    const bool begun = store.Begin(5);  // waits to read the computer's rows
+    stopper.join();
+    EXPECT_FALSE(begun);
+    EXPECT_NE(store.Error().find("stopped while waiting for the database"), std::string::npos)
+        << store.Error();
+    ClearScanStop();
+    ASSERT_TRUE(Db().Rollback());
+    ASSERT_TRUE(Db().SetAutoCommit(true));
+    EXPECT_EQ(Rows(5).size(), 20u) << "nothing lost";
+}
+
 TEST_F(StoreTest, AReaderDuringARescanAlwaysFindsEveryUnchangedFile) {
     MakeFiles();
     const fs::path root = MakeTree("t", 600);
