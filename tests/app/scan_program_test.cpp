@@ -71,6 +71,16 @@ class ScanProgram : public ::testing::Test {
     }
     Result Run(const std::string& computer) { return Wait(Start(computer)); }
 
+    // Whether process `pid` has the file `path` open.
+    static bool HasOpen(pid_t pid, const std::string& path) {
+        std::error_code ec;
+        const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+        for (auto it = std::filesystem::directory_iterator(fds, ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+            if (std::filesystem::read_symlink(it->path(), ec) == path) return true;
+        return false;
+    }
+
     // One statement through the sqlite3 shell; its output without the last line break.
     std::string Sql(const std::string& statement) {
         const std::string cmd = "sqlite3 -batch '" + (dir_ / "master.db") + "' \"" + statement + "\" 2>&1";
@@ -115,9 +125,13 @@ TEST_F(ScanProgram, SigtermStopsAnUnattendedScanWithStatus3) {
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
 
     const pid_t pid = Start("term-pc");
-    // Long enough for the start-up to reach the wait for the lock; should it not have got
-    // there, the message below tells.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    // The program waits for the lock once it has the lock file open.
+    bool waiting = false;
+    for (int i = 0; i < 600 && !waiting; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        waiting = HasOpen(pid, lock_path);
+    }
+    EXPECT_TRUE(waiting) << "the scan did not reach the lock within 30 s";
     ::kill(pid, SIGTERM);
     // The program ends well within the 60 s Wait allows, the lock still held.
     Result r = Wait(pid);
