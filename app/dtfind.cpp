@@ -358,8 +358,8 @@ int Search(const Options& o) {
         }
         if (error.empty()) {
             const ServerKind kind = KindOfDbms(GetProperty(FILES.file, PROP_DbmsName));
-            const std::string statement =
-                Statement(o.request, wanted, DialectOf(kind), SearchJoinsIndexForFiles(kind), o.limit, o.count);
+            const std::string statement = Statement(o.request, wanted, DialectOf(kind),
+                                                    SearchJoinsIndexForFiles(kind), o.limit, o.count);
             if (o.sql_only) {
                 std::printf("%s\n", statement.c_str());
                 status = kHits;

@@ -41,8 +41,6 @@ constexpr BYTE kScanMask = 23;  // read-only, hidden, system and directory admit
 constexpr auto kPaceInterval = std::chrono::milliseconds(20);
 constexpr std::size_t kPaceFiles = 2048;
 
-std::atomic<bool> g_stop{false};
-
 bool IsDotEntry(const DirEntryRecord& e) {
     if ((e.ATTRIB & kAttrDirectory) == 0) return false;
     std::string_view n = e.NAME.View();
@@ -369,18 +367,6 @@ std::string ScanContext::Summary() const {
            std::to_string(stats.rows_unchanged) + " unchanged, " + std::to_string(files_not_stored) +
            " not stored, " + std::to_string(stats.dirs_not_read) + " directories not read";
     return out;
-}
-
-void RequestScanStop() {
-    g_stop = true;
-}
-
-bool ScanStopRequested() {
-    return g_stop.load(std::memory_order_relaxed);
-}
-
-void ClearScanStop() {
-    g_stop = false;
 }
 
 std::string ExtensionOf(std::string_view name) {

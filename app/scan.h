@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/scan_sink.h"
+#include "app/scan_stop.h"
 #include "app/schema.h"
 #include "runtime/dirlist.h"
 #include "runtime/queue.h"
@@ -82,12 +83,6 @@ struct ScanContext {
     // stopped; reason") and a line with every count.
     std::string Summary() const;
 };
-
-// Asks a running scan to stop at its next directory or batch (a signal handler may call
-// it: it only sets a flag). The request stays until ClearScanStop.
-void RequestScanStop();
-bool ScanStopRequested();
-void ClearScanStop();
 
 // Runs the scan (the Scan button and "/S"): asks first unless unattended, refuses under
 // row number 0 or a computer name too long for its field, checks that every root can be

@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "app/scan_stop.h"
 #include "app/upgrade.h"
 #include "data/sql_connection.h"
 #include "data/sql_session.h"
@@ -228,7 +229,7 @@ bool ScanStore::Lock(ULONG syscomputer) {
         }
         for (;;) {
             if (::flock(lock_fd_, LOCK_EX | LOCK_NB) == 0) return locked_ = true;
-            if (SteadyClock::now() >= until) break;
+            if (SteadyClock::now() >= until || ScanStopRequested()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     } else if (KindOfSession(*session_) == ServerKind::PostgreSQL) {
@@ -241,14 +242,17 @@ bool ScanStore::Lock(ULONG syscomputer) {
                 return false;
             }
             if (v == "1" || v == "t" || v == "true") return locked_ = true;
-            if (SteadyClock::now() >= until) break;
+            if (SteadyClock::now() >= until || ScanStopRequested()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
     } else {
         return true;  // no lock known for this server
     }
-    Fail("another scan of this computer is running; this scan was not started (waited " +
-         std::to_string(DatabaseTimeout()) + " s)");
+    if (ScanStopRequested())
+        Fail("stopped while waiting for another scan of this computer to end");
+    else
+        Fail("another scan of this computer is running; this scan was not started (waited " +
+             std::to_string(DatabaseTimeout()) + " s)");
     return false;
 }
 
@@ -271,12 +275,16 @@ bool ScanStore::Begin(ULONG syscomputer) {
     Diag diag;
     // Neither driver holds a whole result in memory: psqlODBC reads it in portions through
     // a cursor, the SQLite driver row by row as SQLite steps (it keeps the whole result
-    // otherwise). Each driver ignores the other's attributes.
-    session_ = SqlSession::Open(owner_, "UseDeclareFetch=1;Fetch=10000;StepAPI=1", diag);
+    // otherwise). A failed statement takes back only itself (psqlODBC runs each statement
+    // under a savepoint: Protocol=7.4-2), so a batch goes on past a row the server refuses
+    // with the rows before it kept. Each driver ignores the other's attributes.
+    session_ = SqlSession::Open(owner_, "UseDeclareFetch=1;Fetch=10000;StepAPI=1;Protocol=7.4-2", diag);
     if (!session_) {
         Fail(diag.state + " " + diag.message);
         return false;
     }
+    // A stop (SIGTERM, SIGINT) gives up a wait for a lock or a busy server at once.
+    session_->SetGiveUp([] { return ScanStopRequested(); });
     // The indexes and the counter this store relies on (the table may be new).
     RunUpgrade(*session_);
     if (!Lock(syscomputer)) return false;
@@ -471,8 +479,8 @@ void ScanStore::DirectoryNotRead(std::string_view path) {
     not_read_.emplace_back(path);
 }
 
-bool ScanStore::InsertRows(std::size_t from, std::size_t count, long long first_number) {
-    std::size_t done = 0;
+bool ScanStore::InsertRows(std::size_t from, std::size_t count, long long first_number, std::size_t& done) {
+    done = 0;
     while (done < count) {
         const std::size_t left = count - done;
         std::size_t rows = insert_rows_;
@@ -493,7 +501,7 @@ bool ScanStore::InsertRows(std::size_t from, std::size_t count, long long first_
 }
 
 bool ScanStore::InsertOneByOne(std::size_t from, std::size_t count, long long& next_number,
-                               long long& last_number) {
+                               long long& last_number, WalkStats* stats) {
     Statements::Prepared* p = stmts_->Insert(1);
     if (p == nullptr) return false;
     for (std::size_t i = from; i < from + count; ++i) {
@@ -514,21 +522,25 @@ bool ScanStore::InsertOneByOne(std::size_t from, std::size_t count, long long& n
                 continue;
             }
             // This row cannot be stored (a name the server cannot hold): counted, named.
-            ++counts_.not_stored;
-            if (counts_.first_failure.empty())
-                counts_.first_failure = std::string(inserts_[i].rec.DIR.View()) +
-                                        std::string(inserts_[i].rec.NAME.View()) + ": " +
-                                        session_->LastError();
+            NoteRefused(inserts_[i].rec, stats);
             break;
         }
     }
     return true;
 }
 
+void ScanStore::NoteRefused(const FILES_RECORD& rec, WalkStats* stats) {
+    ++counts_.not_stored;
+    const std::string reason = session_->LastError();
+    if (counts_.first_failure.empty())
+        counts_.first_failure = std::string(rec.DIR.View()) + std::string(rec.NAME.View()) + ": " + reason;
+    if (stats != nullptr) stats->NoteLost(rec.DIR.View(), rec.NAME.View(), reason);
+}
+
 bool ScanStore::Flush(WalkStats* stats) {
-    (void)stats;
     batch_began_ = SteadyClock::now();
     if (inserts_.empty() && updates_.empty()) return true;
+    const std::uint64_t not_stored_before = counts_.not_stored;
     std::uint64_t inserted = 0;
     if (!inserts_.empty()) {
         // Numbers first, in a transaction of their own: the counter row is held only as
@@ -545,17 +557,22 @@ bool ScanStore::Flush(WalkStats* stats) {
         long long next = first, last = first + static_cast<long long>(inserts_.size()) - 1;
         for (std::size_t from = 0; from < inserts_.size(); from += insert_rows_) {
             const std::size_t count = std::min(insert_rows_, inserts_.size() - from);
-            if (InsertRows(from, count, first + static_cast<long long>(from))) {
+            std::size_t done = 0;
+            if (InsertRows(from, count, first + static_cast<long long>(from), done)) {
                 inserted += count;
                 continue;
             }
+            // The statements before the failed one are stored (a failed statement takes
+            // only itself back: each statement runs under its own savepoint on
+            // PostgreSQL, see Begin); they must not be inserted a second time.
+            inserted += done;
             const Diag d = session_->LastDiag();
             if (session_->CutOff() || Classify(d) == Meaning::Connection) break;
             // A duplicate number (a program numbering highest-plus-one) or a row the
-            // server refuses: this part goes in row by row under fresh numbers.
+            // server refuses: the rest of this part goes in row by row under fresh numbers.
             next = last + 1;
             const std::uint64_t before = counts_.inserted;
-            if (!InsertOneByOne(from, count, next, last)) break;
+            if (!InsertOneByOne(from + done, count - done, next, last, stats)) break;
             inserted += counts_.inserted - before;
             counts_.inserted = before;
         }
@@ -568,8 +585,7 @@ bool ScanStore::Flush(WalkStats* stats) {
             Statements::Fill(p->params[0], u.rec, u.number);
             if (!stmts_->Execute(*p)) {
                 if (session_->CutOff() || Classify(session_->LastDiag()) == Meaning::Connection) break;
-                ++counts_.not_stored;
-                if (counts_.first_failure.empty()) counts_.first_failure = session_->LastError();
+                NoteRefused(u.rec, stats);
                 continue;
             }
             ++updated;
@@ -584,7 +600,7 @@ bool ScanStore::Flush(WalkStats* stats) {
         // Nothing of this batch is stored; the rows that were there stay as they were.
         Fail(session_->LastError());
         session_->Rollback();
-        counts_.not_stored += inserts_.size() + updates_.size();
+        counts_.not_stored = not_stored_before + inserts_.size() + updates_.size();
     }
     inserts_.clear();
     updates_.clear();

@@ -105,8 +105,13 @@ class ScanStore final : public ScanSink {
     void Unlock();
     bool ReadRows();
     bool Flush(WalkStats* stats);
-    bool InsertRows(std::size_t from, std::size_t count, long long first_number);
-    bool InsertOneByOne(std::size_t from, std::size_t count, long long& next_number, long long& last_number);
+    // Inserts inserts_[from, from + count) in multi-row statements; `done` gets the rows of
+    // the statements that succeeded (all of them when it returns true).
+    bool InsertRows(std::size_t from, std::size_t count, long long first_number, std::size_t& done);
+    bool InsertOneByOne(std::size_t from, std::size_t count, long long& next_number, long long& last_number,
+                        WalkStats* stats);
+    // A row the server refused: counted as not stored and named in `stats`.
+    void NoteRefused(const FILES_RECORD& rec, WalkStats* stats);
     bool DeleteNumbers(const std::vector<std::uint64_t>& numbers);
     void Fail(const std::string& why);
     int Find(std::string_view name) const;

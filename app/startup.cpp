@@ -69,10 +69,12 @@ ULONG ListLocalDrives(Queue<QDRIVE_RECORD>& qdrive, std::string_view inifile) {
 
 bool RunStartupUpgrade(bool unattended, ERRORLOGINTERFACE* log) {
     if (Access::COMPUTER == nullptr || Access::COMPUTER->UseFile() != 0) return false;
-    const UpgradeResult r = RunUpgrade(GLO::SQLOWNER.Str());
+    // The search's indexes are built while this program holds the upgrade step's lock:
+    // two programs building the same index concurrently would wait for each other.
+    const UpgradeResult r =
+        RunUpgrade(GLO::SQLOWNER.Str(), [unattended, log] { PrepareSearchIndexes(unattended, log); });
     for (const std::string& f : r.failures)
         std::fprintf(stderr, "drivetrek: database upgrade: %s\n", f.c_str());
-    PrepareSearchIndexes(unattended, log);
     return r.ok;
 }
 

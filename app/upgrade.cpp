@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
 #include "data/sql_session.h"
@@ -79,7 +80,7 @@ std::vector<UpgradeEntry>& UpgradeEntries() {
     return entries;
 }
 
-UpgradeResult RunUpgrade(SqlSession& session) {
+UpgradeResult RunUpgrade(SqlSession& session, const std::function<void()>& then) {
     UpgradeResult r;
     const ServerKind kind = KindOfSession(session);
     const Dialect& d = DialectOf(kind);
@@ -118,6 +119,8 @@ UpgradeResult RunUpgrade(SqlSession& session) {
             r.failures.push_back(e.name + ": " + why);
         }
     }
+    // Further schema work of the caller (the search's indexes) under the same lock.
+    if (then) then();
     if (locked) {
         std::string v;
         session.QueryValue("SELECT pg_advisory_unlock(" + std::to_string(kUpgradeLock) + ")", v);
@@ -125,7 +128,7 @@ UpgradeResult RunUpgrade(SqlSession& session) {
     return r;
 }
 
-UpgradeResult RunUpgrade(const std::string& owner) {
+UpgradeResult RunUpgrade(const std::string& owner, const std::function<void()>& then) {
     Diag diag;
     auto session = SqlSession::Open(owner, "", diag);
     if (!session) {
@@ -134,7 +137,7 @@ UpgradeResult RunUpgrade(const std::string& owner) {
         r.failures.push_back("connect: " + diag.state + " " + diag.message);
         return r;
     }
-    return RunUpgrade(*session);
+    return RunUpgrade(*session, then);
 }
 
 bool ReserveNumbers(SqlSession& s, const std::string& table, const std::string& column, long long count,

@@ -36,10 +36,11 @@ struct UpgradeResult {
     std::vector<std::string> failures;  // "<entry>: <server's text>"
 };
 
-// Runs every entry on `session` (autocommit is switched on for the step).
-UpgradeResult RunUpgrade(SqlSession& session);
+// Runs every entry on `session` (autocommit is switched on for the step), then `then`
+// (when given) while still holding the step's lock.
+UpgradeResult RunUpgrade(SqlSession& session, const std::function<void()>& then = {});
 // Opens a session of its own for `owner` and runs the step.
-UpgradeResult RunUpgrade(const std::string& owner);
+UpgradeResult RunUpgrade(const std::string& owner, const std::function<void()>& then = {});
 
 // The server kind of a session (by its DBMS name).
 ServerKind KindOfSession(const SqlSession& session);

@@ -32,6 +32,10 @@ std::vector<int> SocketDescriptors() {
 // A call is given the database time-out and this much more before the watch cuts the
 // connection: the server's own time-out answers first when the server still runs.
 constexpr auto kGrace = std::chrono::seconds(2);
+// Once the owner gives up, a call that has waited this long is cut; how often the watch
+// asks while a call runs.
+constexpr auto kGiveUpAfter = std::chrono::seconds(1);
+constexpr auto kGiveUpPoll = std::chrono::milliseconds(200);
 
 }  // namespace
 
@@ -69,7 +73,8 @@ std::string SqlSession::LastError() const {
 
 void SqlSession::Arm() {
     std::lock_guard lock(mutex_);
-    deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(DatabaseTimeout()) + kGrace;
+    armed_at_ = std::chrono::steady_clock::now();
+    deadline_ = armed_at_ + std::chrono::seconds(DatabaseTimeout()) + kGrace;
     armed_ = true;
     wake_.notify_all();
 }
@@ -86,10 +91,19 @@ void SqlSession::Watch() {
             wake_.wait(lock);
             continue;
         }
-        if (wake_.wait_until(lock, deadline_) == std::cv_status::timeout && armed_ && !stop_ &&
-            std::chrono::steady_clock::now() >= deadline_) {
-            // The server has not answered within the time-out: the blocked call returns
-            // with a lost connection once its sockets are shut down.
+        const auto wake_at =
+            give_up_ ? std::min(deadline_, std::chrono::steady_clock::now() + kGiveUpPoll) : deadline_;
+        if (wake_.wait_until(lock, wake_at) != std::cv_status::timeout || !armed_ || stop_) continue;
+        const auto now = std::chrono::steady_clock::now();
+        const bool late = now >= deadline_;
+        // Only a connection with sockets can be cut (not the embedded database).
+        const bool give_up =
+            !late && !sockets_.empty() && give_up_ && now - armed_at_ >= kGiveUpAfter && give_up_();
+        if (late || give_up) {
+            // The server has not answered within the time-out (or the owner gave up the
+            // wait): the blocked call returns with a lost connection once its sockets are
+            // shut down.
+            given_up_ = give_up;
             cut_ = true;
             for (int fd : sockets_) ::shutdown(fd, SHUT_RDWR);
             armed_ = false;
@@ -101,8 +115,15 @@ bool SqlSession::Check(SQLRETURN rc, SQLHSTMT stmt) {
     if (Succeeded(rc) || rc == SQL_NO_DATA) return true;
     diag_ = ReadDiag(Api(), rc, nullptr, stmt ? nullptr : Dbc(), stmt);
     if (cut_) {
-        diag_.message = "the database server did not answer within " + std::to_string(DatabaseTimeout()) +
-                        " s; connection given up (" + diag_.message + ")";
+        bool given_up = false;
+        {
+            std::lock_guard lock(mutex_);
+            given_up = given_up_;
+        }
+        diag_.message =
+            given_up ? "stopped while waiting for the database; connection given up (" + diag_.message + ")"
+                     : "the database server did not answer within " + std::to_string(DatabaseTimeout()) +
+                           " s; connection given up (" + diag_.message + ")";
         if (diag_.state.empty() || diag_.state[0] != '0') diag_.state = "08S01";
     }
     return false;

@@ -6,12 +6,16 @@
 // embedded database its busy time-out (DatabaseTimeout). A server that stops answering
 // altogether (a frozen process, a lost network) cannot end a statement itself, so a
 // watch thread shuts the connection's sockets down when one call has run longer than the
-// time-out and a few seconds more; the call then fails with "connection lost".
+// time-out and a few seconds more; the call then fails with "connection lost". The same
+// happens to a call that has waited a second or more once the owner asks to give up (a
+// scan told to stop by a signal must not wait for a lock for the whole time-out; a server
+// connection only: the embedded database waits out its busy time-out).
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -71,6 +75,13 @@ class SqlSession {
     }
     // True once the watch has cut the connection: every later call fails.
     bool CutOff() const { return cut_; }
+    // Asked by the watch while a call waits: true gives the waiting call up (the connection
+    // is cut as on the time-out, its open transaction rolled back by the server). Set it
+    // before the first call; it must be safe to call from another thread.
+    void SetGiveUp(std::function<bool()> fn) {
+        std::lock_guard lock(mutex_);
+        give_up_ = std::move(fn);
+    }
 
   private:
     SqlSession() = default;
@@ -84,6 +95,9 @@ class SqlSession {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::chrono::steady_clock::time_point deadline_{};
+    std::chrono::steady_clock::time_point armed_at_{};
+    std::function<bool()> give_up_;
+    bool given_up_ = false;
     bool armed_ = false;
     bool stop_ = false;
     std::atomic<bool> cut_{false};

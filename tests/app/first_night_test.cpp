@@ -2,8 +2,8 @@
 // that has none of the program's tables. Each creates the tables, runs the upgrade step
 // and registers its computer; none fails because another was first, and each computer
 // ends with exactly one COMPUTER row, also when two programs of one computer start
-// together. The programs are real processes (fork). Compiled for the embedded database
-// and for PostgreSQL (DT_TEST_PG=1; skipped without DRIVETREK_TEST_PG_*).
+// together. The programs are real processes (fork). Built for the embedded database and
+// for PostgreSQL (tests/support/backend.h; PostgreSQL in a database of its own).
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,26 +21,12 @@
 #include "app/upgrade.h"
 #include "data/sql_session.h"
 #include "framework/error_manager.h"
-
-#ifndef DT_TEST_PG
-#define DT_TEST_PG 0
-#endif
+#include "tests/support/backend.h"
 
 namespace dt::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-std::string PgOwner(const std::string& database, const std::string& wsid) {
-    return Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT") + "," + database + "," +
-           Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD") +
-           ";APP=DRIVETREK;WSID=" + wsid;
-}
 
 class QuietErrors : public ErrorManager {
   public:
@@ -77,30 +63,26 @@ class QuietErrors : public ErrorManager {
     ::_exit(status);
 }
 
-TEST(FirstNight, ProgramsStartingTogetherCreateEverythingOnceAndOneRowPerComputer) {
-    char tmpl[] = "/tmp/dt-night-XXXXXX";
-    const fs::path dir = ::mkdtemp(tmpl);
-    std::ofstream(dir / "win.ini") << (DT_TEST_PG
-                                           ? "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n"
-                                           : "");
-    ::setenv("DRIVETREK_PROFILE", (dir / "win.ini").c_str(), 1);
-    const fs::path old_cwd = fs::current_path();
-    fs::current_path(dir);
-    std::string database = "night";
-    std::unique_ptr<SqlSession> admin;
-#if DT_TEST_PG
-    if (Env("DRIVETREK_TEST_PG_HOST").empty()) GTEST_SKIP() << "DRIVETREK_TEST_PG_* not set";
-    database = "dtnight" + std::to_string(::getpid());
-    Diag d;
-    admin = SqlSession::Open(PgOwner("postgres", "ADMIN"), "", d);
-    ASSERT_TRUE(admin) << d.message;
-    ASSERT_TRUE(admin->Exec("CREATE DATABASE " + database)) << admin->LastError();
-    auto owner = [&](const std::string& wsid) { return PgOwner(database, wsid); };
-#else
-    auto owner = [&](const std::string& wsid) {
-        return "Server," + database + ",sa,;APP=DRIVETREK;WSID=" + wsid;
-    };
-#endif
+class FirstNight : public BackendTest {
+  protected:
+    void SetUp() override {
+        BackendTest::SetUp();
+        if (IsSkipped()) return;
+        old_cwd_ = fs::current_path();
+        fs::current_path(ProfileDir().path());  // the embedded database file lies here
+        database_ = IsPostgres() ? MakeDatabase("dtnight") : std::string("night");
+        ASSERT_FALSE(database_.empty());
+    }
+    void TearDown() override {
+        if (!old_cwd_.empty()) fs::current_path(old_cwd_);
+        BackendTest::TearDown();  // the test database goes
+    }
+    fs::path old_cwd_;
+    std::string database_;
+};
+
+TEST_F(FirstNight, ProgramsStartingTogetherCreateEverythingOnceAndOneRowPerComputer) {
+    auto owner = [&](const std::string& wsid) { return Backend::Owner(database_, wsid); };
     // PC0 starts twice.
     const std::vector<std::string> names = {"PC0", "PC1", "PC2", "PC3", "PC0"};
     for (int round = 0; round < 2; ++round) {
@@ -141,12 +123,6 @@ TEST(FirstNight, ProgramsStartingTogetherCreateEverythingOnceAndOneRowPerCompute
         ASSERT_TRUE(s->QueryValue(dialect.IndexStateQuery("COMPUTER_NAME"), v));
         EXPECT_EQ(v, "1");
     }
-#if DT_TEST_PG
-    admin->Exec("DROP DATABASE IF EXISTS " + database + " WITH (FORCE)");
-#endif
-    fs::current_path(old_cwd);
-    std::error_code ec;
-    fs::remove_all(dir, ec);
 }
 
 }  // namespace

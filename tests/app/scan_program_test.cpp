@@ -3,8 +3,10 @@
 // (status 3, "scan stopped", the last-scan date unchanged), computers whose names share
 // their first 32 bytes, and a computer name too long for its field. The database is read
 // with the sqlite3 shell.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,6 +71,16 @@ class ScanProgram : public ::testing::Test {
     }
     Result Run(const std::string& computer) { return Wait(Start(computer)); }
 
+    // Whether process `pid` has the file `path` open.
+    static bool HasOpen(pid_t pid, const std::string& path) {
+        std::error_code ec;
+        const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+        for (auto it = std::filesystem::directory_iterator(fds, ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+            if (std::filesystem::read_symlink(it->path(), ec) == path) return true;
+        return false;
+    }
+
     // One statement through the sqlite3 shell; its output without the last line break.
     std::string Sql(const std::string& statement) {
         const std::string cmd = "sqlite3 -batch '" + (dir_ / "master.db") + "' \"" + statement + "\" 2>&1";
@@ -95,36 +107,43 @@ TEST_F(ScanProgram, SummaryKeepsItsFormAndASecondLineGivesEveryCount) {
         << r.out;
 }
 
-// SIGTERM while the scan waits for the database (another program holds its write lock):
-// the scan stops cleanly, says so, keeps the last-scan date and ends with status 3.
+// SIGTERM while the scan waits for this computer's scan lock (another scan of the same
+// computer holds it; the wait would last the whole database time-out, here 600 s): the scan
+// gives up the wait at once, says so, keeps the last-scan date and ends with status 3.
 TEST_F(ScanProgram, SigtermStopsAnUnattendedScanWithStatus3) {
+    test::WriteFile(dir_ / "drivetrek.ini",
+                    "[scan]\nroots=" + dir_.path() + "/tree/\n[database]\ntimeout=600\n");
     ASSERT_EQ(Run("term-pc").status, 0);
     ASSERT_EQ(Sql("update COMPUTER set LastScan = '2001-02-03 04:05:06'"), "");
-    // Another program holds the write lock until told to commit.
-    const std::string cmd =
-        "sqlite3 -batch '" + (dir_ / "master.db") + "' > '" + (dir_ / "lock.txt") + "' 2>&1";
-    std::FILE* holder = ::popen(cmd.c_str(), "w");
-    ASSERT_NE(holder, nullptr);
-    std::fputs("BEGIN IMMEDIATE;\n.print locked\n", holder);
-    std::fflush(holder);
-    for (int i = 0; i < 200 && test::ReadFile(dir_ / "lock.txt").find("locked") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    ASSERT_NE(test::ReadFile(dir_ / "lock.txt").find("locked"), std::string::npos);
+    const std::string number = Sql("select SysCOMPUTER from COMPUTER where Name = 'term-pc'");
+    ASSERT_FALSE(number.empty());
+    // The lock another scan of this computer would hold: an exclusive lock on the file
+    // beside the database (not inherited by the program started below).
+    const std::string lock_path = dir_ / ("master.db-scan" + number + ".lock");
+    const int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << lock_path;
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
 
     const pid_t pid = Start("term-pc");
-    // Long enough for the start-up to reach the scan's first write, which waits for the
-    // lock; should it not have got there, the signal stops the scan before it began.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    // The program waits for the lock once it has the lock file open.
+    bool waiting = false;
+    for (int i = 0; i < 600 && !waiting; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        waiting = HasOpen(pid, lock_path);
+    }
+    EXPECT_TRUE(waiting) << "the scan did not reach the lock within 30 s";
     ::kill(pid, SIGTERM);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    std::fputs("COMMIT;\n.quit\n", holder);
-    ::pclose(holder);
+    // The program ends well within the 60 s Wait allows, the lock still held.
     Result r = Wait(pid);
+    ::close(fd);
     EXPECT_EQ(r.status, 3) << r.out << r.err;
     EXPECT_NE(r.out.find("drivetrek: scan stopped; "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("scan done"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("Scan stopped: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("stopped while waiting for another scan of this computer"), std::string::npos)
+        << "the stop came during the wait: " << r.err;
     EXPECT_EQ(Sql("select substr(LastScan, 1, 10) from COMPUTER where Name = 'term-pc'"), "2001-02-03");
+    EXPECT_EQ(Sql("select count(*) from FILES"), "2") << "nothing deleted";
 }
 
 TEST_F(ScanProgram, ComputersWhoseNamesShareTheirFirst32BytesKeepTheirOwnRows) {

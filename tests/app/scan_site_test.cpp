@@ -94,9 +94,7 @@ class ScanSite : public test::BackendTest {
         test::BackendTest::TearDown();
     }
 
-    void Roots(const std::string& value) {
-        std::ofstream(inifile_) << "[scan]\nroots=" << value << "\n";
-    }
+    void Roots(const std::string& value) { std::ofstream(inifile_) << "[scan]\nroots=" << value << "\n"; }
     void File(const std::string& rel, const std::string& text = "x") {
         fs::create_directories(fs::path(tree_ + rel).parent_path());
         std::ofstream(tree_ + rel) << text;
@@ -217,7 +215,12 @@ TEST_F(ScanSite, AStopInTheMiddleKeepsTheLastScanAndEndsWithStatus3) {
     ui::test::RunApp([&] {
         const ULONG pc = BecomeComputer("STOPPED");
         ASSERT_EQ(Scan().outcome, ScanOutcome::Done);
+        const std::map<std::string, INT64> before = Stored(pc);
+        ASSERT_EQ(before.size(), 450u);
         OldLastScan(pc);
+        // Work for the next scan: ten files gone, a new directory of 150.
+        for (int i = 0; i < 10; ++i) fs::remove(tree_ + "a/f" + std::to_string(i) + ".txt");
+        for (int i = 0; i < 150; ++i) File("d/new" + std::to_string(i) + ".txt");
         // The stop comes while the first directory's files are stored (its 101st file).
         ScanContext ctx = Scan([](ULONG n) {
             if (n == 101) RequestScanStop();
@@ -227,17 +230,28 @@ TEST_F(ScanSite, AStopInTheMiddleKeepsTheLastScanAndEndsWithStatus3) {
         EXPECT_EQ(ctx.Summary().rfind("scan stopped; ", 0), 0u) << ctx.Summary();
         EXPECT_EQ(ctx.Summary().find("done"), std::string::npos) << ctx.Summary();
         EXPECT_EQ(ctx.message.find("Scan done"), std::string::npos) << ctx.message;
-        EXPECT_LT(ctx.files_stored, 450u) << "the walk ended early";
-        EXPECT_GE(ctx.files_stored, 101u) << "the directory at hand was finished and committed";
+        // The walk ended early; the directory at hand was finished and its batch committed.
+        const ULONG handled = ctx.stats.rows_inserted + ctx.stats.rows_unchanged;
+        EXPECT_LT(handled, 590u) << "the walk ended early";
+        EXPECT_GE(handled, 101u) << "the directory at hand was finished";
+        EXPECT_EQ(ctx.stats.rows_deleted, 0u) << "a stopped scan deletes nothing";
         EXPECT_EQ(LastScanDate(pc), MakeDate(2001, 2, 3)) << "a stopped scan is no last scan";
         EXPECT_EQ(COMPUTER.SCANTIME.Str(), "00:00:07");
-        // Every row stored is a whole one, each once.
-        EXPECT_EQ(Stored(pc).size(), ctx.files_stored);
+        // Every earlier row is still there, the gone files' rows too (only a complete scan
+        // may delete), beside the new rows stored so far; each row once.
+        const std::map<std::string, INT64> after = Stored(pc);
+        for (const auto& [path, size] : before) EXPECT_EQ(after.count(path), 1u) << path;
+        EXPECT_EQ(after.size(), before.size() + ctx.stats.rows_inserted);
+        EXPECT_EQ(ctx.files_stored, after.size()) << "files stored: the rows after the scan";
 
         ClearScanStop();
         ScanContext again = Scan();
         EXPECT_EQ(again.outcome, ScanOutcome::Done);
-        EXPECT_EQ(Stored(pc).size(), 450u) << "the next scan completes the work";
+        const std::map<std::string, INT64> complete = Stored(pc);
+        EXPECT_EQ(complete.size(), 590u) << "the next scan completes the work";
+        EXPECT_EQ(complete.count(tree_ + "a/f0.txt"), 0u) << "the gone files' rows go";
+        EXPECT_EQ(complete.count(tree_ + "d/new149.txt"), 1u);
+        EXPECT_EQ(again.stats.rows_deleted, 10u);
         EXPECT_EQ(LastScanDate(pc), Today());
     });
 }

@@ -2,8 +2,8 @@
 // keeps the numbers of unchanged files, reduces duplicate rows, keeps rows under
 // directories it could not read, deletes nothing when stopped, lets one scan of a
 // computer run at a time, and shares the table with other computers and with programs
-// that number highest-plus-one. Compiled once for the embedded database and once for
-// PostgreSQL (DT_TEST_PG=1; skipped without DRIVETREK_TEST_PG_*).
+// that number highest-plus-one. Built for the embedded database and for PostgreSQL
+// (tests/support/backend.h; PostgreSQL in a database of its own).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -27,10 +27,7 @@
 #include "app/upgrade.h"
 #include "data/sql_connection.h"
 #include "data/sql_session.h"
-
-#ifndef DT_TEST_PG
-#define DT_TEST_PG 0
-#endif
+#include "tests/support/backend.h"
 
 namespace dt::test {
 namespace {
@@ -42,50 +39,30 @@ std::string Env(const char* name) {
     return v ? v : "";
 }
 
-bool HavePg() {
-    return !Env("DRIVETREK_TEST_PG_HOST").empty();
-}
-
-std::string PgOwner(const std::string& database) {
-    return Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT") + "," + database + "," +
-           Env("DRIVETREK_TEST_PG_USER") + "," + Env("DRIVETREK_TEST_PG_PASSWORD") + ";APP=DRIVETREK;WSID=T";
-}
-
-class StoreTest : public ::testing::Test {
+class StoreTest : public BackendTest {
   protected:
     void SetUp() override {
+        BackendTest::SetUp();
+        if (IsSkipped()) return;
         char tmpl[] = "/tmp/dt-store-XXXXXX";
-        dir_ = ::mkdtemp(tmpl);
-        std::ofstream(dir_ / "win.ini")
-            << (DT_TEST_PG ? "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n" : "");
-        ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
         old_cwd_ = fs::current_path();
         fs::current_path(dir_);  // the embedded database file lies here
-#if DT_TEST_PG
-        if (!HavePg()) GTEST_SKIP() << "DRIVETREK_TEST_PG_* not set";
-        database_ = "dtstore" + std::to_string(::getpid()) + "_" + std::to_string(++counter_);
-        Diag d;
-        auto admin = SqlSession::Open(PgOwner("postgres"), "", d);
-        ASSERT_TRUE(admin) << d.message;
-        ASSERT_TRUE(admin->Exec("CREATE DATABASE " + database_)) << admin->LastError();
-        owner_ = PgOwner(database_);
-#else
-        owner_ = "Server,store,sa,;APP=DRIVETREK;WSID=T";
-#endif
+        const std::string database = IsPostgres() ? MakeDatabase("dtstore") : std::string("store");
+        ASSERT_FALSE(database.empty());
+        owner_ = Backend::Owner(database, "T");
     }
     void TearDown() override {
         session_.reset();
-#if DT_TEST_PG
-        if (!database_.empty()) {
-            Diag d;
-            if (auto admin = SqlSession::Open(PgOwner("postgres"), "", d))
-                admin->Exec("DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
+        ClearScanStop();
+        if (!dir_.empty()) {
+            fs::current_path(old_cwd_);
+            std::error_code ec;
+            fs::remove_all(dir_, ec);
         }
-#endif
-        fs::current_path(old_cwd_);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
         SetDatabaseTimeout(60);
+        BackendTest::TearDown();  // the test database goes
     }
 
     SqlSession& Db() {
@@ -167,9 +144,8 @@ class StoreTest : public ::testing::Test {
         return store.Counts();
     }
 
-    static inline int counter_ = 0;
     fs::path dir_, old_cwd_;
-    std::string owner_, database_;
+    std::string owner_;
     std::unique_ptr<SqlSession> session_;
 };
 
@@ -202,7 +178,9 @@ TEST_F(StoreTest, ARescanWritesOnlyTheDifferenceAndKeepsTheNumbersOfUnchangedFil
     auto after = Rows(7);
     EXPECT_EQ(Keys(after), Tree(root));
     for (auto& [path, number] : after)
-        if (before.count(path)) EXPECT_EQ(number, before[path]) << path << " kept its number";
+        if (before.count(path)) {
+            EXPECT_EQ(number, before[path]) << path << " kept its number";
+        }
     EXPECT_EQ(Value("SELECT SIZE FROM FILES WHERE NAME = 'f0.txt'"), "22");
 
     // An unchanged tree writes nothing, also when the stored rows are read in small pages.
@@ -252,7 +230,41 @@ TEST_F(StoreTest, ASecondScanOfOneComputerWaitsBoundedAndIsRefused) {
     other.Finish(s);
     ScanStore third(owner_);
     EXPECT_TRUE(third.Begin(5)) << third.Error();
+
+    // A stop requested while waiting gives the wait up at once (not after the time-out).
+    SetDatabaseTimeout(30);
+    RequestScanStop();
+    ScanStore stopped(owner_);
+    EXPECT_FALSE(stopped.Begin(5));
+    EXPECT_NE(stopped.Error().find("stopped while waiting"), std::string::npos) << stopped.Error();
+    ClearScanStop();
     third.Finish(s);
+}
+
+// A stop while the scan waits for a lock another session holds on FILES gives the wait up
+// within moments, not after the time-out, and says why.
+TEST_F(StoreTest, AStopGivesUpAWaitForTheServer) {
+    if (!IsPostgres()) GTEST_SKIP() << "a lock held in the server: PostgreSQL only";
+    MakeFiles();
+    const fs::path root = MakeTree("t", 20);
+    Scan(root, 5);
+    SetDatabaseTimeout(120);
+    ASSERT_TRUE(Db().SetAutoCommit(false));
+    ASSERT_TRUE(Db().Exec("LOCK TABLE FILES IN ACCESS EXCLUSIVE MODE")) << Db().LastError();
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        RequestScanStop();
+    });
+    ScanStore store(owner_);
+    const bool begun = store.Begin(5);  // waits to read the computer's rows
+    stopper.join();
+    EXPECT_FALSE(begun);
+    EXPECT_NE(store.Error().find("stopped while waiting for the database"), std::string::npos)
+        << store.Error();
+    ClearScanStop();
+    ASSERT_TRUE(Db().Rollback());
+    ASSERT_TRUE(Db().SetAutoCommit(true));
+    EXPECT_EQ(Rows(5).size(), 20u) << "nothing lost";
 }
 
 TEST_F(StoreTest, AReaderDuringARescanAlwaysFindsEveryUnchangedFile) {
@@ -328,13 +340,14 @@ TEST_F(StoreTest, AScanKilledAfterSomeBatchesLosesNoRowAndTheNextScanCompletes) 
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended with " << status;
     auto rows = Rows(4);
     for (const std::string& f : Tree(root))
-        if (f.find("/n") == std::string::npos) EXPECT_EQ(rows.count(f), 1u) << f;
+        if (f.find("/n") == std::string::npos) {
+            EXPECT_EQ(rows.count(f), 1u) << f;
+        }
     StoreCounts c = Scan(root, 4);
     EXPECT_EQ(Keys(Rows(4)), Tree(root));
     EXPECT_EQ(c.deleted, 125u);
 }
 
-#if DT_TEST_PG
 // The server's processes, for freezing it.
 std::vector<pid_t> ServerProcesses() {
     std::ifstream pidfile(Env("DRIVETREK_TEST_PG_DIR") + "/data/postmaster.pid");
@@ -364,6 +377,7 @@ std::vector<pid_t> ServerProcesses() {
 // A server that stops answering in the middle of a scan (its processes stopped): the
 // scan ends within the time-out and a little more, with a message; the rows stay.
 TEST_F(StoreTest, AFrozenServerEndsTheScanWithinTheTimeout) {
+    if (!IsPostgres()) GTEST_SKIP() << "a frozen server: PostgreSQL only";
     if (Env("DRIVETREK_TEST_PG_DIR").empty()) GTEST_SKIP() << "the server's directory is not known";
     MakeFiles();
     const fs::path root = MakeTree("t", 400);
@@ -401,12 +415,15 @@ TEST_F(StoreTest, AFrozenServerEndsTheScanWithinTheTimeout) {
     session_.reset();
     SetDatabaseTimeout(60);
     for (const std::string& f : Tree(root))
-        if (f.find("/n") == std::string::npos) EXPECT_EQ(Rows(8).count(f), 1u) << f;
+        if (f.find("/n") == std::string::npos) {
+            EXPECT_EQ(Rows(8).count(f), 1u) << f;
+        }
 }
 
 // The server ends the scan's session in the middle of a scan (as a server that is shut
 // down does): the scan ends at once with a lost-connection message.
 TEST_F(StoreTest, AServerThatEndsTheSessionStopsTheScanWithItsMessage) {
+    if (!IsPostgres()) GTEST_SKIP() << "a server that ends the session: PostgreSQL only";
     MakeFiles();
     const fs::path root = MakeTree("t", 300);
     bool finished = true;
@@ -439,12 +456,11 @@ TEST_F(StoreTest, AServerThatEndsTheSessionStopsTheScanWithItsMessage) {
     // The counts match the rows really stored.
     EXPECT_EQ(std::to_string(counts.inserted), Value("SELECT COUNT(*) FROM FILES WHERE SysCOMPUTER = 11"));
 }
-#endif
 
-#if DT_TEST_PG
 // Four computers scan four trees into one database at the same moment, the first time
 // against a database without the table, then twice more after changes.
 TEST_F(StoreTest, FourComputersAtOnceKeepExactlyTheirOwnRows) {
+    if (!IsPostgres()) GTEST_SKIP() << "computers scanning one server at once: PostgreSQL only";
     std::vector<fs::path> roots;
     for (int c = 0; c < 4; ++c) roots.push_back(MakeTree("c" + std::to_string(c), 400 + 50 * c));
     for (int round = 0; round < 3; ++round) {
@@ -495,6 +511,13 @@ TEST_F(StoreTest, ANameTheServerCannotHoldIsCountedWithTheServersReason) {
     std::ofstream(root / "d0/e0" / std::string("bad\xff\xfename.txt")) << "x";
     bool ok = true;
     StoreCounts c = Scan(root, 12, &ok);
+    if (!IsPostgres()) {
+        // The embedded database holds any bytes.
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(c.inserted, 261u);
+        EXPECT_EQ(Keys(Rows(12)), Tree(root));
+        return;
+    }
     EXPECT_FALSE(ok);
     EXPECT_EQ(c.not_stored, 1u);
     EXPECT_EQ(c.inserted, 260u);
@@ -505,6 +528,7 @@ TEST_F(StoreTest, ANameTheServerCannotHoldIsCountedWithTheServersReason) {
 // A database of the previous version is upgraded, and scanned into, while a program of
 // that version keeps inserting highest-plus-one rows beside it.
 TEST_F(StoreTest, UpgradeAndScanBesideAnOldStyleInsertLoseNoRow) {
+    if (!IsPostgres()) GTEST_SKIP() << "an upgrade beside another program's writes: PostgreSQL only";
     MakeFiles();
     for (int i = 1; i <= 200; ++i)
         ASSERT_TRUE(Db().Exec("INSERT INTO FILES VALUES (" + std::to_string(i) + ", 1, 'old" +
@@ -539,7 +563,6 @@ TEST_F(StoreTest, UpgradeAndScanBesideAnOldStyleInsertLoseNoRow) {
     EXPECT_EQ(Value("SELECT COUNT(*) - COUNT(DISTINCT SysFILES) FROM FILES"), "0");
     EXPECT_EQ(Value(DialectOf(ServerKind::PostgreSQL).IndexStateQuery("FILES_SYSCOMPUTER")), "1");
 }
-#endif
 
 }  // namespace
 }  // namespace dt::test
