@@ -137,6 +137,9 @@ struct ControlDef {
     bool hscroll = false;         // list/text: horizontal scroll bar
     bool right_align = false;     // entry/string: right-aligned text
     bool checked = false;         // menu item: shown with a check mark
+    bool sortable = false;        // list: a click on a column header gives HeaderPressed, and
+                                  // the header shows the order the window sets (SetSortIndicator)
+    bool multi_select = false;    // list: several rows may be selected (Shift, Ctrl + click)
     int drop = 0;                 // list: number of rows of a drop-down list (0: a plain list)
     StdAction std = StdAction::None;
     std::string icon;   // button, image, window: icon name (see Application::IconNames)

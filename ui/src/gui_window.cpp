@@ -483,7 +483,8 @@ void GuiWindow::Build(const WindowState& st) {
                 tv->setUniformRowHeights(true);
                 tv->setItemsExpandable(false);
                 tv->setAllColumnsShowFocus(true);
-                tv->setSelectionMode(QAbstractItemView::SingleSelection);
+                tv->setSelectionMode(cd.multi_select ? QAbstractItemView::ExtendedSelection
+                                                     : QAbstractItemView::SingleSelection);
                 tv->setSelectionBehavior(QAbstractItemView::SelectRows);
                 tv->setEditTriggers(QAbstractItemView::NoEditTriggers);
                 tv->setVerticalScrollBarPolicy(cd.vscroll ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
@@ -503,6 +504,17 @@ void GuiWindow::Build(const WindowState& st) {
                         i, c.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
                     tv->setColumnWidth(i, PxX(c.width));
                 }
+                if (cd.sortable) {
+                    tv->header()->setSectionsClickable(true);
+                    tv->header()->setSortIndicatorShown(cs.sort_column > 0);
+                    if (cs.sort_column > 0)
+                        tv->header()->setSortIndicator(cs.sort_column - 1, cs.sort_descending
+                                                                               ? Qt::DescendingOrder
+                                                                               : Qt::AscendingOrder);
+                    connect(tv->header(), &QHeaderView::sectionClicked, this, [this, field](int section) {
+                        Emit(Event::HeaderPressed, field, 0, section + 1);
+                    });
+                }
                 connect(tv->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                         [this, field](const QModelIndex& cur, const QModelIndex&) {
                             if (!programmatic_ && cur.isValid())
@@ -517,7 +529,13 @@ void GuiWindow::Build(const WindowState& st) {
                     Emit(Event::ScrollDrag, field, 0, pct);
                 });
                 tv->viewport()->installEventFilter(this);
-                if (model->rowCount() > 0) {
+                if (model->rowCount() > 0 && cs.selected.size() > 1) {
+                    programmatic_ = true;
+                    items_[field - 1].tree = tv;
+                    items_[field - 1].model = model;
+                    SetSelectedRows(field, cs.selected);
+                    programmatic_ = false;
+                } else if (model->rowCount() > 0) {
                     // A list opens on a current row (the one asked for, else the first), so that
                     // focusing it later does not invent a selection of its own.
                     int row = cs.choice >= 1 && cs.choice <= model->rowCount() ? cs.choice : 1;
@@ -849,9 +867,15 @@ bool GuiWindow::eventFilter(QObject* o, QEvent* e) {
             QWidget* w = qobject_cast<QWidget*>(o);
             QPoint pos = w ? w->mapTo(client_, m->position().toPoint()) : QPoint();
             if (it->tree && (code == key::MouseRight || code == key::MouseLeft2)) {
-                // The row under the mouse becomes current first, so the handler reads it.
+                // The row under the mouse becomes current first, so the handler reads it. A
+                // right click on a row of a selection of several keeps the selection.
                 QModelIndex idx = it->tree->indexAt(m->position().toPoint());
-                if (idx.isValid()) it->tree->setCurrentIndex(idx);
+                QItemSelectionModel* sel = it->tree->selectionModel();
+                if (idx.isValid() && code == key::MouseRight && sel->isRowSelected(idx.row()) &&
+                    sel->selectedRows().size() > 1)
+                    sel->setCurrentIndex(idx, QItemSelectionModel::NoUpdate);
+                else if (idx.isValid())
+                    it->tree->setCurrentIndex(idx);
             }
             if (IsAlerted(*it, code)) {
                 Emit(Event::AlertKey, field, code, 0, true, &pos);
@@ -1067,6 +1091,50 @@ int GuiWindow::Choice(int field) const {
     if (auto* c = qobject_cast<QComboBox*>(it->widget)) return c->currentIndex() + 1;
     if (auto* t = qobject_cast<QTabWidget*>(it->widget)) return t->currentIndex() + 1;
     return 0;
+}
+
+std::vector<int> GuiWindow::SelectedRows(int field) const {
+    const Item* it = ItemOf(field);
+    std::vector<int> rows;
+    if (!it || !it->tree) return rows;
+    for (const QModelIndex& i : it->tree->selectionModel()->selectedRows()) rows.push_back(i.row() + 1);
+    std::sort(rows.begin(), rows.end());
+    if (rows.empty() && it->tree->selectionMode() == QAbstractItemView::SingleSelection) {
+        const int row = Choice(field);
+        if (row > 0) rows.push_back(row);
+    }
+    return rows;
+}
+
+void GuiWindow::SetSelectedRows(int field, const std::vector<int>& rows) {
+    Item* it = ItemOf(field);
+    if (!it || !it->tree || !it->model) return;
+    it->model->Sync();
+    QItemSelectionModel* sel = it->tree->selectionModel();
+    const bool was = programmatic_;
+    programmatic_ = true;
+    sel->clearSelection();
+    bool first = true;
+    for (int row : rows) {
+        if (row < 1 || row > it->model->rowCount()) continue;
+        const QModelIndex idx = it->model->index(row - 1, 0);
+        if (first) {
+            sel->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            it->tree->scrollTo(idx);
+            first = false;
+        } else {
+            sel->select(idx, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+    programmatic_ = was;
+}
+
+void GuiWindow::SetSortIndicator(int field, int column, bool descending) {
+    Item* it = ItemOf(field);
+    if (!it || !it->tree) return;
+    QHeaderView* h = it->tree->header();
+    h->setSortIndicatorShown(column > 0);
+    if (column > 0) h->setSortIndicator(column - 1, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 int GuiWindow::SelectedTab(int field) const {

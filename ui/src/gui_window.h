@@ -87,6 +87,9 @@ class GuiWindow final : public QMainWindow {
     bool Checked(int field) const;
     void SetChoice(int field, int row);
     int Choice(int field) const;
+    std::vector<int> SelectedRows(int field) const;
+    void SetSelectedRows(int field, const std::vector<int>& rows);
+    void SetSortIndicator(int field, int column, bool descending);
     int SelectedTab(int field) const;
     void SetColumnWidth(int field, int column, int du);
     int ColumnWidth(int field, int column) const;
