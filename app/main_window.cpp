@@ -14,6 +14,7 @@
 #include "app/startup.h"
 #include "app/tables.h"
 #include "framework/window_resizer.h"
+#include "platform/profile.h"
 #include "data/sql_connection.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
@@ -115,10 +116,12 @@ ui::WindowDef MainWindowDef(MainWindow& w) {
     drives.vscroll = true;
     add(std::move(drives), "LIST1");
     add(DisplayDef("s32", Use(GLO::SQLSERVER), {8, 176, 130, 10}), "GLO:SQLSERVER");
-    ControlDef computers = ListDef(
-        kComputerListFormat,
-        MakeQueueSource(QCOMPUTER, &QCOMPUTER_RECORD::NAME, &QCOMPUTER_RECORD::DATE, &QCOMPUTER_RECORD::TIME),
-        {210, 82, 182, 88});
+    ControlDef computers =
+        ListDef(kComputerListFormat,
+                MakeQueueSource(QCOMPUTER, &QCOMPUTER_RECORD::NAME, &QCOMPUTER_RECORD::C1,
+                                &QCOMPUTER_RECORD::C2, &QCOMPUTER_RECORD::C3, &QCOMPUTER_RECORD::C4,
+                                &QCOMPUTER_RECORD::DATE, &QCOMPUTER_RECORD::TIME, &QCOMPUTER_RECORD::DAYS),
+                {210, 82, 182, 88});
     computers.vscroll = true;
     add(std::move(computers), "LIST2");
     add(DisplayDef("s20", Use(GLO::SQLDATABASE), {142, 176, 62, 10}), "GLO:SQLDATABASE");
@@ -253,12 +256,44 @@ bool MainWindow::CheckDatabase() {
     return true;
 }
 
+int StaleDays() {
+    const std::string text = platform::ReadProfileString(GLO::INIFILE.Str(), "options", "staledays", "7");
+    char* end = nullptr;
+    const long days = std::strtol(text.c_str(), &end, 10);
+    return end != text.c_str() && *end == '\0' && days >= 0 && days < 100000 ? static_cast<int>(days) : 7;
+}
+
+long DaysSinceScan(LONG scan_date, LONG today) {
+    return scan_date > 0 ? static_cast<long>(today) - scan_date : -1;
+}
+
+std::string StaleIndexText(ULONG sys) {
+    QCOMPUTER_RECORD e;
+    for (std::size_t i = 1; QCOMPUTER.Peek(i, e); ++i) {
+        if (e.SYSCOMPUTER != sys || sys == 0) continue;
+        const long days = DaysSinceScan(e.DATE.ToStandard(), Today());
+        if (days >= 0 && days <= StaleDays()) return {};
+        if (days < 0) return "index of " + std::string(e.NAME.Clip()) + " never refreshed";
+        auto trim = [](const std::string& t) {
+            const std::size_t b = t.find_first_not_of(' ');
+            return b == std::string::npos ? std::string() : std::string(Clip(t.substr(b)));
+        };
+        return "index of " + std::string(e.NAME.Clip()) + " last refreshed on " +
+               trim(Format(static_cast<double>(e.DATE.ToStandard()), "D17")) + " " +
+               trim(Format(static_cast<double>(e.TIME.ToStandard()), "T4"));
+    }
+    return {};
+}
+
 void MainWindow::FillComputerList() {
     QCOMPUTER.Free();
     QCOMPUTER.ClearBuffer();
     QCOMPUTER.NAME = "all computers";
     QCOMPUTER.SYSCOMPUTER = 0;
+    QCOMPUTER.C1 = QCOMPUTER.C2 = QCOMPUTER.C3 = QCOMPUTER.C4 = -1;
     QCOMPUTER.Add();
+    const LONG today = Today();
+    const int stale = StaleDays();
     if (Access::COMPUTER->UseFile() != 0) return;
     if (SetProperty(COMPUTER.file, PROP_SQL, "select * from COMPUTER order by SysCOMPUTER") != 0) return;
     for (int row = 0; row < kMaxRows; ++row) {
@@ -270,6 +305,12 @@ void MainWindow::FillComputerList() {
         QCOMPUTER.DATE = date.ToStandard() > 0 ? date : DATE{};
         QCOMPUTER.TIME = time.ToStandard() > 0 ? time : TIME{};
         QCOMPUTER.SYSCOMPUTER = COMPUTER.SYSCOMPUTER;
+        // Days since the last scan; an index older than the limit (or none) in the warning
+        // colour.
+        const long days = DaysSinceScan(QCOMPUTER.DATE.ToStandard(), today);
+        QCOMPUTER.DAYS = days >= 0 ? std::to_string(days) : std::string();
+        QCOMPUTER.C1 = days < 0 || days > stale ? kStaleComputerColor : -1;
+        QCOMPUTER.C2 = QCOMPUTER.C3 = QCOMPUTER.C4 = -1;
         QCOMPUTER.Add();
     }
 }
@@ -278,12 +319,14 @@ void MainWindow::EnsureOwnRow() {
     // The name without its trailing blanks: SQL Server ignores them when it compares,
     // PostgreSQL and the embedded database do not, and would add a row at every start.
     COMPUTER.NAME = GLO::COMPUTERNAME.Clip();
-    if (Access::COMPUTER->FetchOrClear(COMPUTER.KEYNAME_COMPUTER) == 0) return;
-    // Not there (the buffer is clear now): a computer seen for the first time. It joins
-    // the computer list at the next start.
-    COMPUTER.NAME = GLO::COMPUTERNAME.Clip();
-    COMPUTER.DRIVES = DRIVEMASK;
-    Access::COMPUTER->Insert();
+    if (Access::COMPUTER->FetchOrClear(COMPUTER.KEYNAME_COMPUTER) != 0) {
+        // Not there (the buffer is clear now): a computer seen for the first time. It joins
+        // the computer list at the next start.
+        COMPUTER.NAME = GLO::COMPUTERNAME.Clip();
+        COMPUTER.DRIVES = DRIVEMASK;
+        Access::COMPUTER->Insert();
+    }
+    G::THISSYSCOMPUTER = COMPUTER.SYSCOMPUTER;
 }
 
 void MainWindow::ShowRecordCount() {

@@ -58,7 +58,18 @@ constexpr int SYSCOMPUTER = 26;  // COMPUTER:SYSCOMPUTER
 // mount point here, so the drive column is wider than a drive letter's.
 inline constexpr const char* kDriveListFormat = "60L(2)|M~Drive~@s60@126L(2)|M~Desciption~@s39@";
 inline constexpr const char* kComputerListFormat =
-    "116L(2)|M~Name~@s32@40L(2)|M~Scan Date~@d17B@20L(2)|M~Time~@t7B@";
+    "74L(2)|M*~Name~@s32@40L(2)|M~Scan Date~@d17B@35L(2)|M~Time~@t7B@25R(2)|M~Days~@s6@";
+
+// Text colour (0x00BBGGRR) of computers whose index is older than the stale limit.
+constexpr LONG kStaleComputerColor = 0x000060C0;
+// Days without a scan after which a computer's index counts as stale: [options]
+// staledays= of the settings file, 7 when missing or not a number.
+int StaleDays();
+// Whole days from `scan_date` (standard date, 0: never) to `today`; -1 for never.
+long DaysSinceScan(LONG scan_date, LONG today);
+// "index of <computer> last refreshed on <date> <time>" for the computer of row number
+// `sys` when its index is stale ("" when it is fresh or not in the computer list).
+std::string StaleIndexText(ULONG sys);
 
 class MainWindow final : public WindowManager {
   public:

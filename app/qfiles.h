@@ -39,13 +39,14 @@ constexpr int DATE = 8;           // QFILES:DATE
 constexpr int TIME = 9;           // QFILES:TIME
 constexpr int COMPUTERNAME = 11;  // L:COMPUTERNAME
 constexpr int CLOSEBUTTON = 12;
+constexpr int STALE = 13;  // how old the computer's index is, when it is stale
 }  // namespace InfoCtl
 
 // The seven columns of the result list: name (coloured), extension, directory, date, time,
 // size (right-aligned) and computer; widths in dialog units.
 inline constexpr const char* kQFilesListFormat =
-    "120L(2)|M*~Name~@s127@19L(2)|M~Extension~@s10@172L(2)|M~Dir~@s255@40L(2)|M~Date~@d17@"
-    "24L(2)|M~Time~@t7@52R(2)|M~Size~@n13@124L(2)|M~Computer~@s31@";
+    "120L(2)|M*~Name~@s127@50L(2)|M~Extension~@s10@172L(2)|M~Dir~@s255@40L(2)|M~Date~@d17@"
+    "35L(2)|M~Time~@t7@52R(2)|M~Size~@n13@124L(2)|M~Computer~@s31@";
 
 // Opens `file_name` (trailing blanks dropped, at most 255 characters) with the program the
 // desktop associates with it; an empty `operation` means "open", the only operation the
@@ -63,10 +64,28 @@ std::string OpenWithShell(std::string_view operation, std::string_view file_name
 void ListWidths(ui::Window& window, int mode, std::string_view procedure_name);
 
 // The popup menu of a result row: the name, the six entries the program does not offer
-// (shown disabled) and "info" as entry 8. A name that would read as menu syntax ("|",
-// braces, a leading "~", "+", "-" or "[", or nothing visible) is shown harmlessly, so
-// "info" always stays entry 8.
-std::string RowMenuText(std::string_view name);
+// (shown disabled), "info" as entry 8, then "Open containing folder" (9, disabled when
+// `local` is false: the rows lie on another computer), "Copy full path" (10) and "Copy
+// name" (11). A name that would read as menu syntax ("|", braces, a leading "~", "+", "-"
+// or "[", or nothing visible) is shown harmlessly, so the numbers never move.
+std::string RowMenuText(std::string_view name, bool local = true);
+
+// Entry numbers of the row menu's own actions.
+namespace RowMenu {
+constexpr int INFO = 8;
+constexpr int OPENFOLDER = 9;
+constexpr int COPYPATH = 10;
+constexpr int COPYNAME = 11;
+}  // namespace RowMenu
+
+// The result list's sortable columns, as numbered in the list.
+enum class ResultColumn : int { Name = 1, Extension, Dir, Date, Time, Size, Computer };
+
+// Restores (mode 1) or saves (mode 2) a list's order in section "List" under the list's
+// name followed by "_Sort" (for the results list qFILES_List1_Sort): the column number
+// and "A" or "D" ("6D"); 0 for the order the rows came in. Restoring leaves `column` and
+// `descending` alone when the text is not such a value.
+void ListSortOrder(int mode, std::string_view list_name, int& column, bool& descending);
 
 class QFilesWindow final : public WindowManager {
   public:
@@ -79,6 +98,7 @@ class QFilesWindow final : public WindowManager {
     STRING<1024> SearchCondition;
     STRING<30> SIZE;           // L:SIZE
     CSTRING<32> COMPUTERNAME;  // L:COMPUTERNAME
+    CSTRING<81> STALETEXT;     // "index of ... last refreshed on ..." ("" when fresh)
     ProcedureToolbar TOOLBARMGR;
     std::unique_ptr<ui::Window> WINDOW;
     std::unique_ptr<ui::Window> WIN_WAIT;
@@ -86,6 +106,16 @@ class QFilesWindow final : public WindowManager {
     // The search's outcome (error text when the server refused it) and its statement.
     SearchOutcome OUTCOME;
     std::string STATEMENT;
+
+    // Row numbers in the order the read produced the rows (entry i of QFILES came i-th as
+    // ROWNO[i - 1]); the last tie-break of every order.
+    std::vector<std::uint32_t> ROWNO;
+    // The list's order: column (0: as read) and direction.
+    int SORTCOLUMN = 0;
+    bool SORTDESCENDING = false;
+    // True while rows are being read: a header click waits until the read ends.
+    bool READING = false;
+    bool SORTPENDING = false;
 
     // Test hooks: once the result window is open and its loop runs; once the information
     // window is open (before its loop takes the first event).
@@ -103,6 +133,25 @@ class QFilesWindow final : public WindowManager {
     // Opens the entry at the list's current row (another computer's file is refused with
     // a message naming that computer).
     void OpenCurrent();
+
+    // Puts the rows in the list's order (SORTCOLUMN, SORTDESCENDING): a stable sort in
+    // memory; dates and times both by the whole time stamp; ties by name, then by row
+    // number. The current row stays the same entry.
+    void SortRows();
+    // A click on header `column`: that column ascending, or the other direction when it is
+    // the column of the order already. Applied now, or when the read ends.
+    void HeaderClicked(int column);
+    // The selected entries (ascending), or the current one.
+    std::vector<std::size_t> SelectedEntries() const;
+    // The whole directories and names of the selected entries, one a line.
+    std::string SelectedPaths() const;
+    std::string SelectedNames() const;
+    // True when every selected entry lies on this computer.
+    bool SelectionIsLocal() const;
+    // Shows the selected files in the file manager; without one, opens their folders.
+    void OpenContainingFolders();
+    // The popup menu's actions on the selection.
+    void RowMenuAction(int entry);
 };
 
 ui::WindowDef QFilesWindowDef(QFilesWindow& w);
