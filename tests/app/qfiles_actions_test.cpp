@@ -370,6 +370,68 @@ TEST_F(QFilesActionsTest, AStaleIndexIsFlaggedInTheComputerListAndInTheFileInfo)
               "index of OTHERBOX last refreshed on " + trim(Format(today - 11, "D17")) + " 08:15:00");
 }
 
+// Pictures of the changed windows at scale 1 and 2, for a person to look at (under the
+// build directory): the results sorted by size with two rows selected, the information
+// window of a stale computer's file, the main window's computer list and the browse.
+TEST_F(QFilesActionsTest, ScreenshotsOfTheChangedWindowsAtBothScales) {
+    const std::filesystem::path out(DT_TEST_OUTPUT_DIR);
+    for (const char* scale : {"1", "2"}) {
+        test::ScopedEnv factor("QT_SCALE_FACTOR", scale);
+        const std::string tag = std::string("_x") + scale + ".png";
+        std::vector<std::string> shots;
+        InFrame([&] {
+            // As the start-up fills the list: default colours (-1) on "all computers" too.
+            QCOMPUTER.Get(1);
+            QCOMPUTER.C1 = QCOMPUTER.C2 = QCOMPUTER.C3 = QCOMPUTER.C4 = -1;
+            QCOMPUTER.Put();
+            for (std::size_t i = 2; i <= QCOMPUTER.Records(); ++i) {
+                QCOMPUTER.Get(i);
+                QCOMPUTER.DATE = DATE::FromStandard(Today() - (i == 2 ? 1 : 30));
+                QCOMPUTER.TIME = TIME::FromStandard(MakeTime(8, 15, 0, 0));
+                QCOMPUTER.DAYS = i == 2 ? "1" : "30";
+                QCOMPUTER.C1 = i == 2 ? -1 : kStaleComputerColor;
+                QCOMPUTER.C2 = QCOMPUTER.C3 = QCOMPUTER.C4 = -1;
+                QCOMPUTER.Put();
+            }
+            Request("report");
+            QFiles(
+                [&](QFilesWindow& q) {
+                    q.SORTCOLUMN = 0;
+                    q.HeaderClicked(6);
+                    q.HeaderClicked(6);
+                    q.WINDOW->SetSelectedRows(QFilesCtl::BROWSE1, {2, 3});
+                    if (ui::testing::Screenshot(*q.WINDOW, (out / ("results" + tag)).string()))
+                        shots.push_back("results");
+                    QFILES_RECORD e;
+                    for (std::size_t i = 1; q.QFILES.Peek(i, e); ++i)
+                        if (e.SYSCOMPUTER == site_->other_id)
+                            q.WINDOW->SetChoice(QFilesCtl::BROWSE1, static_cast<int>(i));
+                    ui::testing::AnswerPopup(RowMenu::INFO);
+                    ui::testing::PressKey(*q.WINDOW, QFilesCtl::BROWSE1, ui::key::MouseRight);
+                },
+                [&](QFilesWindow& q, ui::Window& info) {
+                    if (ui::testing::Screenshot(info, (out / ("file_info" + tag)).string()))
+                        shots.push_back("info");
+                    ui::testing::Click(info, InfoCtl::CLOSEBUTTON);
+                    q.WINDOW->Post(ui::Event::CloseWindow);
+                });
+            MainWindow main;
+            ASSERT_EQ(main.WINDOW->Open(), 0);
+            main.WINDOW->Display();
+            if (ui::testing::Screenshot(*main.WINDOW, (out / ("main_window" + tag)).string()))
+                shots.push_back("main");
+            main.WINDOW->Close();
+            BrowseFilesWindow browse;
+            ASSERT_EQ(browse.WINDOW->Open(), 0);
+            browse.WINDOW->Display();
+            if (ui::testing::Screenshot(*browse.WINDOW, (out / ("browse" + tag)).string()))
+                shots.push_back("browse");
+            browse.WINDOW->Close();
+        });
+        EXPECT_EQ(shots, (std::vector<std::string>{"results", "info", "main", "browse"})) << scale;
+    }
+}
+
 // ---------------------------------------------------------------- column widths
 
 // Every column of `field` in `w` shows its header and its picture's widest value whole.
