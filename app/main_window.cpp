@@ -93,15 +93,19 @@ ui::WindowDef MainWindowDef(MainWindow& w) {
         return d.Add(std::move(c));
     };
     add(PromptDef("Filter:", {8, 8, 56, 10}), "PROMPT3");
-    add(EntryDef("s40", Use(G::FILTER1), {68, 7, 180, 12}), "G:FILTER1");
+    auto live = [](ControlDef c) {
+        c.live_edits = true;  // results as you type
+        return c;
+    };
+    add(live(EntryDef("s40", Use(G::FILTER1), {68, 7, 180, 12})), "G:FILTER1");
     add(ButtonDef("Scan", {334, 5, 58, 17}, "32528"), "SCANBUTTON");
-    add(EntryDef("s10", Use(G::EXTENSION), {68, 23, 50, 12}), "G:EXTENSION");
+    add(live(EntryDef("s10", Use(G::EXTENSION), {68, 23, 50, 12})), "G:EXTENSION");
     add(PromptDef("Extension:", {8, 24, 56, 10}), "PROMPT2");
-    ControlDef from = EntryDef("n-14B", Use(w.SIZE_FROM), {68, 39, 56, 12});
+    ControlDef from = live(EntryDef("n-14B", Use(w.SIZE_FROM), {68, 39, 56, 12}));
     from.right_align = true;
     add(std::move(from), "L:SIZE_FROM");
     add(StringDef("KByte  to:", {128, 40, 40, 10}), "STRING1");
-    ControlDef to = EntryDef("n-14B", Use(w.SIZE_TO), {170, 39, 56, 12});
+    ControlDef to = live(EntryDef("n-14B", Use(w.SIZE_TO), {170, 39, 56, 12}));
     to.right_align = true;
     add(std::move(to), "L:SIZE_TO");
     ControlDef search = ButtonDef("Search", {254, 5, 66, 17}, "32525");
@@ -413,6 +417,7 @@ int MainWindow::Startup() {
         return SevFatal;  // ends the program: no event loop
     }
     ShowRecordCount();
+    LIVE = LiveSetting();
     WINDOW->SetMinSize(400, 68);
     RESIZER.Startup(*Port(), AppStrategy::kSpread);
     KeepLayout(RESIZER);
@@ -465,6 +470,7 @@ int MainWindow::OnAccepted() {
         case MainCtl::FILEOPTIONS:
             SaveComponents();
             Setup();
+            LIVE = LiveSetting();
             Refresh(0);
             break;
         case MainCtl::FILEBROWSEFILES:
@@ -488,6 +494,12 @@ int MainWindow::OnAccepted() {
             G::STARTCLOCK = ClockTime();
             G::SIZE_FROM = KilobytesToBytes(SIZE_FROM);
             G::SIZE_TO = KilobytesToBytes(SIZE_TO);
+            if (LIVE && !run_results) {
+                // At once, into the window that follows the typing.
+                AskLive(std::chrono::milliseconds(0), true);
+                WINDOW->Select(MainCtl::FILTER1);
+                break;
+            }
             if (run_results)
                 run_results();
             else
@@ -498,6 +510,59 @@ int MainWindow::OnAccepted() {
         default:
             break;
     }
+    return result;
+}
+
+bool LiveSetting() {
+    return Clip(platform::ReadProfileString(GLO::INIFILE.Str(), "options", "live", "1")) != "0";
+}
+
+namespace {
+
+// A size entry's text as kilobytes (0 when it is no number).
+long KilobytesOf(const std::string& text) {
+    std::string digits;
+    for (char c : text)
+        if (c != ',' && c != ' ') digits += c;
+    char* end = nullptr;
+    const long v = std::strtol(digits.c_str(), &end, 10);
+    return end != digits.c_str() && *end == '\0' ? v : 0;
+}
+
+}  // namespace
+
+bool MainWindow::AskLive(std::chrono::milliseconds delay, bool any_criterion) {
+    // What the entries show now: their variables change only when they are left.
+    const std::string filter = WINDOW->Text(MainCtl::FILTER1);
+    const std::string extension = WINDOW->Text(MainCtl::EXTENSION);
+    const long from = KilobytesOf(WINDOW->Text(MainCtl::SIZE_FROM));
+    const long to = KilobytesOf(WINDOW->Text(MainCtl::SIZE_TO));
+    if (any_criterion ? IsEmptyRequest(filter, extension, from, to)
+                      : !LiveWorthy(filter, extension, from, to))
+        return false;
+    LiveRequest live;
+    live.request = SearchRequestFromGlobals();
+    live.request.filter = filter.substr(0, 40);
+    live.request.extension = extension.substr(0, 10);
+    live.request.size_from = KilobytesToBytes(from);
+    live.request.size_to = KilobytesToBytes(to);
+    live.computer_name = G::SEARCHCOMPUTER.Str();
+    live.startclock = ClockTime();
+    if (dt::LIVE.Ask(live, delay)) {
+        ui::Start(QFilesLive, 25000);
+    } else if (delay.count() == 0) {
+        dt::LIVE.Wake();
+    }
+    return true;
+}
+
+int MainWindow::OnFieldEvent() {
+    const int result = WindowManager::OnFieldEvent();
+    const WindowEvent& e = CurrentEvent();
+    if (LIVE && e.event == ui::Event::Edited &&
+        (e.field == MainCtl::FILTER1 || e.field == MainCtl::EXTENSION || e.field == MainCtl::SIZE_FROM ||
+         e.field == MainCtl::SIZE_TO))
+        AskLive(kLiveDelay, false);
     return result;
 }
 

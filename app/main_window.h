@@ -4,6 +4,7 @@
 // tables, computer list, this computer's row), the unattended scan and the commands.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -54,6 +55,11 @@ constexpr int STRING2 = 25;
 constexpr int SYSCOMPUTER = 26;  // COMPUTER:SYSCOMPUTER
 }  // namespace MainCtl
 
+// Pause after the last key before the results follow the typing.
+inline constexpr std::chrono::milliseconds kLiveDelay{150};
+// Whether results follow the typing: [options] live= of the settings file (1 unless "0").
+bool LiveSetting();
+
 // The list formats of the drive list (A) and the computer list (B). A drive's root is a
 // mount point here, so the drive column is wider than a drive letter's.
 inline constexpr const char* kDriveListFormat = "60L(2)|M~Drive~@s60@126L(2)|M~Desciption~@s39@";
@@ -103,6 +109,9 @@ class MainWindow final : public WindowManager {
     std::function<void(MainWindow&)> on_opened;
     // The search-results procedure Search runs (empty: QFiles).
     std::function<void()> run_results;
+    // Results as you type ([options] live=, 1 unless "0"): the results window follows the
+    // typing in the filter, extension and size entries, on a thread of its own.
+    bool LIVE = true;
 
     int Startup() override;
     int Shutdown() override;
@@ -123,6 +132,11 @@ class MainWindow final : public WindowManager {
     void RunScan();
     // The computer list's current entry into G:SEARCHCOMPUTER / G:SEARCHSYSCOMPUTER.
     void TakeComputerChoice();
+    int OnFieldEvent() override;
+    // Results as you type: asks the results window for what the entries show now, due
+    // after `delay`; starts the window when none runs. False when the entries hold nothing
+    // worth a search yet.
+    bool AskLive(std::chrono::milliseconds delay, bool any_criterion);
 
   private:
     // Ends the start-up early: closes what is open, keeps `status`.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 
@@ -140,6 +141,12 @@ ui::WindowDef QFilesWindowDef(QFilesWindow& w) {
     d.flags.centered = true;
     d.flags.resizable = true;
     d.flags.maximize_box = true;
+    if (w.LIVEMODE) {
+        // Follows the typing in the main window: it never takes the focus from the entry,
+        // and looks for a due request every 50 ms.
+        d.flags.no_activate = true;
+        d.timer = 5;
+    }
     ControlDef list =
         ListDef(kQFilesListFormat,
                 MakeQueueSource(w.QFILES, &R::NAME, &R::C1, &R::C2, &R::C3, &R::C4, &R::EXTENSION, &R::DIR,
@@ -197,8 +204,9 @@ ui::WindowDef QFilesInfoDef(QFilesWindow& w) {
 
 // ---------------------------------------------------------------- QFilesWindow
 
-QFilesWindow::QFilesWindow()
-    : WINDOW(std::make_unique<ui::Window>(QFilesWindowDef(*this))),
+QFilesWindow::QFilesWindow(bool live)
+    : LIVEMODE(live),
+      WINDOW(std::make_unique<ui::Window>(QFilesWindowDef(*this))),
       WIN_WAIT(std::make_unique<ui::Window>(QFilesWaitDef())),
       WIN_INFO(std::make_unique<ui::Window>(QFilesInfoDef(*this))) {}
 
@@ -226,6 +234,12 @@ int QFilesWindow::Startup() {
     ListSortOrder(1, "qFILES_List1", SORTCOLUMN, SORTDESCENDING);
     WINDOW->SetSortIndicator(QFilesCtl::BROWSE1, SORTCOLUMN, SORTDESCENDING);
 
+    if (LIVEMODE) {
+        // The rows come with the requests (RefreshLive), the first one at the first tick.
+        LIVE.SetWindow(this);
+        ArmAlerts();
+        return SevQuiet;
+    }
     WIN_WAIT->Open();
     WIN_WAIT->Display();
     ui::SetCursor(ui::Cursor::Wait);
@@ -270,6 +284,7 @@ int QFilesWindow::Startup() {
 }
 
 int QFilesWindow::Shutdown() {
+    if (LIVEMODE) LIVE.SetWindow(nullptr);
     if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
     if (OPENED) {
         ListWidths(*WINDOW, 2, "qFILES");
@@ -290,6 +305,7 @@ void QFilesWindow::OnWindowOpened() {
 }
 
 int QFilesWindow::HandleEvent() {
+    if (LIVEMODE && CurrentEvent().event == ui::Event::Timer && OPENED) RefreshLive();
     if (CurrentEvent().event == ui::Event::Sized && OPENED) {
         const ui::Rect window = WINDOW->GetPosition(0);
         ui::Rect list = WINDOW->GetPosition(QFilesCtl::BROWSE1);
@@ -531,6 +547,129 @@ void QFilesWindow::FileInfo() {
     while (WIN_INFO->NextEvent()) {
     }
     WIN_INFO->Close();
+}
+
+// ---------------------------------------------------------------- results as you type
+
+bool LiveResults::Ask(const LiveRequest& request, std::chrono::milliseconds delay) {
+    std::lock_guard lock(m_);
+    request_ = request;
+    pending_ = true;
+    due_ = std::chrono::steady_clock::now() + delay;
+    ++generation_;
+    const bool start = !running_;
+    running_ = true;
+    return start;
+}
+
+bool LiveResults::Due(LiveRequest& out, std::uint64_t& generation) {
+    std::lock_guard lock(m_);
+    if (!pending_ || std::chrono::steady_clock::now() < due_) return false;
+    pending_ = false;
+    out = request_;
+    generation = generation_.load();
+    return true;
+}
+
+void LiveResults::SetWindow(QFilesWindow* w) {
+    std::lock_guard lock(m_);
+    window_ = w;
+    // A closed window takes no more requests: the next one starts a new window.
+    if (w == nullptr) running_ = false;
+}
+
+void LiveResults::Wake() {
+    std::lock_guard lock(m_);
+    if (QFilesWindow* w = window_.load()) w->WINDOW->Post(ui::Event::Timer);
+}
+
+void LiveResults::NoteShown(const std::string& caption) {
+    std::lock_guard lock(m_);
+    shown_.push_back(caption);
+}
+
+std::vector<std::string> LiveResults::Shown() const {
+    std::lock_guard lock(m_);
+    return shown_;
+}
+
+void LiveResults::SetReadHook(std::function<void()> hook) {
+    std::lock_guard lock(m_);
+    read_hook_ = std::move(hook);
+}
+
+void LiveResults::RunReadHook() const {
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(m_);
+        hook = read_hook_;
+    }
+    if (hook) hook();
+}
+
+bool LiveWorthy(std::string_view filter, std::string_view extension, long kb_from, long kb_to) {
+    if (!Clip(extension).empty() || kb_from != 0 || kb_to != 0) return true;
+    std::size_t run = 0;
+    for (const char c : filter) {
+        run = c == ' ' ? 0 : run + 1;
+        if (run >= 3) return true;
+    }
+    return false;
+}
+
+void QFilesWindow::RefreshLive() {
+    LiveRequest live;
+    std::uint64_t generation = 0;
+    if (!LIVE.Due(live, generation)) return;
+    const auto started = SteadyClock::now();
+    // Read aside: only a read still current when it ends reaches the list.
+    Queue<QFILES_RECORD> rows;
+    FoundFiles found;
+    std::string statement;
+    READING = true;
+    const SearchOutcome outcome = ReadSearch(live.request, COMPUTER.SYSCOMPUTER, rows, found, &statement);
+    READING = false;
+    LIVE.RunReadHook();
+    if (!LIVE.Current(generation)) {
+        ++LIVE.abandoned;
+        return;
+    }
+    FillComputerNames(rows, dt::QCOMPUTER);
+    QFILES.Free();
+    ROWNO.clear();
+    QFILES_RECORD e;
+    for (std::size_t i = 1; rows.Peek(i, e); ++i) {
+        static_cast<QFILES_RECORD&>(QFILES) = e;
+        QFILES.Add();
+        ROWNO.push_back(static_cast<std::uint32_t>(i));
+    }
+    FOUND = std::move(found);
+    OUTCOME = outcome;
+    STATEMENT = statement;
+    if (SORTCOLUMN > 0) SortRows();
+    WINDOW->Display(QFilesCtl::BROWSE1);
+    const auto hundredths =
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count() / 10;
+    const LONG elapsed = ScanElapsed(live.startclock, ClockTime(), hundredths);
+    // A refused statement is said in the caption: a message box at every key would be in
+    // the way of the typing.
+    const std::string caption =
+        outcome.error != 0 ? "DriveTrek Queue - the search could not be carried out: " + outcome.message
+                           : "DriveTrek Queue - " + std::to_string(QFILES.Records()) + " Files (" +
+                                 Format(static_cast<double>(elapsed), "T4") + ")  " + live.computer_name;
+    WINDOW->SetTitle(Clip(caption));
+    LIVE.NoteShown(std::string(Clip(caption)));
+    ++LIVE.refreshes;
+}
+
+void QFilesLive() {
+    // The COMPUTER buffer is this thread's own: this computer's row number comes from the
+    // start-up.
+    COMPUTER.SYSCOMPUTER = G::THISSYSCOMPUTER;
+    QFilesWindow window(true);
+    GlobalResponse = window.Run();
+    // Closed before it opened (or failed): the next request starts a new window.
+    LIVE.SetWindow(nullptr);
 }
 
 void QFiles(const std::function<void(QFilesWindow&)>& on_opened,

@@ -5,7 +5,10 @@
 // widths in the settings file.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <functional>
 #include <memory>
 #include <string>
@@ -87,10 +90,77 @@ enum class ResultColumn : int { Name = 1, Extension, Dir, Date, Time, Size, Comp
 // `descending` alone when the text is not such a value.
 void ListSortOrder(int mode, std::string_view list_name, int& column, bool& descending);
 
+// What the main window asks the results window that follows its typing to show.
+struct LiveRequest {
+    SearchRequest request;
+    std::string computer_name;  // G:SEARCHCOMPUTER for the caption
+    LONG startclock = 0;
+};
+
+class QFilesWindow;
+
+// The hand-over between the main window and the results window that follows its typing
+// (on a thread of its own): the newest request, when it is due, and its generation. A
+// newer request makes every read of an older one stale: such a read writes nothing.
+class LiveResults {
+  public:
+    // Main thread: `request` becomes the newest, due after `delay`. True when no results
+    // window runs (the caller starts one, which takes the request).
+    bool Ask(const LiveRequest& request, std::chrono::milliseconds delay);
+    // Results thread: the newest request when it is due and not taken yet.
+    bool Due(LiveRequest& out, std::uint64_t& generation);
+    // True while `generation` is the newest request.
+    bool Current(std::uint64_t generation) const { return generation_.load() == generation; }
+    // The number of the newest request.
+    std::uint64_t Generation() const { return generation_.load(); }
+    // The running results window (nullptr when none); set and cleared by it.
+    void SetWindow(QFilesWindow* w);
+    QFilesWindow* Window() const { return window_.load(); }
+    // Wakes the results window at once (a request due now).
+    void Wake();
+
+    // What the windows did, for tests: refreshes shown (their captions, in order) and reads
+    // that a newer request made stale (they wrote nothing).
+    std::atomic<int> refreshes{0};
+    std::atomic<int> abandoned{0};
+    void NoteShown(const std::string& caption);
+    std::vector<std::string> Shown() const;
+    // Test hook: runs on the results thread after each read, before its rows are shown.
+    void SetReadHook(std::function<void()> hook);
+    void RunReadHook() const;
+
+  private:
+    mutable std::mutex m_;
+    LiveRequest request_;
+    bool pending_ = false;
+    bool running_ = false;
+    std::chrono::steady_clock::time_point due_;
+    std::atomic<std::uint64_t> generation_{0};
+    std::atomic<QFilesWindow*> window_{nullptr};
+    std::vector<std::string> shown_;
+    std::function<void()> read_hook_;
+};
+
+// The one results window that follows the main window's typing.
+inline LiveResults LIVE;
+
+// True when a request of these entries is worth a search while typing: a word of three
+// characters or more, an extension or a size bound (shorter words alone wait for Enter).
+bool LiveWorthy(std::string_view filter, std::string_view extension, long kb_from, long kb_to);
+
+// Runs the results window that follows the typing (started on a thread of its own by the
+// main window): refreshes it in place with each due request until it is closed.
+void QFilesLive();
+
 class QFilesWindow final : public WindowManager {
   public:
-    QFilesWindow();
+    // `live`: the window follows the main window's typing (LIVE) instead of running one
+    // search at its start.
+    explicit QFilesWindow(bool live = false);
     ~QFilesWindow() override;
+
+    // Follows the main window's typing (declared first: the window definitions read it).
+    const bool LIVEMODE;
 
     // ---- the procedure's locals ----
     Queue<QFILES_RECORD> QFILES;
@@ -152,6 +222,9 @@ class QFilesWindow final : public WindowManager {
     void OpenContainingFolders();
     // The popup menu's actions on the selection.
     void RowMenuAction(int entry);
+    // Live mode: runs the newest request when it is due and shows its rows, count and
+    // caption, unless a newer request came meanwhile.
+    void RefreshLive();
 };
 
 ui::WindowDef QFilesWindowDef(QFilesWindow& w);

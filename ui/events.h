@@ -26,6 +26,8 @@ enum class Event : int {
     AlertKey,       // an alerted key or mouse button on the control (Keycode(), MouseX/Y)
     Rejected,       // entry: the text does not fit the picture; the use variable is unchanged
     Selected,       // a control got the focus
+    Edited,         // entry with live edits: its text was changed by typing (Window::Text
+                    // gives it; the use variable is unchanged until the entry is accepted)
     HeaderPressed,  // list with sortable headers: a column header was clicked
                     // (Window::HeaderColumn() gives the column, 1-based)
     // --- window events (Field() is 0) ---

@@ -49,6 +49,14 @@ bool Type(Window& w, int field, std::string_view text) {
     return ok;
 }
 
+bool TypeKeys(Window& w, int field, std::string_view text) {
+    detail::GuiWindow* g = Gui(w, true);
+    bool ok = false;
+    std::string t(text);
+    if (g) detail::Invoke([&] { ok = g->TypeKeys(field, t); });
+    return ok;
+}
+
 bool PressKey(Window& w, int field, int keycode) {
     detail::GuiWindow* g = Gui(w, true);
     bool ok = false;

@@ -24,6 +24,9 @@ bool Click(Window& w, int field);
 // Replaces an entry's text as if typed and leaves it (Enter): Accepted follows when the
 // text changed. Returns false when the field is no editable entry.
 bool Type(Window& w, int field, std::string_view text);
+// Types `text` into an entry key by key ("\b" presses Backspace) without leaving it: the
+// entry's own editing runs, so an entry with live edits gives Edited per key.
+bool TypeKeys(Window& w, int field, std::string_view text);
 // Presses a key (key:: code, modifiers allowed) or mouse button on a control: an alerted
 // key gives AlertKey, otherwise the control's own handling (Enter on a list: Accepted).
 bool PressKey(Window& w, int field, int keycode);

@@ -1,6 +1,7 @@
 // Window: the owner-thread side of an open window and its event loop (see window.h).
 #include "ui/window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
 
@@ -46,6 +47,8 @@ const char* EventName(Event e) {
             return "Rejected";
         case Event::Selected:
             return "Selected";
+        case Event::Edited:
+            return "Edited";
         case Event::HeaderPressed:
             return "HeaderPressed";
         case Event::OpenWindow:
@@ -120,8 +123,12 @@ int WindowState::TabOf(int field) const {
 void ShowWidgets(WindowState& s) {
     if (s.gui || !s.open || !GuiRunning()) return;
     Invoke([&] {
+        QWidget* before = QApplication::activeWindow();
         s.gui = new GuiWindow(s);
         if (!s.hidden) s.gui->show();
+        // A window shown without activation leaves the focus where it was, also where the
+        // platform activates every new window.
+        if (s.def.flags.no_activate && before != nullptr && before != s.gui) before->activateWindow();
     });
 }
 

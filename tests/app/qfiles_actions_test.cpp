@@ -432,6 +432,105 @@ TEST_F(QFilesActionsTest, ScreenshotsOfTheChangedWindowsAtBothScales) {
     }
 }
 
+// ---------------------------------------------------------------- results as you type
+
+// Waits (at most 10 s) for `pred`.
+bool Eventually(const std::function<bool()>& pred) {
+    for (int i = 0; i < 500 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return pred();
+}
+
+// Runs the main procedure over the site; `drive` runs on a thread of its own once the main
+// window is open, then the main window is closed.
+void RunMainWindow(const std::function<void(MainWindow&)>& drive) {
+    std::thread driver;
+    GLO::INIFILE = "";
+    ui::test::RunApp([&] {
+        ProgramFrame(false, [&] {
+            return MainProcedure([&](MainWindow& w) {
+                driver = std::thread([&drive, &w] {
+                    // The window settles first: its first activation redisplays the entries
+                    // from their variables.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                    drive(w);
+                    w.WINDOW->Post(ui::Event::CloseWindow);
+                });
+            });
+        });
+    });
+    if (driver.joinable()) driver.join();
+}
+
+TEST_F(QFilesActionsTest, ResultsFollowTheTypingOnceAfterThePauseAndAStaleReadWritesNothing) {
+    std::vector<std::string> shown;
+    // The counters are the process's: this case counts from where they stand.
+    const int r0 = LIVE.refreshes.load(), a0 = LIVE.abandoned.load();
+    const std::size_t s0 = LIVE.Shown().size();
+    int focus_after = 0, refreshes_short = -1, refreshes_burst = -1;
+    bool window_short = true;
+    RunMainWindow([&](MainWindow& w) {
+        ui::Window& main = *w.WINDOW;
+        // Two characters: nothing is searched, not even after a pause.
+        ASSERT_TRUE(ui::testing::TypeKeys(main, MainCtl::FILTER1, "re"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        window_short = LIVE.Window() != nullptr;
+        refreshes_short = LIVE.refreshes.load() - r0;
+        // The third character: one refresh after the pause, in a window that does not
+        // take the focus from the entry.
+        ASSERT_TRUE(ui::testing::TypeKeys(main, MainCtl::FILTER1, "p"));
+        ASSERT_TRUE(Eventually([&] { return LIVE.refreshes.load() - r0 == 1; }));
+        focus_after = main.Focus();
+        // A burst of keys, then a pause: one refresh, for the whole text.
+        ASSERT_TRUE(ui::testing::TypeKeys(main, MainCtl::FILTER1, "ort 2002"));
+        ASSERT_TRUE(Eventually([&] { return LIVE.refreshes.load() - r0 == 2; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        refreshes_burst = LIVE.refreshes.load() - r0;
+        // A key that arrives while a read runs: that read shows nothing, the newer one does.
+        bool once = false;
+        LIVE.SetReadHook([&] {
+            if (once) return;
+            once = true;
+            // Six Backspaces ("report"), each asked for by the main window.
+            const std::uint64_t before = LIVE.Generation();
+            ASSERT_TRUE(ui::testing::TypeKeys(main, MainCtl::FILTER1, "\b\b\b\b\b\b"));
+            ASSERT_TRUE(Eventually([&] { return LIVE.Generation() == before + 6; }));
+        });
+        ASSERT_TRUE(ui::testing::TypeKeys(main, MainCtl::FILTER1, "x"));  // "report 2002x": none
+        ASSERT_TRUE(
+            Eventually([&] { return LIVE.abandoned.load() - a0 == 1 && LIVE.refreshes.load() - r0 == 3; }));
+        LIVE.SetReadHook({});
+        shown = LIVE.Shown();
+        shown.erase(shown.begin(), shown.begin() + static_cast<long>(s0));
+        if (QFilesWindow* r = LIVE.Window()) r->WINDOW->Post(ui::Event::CloseWindow);
+        ASSERT_TRUE(Eventually([] { return LIVE.Window() == nullptr; }));
+    });
+    EXPECT_FALSE(window_short);
+    EXPECT_EQ(refreshes_short, 0);
+    EXPECT_EQ(focus_after, MainCtl::FILTER1);
+    EXPECT_EQ(refreshes_burst, 2);
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_NE(shown[0].find("DriveTrek Queue - 11 Files ("), std::string::npos) << shown[0];
+    EXPECT_NE(shown[1].find("DriveTrek Queue - 2 Files ("), std::string::npos) << shown[1];
+    // The stale read of "report 2002x" (no hits) never showed its "0 Files".
+    EXPECT_NE(shown[2].find("DriveTrek Queue - 11 Files ("), std::string::npos) << shown[2];
+    EXPECT_EQ(LIVE.abandoned.load() - a0, 1);
+}
+
+TEST_F(QFilesActionsTest, WithLiveOffTypingSearchesNothing) {
+    platform::WriteProfileString("./drivetrek.ini", "options", "live", "0");
+    bool window = true;
+    int refreshes = -1;
+    const int r0 = LIVE.refreshes.load();
+    RunMainWindow([&](MainWindow& w) {
+        ASSERT_TRUE(ui::testing::TypeKeys(*w.WINDOW, MainCtl::FILTER1, "report"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        window = LIVE.Window() != nullptr;
+        refreshes = LIVE.refreshes.load() - r0;
+    });
+    EXPECT_FALSE(window);
+    EXPECT_EQ(refreshes, 0);
+}
+
 // ---------------------------------------------------------------- column widths
 
 // Every column of `field` in `w` shows its header and its picture's widest value whole.
@@ -445,8 +544,9 @@ void ExpectReadable(ui::Window& w, int field, const std::string& what, bool sort
         for (int c = 0; c < columns; ++c) {
             const ui::testing::ColumnFit& f = fits[c];
             // With the indicator on another column, only the sorted column's header is checked.
-            if (!sortable || sorted == c + 1)
+            if (!sortable || sorted == c + 1) {
                 EXPECT_LE(f.header_needed, f.width) << what << " header " << f.header;
+            }
             EXPECT_LE(f.value_needed, f.width) << what << " column " << f.header << " value " << f.widest;
         }
     }

@@ -417,8 +417,10 @@ void GuiWindow::Build(const WindowState& st) {
                 int width = TextWidthOf(cd.picture);
                 if (width > 0) e->setMaxLength(width);
                 if (DescribePicture(cd.picture).kind == PictureKind::Number) e->setAlignment(Qt::AlignRight);
-                connect(e, &QLineEdit::textEdited, this,
-                        [this, field] { items_[field - 1].modified = true; });
+                connect(e, &QLineEdit::textEdited, this, [this, field, live = cd.live_edits] {
+                    items_[field - 1].modified = true;
+                    if (live) Emit(Event::Edited, field);
+                });
                 connect(e, &QLineEdit::editingFinished, this, [this, field] {
                     Item& i = items_[field - 1];
                     if (i.modified || i.touched) EntryAccepted(i);
@@ -665,6 +667,7 @@ void GuiWindow::Build(const WindowState& st) {
     if (def.flags.maximize_box) flags |= Qt::WindowMaximizeButtonHint;
     setWindowFlags(flags);
     if (def.flags.modal) setWindowModality(Qt::ApplicationModal);
+    if (def.flags.no_activate) setAttribute(Qt::WA_ShowWithoutActivating);
     window_alerts_ = st.alerts;
     if (st.maximized) setWindowState(Qt::WindowMaximized);
 
@@ -1329,6 +1332,20 @@ bool GuiWindow::TypeInto(int field, const std::string& text) {
         it->modified = true;
     }
     if (it->modified || it->touched) EntryAccepted(*it);
+    return true;
+}
+
+bool GuiWindow::TypeKeys(int field, const std::string& text) {
+    Item* it = ItemOf(field);
+    auto* e = it ? qobject_cast<QLineEdit*>(it->widget) : nullptr;
+    if (!e || e->isReadOnly() || !e->isEnabled() || blocked_) return false;
+    e->setFocus(Qt::OtherFocusReason);
+    for (const QChar c : Q(text)) {
+        const bool back = c == QLatin1Char('\b');
+        QKeyEvent press(QEvent::KeyPress, back ? Qt::Key_Backspace : 0, Qt::NoModifier,
+                        back ? QString() : QString(c));
+        QCoreApplication::sendEvent(e, &press);
+    }
     return true;
 }
 
