@@ -12,6 +12,7 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "app/qfiles.h"
+#include "app/setup_window.h"
 #include "data/statements.h"
 #include "platform/profile.h"
 #include "runtime/picture.h"
@@ -427,8 +428,15 @@ TEST_F(QFilesActionsTest, ScreenshotsOfTheChangedWindowsAtBothScales) {
             if (ui::testing::Screenshot(*browse.WINDOW, (out / ("browse" + tag)).string()))
                 shots.push_back("browse");
             browse.WINDOW->Close();
+            SetupWindow setup;
+            ASSERT_EQ(setup.WINDOW->Open(), 0);
+            setup.WINDOW->Display();
+            EXPECT_EQ(ui::testing::ControlText(*setup.WINDOW, SetupCtl::LIVE), "results as you type");
+            if (ui::testing::Screenshot(*setup.WINDOW, (out / ("setup" + tag)).string()))
+                shots.push_back("setup");
+            setup.WINDOW->Close();
         });
-        EXPECT_EQ(shots, (std::vector<std::string>{"results", "info", "main", "browse"})) << scale;
+        EXPECT_EQ(shots, (std::vector<std::string>{"results", "info", "main", "browse", "setup"})) << scale;
     }
 }
 
