@@ -69,7 +69,7 @@ ui::WindowDef BrowseFilesDef(BrowseFilesWindow& w) {
     d.flags.centered = true;
     d.flags.status_bar = true;
     ControlDef list = ListDef(
-        "185L(2)|M~Name~@s255@110L(2)|M~Dir~@s255@45L(2)|M~Date~@d17@24L(2)|M~Time~@t7@52R(2)|M~Size~@n13@",
+        "170L(2)|M~Name~@s255@110L(2)|M~Dir~@s255@45L(2)|M~Date~@d17@35L(2)|M~Time~@t7@52R(2)|M~Size~@n13@",
         MakeQueueSource(w.QUEUE, &BROWSE_QUEUE_RECORD::NAME, &BROWSE_QUEUE_RECORD::DIR,
                         &BROWSE_QUEUE_RECORD::DATE_DATE, &BROWSE_QUEUE_RECORD::DATE_TIME,
                         &BROWSE_QUEUE_RECORD::SIZE),
@@ -89,8 +89,9 @@ ui::WindowDef BrowseFilesDef(BrowseFilesWindow& w) {
 BrowseFilesWindow::BrowseFilesWindow()
     : WINDOW(std::make_unique<ui::Window>(BrowseFilesDef(*this))),
       VIEW(std::make_unique<View>(
-          dt::FILES.file, std::vector<std::string>{"FILES:NAME", "FILES:DIR", "FILES:DATE_DATE",
-                                                   "FILES:DATE_TIME", "FILES:SIZE", "FILES:SYSFILES"})),
+          dt::FILES.file,
+          std::vector<std::string>{"FILES:NAME", "FILES:DIR", "FILES:DATE_DATE", "FILES:DATE_TIME",
+                                   "FILES:SIZE", "FILES:SYSFILES", "FILES:SYSCOMPUTER"})),
       LIST(std::make_unique<ListQueue<BROWSE_QUEUE_RECORD>>(QUEUE)) {
     open_file = [](const std::string& path) {
         // OpenWithShell takes at most 255 characters: a longer path (directory and name
@@ -137,6 +138,7 @@ int BrowseFilesWindow::Startup() {
     BRW1.AddField(dt::FILES.DATE_TIME, QUEUE.DATE_TIME);
     BRW1.AddField(dt::FILES.SIZE, QUEUE.SIZE);
     BRW1.AddField(dt::FILES.SYSFILES, QUEUE.SYSFILES);
+    BRW1.AddField(dt::FILES.SYSCOMPUTER, QUEUE.SYSCOMPUTER);
     UiPlacement placement(*WINDOW);
     GlobalIni.RestoreWindow("BrowseFILES", placement);
     RESIZER.ResizeAll();
@@ -216,27 +218,18 @@ void BrowseFilesWindow::OpenCurrentRow() {
     last_open = dir + name;
     last_open_foreign = false;
     // A file of another computer is not a local file of the same path: open only rows
-    // scanned on this computer.
-    dt::FILES.SYSFILES = QUEUE.SYSFILES;
-    if (Access::FILES != nullptr && Access::FILES->Fetch(dt::FILES.KEYSYSFILES) == 0 &&
-        Relate::COMPUTER != nullptr && Access::COMPUTER != nullptr) {
-        const ULONG computer = dt::FILES.SYSCOMPUTER;
-        Relate::COMPUTER->Open();
-        COMPUTER.SYSCOMPUTER = computer;
-        const bool found = Access::COMPUTER->Fetch(COMPUTER.KEYSYSCOMPUTER) == 0;
-        const std::string owner = found ? std::string(COMPUTER.NAME.Clip()) : std::string();
-        Relate::COMPUTER->Close();
-        std::string a = owner, b = GLO::COMPUTERNAME.Str();
-        for (char& c : a) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        for (char& c : b) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (!found || a != b) {
-            last_open_foreign = true;
-            return;
-        }
+    // listed as this computer's, by its row number (two computers may share a name, and
+    // the row may have gone since it was listed).
+    const ULONG here = G::THISSYSCOMPUTER;
+    if (here == 0 || QUEUE.SYSCOMPUTER != here) {
+        last_open_foreign = true;
+        ++opens_decided;
+        return;
     }
     // The absolute path, without changing the process's directory (other threads use it);
     // failures are not reported.
     if (open_file) open_file(last_open);
+    ++opens_decided;
 }
 
 void RunBrowseFILES(const std::function<void(BrowseFilesWindow&)>& on_opened) {

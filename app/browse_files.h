@@ -45,11 +45,13 @@ struct BROWSE_QUEUE_RECORD {
     dt::TIME DATE_TIME;
     INT64 SIZE;
     ULONG SYSFILES;
+    ULONG SYSCOMPUTER;  // the computer the file lies on, as listed
     BYTE MARK;
     STRING<1024> VIEWPOSITION;
 };
 #pragma pack(pop)
-static_assert(sizeof(BROWSE_QUEUE_RECORD) == 1563);
+// 1,559 bytes with a 32-bit size and without the computer's row number.
+static_assert(sizeof(BROWSE_QUEUE_RECORD) == 1567);
 
 // The order a filter's switch asks for.
 enum class BrowseOrder { Unchanged, Size, Date };
@@ -89,6 +91,8 @@ class BrowseFilesWindow final : public WindowManager {
     std::atomic<bool> last_open_foreign{false};
     // Filter texts applied so far (the filter entry's accepted events handled to the end).
     std::atomic<int> filters_applied{0};
+    // Rows asked to be opened so far (each decided, opened or refused).
+    std::atomic<int> opens_decided{0};
 
     int Startup() override;
     int Shutdown() override;
@@ -98,7 +102,9 @@ class BrowseFilesWindow final : public WindowManager {
     int HandleEvent() override;
     int OnFieldEvent() override;
 
-    // Opens the file of the list's current row (double-click and Enter).
+    // Opens the file of the list's current row (double-click and Enter) when the row, as
+    // listed, lies on this computer (G::THISSYSCOMPUTER); never another computer's file as
+    // a local path, whatever became of its row since.
     void OpenCurrentRow();
 };
 

@@ -2,6 +2,7 @@
 // GLO:: holds the settings and the two connection strings, G:: the search and scan state.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "app/schema.h"
@@ -37,6 +38,9 @@ inline std::int64_t SIZE_TO = 0;
 inline LONG STARTCLOCK = 0;  // clock value when the search started
 inline ULONG FILECOUNT = 0;  // files stored by the running scan
 inline TIME ELAPSED;         // duration of the last scan
+// This computer's row number (COMPUTER:SYSCOMPUTER), for procedures on other threads: the
+// COMPUTER record buffer is each thread's own. 0 until the start-up has found the row.
+inline std::atomic<ULONG> THISSYSCOMPUTER{0};
 }  // namespace G
 
 // The computer list of the main window and the search results.

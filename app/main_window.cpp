@@ -16,6 +16,7 @@
 #include "app/tables.h"
 #include "framework/window_resizer.h"
 #include "platform/computer.h"
+#include "platform/profile.h"
 #include "data/sql_connection.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
@@ -105,15 +106,19 @@ ui::WindowDef MainWindowDef(MainWindow& w) {
         return d.Add(std::move(c));
     };
     add(PromptDef("Filter:", {8, 8, 56, 10}), "PROMPT3");
-    add(EntryDef("s40", Use(G::FILTER1), {68, 7, 180, 12}), "G:FILTER1");
+    auto live = [](ControlDef c) {
+        c.live_edits = true;  // results as you type
+        return c;
+    };
+    add(live(EntryDef("s40", Use(G::FILTER1), {68, 7, 180, 12})), "G:FILTER1");
     add(ButtonDef("Scan", {334, 5, 58, 17}, "32528"), "SCANBUTTON");
-    add(EntryDef("s10", Use(G::EXTENSION), {68, 23, 50, 12}), "G:EXTENSION");
+    add(live(EntryDef("s10", Use(G::EXTENSION), {68, 23, 50, 12})), "G:EXTENSION");
     add(PromptDef("Extension:", {8, 24, 56, 10}), "PROMPT2");
-    ControlDef from = EntryDef("n-14B", Use(w.SIZE_FROM), {68, 39, 56, 12});
+    ControlDef from = live(EntryDef("n-14B", Use(w.SIZE_FROM), {68, 39, 56, 12}));
     from.right_align = true;
     add(std::move(from), "L:SIZE_FROM");
     add(StringDef("KByte  to:", {128, 40, 40, 10}), "STRING1");
-    ControlDef to = EntryDef("n-14B", Use(w.SIZE_TO), {170, 39, 56, 12});
+    ControlDef to = live(EntryDef("n-14B", Use(w.SIZE_TO), {170, 39, 56, 12}));
     to.right_align = true;
     add(std::move(to), "L:SIZE_TO");
     ControlDef search = ButtonDef("Search", {254, 5, 66, 17}, "32525");
@@ -128,10 +133,12 @@ ui::WindowDef MainWindowDef(MainWindow& w) {
     drives.vscroll = true;
     add(std::move(drives), "LIST1");
     add(DisplayDef("s32", Use(GLO::SQLSERVER), {8, 176, 130, 10}), "GLO:SQLSERVER");
-    ControlDef computers = ListDef(
-        kComputerListFormat,
-        MakeQueueSource(QCOMPUTER, &QCOMPUTER_RECORD::NAME, &QCOMPUTER_RECORD::DATE, &QCOMPUTER_RECORD::TIME),
-        {210, 82, 182, 88});
+    ControlDef computers =
+        ListDef(kComputerListFormat,
+                MakeQueueSource(QCOMPUTER, &QCOMPUTER_RECORD::NAME, &QCOMPUTER_RECORD::C1,
+                                &QCOMPUTER_RECORD::C2, &QCOMPUTER_RECORD::C3, &QCOMPUTER_RECORD::C4,
+                                &QCOMPUTER_RECORD::DATE, &QCOMPUTER_RECORD::TIME, &QCOMPUTER_RECORD::DAYS),
+                {210, 82, 182, 88});
     computers.vscroll = true;
     add(std::move(computers), "LIST2");
     add(DisplayDef("s20", Use(GLO::SQLDATABASE), {142, 176, 62, 10}), "GLO:SQLDATABASE");
@@ -266,12 +273,44 @@ bool MainWindow::CheckDatabase() {
     return true;
 }
 
+int StaleDays() {
+    const std::string text = platform::ReadProfileString(GLO::INIFILE.Str(), "options", "staledays", "7");
+    char* end = nullptr;
+    const long days = std::strtol(text.c_str(), &end, 10);
+    return end != text.c_str() && *end == '\0' && days >= 0 && days < 100000 ? static_cast<int>(days) : 7;
+}
+
+long DaysSinceScan(LONG scan_date, LONG today) {
+    return scan_date > 0 ? static_cast<long>(today) - scan_date : -1;
+}
+
+std::string StaleIndexText(ULONG sys) {
+    QCOMPUTER_RECORD e;
+    for (std::size_t i = 1; QCOMPUTER.Peek(i, e); ++i) {
+        if (e.SYSCOMPUTER != sys || sys == 0) continue;
+        const long days = DaysSinceScan(e.DATE.ToStandard(), Today());
+        if (days >= 0 && days <= StaleDays()) return {};
+        if (days < 0) return "index of " + std::string(e.NAME.Clip()) + " never refreshed";
+        auto trim = [](const std::string& t) {
+            const std::size_t b = t.find_first_not_of(' ');
+            return b == std::string::npos ? std::string() : std::string(Clip(t.substr(b)));
+        };
+        return "index of " + std::string(e.NAME.Clip()) + " last refreshed on " +
+               trim(Format(static_cast<double>(e.DATE.ToStandard()), "D17")) + " " +
+               trim(Format(static_cast<double>(e.TIME.ToStandard()), "T4"));
+    }
+    return {};
+}
+
 void MainWindow::FillComputerList() {
     QCOMPUTER.Free();
     QCOMPUTER.ClearBuffer();
     QCOMPUTER.NAME = "all computers";
     QCOMPUTER.SYSCOMPUTER = 0;
+    QCOMPUTER.C1 = QCOMPUTER.C2 = QCOMPUTER.C3 = QCOMPUTER.C4 = -1;
     QCOMPUTER.Add();
+    const LONG today = Today();
+    const int stale = StaleDays();
     if (Access::COMPUTER->UseFile() != 0) return;
     if (SetProperty(COMPUTER.file, PROP_SQL, "select * from COMPUTER order by SysCOMPUTER") != 0) return;
     for (int row = 0; row < kMaxRows; ++row) {
@@ -283,6 +322,12 @@ void MainWindow::FillComputerList() {
         QCOMPUTER.DATE = date.ToStandard() > 0 ? date : DATE{};
         QCOMPUTER.TIME = time.ToStandard() > 0 ? time : TIME{};
         QCOMPUTER.SYSCOMPUTER = COMPUTER.SYSCOMPUTER;
+        // Days since the last scan; an index older than the limit (or none) in the warning
+        // colour.
+        const long days = DaysSinceScan(QCOMPUTER.DATE.ToStandard(), today);
+        QCOMPUTER.DAYS = days >= 0 ? std::to_string(days) : std::string();
+        QCOMPUTER.C1 = days < 0 || days > stale ? kStaleComputerColor : -1;
+        QCOMPUTER.C2 = QCOMPUTER.C3 = QCOMPUTER.C4 = -1;
         QCOMPUTER.Add();
     }
 }
@@ -305,6 +350,7 @@ void MainWindow::EnsureOwnRow() {
     // A computer seen for the first time joins the computer list at the next start (or
     // after its first scan).
     (void)EnsureOwnComputerRow(GLO::COMPUTERNAME.Clip(), DRIVEMASK);
+    G::THISSYSCOMPUTER = COMPUTER.SYSCOMPUTER;
 }
 
 void MainWindow::ShowRecordCount() {
@@ -420,6 +466,7 @@ int MainWindow::Startup() {
         return SevFatal;  // ends the program: no event loop
     }
     ShowRecordCount();
+    LIVE = LiveSetting();
     WINDOW->SetMinSize(400, 68);
     RESIZER.Startup(*Port(), AppStrategy::kSpread);
     KeepLayout(RESIZER);
@@ -472,6 +519,7 @@ int MainWindow::OnAccepted() {
         case MainCtl::FILEOPTIONS:
             SaveComponents();
             Setup();
+            LIVE = LiveSetting();
             Refresh(0);
             break;
         case MainCtl::FILEBROWSEFILES:
@@ -500,6 +548,12 @@ int MainWindow::OnAccepted() {
             G::STARTCLOCK = ClockTime();
             G::SIZE_FROM = KilobytesToBytes(SIZE_FROM);
             G::SIZE_TO = KilobytesToBytes(SIZE_TO);
+            if (LIVE && !run_results) {
+                // At once, into the window that follows the typing.
+                AskLive(std::chrono::milliseconds(0), true);
+                WINDOW->Select(MainCtl::FILTER1);
+                break;
+            }
             if (run_results)
                 run_results();
             else
@@ -510,6 +564,59 @@ int MainWindow::OnAccepted() {
         default:
             break;
     }
+    return result;
+}
+
+bool LiveSetting() {
+    return Clip(platform::ReadProfileString(GLO::INIFILE.Str(), "options", "live", "1")) != "0";
+}
+
+namespace {
+
+// A size entry's text as kilobytes (0 when it is no number).
+long KilobytesOf(const std::string& text) {
+    std::string digits;
+    for (char c : text)
+        if (c != ',' && c != ' ') digits += c;
+    char* end = nullptr;
+    const long v = std::strtol(digits.c_str(), &end, 10);
+    return end != digits.c_str() && *end == '\0' ? v : 0;
+}
+
+}  // namespace
+
+bool MainWindow::AskLive(std::chrono::milliseconds delay, bool any_criterion) {
+    // What the entries show now: their variables change only when they are left.
+    const std::string filter = WINDOW->Text(MainCtl::FILTER1);
+    const std::string extension = WINDOW->Text(MainCtl::EXTENSION);
+    const long from = KilobytesOf(WINDOW->Text(MainCtl::SIZE_FROM));
+    const long to = KilobytesOf(WINDOW->Text(MainCtl::SIZE_TO));
+    if (any_criterion ? IsEmptyRequest(filter, extension, from, to)
+                      : !LiveWorthy(filter, extension, from, to))
+        return false;
+    LiveRequest live;
+    live.request = SearchRequestFromGlobals();
+    live.request.filter = filter.substr(0, 40);
+    live.request.extension = extension.substr(0, 10);
+    live.request.size_from = KilobytesToBytes(from);
+    live.request.size_to = KilobytesToBytes(to);
+    live.computer_name = G::SEARCHCOMPUTER.Str();
+    live.startclock = ClockTime();
+    if (dt::LIVE.Ask(live, delay)) {
+        ui::Start(QFilesLive, 25000);
+    } else if (delay.count() == 0) {
+        dt::LIVE.Wake();
+    }
+    return true;
+}
+
+int MainWindow::OnFieldEvent() {
+    const int result = WindowManager::OnFieldEvent();
+    const WindowEvent& e = CurrentEvent();
+    if (LIVE && e.event == ui::Event::Edited &&
+        (e.field == MainCtl::FILTER1 || e.field == MainCtl::EXTENSION || e.field == MainCtl::SIZE_FROM ||
+         e.field == MainCtl::SIZE_TO))
+        AskLive(kLiveDelay, false);
     return result;
 }
 

@@ -4,6 +4,7 @@
 // tables, computer list, this computer's row), the unattended scan and the commands.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -54,11 +55,27 @@ constexpr int STRING2 = 25;
 constexpr int SYSCOMPUTER = 26;  // COMPUTER:SYSCOMPUTER
 }  // namespace MainCtl
 
+// Pause after the last key before the results follow the typing.
+inline constexpr std::chrono::milliseconds kLiveDelay{150};
+// Whether results follow the typing: [options] live= of the settings file (1 unless "0").
+bool LiveSetting();
+
 // The list formats of the drive list (A) and the computer list (B). A drive's root is a
 // mount point here, so the drive column is wider than a drive letter's.
 inline constexpr const char* kDriveListFormat = "60L(2)|M~Drive~@s60@126L(2)|M~Desciption~@s39@";
 inline constexpr const char* kComputerListFormat =
-    "116L(2)|M~Name~@s32@40L(2)|M~Scan Date~@d17B@20L(2)|M~Time~@t7B@";
+    "74L(2)|M*~Name~@s32@40L(2)|M~Scan Date~@d17B@35L(2)|M~Time~@t7B@25R(2)|M~Days~@s6@";
+
+// Text colour (0x00BBGGRR) of computers whose index is older than the stale limit.
+constexpr LONG kStaleComputerColor = 0x000060C0;
+// Days without a scan after which a computer's index counts as stale: [options]
+// staledays= of the settings file, 7 when missing or not a number.
+int StaleDays();
+// Whole days from `scan_date` (standard date, 0: never) to `today`; -1 for never.
+long DaysSinceScan(LONG scan_date, LONG today);
+// "index of <computer> last refreshed on <date> <time>" for the computer of row number
+// `sys` when its index is stale ("" when it is fresh or not in the computer list).
+std::string StaleIndexText(ULONG sys);
 
 class MainWindow final : public WindowManager {
   public:
@@ -94,6 +111,9 @@ class MainWindow final : public WindowManager {
     std::function<void()> run_results;
     // Runs after a scan from the Scan button has ended and the window shows its result.
     std::function<void(MainWindow&)> on_scanned;
+    // Results as you type ([options] live=, 1 unless "0"): the results window follows the
+    // typing in the filter, extension and size entries, on a thread of its own.
+    bool LIVE = true;
 
     int Startup() override;
     int Shutdown() override;
@@ -118,6 +138,11 @@ class MainWindow final : public WindowManager {
     std::string NameTooLong() const;
     // The computer list's current entry into G:SEARCHCOMPUTER / G:SEARCHSYSCOMPUTER.
     void TakeComputerChoice();
+    int OnFieldEvent() override;
+    // Results as you type: asks the results window for what the entries show now, due
+    // after `delay`; starts the window when none runs. False when the entries hold nothing
+    // worth a search yet.
+    bool AskLive(std::chrono::milliseconds delay, bool any_criterion);
 
   private:
     // Ends the start-up early: closes what is open, keeps `status`.

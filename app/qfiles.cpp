@@ -3,11 +3,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 
 #include "app/dialect.h"
 #include "app/globals.h"
+#include "app/main_window.h"
 #include "app/scan.h"
 #include "app/setup_window.h"
 #include "app/tables.h"
@@ -19,6 +22,7 @@
 #include "runtime/picture.h"
 #include "runtime/stddate.h"
 #include "ui/application.h"
+#include "ui/desktop.h"
 #include "ui/list_source.h"
 #include "ui/window.h"
 
@@ -82,7 +86,7 @@ void ListWidths(ui::Window& window, int mode, std::string_view procedure_name) {
     }
 }
 
-std::string RowMenuText(std::string_view name) {
+std::string RowMenuText(std::string_view name, bool local) {
     std::string item;
     const std::string_view clipped = Clip(name);
     // A word joiner (invisible) in front keeps a leading prefix character, a leading blank
@@ -98,7 +102,29 @@ std::string RowMenuText(std::string_view name) {
         else
             item += c;
     }
-    return item + "|-|~copy|~delete|~move|~select all|~select none|~revert selection|-|info";
+    return item + "|-|~copy|~delete|~move|~select all|~select none|~revert selection|-|info|-|" +
+           (local ? "" : "~") + "Open containing folder|Copy full path|Copy name";
+}
+
+void ListSortOrder(int mode, std::string_view list_name, int& column, bool& descending) {
+    const std::string file = GLO::INIFILE.Str();
+    const std::string key = std::string(Clip(list_name)) + "_Sort";
+    if (mode == 2) {
+        platform::WriteProfileString(file, "List", key,
+                                     std::to_string(column) + (column > 0 && descending ? "D" : "A"));
+        return;
+    }
+    const std::string value = platform::ReadProfileString(file, "List", key, "");
+    if (value.size() < 2 || value.size() > 3) return;
+    const char dir = value.back();
+    int c = 0;
+    for (std::size_t i = 0; i + 1 < value.size(); ++i) {
+        if (value[i] < '0' || value[i] > '9') return;
+        c = c * 10 + (value[i] - '0');
+    }
+    if ((dir != 'A' && dir != 'D') || c > 7) return;
+    column = c;
+    descending = c > 0 && dir == 'D';
 }
 
 // ---------------------------------------------------------------- window definitions
@@ -115,6 +141,12 @@ ui::WindowDef QFilesWindowDef(QFilesWindow& w) {
     d.flags.centered = true;
     d.flags.resizable = true;
     d.flags.maximize_box = true;
+    if (w.LIVEMODE) {
+        // Follows the typing in the main window: it never takes the focus from the entry,
+        // and looks for a due request every 50 ms.
+        d.flags.no_activate = true;
+        d.timer = 5;
+    }
     ControlDef list =
         ListDef(kQFilesListFormat,
                 MakeQueueSource(w.QFILES, &R::NAME, &R::C1, &R::C2, &R::C3, &R::C4, &R::EXTENSION, &R::DIR,
@@ -123,7 +155,9 @@ ui::WindowDef QFilesWindowDef(QFilesWindow& w) {
     list.label = "?BROWSE:1";
     list.vscroll = true;
     list.hscroll = true;
-    list.alerts = {key::MouseLeft2, key::Enter, key::MouseRight};
+    list.alerts = {key::MouseLeft2, key::Enter, key::MouseRight, key::kCtrl | 'C'};
+    list.sortable = true;
+    list.multi_select = true;
     d.Add(std::move(list));
     return d;
 }
@@ -164,13 +198,15 @@ ui::WindowDef QFilesInfoDef(QFilesWindow& w) {
     close.std = StdAction::Close;
     close.default_button = true;
     d.Add(std::move(close));
+    d.Add(Show("s80", Use(w.STALETEXT), {6, 66, 236, 10}));
     return d;
 }
 
 // ---------------------------------------------------------------- QFilesWindow
 
-QFilesWindow::QFilesWindow()
-    : WINDOW(std::make_unique<ui::Window>(QFilesWindowDef(*this))),
+QFilesWindow::QFilesWindow(bool live)
+    : LIVEMODE(live),
+      WINDOW(std::make_unique<ui::Window>(QFilesWindowDef(*this))),
       WIN_WAIT(std::make_unique<ui::Window>(QFilesWaitDef())),
       WIN_INFO(std::make_unique<ui::Window>(QFilesInfoDef(*this))) {}
 
@@ -195,13 +231,23 @@ int QFilesWindow::Startup() {
         GlobalIni.RestoreWindow("QFiles", placement);
     }
     ListWidths(*WINDOW, 1, "qFILES");
+    ListSortOrder(1, "qFILES_List1", SORTCOLUMN, SORTDESCENDING);
+    WINDOW->SetSortIndicator(QFilesCtl::BROWSE1, SORTCOLUMN, SORTDESCENDING);
 
+    if (LIVEMODE) {
+        // The rows come with the requests (RefreshLive), the first one at the first tick.
+        LIVE.SetWindow(this);
+        ArmAlerts();
+        return SevQuiet;
+    }
     WIN_WAIT->Open();
     WIN_WAIT->Display();
     ui::SetCursor(ui::Cursor::Wait);
     QFILES.Free();
     QFILES.ClearBuffer();
     FOUND.clear();
+    ROWNO.clear();
+    READING = true;
 
     // The statement is built once FILES is connected: the server's kind decides how its
     // patterns match (see BuildSearchCondition).
@@ -248,6 +294,11 @@ void QFilesWindow::ReadStep() {
         if (window_opened_) WINDOW->Post(ui::Event::CloseWindow);
         return;
     }
+    // Every row is in: the list takes its order (a header clicked meanwhile included).
+    for (std::uint32_t i = static_cast<std::uint32_t>(ROWNO.size()) + 1; i <= QFILES.Records(); ++i)
+        ROWNO.push_back(i);
+    SORTPENDING = false;
+    if (SORTCOLUMN > 0) SortRows();
     const auto hundredths =
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started_).count() / 10;
     const LONG elapsed = ScanElapsed(G::STARTCLOCK, ClockTime(), hundredths);
@@ -264,9 +315,11 @@ void QFilesWindow::ReadStep() {
 int QFilesWindow::Shutdown() {
     read_.End();
     READING = false;
+    if (LIVEMODE) LIVE.SetWindow(nullptr);
     if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
     if (OPENED) {
         ListWidths(*WINDOW, 2, "qFILES");
+        ListSortOrder(2, "qFILES_List1", SORTCOLUMN, SORTDESCENDING);
         UiPlacement placement(*WINDOW);
         GlobalIni.SaveWindow("QFiles", placement);
     }
@@ -289,11 +342,12 @@ void QFilesWindow::OnWindowOpened() {
 }
 
 int QFilesWindow::HandleEvent() {
-    if (CurrentEvent().event == ui::Event::Timer && READING) {
+    if (CurrentEvent().event == ui::Event::Timer && READING && !LIVEMODE) {
         ReadStep();
         return SevQuiet;
     }
     if (READING) ++EVENTS_DURING_READ;
+    if (LIVEMODE && CurrentEvent().event == ui::Event::Timer && OPENED) RefreshLive();
     if (CurrentEvent().event == ui::Event::Sized && OPENED) {
         const ui::Rect window = WINDOW->GetPosition(0);
         ui::Rect list = WINDOW->GetPosition(QFilesCtl::BROWSE1);
@@ -307,7 +361,12 @@ int QFilesWindow::HandleEvent() {
 int QFilesWindow::OnFieldEvent() {
     const int result = WindowManager::OnFieldEvent();
     const WindowEvent& e = CurrentEvent();
-    if (e.event != ui::Event::AlertKey || e.field != QFilesCtl::BROWSE1) return result;
+    if (e.field != QFilesCtl::BROWSE1) return result;
+    if (e.event == ui::Event::HeaderPressed) {
+        HeaderClicked(WINDOW->HeaderColumn());
+        return result;
+    }
+    if (e.event != ui::Event::AlertKey) return result;
     switch (e.keycode) {
         case ui::key::MouseLeft2:
         case ui::key::Enter:
@@ -315,13 +374,187 @@ int QFilesWindow::OnFieldEvent() {
             break;
         case ui::key::MouseRight: {
             if (QFILES.Get(static_cast<std::size_t>(WINDOW->Choice(QFilesCtl::BROWSE1))) != 0) break;
-            if (Port()->Popup(RowMenuText(QFILES.NAME.View()), 0, 0) == 8) FileInfo();
+            const std::string menu = RowMenuText(QFILES.NAME.View(), SelectionIsLocal());
+            const int entry = Port()->Popup(menu, 0, 0);
+            if (entry == RowMenu::INFO)
+                FileInfo();
+            else
+                RowMenuAction(entry);
             break;
         }
+        case ui::key::kCtrl | 'C':
+            RowMenuAction(RowMenu::COPYPATH);
+            break;
         default:
             break;
     }
     return result;
+}
+
+namespace {
+
+// Text order without regard to ASCII case: negative, 0 or positive.
+int CompareFolded(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const int x = std::tolower(static_cast<unsigned char>(a[i]));
+        const int y = std::tolower(static_cast<unsigned char>(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+template <class T>
+int Compare(const T& a, const T& b) {
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+}  // namespace
+
+void QFilesWindow::SortRows() {
+    const std::size_t n = QFILES.Records();
+    if (n == 0 || SORTCOLUMN <= 0 || FOUND.size() != n || ROWNO.size() != n) return;
+    std::vector<QFILES_RECORD> rows(n);
+    std::vector<FoundFile> found(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        QFILES.Peek(i + 1, rows[i]);
+        found[i] = FOUND.at(i);
+    }
+    const std::size_t current = static_cast<std::size_t>(WINDOW->Choice(QFilesCtl::BROWSE1));
+    const std::uint32_t current_row = current >= 1 && current <= n ? ROWNO[current - 1] : 0;
+    std::vector<std::size_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = i;
+    const auto column = static_cast<ResultColumn>(SORTCOLUMN);
+    auto key = [&](std::size_t a, std::size_t b) {
+        const QFILES_RECORD &x = rows[a], &y = rows[b];
+        switch (column) {
+            case ResultColumn::Name:
+                return CompareFolded(found[a].name, found[b].name);
+            case ResultColumn::Extension:
+                return CompareFolded(x.EXTENSION.View(), y.EXTENSION.View());
+            case ResultColumn::Dir:
+                return CompareFolded(found[a].dir, found[b].dir);
+            case ResultColumn::Date:
+            case ResultColumn::Time: {
+                const int d = Compare(x.DATE.ToStandard(), y.DATE.ToStandard());
+                return d != 0 ? d : Compare(x.TIME.ToStandard(), y.TIME.ToStandard());
+            }
+            case ResultColumn::Size:
+                return Compare(x.SIZE, y.SIZE);
+            case ResultColumn::Computer:
+                return CompareFolded(x.COMPUTER.View(), y.COMPUTER.View());
+        }
+        return 0;
+    };
+    const bool descending = SORTDESCENDING;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const int k = key(a, b);
+        if (k != 0) return descending ? k > 0 : k < 0;
+        // Ties: by name, then in the order the rows came, whichever the direction.
+        const int by_name = CompareFolded(found[a].name, found[b].name);
+        if (by_name != 0) return by_name < 0;
+        const int by_bytes = found[a].name.compare(found[b].name);
+        if (by_bytes != 0) return by_bytes < 0;
+        return ROWNO[a] < ROWNO[b];
+    });
+    std::vector<std::uint32_t> rowno(n);
+    QFILES.Free();
+    FOUND.clear();
+    std::size_t new_current = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t from = order[i];
+        static_cast<QFILES_RECORD&>(QFILES) = rows[from];
+        QFILES.Add();
+        FOUND.Add(found[from].dir, found[from].name);
+        rowno[i] = ROWNO[from];
+        if (rowno[i] == current_row) new_current = i + 1;
+    }
+    ROWNO = std::move(rowno);
+    WINDOW->Display(QFilesCtl::BROWSE1);
+    if (new_current > 0) WINDOW->SetChoice(QFilesCtl::BROWSE1, static_cast<int>(new_current));
+}
+
+void QFilesWindow::HeaderClicked(int column) {
+    if (column < 1 || column > 7) return;
+    if (column == SORTCOLUMN) {
+        SORTDESCENDING = !SORTDESCENDING;
+    } else {
+        SORTCOLUMN = column;
+        SORTDESCENDING = false;
+    }
+    WINDOW->SetSortIndicator(QFilesCtl::BROWSE1, SORTCOLUMN, SORTDESCENDING);
+    if (READING)
+        SORTPENDING = true;
+    else
+        SortRows();
+}
+
+std::vector<std::size_t> QFilesWindow::SelectedEntries() const {
+    std::vector<std::size_t> entries;
+    for (int row : WINDOW->SelectedRows(QFilesCtl::BROWSE1))
+        if (row >= 1 && static_cast<std::size_t>(row) <= FOUND.size())
+            entries.push_back(static_cast<std::size_t>(row));
+    return entries;
+}
+
+std::string QFilesWindow::SelectedPaths() const {
+    std::string text;
+    for (std::size_t row : SelectedEntries()) {
+        if (!text.empty()) text += '\n';
+        text += FOUND.at(row - 1).Path();
+    }
+    return text;
+}
+
+std::string QFilesWindow::SelectedNames() const {
+    std::string text;
+    for (std::size_t row : SelectedEntries()) {
+        if (!text.empty()) text += '\n';
+        text += FOUND.at(row - 1).name;
+    }
+    return text;
+}
+
+bool QFilesWindow::SelectionIsLocal() const {
+    const std::vector<std::size_t> rows = SelectedEntries();
+    if (rows.empty()) return false;
+    for (std::size_t row : rows) {
+        QFILES_RECORD e;
+        if (!QFILES.Peek(row, e) || e.SYSCOMPUTER != COMPUTER.SYSCOMPUTER) return false;
+    }
+    return true;
+}
+
+void QFilesWindow::OpenContainingFolders() {
+    if (!SelectionIsLocal()) return;
+    std::vector<std::string> paths, folders;
+    for (std::size_t row : SelectedEntries()) {
+        const FoundFile f = FOUND.at(row - 1);
+        paths.push_back(f.Path());
+        if (std::find(folders.begin(), folders.end(), f.dir) == folders.end()) folders.push_back(f.dir);
+    }
+    if (ui::ShowInFileManager(paths) == ui::ShowItemsResult::Shown) return;
+    // No file manager answered: the folders open with the desktop's opener, without the
+    // files selected; a selection over many folders opens the first few only.
+    constexpr std::size_t kMaxFolders = 10;
+    for (std::size_t i = 0; i < folders.size() && i < kMaxFolders; ++i)
+        platform::OpenWithAssociatedProgram(folders[i]);
+}
+
+void QFilesWindow::RowMenuAction(int entry) {
+    switch (entry) {
+        case RowMenu::OPENFOLDER:
+            OpenContainingFolders();
+            break;
+        case RowMenu::COPYPATH:
+            if (!SelectedEntries().empty()) ui::SetClipboardText(SelectedPaths());
+            break;
+        case RowMenu::COPYNAME:
+            if (!SelectedEntries().empty()) ui::SetClipboardText(SelectedNames());
+            break;
+        default:
+            break;
+    }
 }
 
 void QFilesWindow::OpenCurrent() {
@@ -348,6 +581,7 @@ void QFilesWindow::FileInfo() {
                                                   std::to_string(QFILES.SYSCOMPUTER))))
                        .substr(0, 31);
     SIZE = SizeText(QFILES.SIZE);
+    STALETEXT = StaleIndexText(QFILES.SYSCOMPUTER);
     if (WIN_INFO->Open() != 0) return;
     WIN_INFO->Display();
     if (on_info) on_info(*this, *WIN_INFO);
@@ -355,6 +589,129 @@ void QFilesWindow::FileInfo() {
     while (WIN_INFO->NextEvent()) {
     }
     WIN_INFO->Close();
+}
+
+// ---------------------------------------------------------------- results as you type
+
+bool LiveResults::Ask(const LiveRequest& request, std::chrono::milliseconds delay) {
+    std::lock_guard lock(m_);
+    request_ = request;
+    pending_ = true;
+    due_ = std::chrono::steady_clock::now() + delay;
+    ++generation_;
+    const bool start = !running_;
+    running_ = true;
+    return start;
+}
+
+bool LiveResults::Due(LiveRequest& out, std::uint64_t& generation) {
+    std::lock_guard lock(m_);
+    if (!pending_ || std::chrono::steady_clock::now() < due_) return false;
+    pending_ = false;
+    out = request_;
+    generation = generation_.load();
+    return true;
+}
+
+void LiveResults::SetWindow(QFilesWindow* w) {
+    std::lock_guard lock(m_);
+    window_ = w;
+    // A closed window takes no more requests: the next one starts a new window.
+    if (w == nullptr) running_ = false;
+}
+
+void LiveResults::Wake() {
+    std::lock_guard lock(m_);
+    if (QFilesWindow* w = window_.load()) w->WINDOW->Post(ui::Event::Timer);
+}
+
+void LiveResults::NoteShown(const std::string& caption) {
+    std::lock_guard lock(m_);
+    shown_.push_back(caption);
+}
+
+std::vector<std::string> LiveResults::Shown() const {
+    std::lock_guard lock(m_);
+    return shown_;
+}
+
+void LiveResults::SetReadHook(std::function<void()> hook) {
+    std::lock_guard lock(m_);
+    read_hook_ = std::move(hook);
+}
+
+void LiveResults::RunReadHook() const {
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(m_);
+        hook = read_hook_;
+    }
+    if (hook) hook();
+}
+
+bool LiveWorthy(std::string_view filter, std::string_view extension, long kb_from, long kb_to) {
+    if (!Clip(extension).empty() || kb_from != 0 || kb_to != 0) return true;
+    std::size_t run = 0;
+    for (const char c : filter) {
+        run = c == ' ' ? 0 : run + 1;
+        if (run >= 3) return true;
+    }
+    return false;
+}
+
+void QFilesWindow::RefreshLive() {
+    LiveRequest live;
+    std::uint64_t generation = 0;
+    if (!LIVE.Due(live, generation)) return;
+    const auto started = SteadyClock::now();
+    // Read aside: only a read still current when it ends reaches the list.
+    Queue<QFILES_RECORD> rows;
+    FoundFiles found;
+    std::string statement;
+    READING = true;
+    const SearchOutcome outcome = ReadSearch(live.request, COMPUTER.SYSCOMPUTER, rows, found, &statement);
+    READING = false;
+    LIVE.RunReadHook();
+    if (!LIVE.Current(generation)) {
+        ++LIVE.abandoned;
+        return;
+    }
+    FillComputerNames(rows, dt::QCOMPUTER);
+    QFILES.Free();
+    ROWNO.clear();
+    QFILES_RECORD e;
+    for (std::size_t i = 1; rows.Peek(i, e); ++i) {
+        static_cast<QFILES_RECORD&>(QFILES) = e;
+        QFILES.Add();
+        ROWNO.push_back(static_cast<std::uint32_t>(i));
+    }
+    FOUND = std::move(found);
+    OUTCOME = outcome;
+    STATEMENT = statement;
+    if (SORTCOLUMN > 0) SortRows();
+    WINDOW->Display(QFilesCtl::BROWSE1);
+    const auto hundredths =
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count() / 10;
+    const LONG elapsed = ScanElapsed(live.startclock, ClockTime(), hundredths);
+    // A refused statement is said in the caption: a message box at every key would be in
+    // the way of the typing.
+    const std::string caption =
+        outcome.error != 0 ? "DriveTrek Queue - the search could not be carried out: " + outcome.message
+                           : "DriveTrek Queue - " + std::to_string(QFILES.Records()) + " Files (" +
+                                 Format(static_cast<double>(elapsed), "T4") + ")  " + live.computer_name;
+    WINDOW->SetTitle(Clip(caption));
+    LIVE.NoteShown(std::string(Clip(caption)));
+    ++LIVE.refreshes;
+}
+
+void QFilesLive() {
+    // The COMPUTER buffer is this thread's own: this computer's row number comes from the
+    // start-up.
+    COMPUTER.SYSCOMPUTER = G::THISSYSCOMPUTER;
+    QFilesWindow window(true);
+    GlobalResponse = window.Run();
+    // Closed before it opened (or failed): the next request starts a new window.
+    LIVE.SetWindow(nullptr);
 }
 
 void QFiles(const std::function<void(QFilesWindow&)>& on_opened,

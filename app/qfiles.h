@@ -5,8 +5,10 @@
 // widths in the settings file.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,13 +42,14 @@ constexpr int DATE = 8;           // QFILES:DATE
 constexpr int TIME = 9;           // QFILES:TIME
 constexpr int COMPUTERNAME = 11;  // L:COMPUTERNAME
 constexpr int CLOSEBUTTON = 12;
+constexpr int STALE = 13;  // how old the computer's index is, when it is stale
 }  // namespace InfoCtl
 
 // The seven columns of the result list: name (coloured), extension, directory, date, time,
 // size (right-aligned) and computer; widths in dialog units.
 inline constexpr const char* kQFilesListFormat =
-    "120L(2)|M*~Name~@s127@19L(2)|M~Extension~@s10@172L(2)|M~Dir~@s255@40L(2)|M~Date~@d17@"
-    "24L(2)|M~Time~@t7@52R(2)|M~Size~@n13@124L(2)|M~Computer~@s31@";
+    "120L(2)|M*~Name~@s127@50L(2)|M~Extension~@s10@172L(2)|M~Dir~@s255@40L(2)|M~Date~@d17@"
+    "35L(2)|M~Time~@t7@52R(2)|M~Size~@n13@124L(2)|M~Computer~@s31@";
 
 // Opens `file_name` (trailing blanks dropped, at most 255 characters) with the program the
 // desktop associates with it; an empty `operation` means "open", the only operation the
@@ -64,15 +67,100 @@ std::string OpenWithShell(std::string_view operation, std::string_view file_name
 void ListWidths(ui::Window& window, int mode, std::string_view procedure_name);
 
 // The popup menu of a result row: the name, the six entries the program does not offer
-// (shown disabled) and "info" as entry 8. A name that would read as menu syntax ("|",
-// braces, a leading "~", "+", "-" or "[", or nothing visible) is shown harmlessly, so
-// "info" always stays entry 8.
-std::string RowMenuText(std::string_view name);
+// (shown disabled), "info" as entry 8, then "Open containing folder" (9, disabled when
+// `local` is false: the rows lie on another computer), "Copy full path" (10) and "Copy
+// name" (11). A name that would read as menu syntax ("|", braces, a leading "~", "+", "-"
+// or "[", or nothing visible) is shown harmlessly, so the numbers never move.
+std::string RowMenuText(std::string_view name, bool local = true);
+
+// Entry numbers of the row menu's own actions.
+namespace RowMenu {
+constexpr int INFO = 8;
+constexpr int OPENFOLDER = 9;
+constexpr int COPYPATH = 10;
+constexpr int COPYNAME = 11;
+}  // namespace RowMenu
+
+// The result list's sortable columns, as numbered in the list.
+enum class ResultColumn : int { Name = 1, Extension, Dir, Date, Time, Size, Computer };
+
+// Restores (mode 1) or saves (mode 2) a list's order in section "List" under the list's
+// name followed by "_Sort" (for the results list qFILES_List1_Sort): the column number
+// and "A" or "D" ("6D"); 0 for the order the rows came in. Restoring leaves `column` and
+// `descending` alone when the text is not such a value.
+void ListSortOrder(int mode, std::string_view list_name, int& column, bool& descending);
+
+// What the main window asks the results window that follows its typing to show.
+struct LiveRequest {
+    SearchRequest request;
+    std::string computer_name;  // G:SEARCHCOMPUTER for the caption
+    LONG startclock = 0;
+};
+
+class QFilesWindow;
+
+// The hand-over between the main window and the results window that follows its typing
+// (on a thread of its own): the newest request, when it is due, and its generation. A
+// newer request makes every read of an older one stale: such a read writes nothing.
+class LiveResults {
+  public:
+    // Main thread: `request` becomes the newest, due after `delay`. True when no results
+    // window runs (the caller starts one, which takes the request).
+    bool Ask(const LiveRequest& request, std::chrono::milliseconds delay);
+    // Results thread: the newest request when it is due and not taken yet.
+    bool Due(LiveRequest& out, std::uint64_t& generation);
+    // True while `generation` is the newest request.
+    bool Current(std::uint64_t generation) const { return generation_.load() == generation; }
+    // The number of the newest request.
+    std::uint64_t Generation() const { return generation_.load(); }
+    // The running results window (nullptr when none); set and cleared by it.
+    void SetWindow(QFilesWindow* w);
+    QFilesWindow* Window() const { return window_.load(); }
+    // Wakes the results window at once (a request due now).
+    void Wake();
+
+    // What the windows did, for tests: refreshes shown (their captions, in order) and reads
+    // that a newer request made stale (they wrote nothing).
+    std::atomic<int> refreshes{0};
+    std::atomic<int> abandoned{0};
+    void NoteShown(const std::string& caption);
+    std::vector<std::string> Shown() const;
+    // Test hook: runs on the results thread after each read, before its rows are shown.
+    void SetReadHook(std::function<void()> hook);
+    void RunReadHook() const;
+
+  private:
+    mutable std::mutex m_;
+    LiveRequest request_;
+    bool pending_ = false;
+    bool running_ = false;
+    std::chrono::steady_clock::time_point due_;
+    std::atomic<std::uint64_t> generation_{0};
+    std::atomic<QFilesWindow*> window_{nullptr};
+    std::vector<std::string> shown_;
+    std::function<void()> read_hook_;
+};
+
+// The one results window that follows the main window's typing.
+inline LiveResults LIVE;
+
+// True when a request of these entries is worth a search while typing: a word of three
+// characters or more, an extension or a size bound (shorter words alone wait for Enter).
+bool LiveWorthy(std::string_view filter, std::string_view extension, long kb_from, long kb_to);
+
+// Runs the results window that follows the typing (started on a thread of its own by the
+// main window): refreshes it in place with each due request until it is closed.
+void QFilesLive();
 
 class QFilesWindow final : public WindowManager {
   public:
-    QFilesWindow();
+    // `live`: the window follows the main window's typing (LIVE) instead of running one
+    // search at its start.
+    explicit QFilesWindow(bool live = false);
     ~QFilesWindow() override;
+
+    // Follows the main window's typing (declared first: the window definitions read it).
+    const bool LIVEMODE;
 
     // ---- the procedure's locals ----
     Queue<QFILES_RECORD> QFILES;
@@ -80,6 +168,7 @@ class QFilesWindow final : public WindowManager {
     STRING<1024> SearchCondition;
     STRING<30> SIZE;           // L:SIZE
     CSTRING<32> COMPUTERNAME;  // L:COMPUTERNAME
+    CSTRING<81> STALETEXT;     // "index of ... last refreshed on ..." ("" when fresh)
     ProcedureToolbar TOOLBARMGR;
     std::unique_ptr<ui::Window> WINDOW;
     std::unique_ptr<ui::Window> WIN_WAIT;
@@ -87,6 +176,15 @@ class QFilesWindow final : public WindowManager {
     // The search's outcome (error text when the server refused it) and its statement.
     SearchOutcome OUTCOME;
     std::string STATEMENT;
+
+    // Row numbers in the order the read produced the rows (entry i of QFILES came i-th as
+    // ROWNO[i - 1]); the last tie-break of every order.
+    std::vector<std::uint32_t> ROWNO;
+    // The list's order: column (0: as read) and direction.
+    int SORTCOLUMN = 0;
+    bool SORTDESCENDING = false;
+    // A header was clicked while rows were being read: the order applies when it ends.
+    bool SORTPENDING = false;
 
     // Test hooks: once the result window is open, its loop runs and the read has ended
     // (the list and caption are final); once the first rows are in the list while more
@@ -120,6 +218,27 @@ class QFilesWindow final : public WindowManager {
     // a message naming that computer).
     void OpenCurrent();
 
+    // Puts the rows in the list's order (SORTCOLUMN, SORTDESCENDING): a stable sort in
+    // memory; dates and times both by the whole time stamp; ties by name, then by row
+    // number. The current row stays the same entry.
+    void SortRows();
+    // A click on header `column`: that column ascending, or the other direction when it is
+    // the column of the order already. Applied now, or when the read ends.
+    void HeaderClicked(int column);
+    // The selected entries (ascending), or the current one.
+    std::vector<std::size_t> SelectedEntries() const;
+    // The whole directories and names of the selected entries, one a line.
+    std::string SelectedPaths() const;
+    std::string SelectedNames() const;
+    // True when every selected entry lies on this computer.
+    bool SelectionIsLocal() const;
+    // Shows the selected files in the file manager; without one, opens their folders.
+    void OpenContainingFolders();
+    // The popup menu's actions on the selection.
+    void RowMenuAction(int entry);
+    // Live mode: runs the newest request when it is due and shows its rows, count and
+    // caption, unless a newer request came meanwhile.
+    void RefreshLive();
   private:
     SearchRead read_;
     std::unique_ptr<ComputerNames> names_;

@@ -57,6 +57,8 @@ struct QCOMPUTER_RECORD {
     dt::TIME TIME;      // time of the last scan
     ULONG SYSCOMPUTER;  // the computer's row number; 0 for "all computers"
     BYTE MARK;
+    CSTRING<7> DAYS;      // whole days since the last scan ("" when never scanned)
+    LONG C1, C2, C3, C4;  // colours of the name: fore, back, selected fore, back
 };
 
 // The drives of this computer. A drive's root is a mount point here ("/home/"), so the
@@ -87,9 +89,9 @@ static_assert(sizeof(COMPUTER_RECORD) == 68);
 // made size searches wrong from 4 GiB on); the column was BIGINT already.
 static_assert(sizeof(FILES_RECORD) == 554);
 static_assert(sizeof(SQL_RECORD) == 256);
-static_assert(sizeof(QCOMPUTER_RECORD) == 46);
-static_assert(sizeof(QDRIVE_RECORD) == 302);  // 46 with a 5-byte drive letter root
-static_assert(sizeof(QFILES_RECORD) == 467);  // 463 with a 32-bit SIZE
+static_assert(sizeof(QCOMPUTER_RECORD) == 69);  // 46, the days and the name's colours
+static_assert(sizeof(QDRIVE_RECORD) == 302);    // 46 with a 5-byte drive letter root
+static_assert(sizeof(QFILES_RECORD) == 467);    // 463 with a 32-bit SIZE
 static_assert(offsetof(FILES_RECORD, DATE_TIME) == offsetof(FILES_RECORD, DATE) + 4);
 static_assert(offsetof(COMPUTER_RECORD, DRIVES) == 64);
 

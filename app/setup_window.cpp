@@ -8,12 +8,13 @@
 #include "data/sql_connection.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
+#include "platform/profile.h"
 #include "ui/application.h"
 #include "ui/window.h"
 
 namespace dt {
 
-ui::WindowDef SetupWindowDef() {
+ui::WindowDef SetupWindowDef(BYTE* live) {
     using namespace ui;
     WindowDef d;
     d.label = "WINDOW";
@@ -51,10 +52,15 @@ ui::WindowDef SetupWindowDef() {
     ControlDef cancel = ButtonDef("Cancel", {180, 110, 50, 16});
     cancel.label = "?CANCELBUTTON";
     d.Add(std::move(cancel));
+    if (live != nullptr) {
+        ControlDef check = CheckDef("results as you type", Use(*live), {8, 112, 110, 12});
+        check.label = "?LIVE";
+        d.Add(std::move(check));
+    }
     return d;
 }
 
-SetupWindow::SetupWindow() : WINDOW(std::make_unique<ui::Window>(SetupWindowDef())) {}
+SetupWindow::SetupWindow() : WINDOW(std::make_unique<ui::Window>(SetupWindowDef(&LIVE))) {}
 
 SetupWindow::~SetupWindow() = default;
 
@@ -67,6 +73,7 @@ int SetupWindow::Startup() {
     GlobalRequest = 0;
     GlobalResponse = 0;
     SetToolbar(TOOLBARMGR);
+    LIVE = LiveSetting() ? 1 : 0;
     if (WINDOW->Open() != 0) return SevFatal;
     OPENED = 1;
     SetWindow(*WINDOW);
@@ -102,6 +109,7 @@ int SetupWindow::OnAccepted() {
         case SetupCtl::OKBUTTON:
             SaveComponents();
             SaveSettings(GLO::INIFILE.Str());
+            platform::WriteProfileString(GLO::INIFILE.Str(), "options", "live", LIVE ? "1" : "0");
             return SevFatal;
         case SetupCtl::CANCELBUTTON:
             SaveComponents();

@@ -36,6 +36,7 @@ constexpr int SQLPASSWD = 10;  // GLO:SQLPASSWD, typed characters hidden
 constexpr int KILLMASTERBUTTON = 11;
 constexpr int OKBUTTON = 12;
 constexpr int CANCELBUTTON = 13;
+constexpr int LIVE = 14;  // results as you type ([options] live=)
 }  // namespace SetupCtl
 
 class SetupWindow final : public WindowManager {
@@ -43,6 +44,7 @@ class SetupWindow final : public WindowManager {
     SetupWindow();
     ~SetupWindow() override;
 
+    BYTE LIVE = 1;  // the check box of results as you type
     std::unique_ptr<ui::Window> WINDOW;
     ProcedureToolbar TOOLBARMGR;
     // Runs once the window is open and its loop has started (tests drive it from here).
@@ -54,7 +56,7 @@ class SetupWindow final : public WindowManager {
     int OnAccepted() override;
 };
 
-ui::WindowDef SetupWindowDef();
+ui::WindowDef SetupWindowDef(BYTE* live = nullptr);
 
 // Runs the setup window and stores its response in GlobalResponse. `on_opened` as above.
 void Setup(const std::function<void(SetupWindow&)>& on_opened = {});

@@ -9,7 +9,7 @@ packages=(
     odbc-postgresql postgresql
     tdsodbc
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth xdg-utils clang-format shellcheck
+    xvfb xauth xdg-utils clang-format shellcheck dbus
     plocate
     libcli11-dev nlohmann-json3-dev
     lintian desktop-file-utils dpkg-dev systemd

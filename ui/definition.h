@@ -141,6 +141,10 @@ struct ControlDef {
     bool hscroll = false;         // list/text: horizontal scroll bar
     bool right_align = false;     // entry/string: right-aligned text
     bool checked = false;         // menu item: shown with a check mark
+    bool sortable = false;        // list: a click on a column header gives HeaderPressed, and
+                                  // the header shows the order the window sets (SetSortIndicator)
+    bool multi_select = false;    // list: several rows may be selected (Shift, Ctrl + click)
+    bool live_edits = false;      // entry: every change typed gives Edited
     int drop = 0;                 // list: number of rows of a drop-down list (0: a plain list)
     StdAction std = StdAction::None;
     std::string icon;   // button, image, window: icon name (see Application::IconNames)
@@ -168,6 +172,7 @@ struct WindowFlags {
     bool modal = false;         // application-modal
     bool mdi = false;           // accepted and ignored: windows are top-level windows here
     bool status_bar = false;    // a status bar (zones below; one zone when none is given)
+    bool no_activate = false;   // shown without taking the focus from the active window
 };
 
 struct WindowDef {

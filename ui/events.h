@@ -10,22 +10,26 @@ namespace dt::ui {
 enum class Event : int {
     None = 0,
     // --- field events (Window::Field() names the control) ---
-    Accepted = 1,  // button pressed; entry left after a change or Enter; check box toggled;
-                   // menu item chosen; list: Enter or double-click (after AlertKey if alerted).
-                   // The control's use variable already holds the new value.
-    NewSelection,  // list: current row changed (Choice() is the new row); sheet: tab changed
-    ScrollUp,      // list: scrolled one row up (arrow key / wheel at the top row)
-    ScrollDown,    // list: scrolled one row down
-    PageUp,        // list: page up
-    PageDown,      // list: page down
-    ScrollTop,     // list: Ctrl+Home / thumb dragged to the top
-    ScrollBottom,  // list: Ctrl+End / thumb dragged to the bottom
-    ScrollDrag,    // list: scroll thumb released; Window::ThumbPercent() gives 0..100
-    Locate,        // list: a printable key was typed on it (Keycode() holds it)
-    PreAlertKey,   // an alerted key, before the control's own handling (see AlertKey)
-    AlertKey,      // an alerted key or mouse button on the control (Keycode(), MouseX/Y)
-    Rejected,      // entry: the text does not fit the picture; the use variable is unchanged
-    Selected,      // a control got the focus
+    Accepted = 1,   // button pressed; entry left after a change or Enter; check box toggled;
+                    // menu item chosen; list: Enter or double-click (after AlertKey if alerted).
+                    // The control's use variable already holds the new value.
+    NewSelection,   // list: current row changed (Choice() is the new row); sheet: tab changed
+    ScrollUp,       // list: scrolled one row up (arrow key / wheel at the top row)
+    ScrollDown,     // list: scrolled one row down
+    PageUp,         // list: page up
+    PageDown,       // list: page down
+    ScrollTop,      // list: Ctrl+Home / thumb dragged to the top
+    ScrollBottom,   // list: Ctrl+End / thumb dragged to the bottom
+    ScrollDrag,     // list: scroll thumb released; Window::ThumbPercent() gives 0..100
+    Locate,         // list: a printable key was typed on it (Keycode() holds it)
+    PreAlertKey,    // an alerted key, before the control's own handling (see AlertKey)
+    AlertKey,       // an alerted key or mouse button on the control (Keycode(), MouseX/Y)
+    Rejected,       // entry: the text does not fit the picture; the use variable is unchanged
+    Selected,       // a control got the focus
+    Edited,         // entry with live edits: its text was changed by typing (Window::Text
+                    // gives it; the use variable is unchanged until the entry is accepted)
+    HeaderPressed,  // list with sortable headers: a column header was clicked
+                    // (Window::HeaderColumn() gives the column, 1-based)
     // --- window events (Field() is 0) ---
     FirstWindowEvent = 0x100,
     OpenWindow = FirstWindowEvent,  // first event after Open

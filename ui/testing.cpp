@@ -1,13 +1,18 @@
 // Test hooks of the window layer (see testing.h).
 #include "ui/testing.h"
 
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTreeView>
 #include <QWidget>
 
 #include <cstdlib>
 
+#include "runtime/picture.h"
+#include "runtime/stddate.h"
 #include "ui/src/gui_window.h"
 #include "ui/src/window_state.h"
 
@@ -47,10 +52,31 @@ bool Type(Window& w, int field, std::string_view text) {
     return ok;
 }
 
+bool TypeKeys(Window& w, int field, std::string_view text) {
+    detail::GuiWindow* g = Gui(w, true);
+    bool ok = false;
+    std::string t(text);
+    if (g) detail::Invoke([&] { ok = g->TypeKeys(field, t); });
+    return ok;
+}
+
 bool PressKey(Window& w, int field, int keycode) {
     detail::GuiWindow* g = Gui(w, true);
     bool ok = false;
     if (g) detail::Invoke([&] { ok = g->Press(field, keycode); });
+    return ok;
+}
+
+bool ClickHeader(Window& w, int field, int column) {
+    detail::GuiWindow* g = Gui(w, true);
+    bool ok = false;
+    if (g)
+        detail::Invoke([&] {
+            auto* tree = qobject_cast<QTreeView*>(g->Widget(field));
+            if (!tree || tree->isHeaderHidden() || column < 1 || column > tree->header()->count()) return;
+            emit tree->header()->sectionClicked(column - 1);
+            ok = true;
+        });
     return ok;
 }
 
@@ -134,6 +160,78 @@ std::vector<std::string> ListHeaders(Window& w, int field) {
     if (!c) return out;
     for (const auto& col : c->format.columns) out.push_back(col.header);
     return out;
+}
+
+namespace {
+
+// The values a picture of `kind` can show that may be the widest.
+std::vector<double> Candidates(PictureKind kind, UseType type) {
+    std::vector<double> v;
+    if (kind == PictureKind::Date) {
+        for (LONG d = MakeDate(2028, 1, 1); d <= MakeDate(2028, 12, 31); ++d) v.push_back(d);
+    } else if (kind == PictureKind::Time) {
+        for (int h = 0; h < 24; ++h)
+            for (int m = 0; m < 60; ++m) v.push_back(MakeTime(h, m, 59, 99));
+    } else if (kind == PictureKind::Number) {
+        if (type == UseType::ULong) {
+            v = {4294967295.0};
+        } else if (type == UseType::Long) {
+            v = {-2147483648.0, 2147483647.0};
+        } else if (type == UseType::Short || type == UseType::UShort || type == UseType::Byte) {
+            v = {-32768.0, 65535.0};
+        } else if (type == UseType::Int64) {
+            // File sizes: the widest a 13-place picture shows (larger ones show as "#").
+            v = {9999999999.0};
+        } else {
+            v = {-9999999999.0, 99999999999.0};
+        }
+    }
+    return v;
+}
+
+}  // namespace
+
+std::vector<ColumnFit> ColumnFits(Window& w, int field) {
+    std::vector<ColumnFit> fits;
+    detail::GuiWindow* g = Gui(w, true);
+    if (!g) return fits;
+    detail::Invoke([&] {
+        if (!g->isVisible()) g->show();
+        auto* tree = qobject_cast<QTreeView*>(g->Widget(field));
+        detail::ListModel* m = g->Model(field);
+        if (!tree || !m) return;
+        const ListFormat& f = m->Format();
+        const QFontMetrics fm(tree->font());
+        const detail::WindowState* st = w.State();
+        const detail::CtlState* cs = st->Ctl(field);
+        const auto& fields = st->Def(*cs).from ? st->Def(*cs).from->Fields() : std::vector<QueueField>{};
+        for (int i = 0; i < static_cast<int>(f.columns.size()); ++i) {
+            const ListColumn& c = f.columns[i];
+            ColumnFit fit;
+            fit.header = c.header;
+            fit.width = tree->columnWidth(i);
+            fit.header_needed = tree->header()->sectionSizeHint(i);
+            const UseType type = c.field >= 0 && c.field < static_cast<int>(fields.size())
+                                     ? fields[c.field].type
+                                     : UseType::None;
+            const PictureInfo info = DescribePicture(c.picture);
+            int widest = 0;
+            for (double value : Candidates(info.kind, type)) {
+                std::string text = Format(value, c.picture);
+                const std::size_t b = text.find_first_not_of(' '), e = text.find_last_not_of(' ');
+                text = b == std::string::npos ? std::string() : text.substr(b, e - b + 1);
+                const int px = fm.horizontalAdvance(QString::fromStdString(text));
+                if (px > widest) {
+                    widest = px;
+                    fit.widest = text;
+                }
+            }
+            // The cell's painter keeps 2 pixels each side and the column's indent.
+            if (!fit.widest.empty()) fit.value_needed = widest + 4 + c.indent * g->DuX1000() / 1000;
+            fits.push_back(std::move(fit));
+        }
+    });
+    return fits;
 }
 
 bool HasWidgets(Window& w) {

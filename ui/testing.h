@@ -24,9 +24,16 @@ bool Click(Window& w, int field);
 // Replaces an entry's text as if typed and leaves it (Enter): Accepted follows when the
 // text changed. Returns false when the field is no editable entry.
 bool Type(Window& w, int field, std::string_view text);
+// Types `text` into an entry key by key ("\b" presses Backspace) without leaving it: the
+// entry's own editing runs, so an entry with live edits gives Edited per key.
+bool TypeKeys(Window& w, int field, std::string_view text);
 // Presses a key (key:: code, modifiers allowed) or mouse button on a control: an alerted
 // key gives AlertKey, otherwise the control's own handling (Enter on a list: Accepted).
 bool PressKey(Window& w, int field, int keycode);
+
+// Clicks the header of list column `column` (1-based) as the user would (the header's own
+// signal). False when the field is no list with headers.
+bool ClickHeader(Window& w, int field, int column);
 
 // Closes the window through its frame (close box) as the user would: the window's loop
 // gets CloseWindow and decides. False when the window has no widgets.
@@ -66,6 +73,20 @@ std::string DisplayedText(Window& w, int field, int row = 0);
 std::size_t ListRowCount(Window& w, int field);
 // Column headers of a list.
 std::vector<std::string> ListHeaders(Window& w, int field);
+
+// How one list column's content fits its width, in pixels of the list's font.
+struct ColumnFit {
+    std::string header;
+    int width = 0;          // the column's width now
+    int header_needed = 0;  // what the header needs to show its text whole
+    std::string widest;     // the widest value the column's picture can show ("" for text)
+    int value_needed = 0;   // what that value needs, with the cell's margins and indent
+};
+// The fit of every column of a list (shows the window first when needed). The widest value
+// is found by formatting, through the column's picture, every day of a leap year (dates),
+// every minute of a day at its last second (times) or the extremes of the field's type
+// (numbers).
+std::vector<ColumnFit> ColumnFits(Window& w, int field);
 
 // True when the window has real widgets (a window that was never shown has none).
 bool HasWidgets(Window& w);

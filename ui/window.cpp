@@ -1,6 +1,7 @@
 // Window: the owner-thread side of an open window and its event loop (see window.h).
 #include "ui/window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
 
@@ -46,6 +47,10 @@ const char* EventName(Event e) {
             return "Rejected";
         case Event::Selected:
             return "Selected";
+        case Event::Edited:
+            return "Edited";
+        case Event::HeaderPressed:
+            return "HeaderPressed";
         case Event::OpenWindow:
             return "OpenWindow";
         case Event::CloseWindow:
@@ -118,8 +123,12 @@ int WindowState::TabOf(int field) const {
 void ShowWidgets(WindowState& s) {
     if (s.gui || !s.open || !GuiRunning()) return;
     Invoke([&] {
+        QWidget* before = QApplication::activeWindow();
         s.gui = new GuiWindow(s);
         if (!s.hidden) s.gui->show();
+        // A window shown without activation leaves the focus where it was, also where the
+        // platform activates every new window.
+        if (s.def.flags.no_activate && before != nullptr && before != s.gui) before->activateWindow();
     });
 }
 
@@ -338,6 +347,7 @@ void TakeEvent(WindowState& s) {
     if (e.keycode != 0) s.keycode = e.keycode;
     CtlState* c = s.Ctl(e.field);
     if (e.event == Event::ScrollDrag) s.thumb = e.value;
+    if (e.event == Event::HeaderPressed) s.header_column = e.value;
     if (!c) return;
     const ControlDef& d = s.Def(*c);
     switch (e.event) {
@@ -518,6 +528,9 @@ int Window::MouseY() const {
 }
 int Window::ThumbPercent() const {
     return state_->thumb;
+}
+int Window::HeaderColumn() const {
+    return state_->header_column;
 }
 
 bool Window::Post(Event e, int field) {
@@ -750,7 +763,42 @@ void Window::SetChoice(int field, int row) {
     CtlState* c = s.Ctl(field);
     if (!c) return;
     c->choice = row;
+    c->selected.clear();
     if (s.gui) Invoke([&] { s.gui->SetChoice(field, row); });
+}
+
+std::vector<int> Window::SelectedRows(int field) const {
+    const WindowState& s = *state_;
+    const CtlState* c = s.Ctl(field);
+    if (!c || c->type != ControlType::List) return {};
+    if (s.gui) {
+        std::vector<int> rows;
+        Invoke([&] { rows = s.gui->SelectedRows(field); });
+        return rows;
+    }
+    if (!c->selected.empty()) return c->selected;
+    if (c->choice > 0) return {c->choice};
+    return {};
+}
+
+void Window::SetSelectedRows(int field, const std::vector<int>& rows) {
+    WindowState& s = *state_;
+    CtlState* c = s.Ctl(field);
+    if (!c || c->type != ControlType::List) return;
+    c->selected = rows;
+    std::sort(c->selected.begin(), c->selected.end());
+    c->selected.erase(std::unique(c->selected.begin(), c->selected.end()), c->selected.end());
+    if (!rows.empty()) c->choice = rows.front();
+    if (s.gui) Invoke([&] { s.gui->SetSelectedRows(field, rows); });
+}
+
+void Window::SetSortIndicator(int field, int column, bool descending) {
+    WindowState& s = *state_;
+    CtlState* c = s.Ctl(field);
+    if (!c || c->type != ControlType::List) return;
+    c->sort_column = column;
+    c->sort_descending = descending;
+    if (s.gui) Invoke([&] { s.gui->SetSortIndicator(field, column, descending); });
 }
 
 int Window::SelectedTab(int field) const {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ui/definition.h"
 #include "ui/events.h"
@@ -88,6 +89,8 @@ class Window final {
     int MouseY() const;
     // List: thumb position (0..100) of the last ScrollDrag.
     int ThumbPercent() const;
+    // List: column (1-based) whose header the last HeaderPressed was for.
+    int HeaderColumn() const;
 
     // ---- focus, selection, validation ----
     // The field with the focus (0: none).
@@ -128,6 +131,14 @@ class Window final {
     // List: current row (1-based, 0: none) and making a row current.
     int Choice(int field) const;
     void SetChoice(int field, int row);
+    // List: the selected rows (1-based, ascending). A list without several-row selection
+    // gives its current row (none: empty).
+    std::vector<int> SelectedRows(int field) const;
+    // List: selects exactly `rows` (the first becomes the current row); empty clears.
+    void SetSelectedRows(int field, const std::vector<int>& rows);
+    // List: shows the sort indicator on `column` (1-based; 0 hides it), pointing down for a
+    // descending order.
+    void SetSortIndicator(int field, int column, bool descending);
     // Sheet: selected tab as its field number.
     int SelectedTab(int field) const;
     // List columns: count, width in dialog units, resizable flag.

@@ -152,7 +152,7 @@ TEST_F(MainWindowCommands, ScreenshotsOfTheMainWindowAndWinWait) {
                   EXPECT_EQ(t::ListRowCount(win, MainCtl::LIST1), 1u);
                   EXPECT_EQ(t::ListRows(win, MainCtl::LIST2, 1, 1)[0].substr(0, 13), "all computers");
                   EXPECT_EQ(t::ListHeaders(win, MainCtl::LIST2),
-                            (std::vector<std::string>{"Name", "Scan Date", "Time"}));
+                            (std::vector<std::string>{"Name", "Scan Date", "Time", "Days"}));
                   w.DRIVE = "/home/";
                   ASSERT_EQ(w.WIN_WAIT->Open(), 0);
                   w.WIN_WAIT->Display();

@@ -109,6 +109,7 @@ class BrowseProcedure : public ::testing::Test {
         GLO::SQLOWNER = "Server,drivetrek,sa,;APP=DRIVETREK;WSID=TEST";
         GLO::SQLMASTEROWNER = "Server,master,sa,;APP=DRIVETREK;WSID=TEST";
         GLO::COMPUTERNAME = "TESTPC";
+        G::THISSYSCOMPUTER = 1;  // the row Store gives this computer
         G::FILTER1 = "start text";
     }
 
@@ -330,6 +331,70 @@ TEST_F(BrowseProcedure, FiltersSwitchesPagingOpeningAndInsertsOfTheMainThread) {
     std::stringstream ss;
     ss << in.rdbuf();
     EXPECT_NE(ss.str().find("[BrowseFILES]"), std::string::npos) << ss.str();
+}
+
+TEST_F(BrowseProcedure, AnotherComputersFileIsNeverOpenedWhateverBecameOfItsRowOrItsName) {
+    std::vector<std::string> opened;
+    std::vector<bool> foreign;
+    ui::test::RunApp([&] {
+        ProgramFrame(false, [&] {
+            // This computer is row 1; row 3 bears the same name, row 2 another one.
+            Relate::COMPUTER->Open();
+            EXPECT_EQ(Access::COMPUTER->UseFile(), 0);
+            for (auto [id, name] : {std::pair{1u, "TESTPC"}, {2u, "OTHERPC"}, {3u, "TESTPC"}}) {
+                COMPUTER.SYSCOMPUTER = id;
+                COMPUTER.NAME = name;
+                EXPECT_EQ(Add(COMPUTER.file), 0) << FileError();
+            }
+            Relate::COMPUTER->Close();
+            Relate::FILES->Open();
+            EXPECT_EQ(Access::FILES->UseFile(), 0);
+            const ULONG date = dt::DATE{1, 5, 2022}.Value();
+            Insert(Row{1, "a-here.txt", "/h/", 1, date, 1});
+            Insert(Row{2, "b-same-name.txt", "/h/", 1, date, 3});
+            Insert(Row{3, "c-other.txt", "/h/", 1, date, 2});
+            Insert(Row{4, "d-other-deleted.txt", "/h/", 1, date, 2});
+            Insert(Row{5, "e-here-deleted.txt", "/h/", 1, date, 1});
+            std::atomic<BrowseFilesWindow*> win{nullptr};
+            std::atomic<bool> done{false};
+            std::mutex m;
+            const int thread = ui::Start(
+                [&] {
+                    RunBrowseFILES([&](BrowseFilesWindow& w) {
+                        w.open_file = [&](const std::string& path) {
+                            std::lock_guard lock(m);
+                            opened.push_back(path);
+                            return true;
+                        };
+                        win = &w;
+                    });
+                    done = true;
+                },
+                25000);
+            EXPECT_GT(thread, 0);
+            EXPECT_TRUE(WaitFor([&] { return win.load() != nullptr; }));
+            BrowseFilesWindow* w = win.load();
+            if (w == nullptr) return 0;
+            EXPECT_TRUE(WaitFor([&] { return w->QUEUE.Records() == 5; }));
+            // Rows 4 and 5 go after they were listed.
+            EXPECT_EQ(SetProperty(FILES.file, PROP_SQL, "delete from FILES where SysFILES in (4, 5)"), 0)
+                << FileError();
+            for (int row = 1; row <= 5; ++row) {
+                const int before = w->opens_decided.load();
+                w->WINDOW->Select(BrowseCtl::BROWSE, row);
+                EXPECT_TRUE(ui::testing::PressKey(*w->WINDOW, BrowseCtl::BROWSE, ui::key::Enter));
+                EXPECT_TRUE(WaitFor([&] { return w->opens_decided.load() > before; })) << row;
+                foreign.push_back(w->last_open_foreign.load());
+            }
+            w->WINDOW->Post(Event::CloseWindow);
+            EXPECT_TRUE(WaitFor([&] { return done.load(); }));
+            Relate::FILES->Close();
+            return 0;
+        });
+    });
+    // By name: a-here, b-same-name, c-other, d-other-deleted, e-here-deleted.
+    EXPECT_EQ(foreign, (std::vector<bool>{false, true, true, true, false}));
+    EXPECT_EQ(opened, (std::vector<std::string>{"/h/a-here.txt", "/h/e-here-deleted.txt"}));
 }
 
 }  // namespace

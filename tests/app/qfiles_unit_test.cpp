@@ -28,20 +28,25 @@ TEST(SizeText, BytesBelowOneKilobyteKilobytesFromThereOn) {
     EXPECT_EQ(SizeText(INT64{5} << 30), "5,242,880 KBytes");
 }
 
-TEST(RowMenuText, InfoIsAlwaysTheEighthEntry) {
+TEST(RowMenuText, InfoIsAlwaysTheEighthEntryAndTheActionsFollowIt) {
     const std::string tail = "|-|~copy|~delete|~move|~select all|~select none|~revert selection|-|info";
-    EXPECT_EQ(RowMenuText("report 2002.doc"), "report 2002.doc" + tail);
-    EXPECT_EQ(RowMenuText("report.doc   "), "report.doc" + tail);
-    EXPECT_EQ(ui::PopupEntries(RowMenuText("report.doc")), 8);
+    const std::string actions = "|-|Open containing folder|Copy full path|Copy name";
+    EXPECT_EQ(RowMenuText("report 2002.doc"), "report 2002.doc" + tail + actions);
+    EXPECT_EQ(RowMenuText("report.doc   "), "report.doc" + tail + actions);
+    EXPECT_EQ(ui::PopupEntries(RowMenuText("report.doc")), RowMenu::COPYNAME);
+    // Another computer's file: the open entry is shown disabled, the numbers stay.
+    EXPECT_EQ(RowMenuText("report.doc", false),
+              "report.doc" + tail + "|-|~Open containing folder|Copy full path|Copy name");
+    EXPECT_EQ(ui::PopupEntries(RowMenuText("report.doc", false)), RowMenu::COPYNAME);
     // Names that would read as menu syntax: more items, a submenu, a disabled or checked
     // first item, a separator, an icon, or no item at all.
     for (const char* name :
          {"a|b|c", "x{y}z", "~tilde", "+plus", "-", "-minus", "[icon]name", " ", "", "}{"}) {
         const std::string menu = RowMenuText(name);
-        EXPECT_EQ(ui::PopupEntries(menu), 8) << name;
-        EXPECT_EQ(menu.substr(menu.size() - tail.size()), tail) << name;
+        EXPECT_EQ(ui::PopupEntries(menu), RowMenu::COPYNAME) << name;
+        EXPECT_EQ(menu.substr(menu.size() - tail.size() - actions.size()), tail + actions) << name;
         // The first item stays enabled and plain (it is the name, and does nothing).
-        const std::string first = menu.substr(0, menu.size() - tail.size());
+        const std::string first = menu.substr(0, menu.size() - tail.size() - actions.size());
         EXPECT_EQ(first.find_first_of("|{}"), std::string::npos) << name;
         EXPECT_FALSE(!first.empty() && std::string("~+-[").find(first[0]) != std::string::npos) << name;
     }

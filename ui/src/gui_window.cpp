@@ -435,8 +435,10 @@ void GuiWindow::Build(const WindowState& st) {
                 int width = TextWidthOf(cd.picture);
                 if (width > 0) e->setMaxLength(width);
                 if (DescribePicture(cd.picture).kind == PictureKind::Number) e->setAlignment(Qt::AlignRight);
-                connect(e, &QLineEdit::textEdited, this,
-                        [this, field] { items_[field - 1].modified = true; });
+                connect(e, &QLineEdit::textEdited, this, [this, field, live = cd.live_edits] {
+                    items_[field - 1].modified = true;
+                    if (live) Emit(Event::Edited, field);
+                });
                 connect(e, &QLineEdit::editingFinished, this, [this, field] {
                     Item& i = items_[field - 1];
                     if (i.modified || i.touched) EntryAccepted(i);
@@ -501,7 +503,8 @@ void GuiWindow::Build(const WindowState& st) {
                 tv->setUniformRowHeights(true);
                 tv->setItemsExpandable(false);
                 tv->setAllColumnsShowFocus(true);
-                tv->setSelectionMode(QAbstractItemView::SingleSelection);
+                tv->setSelectionMode(cd.multi_select ? QAbstractItemView::ExtendedSelection
+                                                     : QAbstractItemView::SingleSelection);
                 tv->setSelectionBehavior(QAbstractItemView::SelectRows);
                 tv->setEditTriggers(QAbstractItemView::NoEditTriggers);
                 tv->setVerticalScrollBarPolicy(cd.vscroll ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
@@ -521,6 +524,17 @@ void GuiWindow::Build(const WindowState& st) {
                         i, c.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
                     tv->setColumnWidth(i, PxX(c.width));
                 }
+                if (cd.sortable) {
+                    tv->header()->setSectionsClickable(true);
+                    tv->header()->setSortIndicatorShown(cs.sort_column > 0);
+                    if (cs.sort_column > 0)
+                        tv->header()->setSortIndicator(cs.sort_column - 1, cs.sort_descending
+                                                                               ? Qt::DescendingOrder
+                                                                               : Qt::AscendingOrder);
+                    connect(tv->header(), &QHeaderView::sectionClicked, this, [this, field](int section) {
+                        Emit(Event::HeaderPressed, field, 0, section + 1);
+                    });
+                }
                 connect(tv->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                         [this, field](const QModelIndex& cur, const QModelIndex&) {
                             if (!programmatic_ && cur.isValid())
@@ -535,7 +549,13 @@ void GuiWindow::Build(const WindowState& st) {
                     Emit(Event::ScrollDrag, field, 0, pct);
                 });
                 tv->viewport()->installEventFilter(this);
-                if (model->rowCount() > 0) {
+                if (model->rowCount() > 0 && cs.selected.size() > 1) {
+                    programmatic_ = true;
+                    items_[field - 1].tree = tv;
+                    items_[field - 1].model = model;
+                    SetSelectedRows(field, cs.selected);
+                    programmatic_ = false;
+                } else if (model->rowCount() > 0) {
                     // A list opens on a current row (the one asked for, else the first), so that
                     // focusing it later does not invent a selection of its own.
                     int row = cs.choice >= 1 && cs.choice <= model->rowCount() ? cs.choice : 1;
@@ -666,6 +686,7 @@ void GuiWindow::Build(const WindowState& st) {
     if (def.flags.maximize_box) flags |= Qt::WindowMaximizeButtonHint;
     setWindowFlags(flags);
     if (def.flags.modal) setWindowModality(Qt::ApplicationModal);
+    if (def.flags.no_activate) setAttribute(Qt::WA_ShowWithoutActivating);
     window_alerts_ = st.alerts;
     if (st.maximized) setWindowState(Qt::WindowMaximized);
 
@@ -868,9 +889,15 @@ bool GuiWindow::eventFilter(QObject* o, QEvent* e) {
             QWidget* w = qobject_cast<QWidget*>(o);
             QPoint pos = w ? w->mapTo(client_, m->position().toPoint()) : QPoint();
             if (it->tree && (code == key::MouseRight || code == key::MouseLeft2)) {
-                // The row under the mouse becomes current first, so the handler reads it.
+                // The row under the mouse becomes current first, so the handler reads it. A
+                // right click on a row of a selection of several keeps the selection.
                 QModelIndex idx = it->tree->indexAt(m->position().toPoint());
-                if (idx.isValid()) it->tree->setCurrentIndex(idx);
+                QItemSelectionModel* sel = it->tree->selectionModel();
+                if (idx.isValid() && code == key::MouseRight && sel->isRowSelected(idx.row()) &&
+                    sel->selectedRows().size() > 1)
+                    sel->setCurrentIndex(idx, QItemSelectionModel::NoUpdate);
+                else if (idx.isValid())
+                    it->tree->setCurrentIndex(idx);
             }
             if (IsAlerted(*it, code)) {
                 Emit(Event::AlertKey, field, code, 0, true, &pos);
@@ -1090,6 +1117,50 @@ int GuiWindow::Choice(int field) const {
     return 0;
 }
 
+std::vector<int> GuiWindow::SelectedRows(int field) const {
+    const Item* it = ItemOf(field);
+    std::vector<int> rows;
+    if (!it || !it->tree) return rows;
+    for (const QModelIndex& i : it->tree->selectionModel()->selectedRows()) rows.push_back(i.row() + 1);
+    std::sort(rows.begin(), rows.end());
+    if (rows.empty() && it->tree->selectionMode() == QAbstractItemView::SingleSelection) {
+        const int row = Choice(field);
+        if (row > 0) rows.push_back(row);
+    }
+    return rows;
+}
+
+void GuiWindow::SetSelectedRows(int field, const std::vector<int>& rows) {
+    Item* it = ItemOf(field);
+    if (!it || !it->tree || !it->model) return;
+    it->model->Sync();
+    QItemSelectionModel* sel = it->tree->selectionModel();
+    const bool was = programmatic_;
+    programmatic_ = true;
+    sel->clearSelection();
+    bool first = true;
+    for (int row : rows) {
+        if (row < 1 || row > it->model->rowCount()) continue;
+        const QModelIndex idx = it->model->index(row - 1, 0);
+        if (first) {
+            sel->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            it->tree->scrollTo(idx);
+            first = false;
+        } else {
+            sel->select(idx, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+    programmatic_ = was;
+}
+
+void GuiWindow::SetSortIndicator(int field, int column, bool descending) {
+    Item* it = ItemOf(field);
+    if (!it || !it->tree) return;
+    QHeaderView* h = it->tree->header();
+    h->setSortIndicatorShown(column > 0);
+    if (column > 0) h->setSortIndicator(column - 1, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
 int GuiWindow::SelectedTab(int field) const {
     const Item* it = ItemOf(field);
     auto* t = it ? qobject_cast<QTabWidget*>(it->widget) : nullptr;
@@ -1284,6 +1355,20 @@ bool GuiWindow::TypeInto(int field, const std::string& text) {
         it->modified = true;
     }
     if (it->modified || it->touched) EntryAccepted(*it);
+    return true;
+}
+
+bool GuiWindow::TypeKeys(int field, const std::string& text) {
+    Item* it = ItemOf(field);
+    auto* e = it ? qobject_cast<QLineEdit*>(it->widget) : nullptr;
+    if (!e || e->isReadOnly() || !e->isEnabled() || blocked_) return false;
+    e->setFocus(Qt::OtherFocusReason);
+    for (const QChar c : Q(text)) {
+        const bool back = c == QLatin1Char('\b');
+        QKeyEvent press(QEvent::KeyPress, back ? Qt::Key_Backspace : 0, Qt::NoModifier,
+                        back ? QString() : QString(c));
+        QCoreApplication::sendEvent(e, &press);
+    }
     return true;
 }
 

@@ -87,6 +87,9 @@ class GuiWindow final : public QMainWindow {
     bool Checked(int field) const;
     void SetChoice(int field, int row);
     int Choice(int field) const;
+    std::vector<int> SelectedRows(int field) const;
+    void SetSelectedRows(int field, const std::vector<int>& rows);
+    void SetSortIndicator(int field, int column, bool descending);
     int SelectedTab(int field) const;
     void SetColumnWidth(int field, int column, int du);
     int ColumnWidth(int field, int column) const;
@@ -116,6 +119,9 @@ class GuiWindow final : public QMainWindow {
     bool ClickField(int field);
     // Types text into an entry and leaves it.
     bool TypeInto(int field, const std::string& text);
+    // Types the characters of text into an entry as key presses ("\b": Backspace), leaving
+    // the focus in it.
+    bool TypeKeys(int field, const std::string& text);
     // A key or mouse code on a control, as the user would.
     bool Press(int field, int keycode);
     // The widget of a field (nullptr for menus and separators).

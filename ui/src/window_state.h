@@ -36,7 +36,10 @@ struct CtlState {
     int drop = 0;
     std::set<int> alerts;
     std::string icon;
-    ListFormat format;  // lists
+    ListFormat format;    // lists
+    int sort_column = 0;  // lists: column of the sort indicator (0: none)
+    bool sort_descending = false;
+    std::vector<int> selected;  // lists without widgets: the selected rows
 };
 
 class WindowState {
@@ -72,6 +75,7 @@ class WindowState {
     bool ended = false;
     int keycode = 0;
     int thumb = 0;
+    int header_column = 0;  // column of the last HeaderPressed
     bool validating = false;
     int validate_next = 0;  // next field of a validate-all pass (0: none)
     std::chrono::steady_clock::time_point next_tick;
