@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
         std::int64_t rows = 0;
         if (check.Health(rows, error) != dt::web::DbStatus::Ok)
             return Fail(1, "the database does not answer: " + error);
+        check.Disconnect();
     }
 
     // SIGINT and SIGTERM stop the server from a thread of their own; every other thread

@@ -50,9 +50,9 @@ WorkerDb::WorkerDb(std::string owner)
     pass_->file.SetOwner(owner_);
 }
 
-WorkerDb::~WorkerDb() {
-    Disconnect();
-}
+// No file statement here: at the end of a thread the thread's error state may already be
+// gone. The tables' own destructors release their driver handles.
+WorkerDb::~WorkerDb() = default;
 
 std::string WorkerDb::Failure() const {
     std::string text = Error();
@@ -196,6 +196,16 @@ DbStatus WorkerDb::Search(const WebSearch& search, SearchAnswer& out, std::strin
         return DbStatus::BadRequest;
     }
     return status;
+}
+
+WorkerDb& ThreadWorker(const std::function<std::string()>& make_owner) {
+    // Thread-local objects end in the reverse order of their making: the tables first.
+    static_cast<void>(FILES.file.label.size());
+    static_cast<void>(COMPUTER.file.label.size());
+    static_cast<void>(ErrorCode());
+    thread_local std::unique_ptr<WorkerDb> worker;
+    if (!worker) worker = std::make_unique<WorkerDb>(make_owner());
+    return *worker;
 }
 
 }  // namespace dt::web

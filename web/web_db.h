@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,8 @@ class WorkerDb {
 
     // Opens the tables now (the start-up check); false with the reason.
     bool Connect(std::string& error);
+    // Closes the tables, which lets go of the connection. The destructor does not: call it
+    // when the worker ends before its thread.
     void Disconnect();
 
     // The statements of the last search (tests compare them).
@@ -72,5 +76,10 @@ class WorkerDb {
     bool open_ = false;
     Dialect dialect_;
 };
+
+// The calling thread's worker, made at its first call with the owner text `make_owner`
+// gives. It lives until the thread ends; the thread's FILES and COMPUTER are made before
+// it, so they are still there when it closes them.
+WorkerDb& ThreadWorker(const std::function<std::string()>& make_owner);
 
 }  // namespace dt::web

@@ -102,9 +102,7 @@ struct WebServer::Impl {
 
     // The calling pool thread's database worker, made at its first request.
     WorkerDb& Worker() {
-        thread_local std::unique_ptr<WorkerDb> worker;
-        if (!worker) worker = std::make_unique<WorkerDb>(WorkerOwner(config.owner, ++workers));
-        return *worker;
+        return ThreadWorker([this] { return WorkerOwner(config.owner, ++workers); });
     }
 
     void Log(const httplib::Request& req, const httplib::Response& res) {

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "app/query.h"
+#include "tests/web/tcp_relay.h"
 #include "tests/web/web_site.h"
 #include "web/web_page.h"
 #include "web/web_request.h"
@@ -519,6 +520,79 @@ TEST_F(WebApiTest, AnUnreachableDatabaseStopsTheStartAndHidesThePassword) {
     // Nothing was created.
     EXPECT_FALSE(std::filesystem::exists(*site_ / "nosuch.db"));
 }
+
+}  // namespace
+}  // namespace dt
+
+namespace dt {
+namespace {
+
+#if DT_TEST_PG
+using webtest::QuietErrors;
+
+// The server reaches PostgreSQL through a relay that the test cuts and opens again.
+TEST_F(WebApiTest, ADatabaseThatGoesAwayAnswers503AndComesBackByItself) {
+    webtest::TcpRelay relay(std::atoi(webtest::Env("DRIVETREK_TEST_PG_PORT").c_str()));
+    ASSERT_TRUE(relay.Open());
+    site_->server_address = "127.0.0.1:" + std::to_string(relay.port());
+    Start("[web]\nthreads=2\n");
+    const Answer before = Search("q=report");
+    EXPECT_EQ(before.status, 200);
+    EXPECT_EQ(Get(*client_, "/api/health").status, 200);
+
+    relay.Cut();
+    for (int i = 0; i < 3; ++i) {
+        const Answer a = Search("q=report");
+        EXPECT_EQ(a.status, 503) << a.body;
+        EXPECT_TRUE(a.json.contains("error")) << a.body;
+        EXPECT_EQ(a.body.find("readerpw"), std::string::npos);
+    }
+    const Answer health = Get(*client_, "/api/health");
+    EXPECT_EQ(health.status, 503);
+    EXPECT_EQ(health.json["database"], "unreachable");
+    EXPECT_EQ(Get(*client_, "/api/computers").status, 503);
+    // The page is still served.
+    EXPECT_EQ(Get(*client_, "/").status, 200);
+
+    ASSERT_TRUE(relay.Open());
+    const Answer back = Search("q=report");
+    EXPECT_EQ(back.status, 200) << back.body;
+    EXPECT_EQ(back.json["total"], before.json["total"]);
+    EXPECT_EQ(Get(*client_, "/api/health").status, 200);
+    EXPECT_EQ(site_->StopServer(), 0) << site_->ServerLog();
+    EXPECT_EQ(site_->ServerLog().find("readerpw"), std::string::npos);
+}
+
+// Each worker has a connection of its own: as many server sessions of the reading role
+// as workers that served a request, searching side by side.
+TEST_F(WebApiTest, EachWorkerHasItsOwnConnection) {
+    Start("[web]\nthreads=3\n");
+    std::vector<std::thread> clients;
+    std::atomic<int> ok{0};
+    for (int c = 0; c < 6; ++c)
+        clients.emplace_back([&] {
+            httplib::Client client = site_->Client();
+            for (int i = 0; i < 10; ++i)
+                if (auto r = client.Get("/api/search?q=page_&limit=200"); r && r->status == 200) ++ok;
+        });
+    for (std::thread& t : clients) t.join();
+    EXPECT_EQ(ok, 60);
+    // Asked on a connection of the test's own.
+    QuietErrors errors;
+    InitTables(errors);
+    Relate::SQLF->Open();
+    ASSERT_EQ(Access::SQLF->UseFile(), 0);
+    ASSERT_EQ(SetProperty(SQLF.file, PROP_SQL,
+                          "select count(*) from pg_stat_activity where usename = '" + site_->reader_ + "'"),
+              0);
+    ASSERT_EQ(Next(SQLF.file), 0);
+    const int sessions = std::atoi(SQLF.FELD1.Str().c_str());
+    Relate::SQLF->Close();
+    KillTables();
+    EXPECT_GE(sessions, 2);
+    EXPECT_LE(sessions, 3);
+}
+#endif
 
 }  // namespace
 }  // namespace dt

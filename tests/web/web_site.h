@@ -128,10 +128,11 @@ class Site {
     // drivetrek.ini for `user`, with `web` appended (a [web] section or nothing).
     void WriteIni(const std::string& user, const std::string& password, const std::string& web = "") {
 #if DT_TEST_PG
-        test::WriteFile(dir_ / "drivetrek.ini", "[database]\nserver=" + Env("DRIVETREK_TEST_PG_HOST") + ":" +
-                                                    Env("DRIVETREK_TEST_PG_PORT") +
-                                                    "\ndatabase=" + database_ + "\nuser=" + user +
-                                                    "\npass=" + password + "\n" + web);
+        const std::string server = server_address.empty()
+                                       ? Env("DRIVETREK_TEST_PG_HOST") + ":" + Env("DRIVETREK_TEST_PG_PORT")
+                                       : server_address;
+        test::WriteFile(dir_ / "drivetrek.ini", "[database]\nserver=" + server + "\ndatabase=" + database_ +
+                                                    "\nuser=" + user + "\npass=" + password + "\n" + web);
 #else
         test::WriteFile(dir_ / "drivetrek.ini", "[database]\nserver=Server\ndatabase=drivetrek\nuser=" +
                                                     user + "\npass=" + password + "\n" + web);
@@ -329,6 +330,7 @@ class Site {
     }
 
     std::string skip;
+    std::string server_address;        // host:port of the database server when not the test's own
     std::map<std::string, ULONG> ids;  // computer row numbers by name
     int port = 0;
     int exit_status = -1;
