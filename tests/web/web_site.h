@@ -26,6 +26,7 @@
 
 #include "app/dialect.h"
 #include "app/globals.h"
+#include "app/query.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/tables.h"
@@ -296,10 +297,15 @@ class Site {
     Run RunProgram(const std::vector<std::string>& args) {
         std::vector<std::string> all{DRIVETREK_WEB_PATH};
         all.insert(all.end(), args.begin(), args.end());
-        const pid_t pid = Spawn(all, dir_ / "run.err", dir_ / "run.out");
+        return RunCommand(all, 30);
+    }
+
+    // Runs `command` to its end (killed after `seconds`).
+    Run RunCommand(const std::vector<std::string>& command, int seconds) {
+        const pid_t pid = Spawn(command, dir_ / "run.err", dir_ / "run.out");
         Run r;
         int status = 0;
-        for (int i = 0; i < 300 && pid > 0; ++i) {
+        for (int i = 0; i < seconds * 10 && pid > 0; ++i) {
             if (::waitpid(pid, &status, WNOHANG) == pid) {
                 r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
                 break;
