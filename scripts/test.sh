@@ -16,7 +16,7 @@ eval "$pg"
 cleanup() {
     bash scripts/pg.sh stop "$DRIVETREK_TEST_PG_DIR"
     rm -f /tmp/psqlodbc_*tests*.log /tmp/psqlodbc_*bench*.log /tmp/psqlodbc_drivetrek_*.log /tmp/psqlodbc_dtfind_*.log \
-        /tmp/psqlodbc_dtsql_*.log
+        /tmp/psqlodbc_dtsql_*.log /tmp/psqlodbc_drivetrek-web_*.log
 }
 trap cleanup EXIT
 export QT_QPA_PLATFORM=offscreen
@@ -25,9 +25,9 @@ export DRIVETREK_PROFILE="$DRIVETREK_TEST_PG_DIR/win.ini"
 
 echo "== sanitizer build"
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DDT_SANITIZE=ON
-echo "== tests under sanitizers (no windows)"
+echo "== tests under sanitizers (no windows, no browser, no load)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan -LE gui --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
+    ctest --test-dir build-asan -LE 'gui|browser|load' --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
 
 echo "== all tests"
 ctest --test-dir build --output-on-failure --timeout 600 -j 2 --repeat until-pass:2
