@@ -10,6 +10,7 @@ packages=(
     tdsodbc
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdg-utils clang-format
+    libcpp-httplib-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
 )
 missing=()
 for p in "${packages[@]}"; do
