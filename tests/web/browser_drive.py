@@ -54,6 +54,8 @@ def main():
         names = [r.find_elements(By.TAG_NAME, "td")[0].text
                  for r in driver.find_elements(By.CSS_SELECTOR, "#computer-rows tr")]
         check(names == ["ALPHA", "BETA", "<b>GAMMA</b>"], f"computer list {names}")
+        # No token is set: the page does not ask for one.
+        check(not driver.find_element(By.ID, "tokenform").is_displayed(), "the token form shows")
 
         q = driver.find_element(By.ID, "q")
         # Two characters are no search yet.
