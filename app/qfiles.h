@@ -239,6 +239,7 @@ class QFilesWindow final : public WindowManager {
     // Live mode: runs the newest request when it is due and shows its rows, count and
     // caption, unless a newer request came meanwhile.
     void RefreshLive();
+
   private:
     SearchRead read_;
     std::unique_ptr<ComputerNames> names_;

@@ -13,6 +13,7 @@ packages=(
     plocate
     libcli11-dev nlohmann-json3-dev
     lintian desktop-file-utils dpkg-dev systemd
+    libcpp-httplib-dev chromium chromium-driver python3-selenium
 )
 missing=()
 for p in "${packages[@]}"; do

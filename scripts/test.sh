@@ -55,9 +55,9 @@ export DRIVETREK_PROFILE="$DRIVETREK_TEST_PG_DIR/win.ini"
 # Nor the user's settings file and embedded database.
 export XDG_CONFIG_HOME="$DRIVETREK_TEST_PG_DIR/xdg-config" XDG_DATA_HOME="$DRIVETREK_TEST_PG_DIR/xdg-data"
 
-phase "tests under sanitizers (no windows)"
+phase "tests under sanitizers (no windows, no browser, no load)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan -LE gui --output-on-failure --timeout 600 -j 2
+    ctest --test-dir build-asan -LE 'gui|browser|load' --output-on-failure --timeout 600 -j 2
 
 phase "all tests"
 ctest --test-dir build --output-on-failure --timeout 600 -j 2
