@@ -242,7 +242,8 @@ std::string BuildAttributes(std::string_view driver_name, std::string_view owner
     };
     if (IsSqliteDriver(driver_name)) {
         // The embedded database X is the file X.db in the embedded directory.
-        if (!p.database.empty()) add("Database=" + SqliteDatabaseValue(EmbeddedDirectory() + p.database + ".db"));
+        if (!p.database.empty())
+            add("Database=" + SqliteDatabaseValue(EmbeddedDirectory() + p.database + ".db"));
         // Write-ahead log: readers (the file browse) do not block the scan's writer, and a
         // commit or a spill of the page cache needs no journal sync.
         add("Timeout=" + std::to_string(DatabaseTimeout() * 1000) + ";JournalMode=WAL");

@@ -35,6 +35,6 @@ for t in "${targets[@]}"; do
     last=$(grep -E "^#[0-9]+" "$log" | tail -1)
     cov=$(echo "$last" | grep -oE "cov: [0-9]+" || true)
     ft=$(echo "$last" | grep -oE "ft: [0-9]+" || true)
-    echo "$t: $runs runs in ${secs}s, $cov, $ft, corpus $(ls "$work/corpus" | wc -l) inputs"
+    echo "$t: $runs runs in ${secs}s, $cov, $ft, corpus $(find "$work/corpus" -maxdepth 1 -type f | wc -l) inputs"
 done
 exit $status

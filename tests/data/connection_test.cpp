@@ -119,14 +119,16 @@ TEST(ConnectionString, OlderOwnerTextsReadAsBefore) {
 // pqopt as quoted libpq options.
 TEST(ConnectionString, PostgresGetsWhatPsqlodbcReads) {
     EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "h:1,db,u,a+b%41", false),
-              "Server=h;Port=1;Database=db;UID=u;PWD={a+b%41};MaxVarcharSize=65535;CommLog=0;KeepaliveTime=30;KeepaliveInterval=5");
+              "Server=h;Port=1;Database=db;UID=u;PWD={a+b%41};MaxVarcharSize=65535;CommLog=0;KeepaliveTime="
+              "30;KeepaliveInterval=5");
     EXPECT_EQ(BuildAttributes("PostgreSQL Unicode",
                               "h:1," + OwnerPart("d;b") + "," + OwnerPart("{u}'\\") + "," + OwnerPart("p}w"),
                               false),
               "Server=h;Port=1;PWD={p}}w};pqopt={dbname='d;b' user='{u}}\\'\\\\'};MaxVarcharSize=65535;"
               "CommLog=0;KeepaliveTime=30;KeepaliveInterval=5");
-    EXPECT_EQ(BuildAttributes("PostgreSQL Unicode", "h,d=b,u}x,", false),
-              "Server=h;Database=d=b;UID=u}x;MaxVarcharSize=65535;CommLog=0;KeepaliveTime=30;KeepaliveInterval=5");
+    EXPECT_EQ(
+        BuildAttributes("PostgreSQL Unicode", "h,d=b,u}x,", false),
+        "Server=h;Database=d=b;UID=u}x;MaxVarcharSize=65535;CommLog=0;KeepaliveTime=30;KeepaliveInterval=5");
 }
 
 // The SQLite driver knows no braces: a database file name it would cut goes as a URI.
