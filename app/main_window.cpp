@@ -520,6 +520,8 @@ int MainWindow::OnAccepted() {
             SaveComponents();
             Setup();
             LIVE = LiveSetting();
+            QDRIVE.Free();  // the scan's roots may have changed
+            DRIVEMASK = ListLocalDrives(QDRIVE, GLO::INIFILE.View());
             Refresh(0);
             break;
         case MainCtl::FILEBROWSEFILES:

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/exclude.h"
 #include "app/globals.h"
 #include "app/scan_store.h"
 #include "app/tables.h"
@@ -48,12 +49,20 @@ bool IsDotEntry(const DirEntryRecord& e) {
 }
 
 // The walk of ScanDirectory over one drive: the file system it stays on, where rows go,
-// what it counts.
+// what it counts, what it leaves out. An excluded file is not handed to the sink and an
+// excluded directory is not listed at all (so it is never "not read"), unless
+// `walk_excluded` (the preview) has the walk go through it to count what it holds.
 class Walker {
   public:
     Walker(ULONG syscomputer, ScanSink& sink, WalkStats& stats, const std::function<void()>& pace,
-           std::function<bool()> stop = {})
-        : syscomputer_(syscomputer), sink_(sink), stats_(stats), pace_(pace), stop_(std::move(stop)) {}
+           std::function<bool()> stop = {}, const Exclusions* exclude = nullptr, bool walk_excluded = false)
+        : syscomputer_(syscomputer),
+          sink_(sink),
+          stats_(stats),
+          pace_(pace),
+          stop_(std::move(stop)),
+          exclude_(exclude != nullptr && !exclude->Empty() ? exclude : nullptr),
+          walk_excluded_(walk_excluded) {}
 
     // Walks the tree; returns how the root's own listing went.
     DirListResult Walk(std::string_view path_in) {
@@ -64,6 +73,15 @@ class Walker {
         return Directory(path);
     }
 
+    // Counts what the tree at `path_in` holds as excluded (a preview of an excluded root).
+    DirListResult WalkExcluded(std::string_view path_in) {
+        std::string path(path_in);
+        if (path.empty() || path.back() != '/') path += '/';
+        device_ = platform::FileSystemId(path);
+        if (!device_) return DirListResult::NotFound;
+        return Excluded(path);
+    }
+
   private:
     bool Stopping() const { return ScanStopRequested() || (stop_ && stop_()); }
 
@@ -72,6 +90,7 @@ class Walker {
         if (Stopping()) return DirListResult::Ok;
         const bool fits = path.size() <= kMaxScanPath;
         if (!fits) ++stats_.dirs_skipped;
+        ++stats_.dirs_walked;
 
         Queue<DirEntryRecord> qdir;
         const DirListResult listed = ListDirectory(qdir, path + "*.*", kScanMask);
@@ -101,6 +120,10 @@ class Walker {
                 subdirs.emplace_back(qdir.NAME.View());
                 continue;
             }
+            if (exclude_ != nullptr && exclude_->ExcludesEntry(path, qdir.NAME.View(), false)) {
+                ++stats_.files_excluded;
+                continue;
+            }
             if (!fits) {
                 ++stats_.files_not_stored;
                 continue;
@@ -115,13 +138,48 @@ class Walker {
         qdir.Free();
 
         // Subdirectories, depth-first, from the end of the sorted list; never into
-        // another mount.
+        // another mount. An excluded one is not even looked at (it may be a mount that
+        // hangs), unless the preview counts what it holds.
+        for (const std::string& name : subdirs) {
+            if (Stopping()) break;
+            const bool excluded = exclude_ != nullptr && exclude_->ExcludesEntry(path, name, true);
+            if (excluded && !walk_excluded_) {
+                ++stats_.dirs_excluded;
+                continue;
+            }
+            std::string sub = path + name + '/';
+            std::optional<std::uint64_t> dev = platform::FileSystemId(sub);
+            if (!dev || *dev != *device_) continue;
+            if (excluded)
+                Excluded(sub);
+            else
+                Directory(sub);
+        }
+        return listed;
+    }
+
+    // A directory the exclusions leave out, walked by the preview only: it and everything
+    // below it (on the same file system) is counted as excluded; nothing is stored.
+    DirListResult Excluded(const std::string& path) {
+        if (Stopping()) return DirListResult::Ok;
+        ++stats_.dirs_excluded;
+        Queue<DirEntryRecord> qdir;
+        const DirListResult listed = ListDirectory(qdir, path + "*.*", kScanMask);
+        std::vector<std::string> subdirs;
+        for (std::size_t i = qdir.Records(); i >= 1; --i) {
+            qdir.Get(i);
+            if (IsDotEntry(qdir)) continue;
+            if (qdir.ATTRIB & kAttrDirectory)
+                subdirs.emplace_back(qdir.NAME.View());
+            else
+                ++stats_.files_excluded;
+        }
+        qdir.Free();
         for (const std::string& name : subdirs) {
             if (Stopping()) break;
             std::string sub = path + name + '/';
             std::optional<std::uint64_t> dev = platform::FileSystemId(sub);
-            if (!dev || *dev != *device_) continue;
-            Directory(sub);
+            if (dev && *dev == *device_) Excluded(sub);
         }
         return listed;
     }
@@ -139,6 +197,8 @@ class Walker {
     WalkStats& stats_;
     const std::function<void()>& pace_;
     const std::function<bool()> stop_;
+    const Exclusions* exclude_;
+    const bool walk_excluded_;
     std::optional<std::uint64_t> device_;
     FILES_RECORD rec_{};
 };
@@ -234,8 +294,9 @@ class ChannelSink final : public ScanSink {
 // Join.
 class WalkThread {
   public:
-    WalkThread(std::vector<std::string> roots, ULONG syscomputer, BatchChannel& channel)
-        : channel_(channel), thread_([this, roots = std::move(roots), syscomputer] {
+    WalkThread(std::vector<std::string> roots, ULONG syscomputer, BatchChannel& channel,
+               const Exclusions& exclude)
+        : channel_(channel), thread_([this, roots = std::move(roots), syscomputer, &exclude] {
               ChannelSink sink(channel_);
               const std::function<void()> no_pace;
               const std::function<bool()> cancelled = [this] { return channel_.Cancelled(); };
@@ -244,7 +305,7 @@ class WalkThread {
                   start.path = root;
                   start.kind = DirBatch::Drive;
                   if (!channel_.Push(std::move(start))) break;
-                  Walker walker(syscomputer, sink, stats_, no_pace, cancelled);
+                  Walker walker(syscomputer, sink, stats_, no_pace, cancelled, &exclude);
                   const DirListResult r = walker.Walk(root);
                   if (r != DirListResult::Ok) {
                       failed_root_ = root;
@@ -365,7 +426,9 @@ std::string ScanContext::Summary() const {
     out += "\n" + std::to_string(stats.rows_inserted) + " inserted, " + std::to_string(stats.rows_updated) +
            " updated, " + std::to_string(stats.rows_deleted) + " deleted, " +
            std::to_string(stats.rows_unchanged) + " unchanged, " + std::to_string(files_not_stored) +
-           " not stored, " + std::to_string(stats.dirs_not_read) + " directories not read";
+           " not stored, " + std::to_string(stats.dirs_not_read) + " directories not read, " +
+           std::to_string(stats.files_excluded) + " files excluded, " + std::to_string(stats.dirs_excluded) +
+           " directories excluded";
     return out;
 }
 
@@ -402,10 +465,23 @@ LONG ScanElapsed(LONG start_clock, LONG end_clock, std::int64_t monotonic_hundre
 }
 
 BYTE ScanDirectory(std::string_view path, ULONG syscomputer, ScanSink& sink, WalkStats& stats,
-                   const std::function<void()>& pace) {
-    Walker walker(syscomputer, sink, stats, pace);
+                   const std::function<void()>& pace, const Exclusions* exclude) {
+    Walker walker(syscomputer, sink, stats, pace, {}, exclude);
     walker.Walk(path);
     return 1;
+}
+
+std::vector<std::string> WalkRoots(const std::vector<std::string>& roots, const Exclusions& exclude,
+                                   ULONG* excluded) {
+    std::vector<std::string> kept;
+    for (const std::string& root : roots) {
+        if (exclude.ExcludesPath(root, true)) {
+            if (excluded != nullptr) ++*excluded;
+            continue;
+        }
+        kept.push_back(root);
+    }
+    return DistinctRoots(kept);
 }
 
 std::vector<std::string> DistinctRoots(const std::vector<std::string>& roots) {
@@ -427,8 +503,8 @@ std::vector<std::string> DistinctRoots(const std::vector<std::string>& roots) {
 
 namespace {
 
-// The fixed drives' roots, each once.
-std::vector<std::string> RootsOf(const ScanContext& ctx) {
+// The fixed drives' roots, each once, without the excluded ones (counted in `excluded`).
+std::vector<std::string> RootsOf(const ScanContext& ctx, const Exclusions& exclude, ULONG& excluded) {
     std::vector<std::string> roots;
     if (Queue<QDRIVE_RECORD>* qdrive = ctx.QDRIVE) {
         for (std::size_t i = 1; i <= qdrive->Records(); ++i) {
@@ -436,7 +512,7 @@ std::vector<std::string> RootsOf(const ScanContext& ctx) {
             if (qdrive->TYPE == platform::kDriveFixed) roots.emplace_back(qdrive->DRIVE.View());
         }
     }
-    return DistinctRoots(roots);
+    return WalkRoots(roots, exclude, &excluded);
 }
 
 std::string RootFailureText(const std::string& root, DirListResult why) {
@@ -527,11 +603,18 @@ void ScanDrives(ScanContext& ctx) {
     const auto started = SteadyClock::now();
     const ULONG syscomputer = COMPUTER.SYSCOMPUTER;
 
+    // The exclusions of the settings file as they are now (edited in the setup window
+    // since the start, too), unless the caller gave them.
+    const Exclusions exclude(ctx.exclude              ? *ctx.exclude
+                             : GLO::INIFILE.IsBlank() ? std::string()
+                                                      : ExcludeSetting(GLO::INIFILE.Str()));
+
     // Every root must be there before anything is stored: an unmounted share or a typo
     // would otherwise look like a drive whose files are all gone.
-    const std::vector<std::string> roots = RootsOf(ctx);
+    const std::vector<std::string> roots = RootsOf(ctx, exclude, ctx.stats.dirs_excluded);
     if (roots.empty()) {
-        Stop(ctx, "there is no fixed drive to scan (is [scan] roots= empty?)");
+        Stop(ctx, ctx.stats.dirs_excluded > 0 ? "every root is excluded by [scan] exclude="
+                                              : "there is no fixed drive to scan (is [scan] roots= empty?)");
         return;
     }
     for (const std::string& root : roots) {
@@ -556,6 +639,7 @@ void ScanDrives(ScanContext& ctx) {
     WalkStats& stats = ctx.stats;
     Access::FILES->UseFile();
     ScanStore store(GLO::SQLOWNER.Str());
+    store.SetExclusions(exclude);
     ScanSink& sink = store;
     if (!sink.BeginScan(syscomputer, stats)) {
         if (ctx.display.close) ctx.display.close();
@@ -572,7 +656,7 @@ void ScanDrives(ScanContext& ctx) {
     {
         WorkingWindow working;
         BatchChannel channel;
-        WalkThread walk(roots, syscomputer, channel);
+        WalkThread walk(roots, syscomputer, channel, exclude);
         DirBatch batch;
         while (channel.Pop(batch)) {
             if (ScanStopRequested()) {
@@ -606,6 +690,9 @@ void ScanDrives(ScanContext& ctx) {
         stats.files_not_stored += walked.files_not_stored;
         stats.dirs_skipped += walked.dirs_skipped;
         stats.dirs_not_read += walked.dirs_not_read;
+        stats.files_excluded += walked.files_excluded;
+        stats.dirs_excluded += walked.dirs_excluded;
+        stats.dirs_walked += walked.dirs_walked;
         failed_root = walk.FailedRoot();
         failure = walk.Failure();
         stopped = ScanStopRequested();
@@ -657,7 +744,155 @@ void ScanDrives(ScanContext& ctx) {
         lost += (lost.empty() ? "" : "|") + std::string("Directories not read: ") +
                 std::to_string(stats.dirs_not_read);
     if (!lost.empty()) ctx.message += "|" + lost;
+    if (stats.files_excluded > 0 || stats.dirs_excluded > 0)
+        ctx.message += "|Excluded: " + std::to_string(stats.files_excluded) + " files, " +
+                       std::to_string(stats.dirs_excluded) + " directories";
     if (!ctx.unattended) ui::Message(ctx.message, "Scan Drive", ui::MessageIcon::None, ui::button::Ok);
+}
+
+// ---------------------------------------------------------------- the preview
+
+namespace {
+
+// Counts the files a scan would store; stores nothing.
+class CountingSink final : public ScanSink {
+  public:
+    void Store(const FILES_RECORD&, WalkStats& stats) override { ++stats.files_stored; }
+};
+
+// How often a running preview reports its counts.
+constexpr auto kPreviewReport = std::chrono::milliseconds(100);
+
+// A count with its thousands separators, without the picture's padding.
+std::string CountText(ULONG n) {
+    std::string text = Format(static_cast<double>(n), "N13");
+    text.erase(0, text.find_first_not_of(' '));
+    return std::string(Clip(text));
+}
+
+}  // namespace
+
+std::string PreviewCounts::Text() const {
+    std::string text = CountText(files) + " files, " + CountText(dirs) + " directories";
+    if (files_dropped > 0 || dirs_dropped > 0)
+        text += "; the exclusions drop " + CountText(files_dropped) + " files and " +
+                CountText(dirs_dropped) + " directories";
+    else
+        text += "; the exclusions drop nothing";
+    if (dirs_not_read > 0) text += "; " + CountText(dirs_not_read) + " directories cannot be read";
+    if (!done)
+        text = "Walking... " + text + " so far";
+    else if (cancelled)
+        text = "Preview cancelled: " + text + " so far";
+    else if (cut)
+        text = "Preview stopped after " + CountText(files + files_dropped) + " files: " + text + " so far";
+    if (!failed_root.empty()) text += "\nA scan would stop: " + failed_root + ".";
+    return text;
+}
+
+PreviewCounts PreviewWalk(const std::vector<std::string>& roots, const Exclusions& exclude,
+                          const std::function<bool()>& cancelled, ULONG max_files,
+                          const std::function<void(const PreviewCounts&)>& progress) {
+    PreviewCounts counts;
+    WalkStats stats;
+    CountingSink sink;
+    const auto take = [&] {
+        counts.files = stats.files_stored;
+        counts.dirs = stats.dirs_walked;
+        counts.files_dropped = stats.files_excluded;
+        counts.dirs_dropped = stats.dirs_excluded;
+        counts.dirs_not_read = stats.dirs_not_read;
+    };
+    auto reported = SteadyClock::now();
+    // Asked between directories: ends the walk when cancelled or at the bound, and
+    // reports the counts now and then.
+    const std::function<bool()> stop = [&] {
+        take();
+        if (cancelled && cancelled())
+            counts.cancelled = true;
+        else if (static_cast<std::uint64_t>(stats.files_stored) + stats.files_excluded +
+                     stats.files_not_stored >=
+                 max_files)
+            counts.cut = true;
+        if (progress && SteadyClock::now() - reported >= kPreviewReport) {
+            reported = SteadyClock::now();
+            progress(counts);
+        }
+        return counts.cancelled || counts.cut;
+    };
+    const std::function<void()> no_pace;
+    for (const std::string& root : DistinctRoots(roots)) {
+        if (stop()) break;
+        Walker walker(0, sink, stats, no_pace, stop, &exclude, true);
+        // An excluded root is not walked by a scan (nor checked): what it holds is dropped.
+        if (exclude.ExcludesPath(root, true)) {
+            walker.WalkExcluded(root);
+            continue;
+        }
+        const DirListResult r = walker.Walk(root);
+        if (r != DirListResult::Ok && counts.failed_root.empty())
+            counts.failed_root = RootFailureText(root, r);
+    }
+    take();
+    counts.done = true;
+    return counts;
+}
+
+ScanPreview::~ScanPreview() {
+    Cancel();
+    Join();
+}
+
+void ScanPreview::Start(std::vector<std::string> roots, Exclusions exclude, ULONG max_files,
+                        std::function<void()> notify) {
+    Cancel();
+    Join();
+    cancel_ = false;
+    running_ = true;
+    {
+        std::lock_guard lock(m_);
+        counts_ = PreviewCounts{};
+    }
+    thread_ = std::thread([this, roots = std::move(roots), exclude = std::move(exclude), max_files,
+                           notify = std::move(notify)] {
+        const PreviewCounts counts = PreviewWalk(
+            roots, exclude,
+            [this] {
+                if (hook_) hook_();
+                return cancel_.load();
+            },
+            max_files,
+            [&](const PreviewCounts& so_far) {
+                {
+                    std::lock_guard lock(m_);
+                    counts_ = so_far;
+                }
+                if (notify) notify();
+            });
+        {
+            std::lock_guard lock(m_);
+            counts_ = counts;
+        }
+        running_ = false;
+        if (notify) notify();
+    });
+}
+
+void ScanPreview::Cancel() {
+    cancel_ = true;
+}
+
+void ScanPreview::Join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+bool ScanPreview::Running() const {
+    return running_;
+}
+
+PreviewCounts ScanPreview::Counts() const {
+    std::lock_guard lock(m_);
+    return counts_;
 }
 
 }  // namespace dt

@@ -18,12 +18,18 @@
 // working window paces the work; outside it (tools, tests) the walk runs unpaced.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "app/exclude.h"
 #include "app/scan_sink.h"
 #include "app/scan_stop.h"
 #include "app/schema.h"
@@ -64,6 +70,9 @@ struct ScanContext {
     // This computer's whole name when it does not fit its field: the scan is refused
     // with a message naming it (a cut name could be another computer's).
     std::string name_too_long;
+    // The [scan] exclude= patterns; unset: read from the settings file GLO::INIFILE when
+    // the scan begins (so an edit in the setup window counts at the next scan).
+    std::optional<std::string> exclude;
 
     // ---- out ----
     ScanOutcome outcome = ScanOutcome::NotRun;
@@ -80,7 +89,8 @@ struct ScanContext {
     // stopped before its end.
     int ExitStatus() const;
     // The unattended summary: "scan done; N files stored, M not stored" (or "scan
-    // stopped; reason") and a line with every count.
+    // stopped; reason") and a line with every count, the exclusions' last: "N inserted,
+    // ..., N directories not read, N files excluded, N directories excluded".
     std::string Summary() const;
 };
 
@@ -88,11 +98,12 @@ struct ScanContext {
 // row number 0 or a computer name too long for its field, checks that every root can be
 // listed (a missing one stops the scan before anything is stored), lets the store begin
 // (BeginScan), walks the fixed drives of ctx.QDRIVE (a root inside another is walked
-// once), ends the store (FinishScan, or StopScan when the walk was stopped), updates the
-// COMPUTER row after a complete scan only and shows "Scan done!|Time: " (plus a line with
-// the number of files not stored when there are any) or a stop message. Failures are
-// reported as the text says and counted in ctx; nothing is thrown. Needs InitTables and
-// the COMPUTER buffer holding this computer's row (start-up step 15).
+// once; excluded files and directories are left out, an excluded root is not walked, and
+// every root excluded stops the scan), ends the store (FinishScan, or StopScan when the walk was stopped),
+// updates the COMPUTER row after a complete scan only and shows "Scan done!|Time: " (plus a line with the
+// number of files not stored when there are any) or a stop message. Failures are reported as the text says
+// and counted in ctx; nothing is thrown. Needs InitTables and the COMPUTER buffer holding this computer's row
+// (start-up step 15).
 void ScanDrives(ScanContext& ctx);
 
 // ---- the walk, for ScanDrives and for tests and tools ----
@@ -105,16 +116,84 @@ void ScanDrives(ScanContext& ctx);
 // is not stored and its files are counted as not stored. A directory whose listing fails
 // for a reason other than "does not exist" is handed to sink.DirectoryNotRead and counted
 // in stats.dirs_not_read. `syscomputer` goes into every row. `pace` (may be empty) runs
-// before each directory's files are stored. The walk ends early, between directories,
-// once a scan stop is requested. Returns 1 (the result the callers store and do not act
-// on).
+// before each directory's files are stored. With `exclude`, a file it excludes is not
+// handed to the sink and a directory it excludes is neither listed nor entered (counted in
+// stats.files_excluded and stats.dirs_excluded; `path` itself is not checked). The walk
+// ends early, between directories, once a scan stop is requested. Returns 1 (the result
+// the callers store and do not act on).
 BYTE ScanDirectory(std::string_view path, ULONG syscomputer, ScanSink& sink, WalkStats& stats,
-                   const std::function<void()>& pace = {});
+                   const std::function<void()>& pace = {}, const Exclusions* exclude = nullptr);
+
+// The roots a scan walks: those of `roots` that `exclude` leaves in (a root is out when it
+// or a directory above it is excluded; each counted in `excluded`), then DistinctRoots.
+std::vector<std::string> WalkRoots(const std::vector<std::string>& roots, const Exclusions& exclude,
+                                   ULONG* excluded = nullptr);
 
 // The roots among `roots` (absolute, each ending in "/") that a walk must start from: a
 // root that the walk of another listed root reaches (below it, on the same file system,
 // through no symbolic link) is left out, so its files are not stored twice. Order kept.
 std::vector<std::string> DistinctRoots(const std::vector<std::string>& roots);
+
+// ---- the preview of the setup window: a walk that stores nothing ----
+
+// What a scan of some roots would store, and what the exclusions leave out of it.
+struct PreviewCounts {
+    ULONG files = 0;          // files a scan would store
+    ULONG dirs = 0;           // directories it would walk
+    ULONG files_dropped = 0;  // files the exclusions leave out (all below an excluded directory)
+    ULONG dirs_dropped = 0;   // directories they leave out (excluded ones and all below them)
+    ULONG dirs_not_read = 0;  // directories whose listing failed
+    std::string failed_root;  // why the scan would stop before storing anything ("" : it would not)
+    bool cut = false;         // the walk met its bound: the counts are those up to there
+    bool cancelled = false;   // the walk was cancelled: the counts are those up to there
+    bool done = false;        // the walk has ended (run, cut or cancelled)
+
+    // "N files, M directories; the exclusions drop X files and Y directories", with a
+    // note when the walk was cut, cancelled, still running or would stop at a root.
+    std::string Text() const;
+};
+
+// Walks `roots` (absolute, each ending in "/") as a scan would, with the same rules and
+// exclusions, but stores nothing; excluded directories and roots are walked too, to count
+// what they hold. Ends between directories when `cancelled` says so or once `max_files`
+// files were seen; `progress` (may be empty) gets the counts so far between directories.
+PreviewCounts PreviewWalk(const std::vector<std::string>& roots, const Exclusions& exclude,
+                          const std::function<bool()>& cancelled, ULONG max_files,
+                          const std::function<void(const PreviewCounts&)>& progress = {});
+
+// A PreviewWalk on a thread of its own. `notify` is called on that thread whenever the
+// counts change noticeably and once at the end (the setup window posts itself an event).
+// The destructor cancels the walk and waits for it.
+class ScanPreview {
+  public:
+    ScanPreview() = default;
+    ~ScanPreview();
+    ScanPreview(const ScanPreview&) = delete;
+    ScanPreview& operator=(const ScanPreview&) = delete;
+
+    // Starts a walk (one still running is cancelled and waited for first).
+    void Start(std::vector<std::string> roots, Exclusions exclude, ULONG max_files,
+               std::function<void()> notify);
+    // Asks the walk to end; Counts() says cancelled once it has.
+    void Cancel();
+    bool CancelRequested() const { return cancel_; }
+    // Runs on the walk's thread between directories (tests hold the walk there). Set it
+    // before Start.
+    void SetHook(std::function<void()> hook) { hook_ = std::move(hook); }
+    // Waits for the walk to end.
+    void Join();
+    bool Running() const;
+    // The counts so far (done once the walk has ended).
+    PreviewCounts Counts() const;
+
+  private:
+    mutable std::mutex m_;
+    PreviewCounts counts_;
+    std::atomic<bool> cancel_{false};
+    std::atomic<bool> running_{false};
+    std::function<void()> hook_;
+    std::thread thread_;
+};
 
 // The extension of a listed name (blanks at its end are no part of it): the text after its
 // last dot, cut to 10 bytes at a UTF-8 boundary, without trailing blanks; "" when the

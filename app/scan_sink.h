@@ -25,6 +25,12 @@ struct WalkStats {
     ULONG rows_deleted = 0;
     ULONG rows_unchanged = 0;
     ULONG dirs_not_read = 0;  // directories whose listing failed (not "does not exist")
+    // Exclusions ([scan] exclude=): the files and directories a pattern matched, left out of
+    // the walk; a preview walk also counts everything below an excluded directory. And the
+    // directories walked (listed), excluded ones not counted.
+    ULONG files_excluded = 0;
+    ULONG dirs_excluded = 0;
+    ULONG dirs_walked = 0;
     // Up to kLostShown rows that could not be stored, as directory + name, and the
     // server's reason for the first of them.
     static constexpr std::size_t kLostShown = 20;

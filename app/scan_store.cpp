@@ -642,8 +642,13 @@ bool ScanStore::Finish(WalkStats& stats) {
                 bool under = false;
                 for (const std::string& p : not_read) under = under || dir.compare(0, p.size(), p) == 0;
                 if (!under) continue;
+                // A row the exclusions now leave out goes, as if the directory were read.
+                if (exclude_.ExcludesPath(dir, true)) continue;
                 for (std::uint32_t i = range.first; i < range.second; ++i)
-                    if (rows_[i].state != kSeen) {
+                    if (rows_[i].state != kSeen &&
+                        !exclude_.ExcludesEntry(
+                            dir, std::string_view(names_).substr(rows_[i].name_off, rows_[i].name_len),
+                            false)) {
                         rows_[i].state = kSeen;
                         ++counts_.kept;
                     }

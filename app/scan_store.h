@@ -12,7 +12,8 @@
 // Writes go in batches of a few thousand rows, each in one read-committed transaction:
 // multi-row INSERT statements prepared once and executed again, updates by number.
 // Finish, after a complete walk, deletes the rows of files the walk did not see (in
-// batches, by number) except under directories whose listing failed, and reduces
+// batches, by number) except under directories whose listing failed (there too when the
+// exclusions now leave the row's path out), and reduces
 // duplicate rows of one file to one. Stop ends the open batch and deletes nothing.
 //
 // A computer without rows (its first scan) skips the read and stores at bulk speed.
@@ -28,8 +29,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "app/exclude.h"
 #include "app/scan_sink.h"
 #include "app/schema.h"
 
@@ -91,6 +94,9 @@ class ScanStore final : public ScanSink {
     void SetBatchRows(std::size_t rows) { batch_rows_ = rows; }
     // Rows per page when the stored rows are read in pages (the embedded database).
     void SetReadPage(long rows) { read_page_ = rows > 0 ? rows : 20000; }
+    // The scan's exclusions: Finish keeps no row they leave out, under a directory not
+    // read either.
+    void SetExclusions(Exclusions exclude) { exclude_ = std::move(exclude); }
     // Called after each committed batch with the number of batches so far (tests).
     void SetAfterBatch(std::function<void(std::size_t)> fn) { after_batch_ = std::move(fn); }
 
@@ -139,6 +145,7 @@ class ScanStore final : public ScanSink {
     std::chrono::steady_clock::time_point batch_began_{};
     std::function<void(std::size_t)> after_batch_;
 
+    Exclusions exclude_;
     std::mutex not_read_mutex_;
     std::vector<std::string> not_read_;
 

@@ -8,13 +8,14 @@
 #include "data/sql_connection.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
+#include "platform/drives.h"
 #include "platform/profile.h"
 #include "ui/application.h"
 #include "ui/window.h"
 
 namespace dt {
 
-ui::WindowDef SetupWindowDef(BYTE* live) {
+ui::WindowDef SetupWindowDef(SetupWindow* w) {
     using namespace ui;
     WindowDef d;
     d.label = "WINDOW";
@@ -52,15 +53,30 @@ ui::WindowDef SetupWindowDef(BYTE* live) {
     ControlDef cancel = ButtonDef("Cancel", {180, 110, 50, 16});
     cancel.label = "?CANCELBUTTON";
     d.Add(std::move(cancel));
-    if (live != nullptr) {
-        ControlDef check = CheckDef("results as you type", Use(*live), {8, 112, 110, 12});
-        check.label = "?LIVE";
-        d.Add(std::move(check));
-    }
+    if (w == nullptr) return d;
+    ControlDef check = CheckDef("results as you type", Use(w->LIVE), {8, 112, 110, 12});
+    check.label = "?LIVE";
+    d.Add(std::move(check));
+    // The scan's roots and exclusions, with the preview.
+    const int scan_tab = d.Add(TabDef("Scan", sheet));
+    d.controls.back().label = "?TAB2";
+    auto on_scan = [&d, scan_tab](ControlDef c, const char* label) {
+        c.parent = scan_tab;
+        c.label = label;
+        return d.Add(std::move(c));
+    };
+    on_scan(PromptDef("Roots:", {12, 24, 36, 10}), "?ROOTSPROMPT");
+    on_scan(EntryDef("s1024", Use(w->ROOTS), {50, 23, 174, 12}), "?ROOTS");
+    on_scan(PromptDef("Exclude:", {12, 40, 36, 10}), "?EXCLUDEPROMPT");
+    on_scan(EntryDef("s1024", Use(w->EXCLUDE), {50, 39, 174, 12}), "?EXCLUDE");
+    on_scan(StringDef("blank roots: every fixed drive; patterns separated by ;", {50, 53, 174, 10}),
+            "?EXCLUDEHINT");
+    on_scan(ButtonDef("Preview", {12, 66, 34, 14}), "?PREVIEWBUTTON");
+    on_scan(TextDef("", {50, 66, 174, 30}), "?PREVIEWTEXT");
     return d;
 }
 
-SetupWindow::SetupWindow() : WINDOW(std::make_unique<ui::Window>(SetupWindowDef(&LIVE))) {}
+SetupWindow::SetupWindow() : WINDOW(std::make_unique<ui::Window>(SetupWindowDef(this))) {}
 
 SetupWindow::~SetupWindow() = default;
 
@@ -74,7 +90,17 @@ int SetupWindow::Startup() {
     GlobalResponse = 0;
     SetToolbar(TOOLBARMGR);
     LIVE = LiveSetting() ? 1 : 0;
+    // A value the entry cannot hold whole is shown, but never written back cut.
+    const auto load = [this](const char* key, STRING<1024>& field, bool& kept) {
+        const std::string value = platform::ReadProfileString(GLO::INIFILE.Str(), "scan", key, "");
+        field = value;
+        kept = value.size() > sizeof(field.data);
+    };
+    load("roots", ROOTS, roots_kept_);
+    load("exclude", EXCLUDE, exclude_kept_);
     if (WINDOW->Open() != 0) return SevFatal;
+    if (roots_kept_) WINDOW->Disable(SetupCtl::ROOTS);
+    if (exclude_kept_) WINDOW->Disable(SetupCtl::EXCLUDE);
     OPENED = 1;
     SetWindow(*WINDOW);
     UiPlacement placement(*WINDOW);
@@ -84,6 +110,9 @@ int SetupWindow::Startup() {
 }
 
 int SetupWindow::Shutdown() {
+    // A preview still walking ends before the window it reports to.
+    preview_.Cancel();
+    preview_.Join();
     if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
     if (OPENED) {
         UiPlacement placement(*WINDOW);
@@ -110,18 +139,84 @@ int SetupWindow::OnAccepted() {
             SaveComponents();
             SaveSettings(GLO::INIFILE.Str());
             platform::WriteProfileString(GLO::INIFILE.Str(), "options", "live", LIVE ? "1" : "0");
+            SaveScanSettings();
             return SevFatal;
         case SetupCtl::CANCELBUTTON:
             SaveComponents();
             return SevFatal;
+        case SetupCtl::PREVIEWBUTTON:
+            StartPreview();
+            return result;
         default:
             return result;
     }
 }
 
-void Setup(const std::function<void(SetupWindow&)>& on_opened) {
+int SetupWindow::HandleEvent() {
+    // The preview's thread posts a timer event whenever it has news.
+    if (CurrentEvent().event == ui::Event::Timer && OPENED) ShowPreview();
+    return WindowManager::HandleEvent();
+}
+
+void SetupWindow::StartPreview() {
+    if (preview_.Running()) {
+        preview_.Cancel();  // the walk says "cancelled" when it has ended
+        return;
+    }
+    // The roots a scan would start from: the listed ones, or every fixed file system.
+    // A value too long for its entry is taken whole from the file.
+    const std::string& file = GLO::INIFILE.Str();
+    const std::string roots_text =
+        roots_kept_ ? platform::ReadProfileString(file, "scan", "roots", "") : ROOTS.Str();
+    const std::string exclude_text = exclude_kept_ ? ExcludeSetting(file) : EXCLUDE.Str();
+    std::vector<std::string> roots;
+    if (roots_text.empty()) {
+        for (const platform::Drive& d : platform::MountedDrives())
+            if (d.type == platform::kDriveFixed) roots.push_back(d.root);
+    } else {
+        roots = platform::ParseScanRoots(roots_text);
+    }
+    if (roots.empty()) {
+        WINDOW->SetText(SetupCtl::PREVIEWTEXT, "There is no root to walk.");
+        return;
+    }
+    ui::Window* window = WINDOW.get();
+    preview_told_ = false;
+    preview_.Start(std::move(roots), Exclusions(exclude_text), preview_limit,
+                   [window] { window->Post(ui::Event::Timer); });
+    WINDOW->SetText(SetupCtl::PREVIEWBUTTON, "Stop");
+    WINDOW->SetText(SetupCtl::PREVIEWTEXT, "Walking...");
+}
+
+void SetupWindow::ShowPreview() {
+    if (preview_told_) return;  // no preview, or its end is shown already
+    const PreviewCounts counts = preview_.Counts();
+    WINDOW->SetText(SetupCtl::PREVIEWTEXT, counts.Text());
+    if (!counts.done) return;
+    preview_told_ = true;
+    WINDOW->SetText(SetupCtl::PREVIEWBUTTON, "Preview");
+    if (on_preview) on_preview(*this);
+}
+
+void SetupWindow::SaveScanSettings() {
+    // Blank entries leave the keys out: every fixed file system, nothing excluded.
+    const std::string& file = GLO::INIFILE.Str();
+    const auto save = [&file](const char* key, const STRING<1024>& field, bool kept) {
+        if (kept) return;
+        if (field.IsBlank())
+            platform::DeleteProfileKey(file, "scan", key);
+        else
+            platform::WriteProfileString(file, "scan", key, field.Clip());
+    };
+    save("roots", ROOTS, roots_kept_);
+    save("exclude", EXCLUDE, exclude_kept_);
+}
+
+void Setup(const std::function<void(SetupWindow&)>& on_opened,
+           const std::function<void(SetupWindow&)>& on_preview) {
     SetupWindow window;
     window.on_opened = on_opened;
+    window.on_preview = on_preview;
     GlobalResponse = window.Run();
 }
 

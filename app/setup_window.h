@@ -1,6 +1,8 @@
 // The setup window (module dtrek008): the four connection settings edited in place, saved
 // to the settings file on OK, and the maintenance drop of the table `files` of the
-// server's master database; and SQLValue, the program's one-value query.
+// server's master database; and SQLValue, the program's one-value query. A second tab
+// edits the scan's roots and exclusions, with a preview that walks the roots on a thread
+// of its own (storing nothing) and says what the exclusions leave out.
 #pragma once
 
 #include <functional>
@@ -9,6 +11,7 @@
 #include <string_view>
 
 #include "app/program.h"
+#include "app/scan.h"
 #include "framework/window_manager.h"
 
 namespace dt {
@@ -37,6 +40,14 @@ constexpr int KILLMASTERBUTTON = 11;
 constexpr int OKBUTTON = 12;
 constexpr int CANCELBUTTON = 13;
 constexpr int LIVE = 14;  // results as you type ([options] live=)
+constexpr int TAB2 = 15;  // "Scan"
+constexpr int ROOTSPROMPT = 16;
+constexpr int ROOTS = 17;  // [scan] roots= (blank: every fixed file system)
+constexpr int EXCLUDEPROMPT = 18;
+constexpr int EXCLUDE = 19;  // [scan] exclude=
+constexpr int EXCLUDEHINT = 20;
+constexpr int PREVIEWBUTTON = 21;  // "Preview", "Stop" while the preview runs
+constexpr int PREVIEWTEXT = 22;    // what the preview found
 }  // namespace SetupCtl
 
 class SetupWindow final : public WindowManager {
@@ -45,21 +56,47 @@ class SetupWindow final : public WindowManager {
     ~SetupWindow() override;
 
     BYTE LIVE = 1;  // the check box of results as you type
+    // The scan's roots and exclusions as the entries show them. A value longer than its
+    // entry is shown cut, cannot be edited and is never written back.
+    STRING<1024> ROOTS;
+    STRING<1024> EXCLUDE;
+    // The preview ends after this many files (roots default to every fixed file system).
+    ULONG preview_limit = 2000000;
     std::unique_ptr<ui::Window> WINDOW;
     ProcedureToolbar TOOLBARMGR;
     // Runs once the window is open and its loop has started (tests drive it from here).
     std::function<void(SetupWindow&)> on_opened;
+    // Runs once a preview has ended and its counts are shown (tests drive it from here).
+    std::function<void(SetupWindow&)> on_preview;
 
     int Startup() override;
     int Shutdown() override;
     void OnWindowOpened() override;
     int OnAccepted() override;
+    int HandleEvent() override;
+
+    // The preview: started (or, while it runs, stopped) by the Preview button.
+    void StartPreview();
+    ScanPreview& Preview() { return preview_; }
+
+  private:
+    void ShowPreview();
+    void SaveScanSettings();
+
+    bool roots_kept_ = false, exclude_kept_ = false;  // too long for the entry
+    bool preview_told_ = true;                        // the last preview's end was shown
+    // Declared after WINDOW: its walk ends before the window goes.
+    ScanPreview preview_;
 };
 
-ui::WindowDef SetupWindowDef(BYTE* live = nullptr);
+// The setup window's definition; with `w`, the check box of results as you type and the
+// Scan tab bound to w's variables (without: the window as first defined, 13 controls).
+ui::WindowDef SetupWindowDef(SetupWindow* w = nullptr);
 
-// Runs the setup window and stores its response in GlobalResponse. `on_opened` as above.
-void Setup(const std::function<void(SetupWindow&)>& on_opened = {});
+// Runs the setup window and stores its response in GlobalResponse. `on_opened` and
+// `on_preview` as above.
+void Setup(const std::function<void(SetupWindow&)>& on_opened = {},
+           const std::function<void(SetupWindow&)>& on_preview = {});
 
 // Sends `statement` (at most 4,098 characters are used) through SQLF and returns the
 // first column of the first result row, "" when the statement fails or has no rows.

@@ -210,12 +210,17 @@ std::vector<std::string> ParseScanRoots(std::string_view value) {
 }
 
 std::vector<Drive> ListDrives(std::string_view settings_file) {
-    std::vector<Drive> drives;
     // A roots key that lists nothing usable is no reason to scan every mounted file system.
     if (std::optional<std::string> listed = ScanRootsSetting(settings_file)) {
+        std::vector<Drive> drives;
         for (std::string& r : ParseScanRoots(*listed)) drives.push_back(Drive{std::move(r), kDriveFixed});
         return drives;
     }
+    return MountedDrives();
+}
+
+std::vector<Drive> MountedDrives() {
+    std::vector<Drive> drives;
     std::string text;
     if (!ReadSmallFile("/proc/self/mountinfo", text)) return drives;
     drives =

@@ -65,6 +65,9 @@ std::vector<std::string> ParseScanRoots(std::string_view value);
 // directories left out). Empty when neither can be read.
 std::vector<Drive> ListDrives(std::string_view settings_file);
 
+// The mounted file systems as drives (what ListDrives gives without a roots key).
+std::vector<Drive> MountedDrives();
+
 // The drive strings: each root path followed by a NUL, the list ended by a second NUL.
 std::string DriveStrings(const std::vector<Drive>& drives);
 

@@ -265,15 +265,18 @@ std::string ReadProfileString(std::string_view file, std::string_view section, s
     return std::string(def);
 }
 
-bool WriteProfileString(std::string_view file, std::string_view section, std::string_view key,
-                        std::string_view value) {
+namespace {
+
+// Writes `value` under the key, or removes the key's line when `value` is nullopt.
+bool ChangeProfile(std::string_view file, std::string_view section, std::string_view key,
+                   std::optional<std::string_view> value) {
     section = TrimBlanks(section);
     key = TrimBlanks(key);
     // A line break, "]" in a section or "=" in a key would let a value write lines of
     // its own into the file (other keys, other sections): such writes are refused.
     if (section.empty() || key.empty() || HasLineBreakOrNul(section) || HasLineBreakOrNul(key) ||
-        HasLineBreakOrNul(value) || section.find(']') != section.npos || key.find('=') != key.npos ||
-        key.front() == '[' || key.front() == ';') {
+        (value && HasLineBreakOrNul(*value)) || section.find(']') != section.npos ||
+        key.find('=') != key.npos || key.front() == '[' || key.front() == ';') {
         return false;
     }
     std::string path = ResolvePath(file);
@@ -288,6 +291,7 @@ bool WriteProfileString(std::string_view file, std::string_view section, std::st
         case ReadResult::Failed:
             return false;  // never replace a file we could not read: its lines would be lost
         case ReadResult::Missing:
+            if (!value) return true;  // no file, no key
             break;
         case ReadResult::Ok:
             if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -298,12 +302,17 @@ bool WriteProfileString(std::string_view file, std::string_view section, std::st
 
     Lines l = SplitLines(text);
     const std::string cr = l.crlf ? "\r" : "";
-    const std::string entry = std::string(key) + "=" + EncodeValue(value) + cr;
     Place p = Locate(l, section, key);
+    if (!value) {
+        if (p.key == std::string::npos) return true;
+        l.lines.erase(l.lines.begin() + static_cast<std::ptrdiff_t>(p.key));
+        return ReplaceFile(path, JoinLines(l), old);
+    }
+    const std::string entry = std::string(key) + "=" + EncodeValue(*value) + cr;
     if (p.key != std::string::npos) {
         std::string_view k, v;
         ParseKey(l.lines[p.key], k, v);
-        l.lines[p.key] = std::string(k) + "=" + EncodeValue(value) + cr;
+        l.lines[p.key] = std::string(k) + "=" + EncodeValue(*value) + cr;
     } else if (p.section != std::string::npos) {
         l.lines.insert(l.lines.begin() + static_cast<std::ptrdiff_t>(p.last_body + 1), entry);
         if (p.last_body + 1 == l.lines.size() - 1) l.final_newline = true;
@@ -313,6 +322,17 @@ bool WriteProfileString(std::string_view file, std::string_view section, std::st
         l.final_newline = true;
     }
     return ReplaceFile(path, JoinLines(l), old);
+}
+
+}  // namespace
+
+bool WriteProfileString(std::string_view file, std::string_view section, std::string_view key,
+                        std::string_view value) {
+    return ChangeProfile(file, section, key, value);
+}
+
+bool DeleteProfileKey(std::string_view file, std::string_view section, std::string_view key) {
+    return ChangeProfile(file, section, key, std::nullopt);
 }
 
 std::string SystemProfilePath() {

@@ -34,6 +34,10 @@ std::optional<std::string> LookupProfileString(std::string_view file, std::strin
 bool WriteProfileString(std::string_view file, std::string_view section, std::string_view key,
                         std::string_view value);
 
+// Removes the key's line (the first one, as read) from the section; every other line is
+// kept. True when the key is gone afterwards (also when file, section or key were missing).
+bool DeleteProfileKey(std::string_view file, std::string_view section, std::string_view key);
+
 // The system profile that stands for WIN.INI: $DRIVETREK_PROFILE, else
 // $XDG_CONFIG_HOME/drivetrek/win.ini, else ~/.config/drivetrek/win.ini.
 std::string SystemProfilePath();

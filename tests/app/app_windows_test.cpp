@@ -2,8 +2,10 @@
 // in the test's own directory: the computer list choice, the refused empty search, the
 // size bounds in bytes, the setup window's OK, Cancel and kill button, and pictures of the
 // main window, WIN_WAIT and the setup window (in the test's build directory).
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/globals.h"
@@ -306,6 +308,89 @@ TEST_F(SetupWindowTest, KillButtonAsksDropsAndTellsTheOutcome) {
     // The drop failed: its error with the server's words, not "ok!".
     EXPECT_NE(shown[4].text.find("no such table: files"), std::string::npos) << shown[4].text;
     EXPECT_EQ(shown[4].icon, ui::MessageIcon::Stop);
+}
+
+// The Scan tab: roots and exclusions from the settings file, a preview of what they leave
+// out, and OK writing both keys (a blank entry removes its key).
+TEST_F(SetupWindowTest, PreviewSaysWhatTheExclusionsDropAndOkWritesTheScanKeys) {
+    run_.WriteSettings("");
+    std::filesystem::create_directories(run_ / "tree/skip");
+    test::WriteFile(run_ / "tree/skip/c.tmp", "c");
+    test::WriteFile(run_ / "tree/d.tmp", "d");
+    std::string shown, button, roots_shown;
+    int previews = 0;
+    RunFrame([&] {
+        SetVersionAndIniFile();
+        LoadSettings(GLO::INIFILE.Str());
+        dt::Setup(
+            [&](SetupWindow& s) {
+                ui::Window& w = *s.WINDOW;
+                roots_shown = t::ControlText(w, SetupCtl::ROOTS);
+                EXPECT_EQ(t::ControlText(w, SetupCtl::EXCLUDE), "");
+                EXPECT_TRUE(t::Type(w, SetupCtl::EXCLUDE, "skip; *.tmp"));
+                // The tab as a user would bring it to the front (its change is handled
+                // after the typing, which the redisplay of the tab keeps).
+                w.Select(SetupCtl::TAB2);
+                EXPECT_TRUE(t::Click(w, SetupCtl::PREVIEWBUTTON));
+            },
+            [&](SetupWindow& s) {
+                ui::Window& w = *s.WINDOW;
+                shown = t::ControlText(w, SetupCtl::PREVIEWTEXT);
+                button = t::ControlText(w, SetupCtl::PREVIEWBUTTON);
+                if (++previews == 1) {
+                    // tree/: a.txt and sub/b.doc stored; d.tmp, and skip/ with c.tmp, dropped.
+                    EXPECT_EQ(shown, "2 files, 2 directories; the exclusions drop 2 files and 1 directories");
+                    EXPECT_TRUE(t::Screenshot(
+                        w, (std::filesystem::path(DT_TEST_OUTPUT_DIR) / "setup_window_scan.png").string()));
+                    t::Type(w, SetupCtl::ROOTS, run_ / "tree/sub");
+                    t::Click(w, SetupCtl::PREVIEWBUTTON);
+                    return;
+                }
+                // The roots as typed, not as saved.
+                EXPECT_EQ(shown, "1 files, 1 directories; the exclusions drop nothing");
+                t::Type(w, SetupCtl::ROOTS, "");
+                t::Click(w, SetupCtl::OKBUTTON);
+            });
+    });
+    EXPECT_EQ(roots_shown, run_.path() + "/tree/");
+    EXPECT_EQ(previews, 2);
+    EXPECT_EQ(button, "Preview");
+    const std::string ini = Ini();
+    EXPECT_NE(ini.find("exclude=skip; *.tmp\n"), std::string::npos) << ini;
+    EXPECT_EQ(ini.find("roots="), std::string::npos) << "a blank entry: every fixed file system\n" << ini;
+}
+
+// The walk runs beside the window: held in the middle, the window still takes a click on
+// Stop, and the preview ends as cancelled.
+TEST_F(SetupWindowTest, APreviewHeldInItsWalkLeavesTheWindowWorkingAndStopStopsIt) {
+    run_.WriteSettings("");
+    std::string walking, stop_button, shown;
+    RunFrame([&] {
+        SetVersionAndIniFile();
+        LoadSettings(GLO::INIFILE.Str());
+        dt::Setup(
+            [&](SetupWindow& s) {
+                // Held until the window has taken the second click (at most 20 s).
+                s.Preview().SetHook([&s] {
+                    for (int i = 0; i < 2000 && !s.Preview().CancelRequested(); ++i)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                });
+                ui::Window& w = *s.WINDOW;
+                w.Select(SetupCtl::TAB2);
+                EXPECT_TRUE(t::Click(w, SetupCtl::PREVIEWBUTTON));
+                // Queued behind the first click: handled while the walk is held.
+                t::Click(w, SetupCtl::PREVIEWBUTTON);
+                walking = "asked";
+            },
+            [&](SetupWindow& s) {
+                shown = t::ControlText(*s.WINDOW, SetupCtl::PREVIEWTEXT);
+                stop_button = t::ControlText(*s.WINDOW, SetupCtl::PREVIEWBUTTON);
+                t::Click(*s.WINDOW, SetupCtl::CANCELBUTTON);
+            });
+    });
+    EXPECT_EQ(walking, "asked");
+    EXPECT_EQ(shown.rfind("Preview cancelled: ", 0), 0u) << shown;
+    EXPECT_EQ(stop_button, "Preview");
 }
 
 TEST_F(SetupWindowTest, SqlValueGivesTheFirstColumnOrNothing) {

@@ -102,9 +102,22 @@ TEST_F(ScanProgram, SummaryKeepsItsFormAndASecondLineGivesEveryCount) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("drivetrek: scan done; 2 files stored, 0 not stored\n"
                          "drivetrek: 2 inserted, 0 updated, 0 deleted, 0 unchanged, 0 not stored, "
-                         "0 directories not read\n"),
+                         "0 directories not read, 0 files excluded, 0 directories excluded\n"),
               std::string::npos)
         << r.out;
+}
+
+// The program reads [scan] exclude= itself; the second line counts what it left out.
+TEST_F(ScanProgram, TheSettingsFilesExclusionsAreLeftOutAndCounted) {
+    test::WriteFile(dir_ / "drivetrek.ini", "[scan]\nroots=" + dir_.path() + "/tree/\nexclude=sub\n");
+    Result r = Run("exclude-pc");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("drivetrek: scan done; 1 files stored, 0 not stored\n"
+                         "drivetrek: 1 inserted, 0 updated, 0 deleted, 0 unchanged, 0 not stored, "
+                         "0 directories not read, 0 files excluded, 1 directories excluded\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(Sql("select Name from FILES"), "a.txt");
 }
 
 // SIGTERM while the scan waits for this computer's scan lock (another scan of the same

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,7 @@ class ScanSite : public test::BackendTest {
 
     void TearDown() override {
         ClearScanStop();
+        GLO::INIFILE = "";
         if (!dir_.empty()) {
             KillTables();
             std::error_code ec;
@@ -124,6 +126,7 @@ class ScanSite : public test::BackendTest {
         ctx.unattended = unattended;
         ctx.log = &log_;
         ctx.display.file_count = on_count;
+        ctx.exclude = exclude_;
         Relate::COMPUTER->Open();
         ScanDrives(ctx);
         Relate::COMPUTER->Close();
@@ -176,6 +179,7 @@ class ScanSite : public test::BackendTest {
 
     QuietErrors errors_;
     LogLines log_;
+    std::optional<std::string> exclude_ = std::string();  // none, not the settings file's
     fs::path old_, dir_;
     std::string tree_, inifile_, database_;
     Queue<QDRIVE_RECORD> qdrive_;
@@ -337,6 +341,70 @@ TEST_F(ScanSite, ADirectoryThatCannotBeReadIsCountedAsNotRead) {
         EXPECT_EQ(ctx.stats.dirs_not_read, 1u);
         EXPECT_NE(ctx.Summary().find(", 1 directories not read"), std::string::npos) << ctx.Summary();
         EXPECT_EQ(ctx.files_stored, 1u);
+    });
+}
+
+// Excluded files are not stored and excluded directories not walked; the rows a new
+// exclusion leaves out go at the end of the scan; the counts are in the summary and the
+// final message; the exclusions come from the settings file unless given; a scan whose
+// every root is excluded stops before anything is deleted.
+TEST_F(ScanSite, ExcludedPathsAreNotStoredAndTheirRowsGoAtTheNextCompleteScan) {
+    File("keep.txt");
+    File("a.tmp");
+    File("node_modules/x.js");
+    File("src/b.txt");
+    File("src/build/o.o");
+    ui::test::RunApp([&] {
+        const ULONG pc = BecomeComputer("EXCLUDE");
+        ASSERT_EQ(Scan().outcome, ScanOutcome::Done);
+        ASSERT_EQ(Stored(pc).size(), 5u);
+
+        exclude_ = "*.tmp; node_modules ;build/";
+        ScanContext ctx = Scan();
+        EXPECT_EQ(ctx.outcome, ScanOutcome::Done) << ctx.message;
+        std::map<std::string, INT64> rows = Stored(pc);
+        EXPECT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows.count(tree_ + "keep.txt") + rows.count(tree_ + "src/b.txt"), 2u);
+        EXPECT_EQ(ctx.stats.rows_deleted, 3u);
+        EXPECT_EQ(ctx.stats.files_excluded, 1u);
+        EXPECT_EQ(ctx.stats.dirs_excluded, 2u);
+        EXPECT_EQ(ctx.stats.dirs_not_read, 0u);
+        EXPECT_EQ(ctx.files_stored, 2u);
+        const std::string summary = ctx.Summary();
+        EXPECT_EQ(summary.rfind("scan done; 2 files stored, 0 not stored\n", 0), 0u) << summary;
+        EXPECT_NE(summary.find(", 0 directories not read, 1 files excluded, 2 directories excluded"),
+                  std::string::npos)
+            << summary;
+
+        // In the window, the final message says it.
+        ui::testing::TakeShownMessages();
+        ui::testing::AnswerMessage(ui::button::Yes);
+        ui::testing::AnswerMessage(ui::button::Ok);
+        EXPECT_EQ(Scan({}, 0).outcome, ScanOutcome::Done);
+        const std::vector<ui::testing::ShownMessage> shown = ui::testing::TakeShownMessages();
+        ASSERT_EQ(shown.size(), 2u);
+        EXPECT_EQ(shown[1].text.rfind("Scan done!|Time: ", 0), 0u) << shown[1].text;
+        EXPECT_NE(shown[1].text.find("|Excluded: 1 files, 2 directories"), std::string::npos)
+            << shown[1].text;
+
+        // Not given: the settings file's, as it is when the scan begins.
+        exclude_.reset();
+        GLO::INIFILE = inifile_;
+        std::ofstream(inifile_) << "[scan]\nroots=" << tree_ << "\nexclude=src\n";
+        ctx = Scan();
+        EXPECT_EQ(ctx.outcome, ScanOutcome::Done) << ctx.message;
+        rows = Stored(pc);
+        EXPECT_EQ(rows.size(), 3u);
+        EXPECT_EQ(rows.count(tree_ + "a.tmp") + rows.count(tree_ + "node_modules/x.js"), 2u);
+        EXPECT_EQ(ctx.stats.dirs_excluded, 1u);
+
+        // Every root excluded: nothing to walk, and nothing deleted.
+        exclude_ = "tree";
+        ctx = Scan();
+        EXPECT_EQ(ctx.outcome, ScanOutcome::Stopped);
+        EXPECT_EQ(ctx.ExitStatus(), 3);
+        EXPECT_NE(ctx.stop_reason.find("every root is excluded"), std::string::npos) << ctx.stop_reason;
+        EXPECT_EQ(Stored(pc).size(), 3u);
     });
 }
 

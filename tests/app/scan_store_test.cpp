@@ -127,15 +127,17 @@ class StoreTest : public BackendTest {
     }
     // One scan of `root` as computer `n`; the store's counts.
     StoreCounts Scan(const fs::path& root, ULONG n, bool* ok = nullptr, std::size_t batch = 5000,
-                     const std::vector<std::string>& not_read = {}, long read_page = 0) {
+                     const std::vector<std::string>& not_read = {}, long read_page = 0,
+                     const Exclusions& exclude = Exclusions()) {
         ScanStore store(owner_);
         store.SetBatchRows(batch);
         store.SetReadPage(read_page);
+        store.SetExclusions(exclude);
         bool begun = store.Begin(n);
         EXPECT_TRUE(begun) << store.Error();
         WalkStats stats;
         if (begun) {
-            ScanDirectory(root.string(), n, store, stats);
+            ScanDirectory(root.string(), n, store, stats, {}, &exclude);
             for (const std::string& p : not_read) store.DirectoryNotRead(p);
         }
         bool finished = begun && store.Finish(stats);
@@ -212,6 +214,28 @@ TEST_F(StoreTest, RowsUnderADirectoryNotReadAreKeptAndAStoppedScanDeletesNothing
         store.Stop(stats);
     }
     EXPECT_EQ(Rows(3).size(), 119u);
+}
+
+// Rows under a newly excluded path go at the end of the next complete scan: where the walk
+// left them out, and under a directory not read as well (they are not kept as unread).
+TEST_F(StoreTest, RowsTheExclusionsLeaveOutGoAlsoUnderADirectoryNotRead) {
+    MakeFiles();
+    const fs::path root = MakeTree("t", 120);
+    const std::set<std::string> all = Tree(root);
+    Scan(root, 4);
+    ASSERT_EQ(Rows(4).size(), 120u);
+    const Exclusions exclude("e2;*7.txt");
+    std::set<std::string> expected;
+    for (const std::string& p : all)
+        if (p.find("/e2/") == std::string::npos && p.substr(p.size() - 5) != "7.txt") expected.insert(p);
+    ASSERT_LT(expected.size(), 100u);
+    // d1 cannot be read this time: its rows are kept, but not those the exclusions leave out.
+    fs::remove_all(root / "d1");
+    StoreCounts c = Scan(root, 4, nullptr, 5000, {(root / "d1").string() + "/"}, 0, exclude);
+    EXPECT_EQ(Keys(Rows(4)), expected);
+    EXPECT_EQ(c.deleted, 120u - expected.size());
+    EXPECT_GT(c.kept, 0u);
+    EXPECT_EQ(c.inserted + c.updated, 0u);
 }
 
 TEST_F(StoreTest, ASecondScanOfOneComputerWaitsBoundedAndIsRefused) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -426,6 +427,151 @@ TEST(ScanRoots, ARootOnAnotherMountInsideARootIsWalkedToo) {
     // root below it is reached from it.
     EXPECT_EQ(DistinctRoots({tree, mnt, in}), (std::vector<std::string>{tree, mnt}));
     EXPECT_EQ(DistinctRoots({tree, in}), (std::vector<std::string>{tree, in}));
+}
+
+// ---------------------------------------------------------------- exclusions
+
+// top/ with a file and directories for every kind of pattern.
+void ExclusionTree(const TempTree& t) {
+    t.Dir("top");
+    t.File("top/a.txt");
+    t.File("top/b.tmp");
+    t.Dir("top/node_modules/deep");
+    t.File("top/node_modules/m.js");
+    t.File("top/node_modules/deep/n.js");
+    t.Dir("top/src/build");
+    t.File("top/src/c.txt");
+    t.File("top/src/build/o.o");
+    t.Dir("top/keep");
+    t.File("top/keep/build");  // a file: "build/" is for directories
+    t.Dir("top/gen");
+    t.File("top/gen/g.txt");
+}
+
+Exclusions TreeExclusions(const TempTree& t) {
+    return Exclusions("*.tmp; node_modules ;build/;" + t.Path("top/gen"));
+}
+
+TEST(ScanWalk, ExclusionsLeaveFilesOutAndKeepTheWalkOutOfExcludedDirectories) {
+    TempTree t;
+    ExclusionTree(t);
+    const Exclusions ex = TreeExclusions(t);
+    CollectSink sink;
+    WalkStats stats;
+    ScanDirectory(t.Path("top"), 1, sink, stats, {}, &ex);
+    const std::vector<std::string> paths = sink.Paths();
+    EXPECT_EQ(
+        std::set<std::string>(paths.begin(), paths.end()),
+        (std::set<std::string>{t.Path("top/a.txt"), t.Path("top/src/c.txt"), t.Path("top/keep/build")}));
+    for (const std::string& d : sink.dirs) {
+        EXPECT_EQ(d.find("node_modules"), std::string::npos) << d;
+        EXPECT_EQ(d.find("/gen/"), std::string::npos) << d;
+        EXPECT_EQ(d.find("/build/"), std::string::npos) << d;
+    }
+    EXPECT_EQ(stats.files_excluded, 1u) << "b.tmp; nothing below an excluded directory is looked at";
+    EXPECT_EQ(stats.dirs_excluded, 3u) << "node_modules, src/build, gen";
+    EXPECT_EQ(stats.dirs_walked, 3u) << "top, src, keep";
+    EXPECT_EQ(stats.dirs_not_read, 0u);
+
+    // Without exclusions (none given, or an empty list) everything is stored.
+    const Exclusions blank(" ; ");
+    for (const Exclusions* none : {static_cast<const Exclusions*>(nullptr), &blank}) {
+        CollectSink all;
+        WalkStats all_stats;
+        ScanDirectory(t.Path("top"), 1, all, all_stats, {}, none);
+        EXPECT_EQ(all.rows.size(), 8u);
+        EXPECT_EQ(all_stats.files_excluded + all_stats.dirs_excluded, 0u);
+    }
+}
+
+TEST(ScanWalk, AnExcludedDirectoryIsNeverListedSoNeverNotRead) {
+    if (test::RunningAsRoot()) GTEST_SKIP() << test::kNeedsOrdinaryUser;
+    TempTree t;
+    t.Dir("tree/closed");
+    t.File("tree/open.txt");
+    t.File("tree/closed/hidden.txt");
+    ASSERT_EQ(::chmod(t.Path("tree/closed").c_str(), 0), 0);
+    const Exclusions ex("closed");
+    CollectSink sink;
+    WalkStats stats;
+    ScanDirectory(t.Path("tree"), 1, sink, stats, {}, &ex);
+    ::chmod(t.Path("tree/closed").c_str(), 0755);
+    EXPECT_EQ(sink.Paths(), std::vector<std::string>{t.Path("tree/open.txt")});
+    EXPECT_TRUE(sink.not_read.empty());
+    EXPECT_EQ(stats.dirs_not_read, 0u);
+    EXPECT_EQ(stats.dirs_excluded, 1u);
+}
+
+TEST(ScanRoots, AnExcludedRootOrARootBelowAnExcludedDirectoryIsLeftOut) {
+    TempTree t;
+    t.Dir("a/inner");
+    t.Dir("b");
+    t.Dir("c");
+    ULONG excluded = 0;
+    const std::vector<std::string> roots = {t.Path("a/inner/"), t.Path("b/"), t.Path("c/")};
+    EXPECT_EQ(WalkRoots(roots, Exclusions("a"), &excluded),
+              (std::vector<std::string>{t.Path("b/"), t.Path("c/")}));
+    EXPECT_EQ(excluded, 1u);
+    EXPECT_EQ(WalkRoots(roots, Exclusions(t.Path("c")), &excluded),
+              (std::vector<std::string>{t.Path("a/inner/"), t.Path("b/")}));
+    EXPECT_EQ(excluded, 2u);
+    EXPECT_EQ(WalkRoots(roots, Exclusions()), roots);
+}
+
+TEST(ScanPreview, CountsWhatAScanWouldStoreAndWhatTheExclusionsDrop) {
+    TempTree t;
+    ExclusionTree(t);
+    const PreviewCounts c = PreviewWalk({t.Path("top/")}, TreeExclusions(t), {}, 1000);
+    EXPECT_TRUE(c.done);
+    EXPECT_FALSE(c.cut || c.cancelled);
+    EXPECT_EQ(c.files, 3u);
+    EXPECT_EQ(c.dirs, 3u);
+    EXPECT_EQ(c.files_dropped, 5u) << "b.tmp and everything below the excluded directories";
+    EXPECT_EQ(c.dirs_dropped, 4u) << "node_modules, node_modules/deep, src/build, gen";
+    EXPECT_EQ(c.Text(), "3 files, 3 directories; the exclusions drop 5 files and 4 directories");
+
+    const PreviewCounts plain = PreviewWalk({t.Path("top/")}, Exclusions(), {}, 1000);
+    EXPECT_EQ(plain.Text(), "8 files, 7 directories; the exclusions drop nothing");
+
+    // An excluded root is counted whole as dropped; a missing root is what a scan would stop at.
+    t.Dir("other/y");
+    t.File("other/x.txt");
+    t.File("other/y/z.txt");
+    const PreviewCounts roots = PreviewWalk({t.Path("top/"), t.Path("other/"), t.Path("missing/")},
+                                            Exclusions("other;*.txt"), {}, 1000);
+    EXPECT_EQ(roots.files, 5u) << "b.tmp, m.js, n.js, o.o, build";
+    EXPECT_EQ(roots.files_dropped, 5u) << "a.txt, c.txt, g.txt, x.txt, z.txt";
+    EXPECT_EQ(roots.dirs_dropped, 2u) << "other and other/y";
+    EXPECT_EQ(roots.failed_root, "the root " + t.Path("missing/") + " does not exist");
+    EXPECT_NE(roots.Text().find("\nA scan would stop: the root " + t.Path("missing/") + " does not exist."),
+              std::string::npos)
+        << roots.Text();
+}
+
+TEST(ScanPreview, EndsAtItsBoundOrWhenCancelledAndSaysSo) {
+    TempTree t;
+    ExclusionTree(t);
+    const PreviewCounts cut = PreviewWalk({t.Path("top/")}, TreeExclusions(t), {}, 2);
+    EXPECT_TRUE(cut.cut && cut.done);
+    EXPECT_LT(cut.files + cut.files_dropped, 8u);
+    EXPECT_EQ(cut.Text().rfind("Preview stopped after 2 files: ", 0), 0u) << cut.Text();
+
+    int asked = 0;
+    const PreviewCounts cancelled = PreviewWalk(
+        {t.Path("top/")}, TreeExclusions(t), [&] { return ++asked > 2; }, 1000);
+    EXPECT_TRUE(cancelled.cancelled && cancelled.done);
+    EXPECT_LT(cancelled.files + cancelled.files_dropped, 8u);
+    EXPECT_EQ(cancelled.Text().rfind("Preview cancelled: ", 0), 0u) << cancelled.Text();
+
+    // On its own thread: the same counts, and a last notice once done.
+    ScanPreview preview;
+    std::atomic<int> notices{0};
+    preview.Start({t.Path("top/")}, TreeExclusions(t), 1000, [&] { ++notices; });
+    preview.Join();
+    EXPECT_FALSE(preview.Running());
+    EXPECT_GE(notices.load(), 1);
+    EXPECT_EQ(preview.Counts().Text(),
+              "3 files, 3 directories; the exclusions drop 5 files and 4 directories");
 }
 
 }  // namespace

@@ -115,6 +115,21 @@ TEST(Profile, WriteKeepsEveryOtherLine) {
     EXPECT_EQ(ReadFile(h), "[a]\nx=1\ny=2\n");
 }
 
+TEST(Profile, DeleteRemovesOnlyTheKeysLine) {
+    TempDir dir;
+    std::string f = dir / "del.ini";
+    WriteFile(f, "[scan]\nROOTS=/a\nexclude=*.tmp\n[other]\nroots=/b\n");
+    ASSERT_TRUE(DeleteProfileKey(f, "Scan", "roots"));
+    EXPECT_EQ(ReadFile(f), "[scan]\nexclude=*.tmp\n[other]\nroots=/b\n");
+    EXPECT_EQ(LookupProfileString(f, "scan", "roots"), std::nullopt);
+    // Nothing to remove: the file stays as it is, and no file is made.
+    ASSERT_TRUE(DeleteProfileKey(f, "scan", "roots"));
+    ASSERT_TRUE(DeleteProfileKey(f, "nowhere", "x"));
+    EXPECT_EQ(ReadFile(f), "[scan]\nexclude=*.tmp\n[other]\nroots=/b\n");
+    ASSERT_TRUE(DeleteProfileKey(dir / "none.ini", "scan", "roots"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "none.ini"));
+}
+
 TEST(Profile, ValuesRoundTripExactly) {
     TempDir dir;
     std::string f = dir / "rt.ini";
