@@ -69,7 +69,7 @@ ui::WindowDef SetupWindowDef(SetupWindow* w) {
     on_scan(EntryDef("s1024", Use(w->ROOTS), {50, 23, 174, 12}), "?ROOTS");
     on_scan(PromptDef("Exclude:", {12, 40, 36, 10}), "?EXCLUDEPROMPT");
     on_scan(EntryDef("s1024", Use(w->EXCLUDE), {50, 39, 174, 12}), "?EXCLUDE");
-    on_scan(StringDef("blank roots: every fixed drive; patterns separated by ;", {50, 53, 174, 10}),
+    on_scan(StringDef("Separate with ;    Blank roots: every fixed drive", {12, 53, 212, 10}),
             "?EXCLUDEHINT");
     on_scan(ButtonDef("Preview", {12, 66, 34, 14}), "?PREVIEWBUTTON");
     on_scan(TextDef("", {50, 66, 174, 30}), "?PREVIEWTEXT");
