@@ -40,6 +40,21 @@ namespace dt::ui::detail {
 
 namespace {
 
+// A string control for texts such as paths, whose ends say the most: what does not fit is
+// cut in the middle when painted. text() keeps the whole text.
+class MiddleElidedLabel final : public QLabel {
+  public:
+    using QLabel::QLabel;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QRect r = contentsRect();
+        painter.drawText(r, static_cast<int>(alignment()),
+                         fontMetrics().elidedText(text(), Qt::ElideMiddle, r.width()));
+    }
+};
+
 QString Q(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
 }
@@ -409,9 +424,10 @@ void GuiWindow::Build(const WindowState& st) {
                 break;
             }
             case ControlType::String: {
-                auto* l = new QLabel(client_);
+                auto* l = cd.elide_middle ? new MiddleElidedLabel(client_) : new QLabel(client_);
                 l->setTextFormat(Qt::PlainText);
                 l->setText(Shown(l, cs.text));
+                if (cd.elide_middle) l->setToolTip(l->text());
                 if (cd.right_align) l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 it.widget = l;
                 break;
@@ -981,9 +997,10 @@ void GuiWindow::SetText(int field, const std::string& text) {
     else if (it->action)
         it->action->setText(t);
     if (!it->widget) return;
-    if (auto* l = qobject_cast<QLabel*>(it->widget))
+    if (auto* l = qobject_cast<QLabel*>(it->widget)) {
         l->setText(Shown(l, text));
-    else if (auto* e = qobject_cast<QLineEdit*>(it->widget)) {
+        if (dynamic_cast<MiddleElidedLabel*>(l)) l->setToolTip(l->text());
+    } else if (auto* e = qobject_cast<QLineEdit*>(it->widget)) {
         const QString shown = e->isReadOnly() && e->echoMode() == QLineEdit::Normal ? Shown(e, text) : t;
         if (e->text() != shown) e->setText(shown);
         it->modified = false;
