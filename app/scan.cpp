@@ -41,6 +41,11 @@ constexpr BYTE kScanMask = 23;  // read-only, hidden, system and directory admit
 constexpr auto kPaceInterval = std::chrono::milliseconds(20);
 constexpr std::size_t kPaceFiles = 2048;
 constexpr auto kProgressInterval = std::chrono::milliseconds(kScanProgressMs);
+// A directory with more files goes to the store in parts of this many rows (each between
+// BeginDirectory and EndDirectory), so that the store's batches stay small and a cancel
+// or the elapsed time never waits for one huge write. A multiple of kScanTurnRows.
+constexpr std::size_t kScanPartRows = 1024;
+static_assert(kScanPartRows % kScanTurnRows == 0);
 
 bool IsDotEntry(const DirEntryRecord& e) {
     if ((e.ATTRIB & kAttrDirectory) == 0) return false;
@@ -643,10 +648,13 @@ void ScanDrives(ScanContext& ctx) {
                 break;
             }
             sink.BeginDirectory(batch.path);
-            std::size_t since_turn = 0;
-            for (const FILES_RECORD& row : batch.rows) {
-                if (++since_turn == kScanTurnRows) {
-                    since_turn = 0;
+            for (std::size_t i = 0; i < batch.rows.size(); ++i) {
+                const FILES_RECORD& row = batch.rows[i];
+                if (i > 0 && i % kScanTurnRows == 0) {
+                    if (i % kScanPartRows == 0) {
+                        sink.EndDirectory(stats);
+                        sink.BeginDirectory(batch.path);
+                    }
                     turn(batch.path);
                     if (ScanStopRequested()) break;  // a huge directory need not be finished
                 }
