@@ -239,5 +239,55 @@ TEST(ScanWindow, CancelInTheMiddleKeepsTheIndexWholeAndTheLastScan) {
     }
 }
 
+// The wait window's close box cancels a scan as its button does: the window stays until
+// the scan ends, the button is greyed, and a first scan cancelled leaves the computer
+// without a last scan.
+TEST(ScanWindow, TheCloseBoxCancelsTheScanAndTheWindowStaysUntilItEnds) {
+    RunDir run("closebox-pc");
+    run.WriteProfile("");
+    run.WriteSettings("");
+    for (int d = 0; d < 8; ++d) {
+        std::filesystem::create_directories(run / ("tree/d" + std::to_string(d)));
+        for (int i = 0; i < 10; ++i)
+            test::WriteFile(run / ("tree/d" + std::to_string(d) + "/f" + std::to_string(i)), "x");
+    }
+    t::ResetAnswers();
+    int calls = 0;
+    bool open_after = false, greyed_after = false;
+    ScanOutcome outcome = ScanOutcome::NotRun;
+    std::string listed;
+    std::vector<t::ShownMessage> messages;
+    ASSERT_EQ(RunMain(
+                  [&](MainWindow& w) {
+                      w.on_scan_progress = [&](MainWindow& m, const ScanProgress&) {
+                          ui::Window& ww = *m.WIN_WAIT;
+                          std::this_thread::sleep_for(std::chrono::milliseconds(kScanProgressMs + 10));
+                          if (++calls == 1) {
+                              EXPECT_FALSE(ww.Disabled(WaitCtl::CANCELBUTTON));
+                              EXPECT_TRUE(t::CloseBox(ww));
+                          } else {
+                              open_after = ww.IsOpen() && t::HasWidgets(ww);
+                              greyed_after = ww.Disabled(WaitCtl::CANCELBUTTON);
+                          }
+                      };
+                      w.on_scanned = [&](MainWindow& m) {
+                          outcome = m.SCAN.outcome;
+                          listed = Listed();
+                          messages = t::TakeShownMessages();
+                          m.WINDOW->Post(ui::Event::CloseWindow);
+                      };
+                      t::Click(*w.WINDOW, MainCtl::SCANBUTTON);
+                  },
+                  false, {ui::button::Yes, ui::button::Ok}),
+              0);
+    EXPECT_EQ(outcome, ScanOutcome::Cancelled);
+    EXPECT_EQ(calls, 2) << "the close was seen at the next turn";
+    EXPECT_TRUE(open_after) << "the close box does not close the window of a running scan";
+    EXPECT_TRUE(greyed_after) << "Cancel is greyed once the scan is cancelled";
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text.rfind("Scan cancelled!|Time: ", 0), 0u) << messages[1].text;
+    EXPECT_EQ(listed, "closebox-pc never;") << "a cancelled first scan is no last scan";
+}
+
 }  // namespace
 }  // namespace dt
