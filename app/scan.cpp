@@ -487,16 +487,6 @@ void ReportLost(const ScanContext& ctx) {
     }
 }
 
-// The lines of the final message about files not stored and directories not read, each
-// after a "|" ("" when there are none).
-std::string LostLines(const ScanContext& ctx) {
-    std::string lines;
-    if (ctx.files_not_stored > 0) lines += "|Files not stored: " + std::to_string(ctx.files_not_stored);
-    if (ctx.stats.dirs_not_read > 0)
-        lines += "|Directories not read: " + std::to_string(ctx.stats.dirs_not_read);
-    return lines;
-}
-
 // Ends a scan that stopped before its end: the reason kept, shown unless a stop was
 // asked from outside (the program is closing then).
 void Stop(ScanContext& ctx, std::string reason) {
@@ -698,7 +688,7 @@ void ScanDrives(ScanContext& ctx) {
         ctx.stop_reason = "cancelled";
         G::ELAPSED = TIME::FromStandard(elapsed);
         ctx.elapsed = G::ELAPSED;
-        ctx.message = "Scan cancelled!|Time: " + Format(static_cast<double>(elapsed), "T4") + LostLines(ctx);
+        ctx.message = "Scan cancelled!|Time: " + Format(static_cast<double>(elapsed), "T4");
         Tell(ctx, ctx.message, "Scan Drive", ui::MessageIcon::None);
         return;
     }
@@ -724,7 +714,13 @@ void ScanDrives(ScanContext& ctx) {
 
     ctx.outcome = ScanOutcome::Done;
     ctx.elapsed = G::ELAPSED;
-    ctx.message = "Scan done!|Time: " + Format(static_cast<double>(elapsed), "T4") + LostLines(ctx);
+    ctx.message = "Scan done!|Time: " + Format(static_cast<double>(elapsed), "T4");
+    std::string lost;
+    if (ctx.files_not_stored > 0) lost = "Files not stored: " + std::to_string(ctx.files_not_stored);
+    if (stats.dirs_not_read > 0)
+        lost += (lost.empty() ? "" : "|") + std::string("Directories not read: ") +
+                std::to_string(stats.dirs_not_read);
+    if (!lost.empty()) ctx.message += "|" + lost;
     if (!ctx.unattended) ui::Message(ctx.message, "Scan Drive", ui::MessageIcon::None, ui::button::Ok);
 }
 
