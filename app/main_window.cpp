@@ -152,6 +152,12 @@ ui::WindowDef MainWindowDef(MainWindow& w) {
     ControlDef sys = DisplayDef("n13", Use(COMPUTER.SYSCOMPUTER), {300, 207, 88, 10});
     sys.right_align = true;
     add(std::move(sys), "COMPUTER:SYSCOMPUTER");
+    // Takes the place of the server and database lines when the database is the embedded
+    // file, which a server name would not locate.
+    ControlDef db_file = StringDef("", {8, 176, 196, 10});
+    db_file.hidden = true;
+    db_file.elide_middle = true;
+    add(std::move(db_file), "DBFILESTRING");
     return d;
 }
 
@@ -219,7 +225,8 @@ static void KeepLayout(WindowResizer& r) {
     r.SetStrategy(PROMPT5, kFixXCenter | kFixTop, fixed);
     r.SetStrategy(LIST1, kFixLeft | kFixTop, kConstantRightCenter | kConstantBottom);
     r.SetStrategy(LIST2, kFixXCenter | kFixTop, kConstantRight | kConstantBottom);
-    for (int c : {SQLSERVER, SQLDATABASE, STRING5}) r.SetStrategy(c, kFixLeft | kFixBottom, fixed);
+    for (int c : {SQLSERVER, SQLDATABASE, STRING5, DBFILESTRING})
+        r.SetStrategy(c, kFixLeft | kFixBottom, fixed);
     r.SetStrategy(RECORDSSTRING, kFixXCenter | kFixBottom, fixed);
     r.SetStrategy(PANEL1, kFixLeft | kFixBottom, kConstantRight | kLockHeight);
     r.SetStrategy(STRING2, kFixLeft | kFixTop, fixed);
@@ -379,6 +386,14 @@ void MainWindow::ShowRecordCount() {
     WINDOW->SetText(MainCtl::RECORDSSTRING, "files in the database are " + Format(count, "N15"));
 }
 
+void MainWindow::ShowDatabaseFile() {
+    if (KIND != ServerKind::Embedded) return;
+    WINDOW->Hide(MainCtl::SQLSERVER);
+    WINDOW->Hide(MainCtl::SQLDATABASE);
+    WINDOW->SetText(MainCtl::DBFILESTRING, "Database file " + EmbeddedDatabasePath(GLO::SQLDATABASE.View()));
+    WINDOW->Unhide(MainCtl::DBFILESTRING);
+}
+
 void MainWindow::RunScan() {
     SCAN = ScanContext{};
     SCAN.QDRIVE = &QDRIVE;
@@ -530,6 +545,7 @@ int MainWindow::Startup() {
         return SevFatal;  // ends the program: no event loop
     }
     ShowRecordCount();
+    ShowDatabaseFile();
     LIVE = LiveSetting();
     WINDOW->SetMinSize(400, 68);
     RESIZER.Startup(*Port(), AppStrategy::kSpread);

@@ -52,7 +52,8 @@ constexpr int RECORDSSTRING = 22;
 constexpr int STRING5 = 23;
 constexpr int PANEL1 = 24;
 constexpr int STRING2 = 25;
-constexpr int SYSCOMPUTER = 26;  // COMPUTER:SYSCOMPUTER
+constexpr int SYSCOMPUTER = 26;   // COMPUTER:SYSCOMPUTER
+constexpr int DBFILESTRING = 27;  // the embedded database's file, in place of the server lines
 }  // namespace MainCtl
 
 // Field numbers of WIN_WAIT's controls.
@@ -153,6 +154,9 @@ class MainWindow final : public WindowManager {
     void EnsureOwnRow();
     // The record count line ("files in the database are " + count in "N15").
     void ShowRecordCount();
+    // With the embedded database: its file's full path in place of the server and
+    // database lines.
+    void ShowDatabaseFile();
     // Runs the scan with WIN_WAIT as its display.
     void RunScan();
     // WIN_WAIT shows where the scan is, then takes what the user did in it since the last

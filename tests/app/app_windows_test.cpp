@@ -220,7 +220,7 @@ TEST(WinWait, EveryTextIsWholeAtBothScalesAndALongDirectoryIsShortenedInTheMiddl
 TEST(WindowDefinitions, ControlsSitAtTheirNumbers) {
     MainWindow w;
     const ui::WindowDef& d = w.WINDOW->Definition();
-    EXPECT_EQ(d.Fields(), 26);
+    EXPECT_EQ(d.Fields(), 27);
     const std::pair<const char*, int> labels[] = {
         {"FILE", MainCtl::FILE},
         {"FILEOPTIONS", MainCtl::FILEOPTIONS},
@@ -241,6 +241,7 @@ TEST(WindowDefinitions, ControlsSitAtTheirNumbers) {
         {"PANEL1", MainCtl::PANEL1},
         {"STRING2", MainCtl::STRING2},
         {"COMPUTER:SYSCOMPUTER", MainCtl::SYSCOMPUTER},
+        {"DBFILESTRING", MainCtl::DBFILESTRING},
     };
     for (const auto& [label, field] : labels) EXPECT_EQ(d.FieldOf(label), field) << label;
     EXPECT_EQ(d.controls[d.IndexOf(MainCtl::STRING1)].text, "KByte  to:");
