@@ -175,18 +175,38 @@ ui::WindowDef WinStartDef() {
     return d;
 }
 
-ui::WindowDef WinWaitDef(STRING<30>& drive) {
+ui::WindowDef WinWaitDef(MainWindow& w) {
     using namespace ui;
     WindowDef d;
     d.label = "WIN_WAIT";
     d.title = "scan drives";
     d.icon = "GO.ICO";
-    d.at = {0, 0, 180, 44};
+    d.at = {0, 0, 260, 122};
     d.flags.centered = true;
     // The file counter of the scan is shown here: the scan's working window is hidden.
     d.flags.status_bar = true;
-    d.Add(StringDef("getting files from drive", {8, 6, 164, 10}));
-    d.Add(DisplayDef("s30", Use(drive), {8, 20, 164, 10}));
+    auto add = [&d](ControlDef c, const char* label) {
+        c.label = label;
+        d.Add(std::move(c));
+    };
+    add(StringDef("getting files from drive", {8, 6, 244, 10}), "STRING1");
+    add(DisplayDef("s30", Use(w.DRIVE), {8, 18, 244, 10}), "L:DRIVE");
+    // The counters: a column of prompts, a column of right-aligned values.
+    auto value = [](ControlDef c) {
+        c.right_align = true;
+        return c;
+    };
+    add(PromptDef("Files stored:", {8, 34, 84, 10}), "FILESPROMPT");
+    add(value(DisplayDef("n13", Use(w.SCANFILES), {96, 34, 64, 10})), "L:SCANFILES");
+    add(PromptDef("Directories walked:", {8, 46, 84, 10}), "DIRSPROMPT");
+    add(value(DisplayDef("n13", Use(w.SCANDIRS), {96, 46, 64, 10})), "L:SCANDIRS");
+    add(PromptDef("Elapsed time:", {8, 58, 84, 10}), "ELAPSEDPROMPT");
+    add(value(DisplayDef("T4", Use(w.SCANELAPSED), {96, 58, 64, 10})), "L:SCANELAPSED");
+    add(PromptDef("Current directory:", {8, 74, 244, 10}), "DIRPROMPT");
+    ControlDef dir = DisplayDef("s255", Use(w.SCANDIR), {8, 86, 244, 10});
+    dir.elide_middle = true;
+    add(std::move(dir), "L:SCANDIR");
+    add(ButtonDef("Cancel", {196, 102, 56, 14}), "?CANCELBUTTON");
     return d;
 }
 
@@ -218,7 +238,7 @@ static void KeepLayout(WindowResizer& r) {
 MainWindow::MainWindow()
     : WINDOW(std::make_unique<ui::Window>(MainWindowDef(*this))),
       WIN_START(std::make_unique<ui::Window>(WinStartDef())),
-      WIN_WAIT(std::make_unique<ui::Window>(WinWaitDef(DRIVE))) {}
+      WIN_WAIT(std::make_unique<ui::Window>(WinWaitDef(*this))) {}
 
 // The windows close with their objects; the tables were closed by Shutdown.
 MainWindow::~MainWindow() = default;
@@ -379,7 +399,11 @@ void MainWindow::RunScan() {
     SCAN.QDRIVE = &QDRIVE;
     SCAN.unattended = UNATTENDED;
     SCAN.display.open = [this] {
+        SCANFILES = SCANDIRS = 0;
+        SCANELAPSED = 1;  // 00:00:00
+        SCANDIR = "";
         WIN_WAIT->Open();
+        WIN_WAIT->Enable(WaitCtl::CANCELBUTTON);
         WIN_WAIT->Display();
     };
     SCAN.display.drive = [this](std::string_view text) {
@@ -387,10 +411,50 @@ void MainWindow::RunScan() {
         WIN_WAIT->Display(2);
     };
     SCAN.display.file_count = [this](ULONG count) { WIN_WAIT->SetStatusText(1, std::to_string(count)); };
+    SCAN.display.progress = [this](const ScanProgress& p) { ShowScanProgress(p); };
     SCAN.display.close = [this] { WIN_WAIT->Close(); };
     SCAN.log = GlobalErrors.ERRORLOG;
     SCAN.name_too_long = NameTooLong();
     ScanDrives(SCAN);
+}
+
+void MainWindow::ShowScanProgress(const ScanProgress& p) {
+    SCANFILES = p.files_stored;
+    SCANDIRS = p.dirs_walked;
+    // As a standard time (1 is 00:00:00); a scan of a day or more starts the clock again.
+    SCANELAPSED = static_cast<LONG>(p.elapsed % kMaxStandardTime) + 1;
+    SCANDIR = p.directory;
+    WIN_WAIT->Display();
+    TakeWaitEvents();
+    if (on_scan_progress) on_scan_progress(*this, p);
+}
+
+void MainWindow::TakeWaitEvents() {
+    ui::Window& w = *WIN_WAIT;
+    // WIN_WAIT has no timer of its own: the Timer posted here comes after every event
+    // queued before it, so the loop below ends once they are taken, without waiting.
+    if (!w.Post(ui::Event::Timer)) return;
+    for (int taken = 0; taken < 100 && w.NextEvent(); ++taken) {
+        switch (w.CurrentEvent()) {
+            case ui::Event::Timer:
+                return;
+            case ui::Event::Accepted:
+                if (w.Field() == WaitCtl::CANCELBUTTON) CancelScan();
+                break;
+            case ui::Event::CloseWindow:
+                // The close box cancels the scan; the window stays until the scan closes it.
+                w.Cycle();
+                CancelScan();
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void MainWindow::CancelScan() {
+    RequestScanCancel();
+    WIN_WAIT->Disable(WaitCtl::CANCELBUTTON);
 }
 
 void MainWindow::ShowScanResult() {
@@ -548,7 +612,9 @@ int MainWindow::OnAccepted() {
             UNATTENDED = 0;
             WINDOW->SetStatusText(2, "start: " + Format(double(ClockTime()), "T4"));
             RunScan();
-            if (SCAN.outcome == ScanOutcome::Done || SCAN.outcome == ScanOutcome::Stopped) ShowScanResult();
+            if (SCAN.outcome == ScanOutcome::Done || SCAN.outcome == ScanOutcome::Stopped ||
+                SCAN.outcome == ScanOutcome::Cancelled)
+                ShowScanResult();
             if (on_scanned) on_scanned(*this);
             // A signal that stopped the scan also closes the program (the close it posted
             // went to the scan's working window).

@@ -40,6 +40,12 @@ constexpr BYTE kScanMask = 23;  // read-only, hidden, system and directory admit
 // kPaceFiles files as well.
 constexpr auto kPaceInterval = std::chrono::milliseconds(20);
 constexpr std::size_t kPaceFiles = 2048;
+constexpr auto kProgressInterval = std::chrono::milliseconds(kScanProgressMs);
+// A directory with more files goes to the store in parts of this many rows (each between
+// BeginDirectory and EndDirectory), so that the store's batches stay small and a cancel
+// or the elapsed time never waits for one huge write. A multiple of kScanTurnRows.
+constexpr std::size_t kScanPartRows = 1024;
+static_assert(kScanPartRows % kScanTurnRows == 0);
 
 bool IsDotEntry(const DirEntryRecord& e) {
     if ((e.ATTRIB & kAttrDirectory) == 0) return false;
@@ -54,6 +60,9 @@ class Walker {
     Walker(ULONG syscomputer, ScanSink& sink, WalkStats& stats, const std::function<void()>& pace,
            std::function<bool()> stop = {})
         : syscomputer_(syscomputer), sink_(sink), stats_(stats), pace_(pace), stop_(std::move(stop)) {}
+
+    // Counts every directory the walk enters in `n` (read by another thread).
+    void CountEntered(std::atomic<ULONG>* n) { entered_ = n; }
 
     // Walks the tree; returns how the root's own listing went.
     DirListResult Walk(std::string_view path_in) {
@@ -70,6 +79,7 @@ class Walker {
     // One directory: its files first (when its path fits), then its subdirectories.
     DirListResult Directory(const std::string& path) {
         if (Stopping()) return DirListResult::Ok;
+        if (entered_) entered_->fetch_add(1, std::memory_order_relaxed);
         const bool fits = path.size() <= kMaxScanPath;
         if (!fits) ++stats_.dirs_skipped;
 
@@ -140,6 +150,7 @@ class Walker {
     const std::function<void()>& pace_;
     const std::function<bool()> stop_;
     std::optional<std::uint64_t> device_;
+    std::atomic<ULONG>* entered_ = nullptr;
     FILES_RECORD rec_{};
 };
 
@@ -245,6 +256,7 @@ class WalkThread {
                   start.kind = DirBatch::Drive;
                   if (!channel_.Push(std::move(start))) break;
                   Walker walker(syscomputer, sink, stats_, no_pace, cancelled);
+                  walker.CountEntered(&entered_);
                   const DirListResult r = walker.Walk(root);
                   if (r != DirListResult::Ok) {
                       failed_root_ = root;
@@ -266,6 +278,8 @@ class WalkThread {
         if (thread_.joinable()) thread_.join();
         return stats_;
     }
+    // Directories entered so far (any thread, any time).
+    ULONG DirsEntered() const { return entered_.load(std::memory_order_relaxed); }
     // After Join: the root whose listing failed ("" when none) and how.
     const std::string& FailedRoot() const { return failed_root_; }
     DirListResult Failure() const { return failure_; }
@@ -273,6 +287,7 @@ class WalkThread {
   private:
     BatchChannel& channel_;
     WalkStats stats_;
+    std::atomic<ULONG> entered_{0};
     std::string failed_root_;
     DirListResult failure_ = DirListResult::Ok;
     std::thread thread_;
@@ -343,6 +358,7 @@ int ScanContext::ExitStatus() const {
         case ScanOutcome::Done:
             return files_not_stored > 0 ? 2 : 0;
         case ScanOutcome::Stopped:
+        case ScanOutcome::Cancelled:
             return 3;
         case ScanOutcome::NotRun:
         case ScanOutcome::Declined:
@@ -359,6 +375,9 @@ std::string ScanContext::Summary() const {
               std::to_string(files_not_stored) + " not stored";
     else if (outcome == ScanOutcome::Stopped)
         out = "scan stopped; " + stop_reason;
+    else if (outcome == ScanOutcome::Cancelled)
+        out = "scan cancelled; " + std::to_string(files_stored) + " files stored, " +
+              std::to_string(files_not_stored) + " not stored";
     else
         return "scan not run; " + std::to_string(files_stored) + " files stored, " +
                std::to_string(files_not_stored) + " not stored";
@@ -487,6 +506,11 @@ void Stop(ScanContext& ctx, std::string reason) {
 }  // namespace
 
 void ScanDrives(ScanContext& ctx) {
+    // A cancel belongs to one scan: none is left over from before, none outlives this one.
+    ClearScanCancel();
+    struct CancelEnds {
+        ~CancelEnds() { ClearScanCancel(); }
+    } cancel_ends;
     ctx.files_stored = ctx.files_not_stored = ctx.dirs_skipped = 0;
     ctx.stats = WalkStats{};
     ctx.message.clear();
@@ -547,6 +571,10 @@ void ScanDrives(ScanContext& ctx) {
         return;
     }
 
+    // The working window is opened before WIN_WAIT: its loop blocks the windows opened
+    // before it, and WIN_WAIT must take its Cancel button between directories.
+    std::optional<WorkingWindow> working;
+    working.emplace();
     Relate::FILES->Open();
     if (ctx.display.open) ctx.display.open();
     if (ctx.display.drive) ctx.display.drive("clean database");
@@ -558,6 +586,7 @@ void ScanDrives(ScanContext& ctx) {
     ScanStore store(GLO::SQLOWNER.Str());
     ScanSink& sink = store;
     if (!sink.BeginScan(syscomputer, stats)) {
+        working.reset();
         if (ctx.display.close) ctx.display.close();
         Relate::FILES->Close();
         Stop(ctx, "the scan was not started: " + stats.first_failure);
@@ -570,9 +599,25 @@ void ScanDrives(ScanContext& ctx) {
     DirListResult failure = DirListResult::Ok;
     bool stopped = false;
     {
-        WorkingWindow working;
         BatchChannel channel;
         WalkThread walk(roots, syscomputer, channel);
+        // A turn: the window layer gets its turn, the display its progress (which may
+        // cancel the scan).
+        auto last_progress = started - kProgressInterval;
+        auto turn = [&](std::string_view directory) {
+            working->Pace();
+            if (!ctx.display.progress) return;
+            const auto now = SteadyClock::now();
+            if (now - last_progress < kProgressInterval) return;
+            last_progress = now;
+            const StoreCounts& counts = store.Counts();
+            ScanProgress p;
+            p.files_stored = static_cast<ULONG>(counts.inserted + counts.updated + counts.unchanged);
+            p.dirs_walked = walk.DirsEntered();
+            p.directory = directory;
+            p.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - started).count() / 10;
+            ctx.display.progress(p);
+        };
         DirBatch batch;
         while (channel.Pop(batch)) {
             if (ScanStopRequested()) {
@@ -587,13 +632,20 @@ void ScanDrives(ScanContext& ctx) {
                 sink.DirectoryNotRead(batch.path);
                 continue;
             }
-            working.Pace();
+            turn(batch.path);
+            if (ScanStopRequested()) {
+                channel.Cancel();
+                break;
+            }
             sink.BeginDirectory(batch.path);
-            std::size_t since_pace = 0;
-            for (const FILES_RECORD& row : batch.rows) {
-                if (++since_pace == kPaceFiles) {
-                    since_pace = 0;
-                    working.Pace();
+            for (std::size_t i = 0; i < batch.rows.size(); ++i) {
+                const FILES_RECORD& row = batch.rows[i];
+                if (i > 0 && i % kScanTurnRows == 0) {
+                    if (i % kScanPartRows == 0) {
+                        sink.EndDirectory(stats);
+                        sink.BeginDirectory(batch.path);
+                    }
+                    turn(batch.path);
                     if (ScanStopRequested()) break;  // a huge directory need not be finished
                 }
                 if (ctx.display.file_count && ++G::FILECOUNT % 100 == 1) ctx.display.file_count(G::FILECOUNT);
@@ -614,6 +666,7 @@ void ScanDrives(ScanContext& ctx) {
         else if (!sink.FinishScan(stats))
             stopped = true;
     }
+    working.reset();
     if (ctx.display.close) ctx.display.close();
     Relate::FILES->Close();
     ctx.files_stored = stats.files_stored;
@@ -625,15 +678,26 @@ void ScanDrives(ScanContext& ctx) {
         Stop(ctx, RootFailureText(failed_root, failure));
         return;
     }
+    const auto hundredths =
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count() / 10;
+    const LONG elapsed = ScanElapsed(G::STARTCLOCK, ClockTime(), hundredths);
+    if (stopped && ScanCancelRequested()) {
+        // Everything stored so far stays (the store deleted nothing), and so does the
+        // computer's last scan.
+        ctx.outcome = ScanOutcome::Cancelled;
+        ctx.stop_reason = "cancelled";
+        G::ELAPSED = TIME::FromStandard(elapsed);
+        ctx.elapsed = G::ELAPSED;
+        ctx.message = "Scan cancelled!|Time: " + Format(static_cast<double>(elapsed), "T4");
+        Tell(ctx, ctx.message, "Scan Drive", ui::MessageIcon::None);
+        return;
+    }
     if (stopped) {
         Stop(ctx, ScanStopRequested() ? "stopped by a signal; the rows stored so far are kept"
                                       : "the store failed: " + stats.first_failure);
         return;
     }
 
-    const auto hundredths =
-        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count() / 10;
-    const LONG elapsed = ScanElapsed(G::STARTCLOCK, ClockTime(), hundredths);
     G::ELAPSED = TIME::FromStandard(elapsed);
     for (int i = 0; i < 5; ++i) ui::Beep();
 

@@ -45,7 +45,8 @@ struct WalkStats {
 class ScanSink {
   public:
     virtual ~ScanSink() = default;
-    // A directory's files are about to be stored.
+    // A directory's files are about to be stored. A directory with many files may come in
+    // several parts, each between BeginDirectory and EndDirectory with the same path.
     virtual void BeginDirectory(std::string_view path) { (void)path; }
     // Takes one filled FILES record (SYSFILES 0).
     virtual void Store(const FILES_RECORD& rec, WalkStats& stats) = 0;

@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStyle>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -39,21 +40,6 @@
 namespace dt::ui::detail {
 
 namespace {
-
-// A string control for texts such as paths, whose ends say the most: what does not fit is
-// cut in the middle when painted. text() keeps the whole text.
-class MiddleElidedLabel final : public QLabel {
-  public:
-    using QLabel::QLabel;
-
-  protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        const QRect r = contentsRect();
-        painter.drawText(r, static_cast<int>(alignment()),
-                         fontMetrics().elidedText(text(), Qt::ElideMiddle, r.width()));
-    }
-};
 
 QString Q(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
@@ -983,6 +969,20 @@ void GuiWindow::changeEvent(QEvent* e) {
     }
 }
 
+QString MiddleElidedLabel::Painted() const {
+    const int room = contentsRect().width() - 2 * margin();
+    return fontMetrics().elidedText(text(), Qt::ElideMiddle, std::max(room, 0));
+}
+
+void MiddleElidedLabel::paintEvent(QPaintEvent* e) {
+    (void)e;
+    QPainter p(this);
+    drawFrame(&p);
+    const QRect r = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    style()->drawItemText(&p, r, static_cast<int>(alignment()), palette(), isEnabled(), Painted(),
+                          foregroundRole());
+}
+
 void GuiWindow::SetText(int field, const std::string& text) {
     Item* it = ItemOf(field);
     if (!it) return;
@@ -999,7 +999,7 @@ void GuiWindow::SetText(int field, const std::string& text) {
     if (!it->widget) return;
     if (auto* l = qobject_cast<QLabel*>(it->widget)) {
         l->setText(Shown(l, text));
-        if (dynamic_cast<MiddleElidedLabel*>(l)) l->setToolTip(l->text());
+        if (qobject_cast<MiddleElidedLabel*>(l)) l->setToolTip(l->text());
     } else if (auto* e = qobject_cast<QLineEdit*>(it->widget)) {
         const QString shown = e->isReadOnly() && e->echoMode() == QLineEdit::Normal ? Shown(e, text) : t;
         if (e->text() != shown) e->setText(shown);
