@@ -69,7 +69,7 @@ ui::WindowDef BrowseFilesDef(BrowseFilesWindow& w) {
     d.flags.centered = true;
     d.flags.status_bar = true;
     ControlDef list = ListDef(
-        "170L(2)|M~Name~@s255@110L(2)|M~Dir~@s255@45L(2)|M~Date~@d17@35L(2)|M~Time~@t7@52R(2)|M~Size~@n13@",
+        "170L(2)|M~Name~@s255@110L(2)|M~Dir~@s255@45L(2)|M~Date~@d17@35L(2)|M~Time~@t7@66R(2)|M~Size~@n17@",
         MakeQueueSource(w.QUEUE, &BROWSE_QUEUE_RECORD::NAME, &BROWSE_QUEUE_RECORD::DIR,
                         &BROWSE_QUEUE_RECORD::DATE_DATE, &BROWSE_QUEUE_RECORD::DATE_TIME,
                         &BROWSE_QUEUE_RECORD::SIZE),

@@ -152,6 +152,12 @@ ui::WindowDef MainWindowDef(MainWindow& w) {
     ControlDef sys = DisplayDef("n13", Use(COMPUTER.SYSCOMPUTER), {300, 207, 88, 10});
     sys.right_align = true;
     add(std::move(sys), "COMPUTER:SYSCOMPUTER");
+    // Takes the place of the server and database lines when the database is the embedded
+    // file, which a server name would not locate.
+    ControlDef db_file = StringDef("", {8, 176, 196, 10});
+    db_file.hidden = true;
+    db_file.elide_middle = true;
+    add(std::move(db_file), "DBFILESTRING");
     return d;
 }
 
@@ -169,18 +175,38 @@ ui::WindowDef WinStartDef() {
     return d;
 }
 
-ui::WindowDef WinWaitDef(STRING<30>& drive) {
+ui::WindowDef WinWaitDef(MainWindow& w) {
     using namespace ui;
     WindowDef d;
     d.label = "WIN_WAIT";
     d.title = "scan drives";
     d.icon = "GO.ICO";
-    d.at = {0, 0, 180, 44};
+    d.at = {0, 0, 260, 122};
     d.flags.centered = true;
     // The file counter of the scan is shown here: the scan's working window is hidden.
     d.flags.status_bar = true;
-    d.Add(StringDef("getting files from drive", {8, 6, 164, 10}));
-    d.Add(DisplayDef("s30", Use(drive), {8, 20, 164, 10}));
+    auto add = [&d](ControlDef c, const char* label) {
+        c.label = label;
+        d.Add(std::move(c));
+    };
+    add(StringDef("getting files from drive", {8, 6, 244, 10}), "STRING1");
+    add(DisplayDef("s30", Use(w.DRIVE), {8, 18, 244, 10}), "L:DRIVE");
+    // The counters: a column of prompts, a column of right-aligned values.
+    auto value = [](ControlDef c) {
+        c.right_align = true;
+        return c;
+    };
+    add(PromptDef("Files stored:", {8, 34, 84, 10}), "FILESPROMPT");
+    add(value(DisplayDef("n13", Use(w.SCANFILES), {96, 34, 64, 10})), "L:SCANFILES");
+    add(PromptDef("Directories walked:", {8, 46, 84, 10}), "DIRSPROMPT");
+    add(value(DisplayDef("n13", Use(w.SCANDIRS), {96, 46, 64, 10})), "L:SCANDIRS");
+    add(PromptDef("Elapsed time:", {8, 58, 84, 10}), "ELAPSEDPROMPT");
+    add(value(DisplayDef("T4", Use(w.SCANELAPSED), {96, 58, 64, 10})), "L:SCANELAPSED");
+    add(PromptDef("Current directory:", {8, 74, 244, 10}), "DIRPROMPT");
+    ControlDef dir = DisplayDef("s255", Use(w.SCANDIR), {8, 86, 244, 10});
+    dir.elide_middle = true;
+    add(std::move(dir), "L:SCANDIR");
+    add(ButtonDef("Cancel", {196, 102, 56, 14}), "?CANCELBUTTON");
     return d;
 }
 
@@ -199,7 +225,8 @@ static void KeepLayout(WindowResizer& r) {
     r.SetStrategy(PROMPT5, kFixXCenter | kFixTop, fixed);
     r.SetStrategy(LIST1, kFixLeft | kFixTop, kConstantRightCenter | kConstantBottom);
     r.SetStrategy(LIST2, kFixXCenter | kFixTop, kConstantRight | kConstantBottom);
-    for (int c : {SQLSERVER, SQLDATABASE, STRING5}) r.SetStrategy(c, kFixLeft | kFixBottom, fixed);
+    for (int c : {SQLSERVER, SQLDATABASE, STRING5, DBFILESTRING})
+        r.SetStrategy(c, kFixLeft | kFixBottom, fixed);
     r.SetStrategy(RECORDSSTRING, kFixXCenter | kFixBottom, fixed);
     r.SetStrategy(PANEL1, kFixLeft | kFixBottom, kConstantRight | kLockHeight);
     r.SetStrategy(STRING2, kFixLeft | kFixTop, fixed);
@@ -211,7 +238,7 @@ static void KeepLayout(WindowResizer& r) {
 MainWindow::MainWindow()
     : WINDOW(std::make_unique<ui::Window>(MainWindowDef(*this))),
       WIN_START(std::make_unique<ui::Window>(WinStartDef())),
-      WIN_WAIT(std::make_unique<ui::Window>(WinWaitDef(DRIVE))) {}
+      WIN_WAIT(std::make_unique<ui::Window>(WinWaitDef(*this))) {}
 
 // The windows close with their objects; the tables were closed by Shutdown.
 MainWindow::~MainWindow() = default;
@@ -359,12 +386,24 @@ void MainWindow::ShowRecordCount() {
     WINDOW->SetText(MainCtl::RECORDSSTRING, "files in the database are " + Format(count, "N15"));
 }
 
+void MainWindow::ShowDatabaseFile() {
+    if (KIND != ServerKind::Embedded) return;
+    WINDOW->Hide(MainCtl::SQLSERVER);
+    WINDOW->Hide(MainCtl::SQLDATABASE);
+    WINDOW->SetText(MainCtl::DBFILESTRING, "Database file " + EmbeddedDatabasePath(GLO::SQLDATABASE.View()));
+    WINDOW->Unhide(MainCtl::DBFILESTRING);
+}
+
 void MainWindow::RunScan() {
     SCAN = ScanContext{};
     SCAN.QDRIVE = &QDRIVE;
     SCAN.unattended = UNATTENDED;
     SCAN.display.open = [this] {
+        SCANFILES = SCANDIRS = 0;
+        SCANELAPSED = 1;  // 00:00:00
+        SCANDIR = "";
         WIN_WAIT->Open();
+        WIN_WAIT->Enable(WaitCtl::CANCELBUTTON);
         WIN_WAIT->Display();
     };
     SCAN.display.drive = [this](std::string_view text) {
@@ -372,10 +411,50 @@ void MainWindow::RunScan() {
         WIN_WAIT->Display(2);
     };
     SCAN.display.file_count = [this](ULONG count) { WIN_WAIT->SetStatusText(1, std::to_string(count)); };
+    SCAN.display.progress = [this](const ScanProgress& p) { ShowScanProgress(p); };
     SCAN.display.close = [this] { WIN_WAIT->Close(); };
     SCAN.log = GlobalErrors.ERRORLOG;
     SCAN.name_too_long = NameTooLong();
     ScanDrives(SCAN);
+}
+
+void MainWindow::ShowScanProgress(const ScanProgress& p) {
+    SCANFILES = p.files_stored;
+    SCANDIRS = p.dirs_walked;
+    // As a standard time (1 is 00:00:00); a scan of a day or more starts the clock again.
+    SCANELAPSED = static_cast<LONG>(p.elapsed % kMaxStandardTime) + 1;
+    SCANDIR = p.directory;
+    WIN_WAIT->Display();
+    TakeWaitEvents();
+    if (on_scan_progress) on_scan_progress(*this, p);
+}
+
+void MainWindow::TakeWaitEvents() {
+    ui::Window& w = *WIN_WAIT;
+    // WIN_WAIT has no timer of its own: the Timer posted here comes after every event
+    // queued before it, so the loop below ends once they are taken, without waiting.
+    if (!w.Post(ui::Event::Timer)) return;
+    for (int taken = 0; taken < 100 && w.NextEvent(); ++taken) {
+        switch (w.CurrentEvent()) {
+            case ui::Event::Timer:
+                return;
+            case ui::Event::Accepted:
+                if (w.Field() == WaitCtl::CANCELBUTTON) CancelScan();
+                break;
+            case ui::Event::CloseWindow:
+                // The close box cancels the scan; the window stays until the scan closes it.
+                w.Cycle();
+                CancelScan();
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void MainWindow::CancelScan() {
+    RequestScanCancel();
+    WIN_WAIT->Disable(WaitCtl::CANCELBUTTON);
 }
 
 void MainWindow::ShowScanResult() {
@@ -466,6 +545,7 @@ int MainWindow::Startup() {
         return SevFatal;  // ends the program: no event loop
     }
     ShowRecordCount();
+    ShowDatabaseFile();
     LIVE = LiveSetting();
     WINDOW->SetMinSize(400, 68);
     RESIZER.Startup(*Port(), AppStrategy::kSpread);
@@ -534,7 +614,9 @@ int MainWindow::OnAccepted() {
             UNATTENDED = 0;
             WINDOW->SetStatusText(2, "start: " + Format(double(ClockTime()), "T4"));
             RunScan();
-            if (SCAN.outcome == ScanOutcome::Done || SCAN.outcome == ScanOutcome::Stopped) ShowScanResult();
+            if (SCAN.outcome == ScanOutcome::Done || SCAN.outcome == ScanOutcome::Stopped ||
+                SCAN.outcome == ScanOutcome::Cancelled)
+                ShowScanResult();
             if (on_scanned) on_scanned(*this);
             // A signal that stopped the scan also closes the program (the close it posted
             // went to the scan's working window).

@@ -52,8 +52,24 @@ constexpr int RECORDSSTRING = 22;
 constexpr int STRING5 = 23;
 constexpr int PANEL1 = 24;
 constexpr int STRING2 = 25;
-constexpr int SYSCOMPUTER = 26;  // COMPUTER:SYSCOMPUTER
+constexpr int SYSCOMPUTER = 26;   // COMPUTER:SYSCOMPUTER
+constexpr int DBFILESTRING = 27;  // the embedded database's file, in place of the server lines
 }  // namespace MainCtl
+
+// Field numbers of WIN_WAIT's controls.
+namespace WaitCtl {
+constexpr int STRING1 = 1;  // "getting files from drive"
+constexpr int DRIVE = 2;    // L:DRIVE
+constexpr int FILESPROMPT = 3;
+constexpr int FILES = 4;  // files stored so far
+constexpr int DIRSPROMPT = 5;
+constexpr int DIRS = 6;  // directories walked so far
+constexpr int ELAPSEDPROMPT = 7;
+constexpr int ELAPSED = 8;  // time since the scan began
+constexpr int DIRPROMPT = 9;
+constexpr int DIRECTORY = 10;  // the directory whose files are being stored
+constexpr int CANCELBUTTON = 11;
+}  // namespace WaitCtl
 
 // Pause after the last key before the results follow the typing.
 inline constexpr std::chrono::milliseconds kLiveDelay{150};
@@ -86,6 +102,11 @@ class MainWindow final : public WindowManager {
     LONG SIZE_FROM = 0;  // kilobytes
     LONG SIZE_TO = 0;    // kilobytes
     STRING<30> DRIVE;    // progress text of WIN_WAIT
+    // What WIN_WAIT shows of a running scan.
+    ULONG SCANFILES = 0;   // files stored
+    ULONG SCANDIRS = 0;    // directories walked
+    LONG SCANELAPSED = 0;  // time since the scan began (standard time: 1 is 00:00:00)
+    CSTRING<256> SCANDIR;  // the directory being stored
     Queue<QDRIVE_RECORD> QDRIVE;
     ULONG DRIVEMASK = 0;
     BYTE UNATTENDED = 0;  // "/S"
@@ -111,6 +132,9 @@ class MainWindow final : public WindowManager {
     std::function<void()> run_results;
     // Runs after a scan from the Scan button has ended and the window shows its result.
     std::function<void(MainWindow&)> on_scanned;
+    // Runs after WIN_WAIT has shown a scan's progress and taken its events (tests look at
+    // the window and press Cancel from here).
+    std::function<void(MainWindow&, const ScanProgress&)> on_scan_progress;
     // Results as you type ([options] live=, 1 unless "0"): the results window follows the
     // typing in the filter, extension and size entries, on a thread of its own.
     bool LIVE = true;
@@ -130,8 +154,16 @@ class MainWindow final : public WindowManager {
     void EnsureOwnRow();
     // The record count line ("files in the database are " + count in "N15").
     void ShowRecordCount();
+    // With the embedded database: its file's full path in place of the server and
+    // database lines.
+    void ShowDatabaseFile();
     // Runs the scan with WIN_WAIT as its display.
     void RunScan();
+    // WIN_WAIT shows where the scan is, then takes what the user did in it since the last
+    // time (on the scan's turns): Cancel or its close box cancel the scan.
+    void ShowScanProgress(const ScanProgress& p);
+    void TakeWaitEvents();
+    void CancelScan();
     // After a scan in the window: the computer list and the record count anew.
     void ShowScanResult();
     // This computer's whole name when it is longer than GLO::COMPUTERNAME; else "".
@@ -153,7 +185,7 @@ class MainWindow final : public WindowManager {
 // The definitions of the three windows. `w` provides the locals the controls show.
 ui::WindowDef MainWindowDef(MainWindow& w);
 ui::WindowDef WinStartDef();
-ui::WindowDef WinWaitDef(STRING<30>& drive);
+ui::WindowDef WinWaitDef(MainWindow& w);
 
 // The start-up's question when the database is missing.
 std::string MissingDatabaseText();

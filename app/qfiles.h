@@ -49,7 +49,7 @@ constexpr int STALE = 13;  // how old the computer's index is, when it is stale
 // size (right-aligned) and computer; widths in dialog units.
 inline constexpr const char* kQFilesListFormat =
     "120L(2)|M*~Name~@s127@50L(2)|M~Extension~@s10@172L(2)|M~Dir~@s255@40L(2)|M~Date~@d17@"
-    "35L(2)|M~Time~@t7@52R(2)|M~Size~@n13@124L(2)|M~Computer~@s31@";
+    "35L(2)|M~Time~@t7@66R(2)|M~Size~@n17@124L(2)|M~Computer~@s31@";
 
 // Opens `file_name` (trailing blanks dropped, at most 255 characters) with the program the
 // desktop associates with it; an empty `operation` means "open", the only operation the

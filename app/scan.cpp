@@ -41,6 +41,12 @@ constexpr BYTE kScanMask = 23;  // read-only, hidden, system and directory admit
 // kPaceFiles files as well.
 constexpr auto kPaceInterval = std::chrono::milliseconds(20);
 constexpr std::size_t kPaceFiles = 2048;
+constexpr auto kProgressInterval = std::chrono::milliseconds(kScanProgressMs);
+// A directory with more files goes to the store in parts of this many rows (each between
+// BeginDirectory and EndDirectory), so that the store's batches stay small and a cancel
+// or the elapsed time never waits for one huge write. A multiple of kScanTurnRows.
+constexpr std::size_t kScanPartRows = 1024;
+static_assert(kScanPartRows % kScanTurnRows == 0);
 
 bool IsDotEntry(const DirEntryRecord& e) {
     if ((e.ATTRIB & kAttrDirectory) == 0) return false;
@@ -63,6 +69,9 @@ class Walker {
           stop_(std::move(stop)),
           exclude_(exclude != nullptr && !exclude->Empty() ? exclude : nullptr),
           walk_excluded_(walk_excluded) {}
+
+    // Counts every directory the walk enters in `n` (read by another thread).
+    void CountEntered(std::atomic<ULONG>* n) { entered_ = n; }
 
     // Walks the tree; returns how the root's own listing went.
     DirListResult Walk(std::string_view path_in) {
@@ -88,9 +97,9 @@ class Walker {
     // One directory: its files first (when its path fits), then its subdirectories.
     DirListResult Directory(const std::string& path) {
         if (Stopping()) return DirListResult::Ok;
+        if (entered_) entered_->fetch_add(1, std::memory_order_relaxed);
         const bool fits = path.size() <= kMaxScanPath;
         if (!fits) ++stats_.dirs_skipped;
-        ++stats_.dirs_walked;
 
         Queue<DirEntryRecord> qdir;
         const DirListResult listed = ListDirectory(qdir, path + "*.*", kScanMask);
@@ -200,6 +209,7 @@ class Walker {
     const Exclusions* exclude_;
     const bool walk_excluded_;
     std::optional<std::uint64_t> device_;
+    std::atomic<ULONG>* entered_ = nullptr;
     FILES_RECORD rec_{};
 };
 
@@ -306,6 +316,7 @@ class WalkThread {
                   start.kind = DirBatch::Drive;
                   if (!channel_.Push(std::move(start))) break;
                   Walker walker(syscomputer, sink, stats_, no_pace, cancelled, &exclude);
+                  walker.CountEntered(&entered_);
                   const DirListResult r = walker.Walk(root);
                   if (r != DirListResult::Ok) {
                       failed_root_ = root;
@@ -327,6 +338,8 @@ class WalkThread {
         if (thread_.joinable()) thread_.join();
         return stats_;
     }
+    // Directories entered so far (any thread, any time).
+    ULONG DirsEntered() const { return entered_.load(std::memory_order_relaxed); }
     // After Join: the root whose listing failed ("" when none) and how.
     const std::string& FailedRoot() const { return failed_root_; }
     DirListResult Failure() const { return failure_; }
@@ -334,6 +347,7 @@ class WalkThread {
   private:
     BatchChannel& channel_;
     WalkStats stats_;
+    std::atomic<ULONG> entered_{0};
     std::string failed_root_;
     DirListResult failure_ = DirListResult::Ok;
     std::thread thread_;
@@ -404,6 +418,7 @@ int ScanContext::ExitStatus() const {
         case ScanOutcome::Done:
             return files_not_stored > 0 ? 2 : 0;
         case ScanOutcome::Stopped:
+        case ScanOutcome::Cancelled:
             return 3;
         case ScanOutcome::NotRun:
         case ScanOutcome::Declined:
@@ -420,6 +435,9 @@ std::string ScanContext::Summary() const {
               std::to_string(files_not_stored) + " not stored";
     else if (outcome == ScanOutcome::Stopped)
         out = "scan stopped; " + stop_reason;
+    else if (outcome == ScanOutcome::Cancelled)
+        out = "scan cancelled; " + std::to_string(files_stored) + " files stored, " +
+              std::to_string(files_not_stored) + " not stored";
     else
         return "scan not run; " + std::to_string(files_stored) + " files stored, " +
                std::to_string(files_not_stored) + " not stored";
@@ -563,6 +581,11 @@ void Stop(ScanContext& ctx, std::string reason) {
 }  // namespace
 
 void ScanDrives(ScanContext& ctx) {
+    // A cancel belongs to one scan: none is left over from before, none outlives this one.
+    ClearScanCancel();
+    struct CancelEnds {
+        ~CancelEnds() { ClearScanCancel(); }
+    } cancel_ends;
     ctx.files_stored = ctx.files_not_stored = ctx.dirs_skipped = 0;
     ctx.stats = WalkStats{};
     ctx.message.clear();
@@ -630,6 +653,10 @@ void ScanDrives(ScanContext& ctx) {
         return;
     }
 
+    // The working window is opened before WIN_WAIT: its loop blocks the windows opened
+    // before it, and WIN_WAIT must take its Cancel button between directories.
+    std::optional<WorkingWindow> working;
+    working.emplace();
     Relate::FILES->Open();
     if (ctx.display.open) ctx.display.open();
     if (ctx.display.drive) ctx.display.drive("clean database");
@@ -642,6 +669,7 @@ void ScanDrives(ScanContext& ctx) {
     store.SetExclusions(exclude);
     ScanSink& sink = store;
     if (!sink.BeginScan(syscomputer, stats)) {
+        working.reset();
         if (ctx.display.close) ctx.display.close();
         Relate::FILES->Close();
         Stop(ctx, "the scan was not started: " + stats.first_failure);
@@ -654,9 +682,25 @@ void ScanDrives(ScanContext& ctx) {
     DirListResult failure = DirListResult::Ok;
     bool stopped = false;
     {
-        WorkingWindow working;
         BatchChannel channel;
         WalkThread walk(roots, syscomputer, channel, exclude);
+        // A turn: the window layer gets its turn, the display its progress (which may
+        // cancel the scan).
+        auto last_progress = started - kProgressInterval;
+        auto turn = [&](std::string_view directory) {
+            working->Pace();
+            if (!ctx.display.progress) return;
+            const auto now = SteadyClock::now();
+            if (now - last_progress < kProgressInterval) return;
+            last_progress = now;
+            const StoreCounts& counts = store.Counts();
+            ScanProgress p;
+            p.files_stored = static_cast<ULONG>(counts.inserted + counts.updated + counts.unchanged);
+            p.dirs_walked = walk.DirsEntered();
+            p.directory = directory;
+            p.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - started).count() / 10;
+            ctx.display.progress(p);
+        };
         DirBatch batch;
         while (channel.Pop(batch)) {
             if (ScanStopRequested()) {
@@ -671,13 +715,20 @@ void ScanDrives(ScanContext& ctx) {
                 sink.DirectoryNotRead(batch.path);
                 continue;
             }
-            working.Pace();
+            turn(batch.path);
+            if (ScanStopRequested()) {
+                channel.Cancel();
+                break;
+            }
             sink.BeginDirectory(batch.path);
-            std::size_t since_pace = 0;
-            for (const FILES_RECORD& row : batch.rows) {
-                if (++since_pace == kPaceFiles) {
-                    since_pace = 0;
-                    working.Pace();
+            for (std::size_t i = 0; i < batch.rows.size(); ++i) {
+                const FILES_RECORD& row = batch.rows[i];
+                if (i > 0 && i % kScanTurnRows == 0) {
+                    if (i % kScanPartRows == 0) {
+                        sink.EndDirectory(stats);
+                        sink.BeginDirectory(batch.path);
+                    }
+                    turn(batch.path);
                     if (ScanStopRequested()) break;  // a huge directory need not be finished
                 }
                 if (ctx.display.file_count && ++G::FILECOUNT % 100 == 1) ctx.display.file_count(G::FILECOUNT);
@@ -692,7 +743,6 @@ void ScanDrives(ScanContext& ctx) {
         stats.dirs_not_read += walked.dirs_not_read;
         stats.files_excluded += walked.files_excluded;
         stats.dirs_excluded += walked.dirs_excluded;
-        stats.dirs_walked += walked.dirs_walked;
         failed_root = walk.FailedRoot();
         failure = walk.Failure();
         stopped = ScanStopRequested();
@@ -701,6 +751,7 @@ void ScanDrives(ScanContext& ctx) {
         else if (!sink.FinishScan(stats))
             stopped = true;
     }
+    working.reset();
     if (ctx.display.close) ctx.display.close();
     Relate::FILES->Close();
     ctx.files_stored = stats.files_stored;
@@ -712,15 +763,26 @@ void ScanDrives(ScanContext& ctx) {
         Stop(ctx, RootFailureText(failed_root, failure));
         return;
     }
+    const auto hundredths =
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count() / 10;
+    const LONG elapsed = ScanElapsed(G::STARTCLOCK, ClockTime(), hundredths);
+    if (stopped && ScanCancelRequested()) {
+        // Everything stored so far stays (the store deleted nothing), and so does the
+        // computer's last scan.
+        ctx.outcome = ScanOutcome::Cancelled;
+        ctx.stop_reason = "cancelled";
+        G::ELAPSED = TIME::FromStandard(elapsed);
+        ctx.elapsed = G::ELAPSED;
+        ctx.message = "Scan cancelled!|Time: " + Format(static_cast<double>(elapsed), "T4");
+        Tell(ctx, ctx.message, "Scan Drive", ui::MessageIcon::None);
+        return;
+    }
     if (stopped) {
         Stop(ctx, ScanStopRequested() ? "stopped by a signal; the rows stored so far are kept"
                                       : "the store failed: " + stats.first_failure);
         return;
     }
 
-    const auto hundredths =
-        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count() / 10;
-    const LONG elapsed = ScanElapsed(G::STARTCLOCK, ClockTime(), hundredths);
     G::ELAPSED = TIME::FromStandard(elapsed);
     for (int i = 0; i < 5; ++i) ui::Beep();
 
@@ -796,9 +858,10 @@ PreviewCounts PreviewWalk(const std::vector<std::string>& roots, const Exclusion
     PreviewCounts counts;
     WalkStats stats;
     CountingSink sink;
+    std::atomic<ULONG> entered{0};  // directories walked, excluded ones not counted
     const auto take = [&] {
         counts.files = stats.files_stored;
-        counts.dirs = stats.dirs_walked;
+        counts.dirs = entered.load();
         counts.files_dropped = stats.files_excluded;
         counts.dirs_dropped = stats.dirs_excluded;
         counts.dirs_not_read = stats.dirs_not_read;
@@ -824,6 +887,7 @@ PreviewCounts PreviewWalk(const std::vector<std::string>& roots, const Exclusion
     for (const std::string& root : DistinctRoots(roots)) {
         if (stop()) break;
         Walker walker(0, sink, stats, no_pace, stop, &exclude, true);
+        walker.CountEntered(&entered);
         // An excluded root is not walked by a scan (nor checked): what it holds is dropped.
         if (exclude.ExcludesPath(root, true)) {
             walker.WalkExcluded(root);

@@ -41,14 +41,34 @@ namespace dt {
 
 class ERRORLOGINTERFACE;
 
+// Where a running scan is, for the wait window.
+struct ScanProgress {
+    // Files of this scan in FILES so far: rows written (new or changed) and rows that were
+    // already right. Rows waiting in the open batch are not counted until it is written.
+    ULONG files_stored = 0;
+    ULONG dirs_walked = 0;       // directories the walk has entered (it runs ahead of the storing)
+    std::string_view directory;  // the directory whose files are being stored
+    std::int64_t elapsed = 0;    // hundredths of a second since the scan began
+};
+
 // What the scan shows while it runs (WIN_WAIT). Every member may be empty: then nothing
 // is shown for it. All are called on the scanning thread.
 struct ScanDisplay {
     std::function<void()> open;                   // open WIN_WAIT and display it
     std::function<void(std::string_view)> drive;  // L:DRIVE = text, then display it
     std::function<void(ULONG)> file_count;        // show G::FILECOUNT (1st, 101st ... file)
-    std::function<void()> close;                  // close WIN_WAIT
+    // Called while files are stored, at most every kScanProgressMs milliseconds and about
+    // that often while rows keep coming (a single batch write can hold it up). It may
+    // take the window's events and call RequestScanCancel: the scan then stops before
+    // the next directory or within kScanTurnRows rows.
+    std::function<void(const ScanProgress&)> progress;
+    std::function<void()> close;  // close WIN_WAIT
 };
+
+// How often the scan reports its progress, and the rows stored between two looks at the
+// clock inside a directory.
+inline constexpr std::int64_t kScanProgressMs = 100;
+inline constexpr std::size_t kScanTurnRows = 256;
 
 // How a ScanDrives call ended.
 enum class ScanOutcome : int {
@@ -58,6 +78,8 @@ enum class ScanOutcome : int {
     Done,        // the scan ran to its end (see files_not_stored for rows that were lost)
     Stopped,     // the scan ended early (a signal, a root that cannot be read, a failed
                  // store): the last-scan date and time are not updated
+    Cancelled,   // the user cancelled it (RequestScanCancel): as Stopped, but the program
+                 // goes on and the message says "Scan cancelled!"
 };
 
 // The main procedure's locals and results that the scan uses.
@@ -86,7 +108,7 @@ struct ScanContext {
 
     // Exit status for an unattended run: 0 when the scan ran and stored every file it
     // found, 1 when it was refused or declined, 2 when files were not stored, 3 when it
-    // stopped before its end.
+    // stopped (or was cancelled) before its end.
     int ExitStatus() const;
     // The unattended summary: "scan done; N files stored, M not stored" (or "scan
     // stopped; reason") and a line with every count, the exclusions' last: "N inserted,
@@ -99,11 +121,14 @@ struct ScanContext {
 // listed (a missing one stops the scan before anything is stored), lets the store begin
 // (BeginScan), walks the fixed drives of ctx.QDRIVE (a root inside another is walked
 // once; excluded files and directories are left out, an excluded root is not walked, and
-// every root excluded stops the scan), ends the store (FinishScan, or StopScan when the walk was stopped),
-// updates the COMPUTER row after a complete scan only and shows "Scan done!|Time: " (plus a line with the
-// number of files not stored when there are any) or a stop message. Failures are reported as the text says
-// and counted in ctx; nothing is thrown. Needs InitTables and the COMPUTER buffer holding this computer's row
-// (start-up step 15).
+// a scan whose every root is excluded stops), ends the store (FinishScan, or StopScan when
+// the walk was stopped), updates the COMPUTER row after a complete scan only and shows
+// "Scan done!|Time: " (plus a line with the number of files not stored when there are
+// any) or a stop message; a scan cancelled through RequestScanCancel shows "Scan
+// cancelled!|Time: " instead, keeps every row stored so far and the last scan as they
+// were, and forgets the cancel. Failures are reported as the text says and counted in
+// ctx; nothing is thrown. Needs InitTables and the COMPUTER buffer holding this
+// computer's row (start-up step 15).
 void ScanDrives(ScanContext& ctx);
 
 // ---- the walk, for ScanDrives and for tests and tools ----

@@ -26,11 +26,9 @@ struct WalkStats {
     ULONG rows_unchanged = 0;
     ULONG dirs_not_read = 0;  // directories whose listing failed (not "does not exist")
     // Exclusions ([scan] exclude=): the files and directories a pattern matched, left out of
-    // the walk; a preview walk also counts everything below an excluded directory. And the
-    // directories walked (listed), excluded ones not counted.
+    // the walk; a preview walk also counts everything below an excluded directory.
     ULONG files_excluded = 0;
     ULONG dirs_excluded = 0;
-    ULONG dirs_walked = 0;
     // Up to kLostShown rows that could not be stored, as directory + name, and the
     // server's reason for the first of them.
     static constexpr std::size_t kLostShown = 20;
@@ -51,7 +49,8 @@ struct WalkStats {
 class ScanSink {
   public:
     virtual ~ScanSink() = default;
-    // A directory's files are about to be stored.
+    // A directory's files are about to be stored. A directory with many files may come in
+    // several parts, each between BeginDirectory and EndDirectory with the same path.
     virtual void BeginDirectory(std::string_view path) { (void)path; }
     // Takes one filled FILES record (SYSFILES 0).
     virtual void Store(const FILES_RECORD& rec, WalkStats& stats) = 0;

@@ -1,5 +1,7 @@
 #include "app/setup_window.h"
 
+#include <mutex>
+
 #include "app/dialect.h"
 #include "app/globals.h"
 #include "app/main_window.h"
@@ -220,9 +222,17 @@ void Setup(const std::function<void(SetupWindow&)>& on_opened,
     GlobalResponse = window.Run();
 }
 
+// SQLF is one record buffer and one statement: the live results window's thread asks for
+// a computer's name while the main window may be counting the files.
+static std::mutex& PassThroughMutex() {
+    static std::mutex m;
+    return m;
+}
+
 std::string SQLValue(std::string_view statement) {
     const std::string text(statement.substr(0, 4098));
     std::string answer;
+    std::lock_guard lock(PassThroughMutex());
     Relate::SQLF->Open();
     if (Access::SQLF->UseFile() == 0) {
         // A failing statement is not looked at: its NEXT fails too and the answer stays "".
@@ -235,6 +245,7 @@ std::string SQLValue(std::string_view statement) {
 
 int SQLExecute(RelationManager& relate, FileManager& access, File& file, std::string_view statement,
                std::string& error) {
+    std::lock_guard lock(PassThroughMutex());
     relate.Open();
     int rc = access.UseFile();
     if (rc == 0) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package from an existing build (no extra compilation) and checks it:
-# lintian reports no error, the desktop entry and the systemd user units are valid, and
+# lintian reports no error, the desktop entry and the systemd units are valid, and
 # the programs unpacked from the package answer --version and --help.
 #   usage: scripts/check-package.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
@@ -33,6 +33,9 @@ for unit in drivetrek-scan.service drivetrek-scan.timer; do
 done
 XDG_RUNTIME_DIR="$work/runtime" systemd-analyze --user verify --man=no \
     "$work/units/drivetrek-scan.service" "$work/units/drivetrek-scan.timer"
+sed "s|/usr/bin/drivetrek-web|$root/usr/bin/drivetrek-web|" \
+    "$root/usr/lib/systemd/system/drivetrek-web.service" >"$work/units/drivetrek-web.service"
+systemd-analyze verify --man=no "$work/units/drivetrek-web.service"
 
 version=$("$root/usr/bin/dtfind" --version)
 [[ $version =~ ^dtfind\ [0-9.]+\ \(git\ ([0-9a-f]{7}|unknown)\)$ ]] || {
@@ -40,6 +43,10 @@ version=$("$root/usr/bin/dtfind" --version)
     exit 1
 }
 echo "$version"
+"$root/usr/bin/drivetrek-web" --version | grep -q '^drivetrek-web ' || {
+    echo "drivetrek-web --version does not answer" >&2
+    exit 1
+}
 "$root/usr/bin/drivetrek" --help | grep -q 'drivetrek.ini' || {
     echo "drivetrek --help does not name the settings file" >&2
     exit 1

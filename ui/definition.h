@@ -145,6 +145,8 @@ struct ControlDef {
                                   // the header shows the order the window sets (SetSortIndicator)
     bool multi_select = false;    // list: several rows may be selected (Shift, Ctrl + click)
     bool live_edits = false;      // entry: every change typed gives Edited
+    bool elide_middle = false;    // string: a text wider than the control is shown cut in its
+                                  // middle ("…") and whole in the control's tip
     int drop = 0;                 // list: number of rows of a drop-down list (0: a plain list)
     StdAction std = StdAction::None;
     std::string icon;   // button, image, window: icon name (see Application::IconNames)

@@ -109,7 +109,9 @@ std::string DisplayedText(Window& w, int field, int row) {
             return;
         }
         QWidget* wd = g->Widget(field);
-        if (auto* l = qobject_cast<QLabel*>(wd))
+        if (auto* m = qobject_cast<detail::MiddleElidedLabel*>(wd))
+            t = m->Painted().toUtf8().toStdString();
+        else if (auto* l = qobject_cast<QLabel*>(wd))
             t = l->text().toUtf8().toStdString();
         else if (auto* e = qobject_cast<QLineEdit*>(wd))
             t = e->text().toUtf8().toStdString();
@@ -258,6 +260,26 @@ Rect PixelRect(Window& w, int field) {
     Rect r;
     if (g) detail::Invoke([&] { r = g->GetRect(field); });
     return r;
+}
+
+bool TextFits(Window& w, int field) {
+    detail::GuiWindow* g = Gui(w, true);
+    bool fits = false;
+    if (g)
+        detail::Invoke([&] {
+            if (QWidget* wd = g->Widget(field)) fits = wd->sizeHint().width() <= wd->width();
+        });
+    return fits;
+}
+
+std::string ToolTip(Window& w, int field) {
+    detail::GuiWindow* g = Gui(w, true);
+    std::string t;
+    if (g)
+        detail::Invoke([&] {
+            if (QWidget* wd = g->Widget(field)) t = wd->toolTip().toUtf8().toStdString();
+        });
+    return t;
 }
 
 int DialogUnitX1000(Window& w) {

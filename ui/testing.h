@@ -66,8 +66,9 @@ std::string ControlText(Window& w, int field);
 // (first is 1-based; rows past the end are left out). Reads through the list's own model.
 std::vector<std::string> ListRows(Window& w, int field, std::size_t first, std::size_t count);
 // What the widget itself displays, which may differ from ControlText: a label, entry or
-// text control shows control characters as symbols; a list gives the displayed cells of
-// row `row` (1-based) joined by " | ".
+// text control shows control characters as symbols; a label shortened in its middle gives
+// the text as painted; a list gives the displayed cells of row `row` (1-based) joined by
+// " | ".
 std::string DisplayedText(Window& w, int field, int row = 0);
 // Number of rows the list's model shows now.
 std::size_t ListRowCount(Window& w, int field);
@@ -95,6 +96,11 @@ bool InputBlocked(Window& w);
 // Saves a picture of the window (QWidget::grab) as a PNG file. Shows the window first
 // when needed. Returns false when the file cannot be written.
 bool Screenshot(Window& w, const std::string& png_path);
+// True when a control (label, button, entry ...) is at least as wide as it needs to be to
+// show its whole text: its size hint's width fits its width.
+bool TextFits(Window& w, int field);
+// The tooltip of a control ("" when none).
+std::string ToolTip(Window& w, int field);
 // Pixel rectangle of a control in the window's client area (for checking dialog units).
 Rect PixelRect(Window& w, int field);
 // Dialog unit size in pixels of the window's font, times 1000 (x: width of 1 unit).

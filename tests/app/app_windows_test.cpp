@@ -13,7 +13,9 @@
 #include "app/setup_window.h"
 #include "app/startup.h"
 #include "app/tables.h"
+#include "runtime/stddate.h"
 #include "tests/app/app_support.h"
+#include "tests/support/env.h"
 
 namespace dt {
 namespace {
@@ -170,12 +172,57 @@ TEST_F(MainWindowCommands, ScreenshotsOfTheMainWindowAndWinWait) {
     EXPECT_GT(std::filesystem::file_size(out / "main_window.png"), 5000u);
 }
 
+// WIN_WAIT at scale 1 and 2 with the widest values its counters can show: every prompt,
+// value and the button show their whole text; a directory too long for its line is
+// shortened in the middle, both ends kept, and its tooltip holds it whole. Pictures for a
+// person to look at go to the build directory (win_wait_x1.png, win_wait_x2.png).
+TEST(WinWait, EveryTextIsWholeAtBothScalesAndALongDirectoryIsShortenedInTheMiddle) {
+    const std::filesystem::path out(DT_TEST_OUTPUT_DIR);
+    const std::string head = "/srv/projects/2026/customer-archive/";
+    std::string deep = head;
+    for (int i = 0; deep.size() < 200; ++i) deep += "level-" + std::to_string(i) + "/";
+    deep += "final directory/";
+    for (const char* scale : {"1", "2"}) {
+        test::ScopedEnv factor("QT_SCALE_FACTOR", scale);
+        SCOPED_TRACE(std::string("scale ") + scale);
+        ui::test::RunApp([&] {
+            MainWindow w;
+            w.DRIVE = "/home/";
+            w.SCANFILES = w.SCANDIRS = 4294967295u;
+            w.SCANELAPSED = MakeTime(23, 59, 59, 0);
+            w.SCANDIR = deep;
+            ui::Window& ww = *w.WIN_WAIT;
+            ASSERT_EQ(ww.Open(), 0);
+            ww.Display();
+            ww.SetStatusText(1, "4294967201");
+            EXPECT_EQ(t::ControlText(ww, WaitCtl::FILES), "4,294,967,295");
+            EXPECT_EQ(t::ControlText(ww, WaitCtl::ELAPSED), "23:59:59");
+            for (int f = 1; f <= ww.Fields(); ++f)
+                if (f != WaitCtl::DIRECTORY)
+                    EXPECT_TRUE(t::TextFits(ww, f)) << ww.Label(f) << ": " << t::ControlText(ww, f);
+            const std::string painted = t::DisplayedText(ww, WaitCtl::DIRECTORY);
+            EXPECT_NE(painted.find("…"), std::string::npos) << painted;
+            EXPECT_LT(painted.size(), deep.size());
+            EXPECT_EQ(painted.rfind("/srv/", 0), 0u) << painted;
+            EXPECT_TRUE(painted.ends_with("directory/")) << painted;
+            EXPECT_EQ(t::ToolTip(ww, WaitCtl::DIRECTORY), deep);
+            EXPECT_EQ(t::ControlText(ww, WaitCtl::DIRECTORY), deep) << "the control keeps the whole text";
+            EXPECT_TRUE(t::Screenshot(ww, (out / (std::string("win_wait_x") + scale + ".png")).string()));
+            // A path that fits is shown as it is.
+            w.SCANDIR = head;
+            ww.Display(WaitCtl::DIRECTORY);
+            EXPECT_EQ(t::DisplayedText(ww, WaitCtl::DIRECTORY), head);
+            ww.Close();
+        });
+    }
+}
+
 // The code reaches the controls by number: every label sits at the number its constant
 // says, and the windows carry the texts the program shows.
 TEST(WindowDefinitions, ControlsSitAtTheirNumbers) {
     MainWindow w;
     const ui::WindowDef& d = w.WINDOW->Definition();
-    EXPECT_EQ(d.Fields(), 26);
+    EXPECT_EQ(d.Fields(), 27);
     const std::pair<const char*, int> labels[] = {
         {"FILE", MainCtl::FILE},
         {"FILEOPTIONS", MainCtl::FILEOPTIONS},
@@ -196,6 +243,7 @@ TEST(WindowDefinitions, ControlsSitAtTheirNumbers) {
         {"PANEL1", MainCtl::PANEL1},
         {"STRING2", MainCtl::STRING2},
         {"COMPUTER:SYSCOMPUTER", MainCtl::SYSCOMPUTER},
+        {"DBFILESTRING", MainCtl::DBFILESTRING},
     };
     for (const auto& [label, field] : labels) EXPECT_EQ(d.FieldOf(label), field) << label;
     EXPECT_EQ(d.controls[d.IndexOf(MainCtl::STRING1)].text, "KByte  to:");
@@ -205,6 +253,17 @@ TEST(WindowDefinitions, ControlsSitAtTheirNumbers) {
     EXPECT_EQ(d.controls[d.IndexOf(MainCtl::FILEEXIT)].std, ui::StdAction::Close);
     EXPECT_EQ(w.WIN_START->Definition().title, "connect to database..");
     EXPECT_EQ(w.WIN_WAIT->Definition().controls[0].text, "getting files from drive");
+    const ui::WindowDef& wait = w.WIN_WAIT->Definition();
+    EXPECT_EQ(wait.Fields(), WaitCtl::CANCELBUTTON);
+    for (const auto& [label, field] :
+         std::vector<std::pair<const char*, int>>{{"L:DRIVE", WaitCtl::DRIVE},
+                                                  {"L:SCANFILES", WaitCtl::FILES},
+                                                  {"L:SCANDIRS", WaitCtl::DIRS},
+                                                  {"L:SCANELAPSED", WaitCtl::ELAPSED},
+                                                  {"L:SCANDIR", WaitCtl::DIRECTORY},
+                                                  {"?CANCELBUTTON", WaitCtl::CANCELBUTTON}})
+        EXPECT_EQ(wait.FieldOf(label), field) << label;
+    EXPECT_EQ(wait.controls[wait.IndexOf(WaitCtl::DRIVE)].picture, "s30");
 
     const ui::WindowDef s = SetupWindowDef();
     EXPECT_EQ(s.Fields(), 13);

@@ -34,6 +34,8 @@ struct Seen {
     ULONG own_row = 0;                   // COMPUTER:SYSCOMPUTER
     ULONG own_drives = 0;                // COMPUTER:DRIVES of the own row
     std::string title, records, sys_text;
+    std::string db_file;  // DBFILESTRING's text, "" when hidden
+    bool server_shown = false;
 };
 
 // Closes the main window at once, remembering what it showed.
@@ -50,6 +52,9 @@ std::function<void(MainWindow&)> Look(Seen& seen) {
         seen.title = w.WINDOW->Title();
         seen.records = ui::testing::ControlText(*w.WINDOW, MainCtl::RECORDSSTRING);
         seen.sys_text = ui::testing::ControlText(*w.WINDOW, MainCtl::SYSCOMPUTER);
+        if (!w.WINDOW->Hidden(MainCtl::DBFILESTRING))
+            seen.db_file = ui::testing::ControlText(*w.WINDOW, MainCtl::DBFILESTRING);
+        seen.server_shown = !w.WINDOW->Hidden(MainCtl::SQLSERVER) && !w.WINDOW->Hidden(MainCtl::SQLDATABASE);
         w.WINDOW->Post(ui::Event::CloseWindow);
     };
 }
@@ -110,6 +115,14 @@ TEST_F(Bootstrap, OwnRowIsInsertedAtTheFirstStartAndListedFromTheNext) {
     EXPECT_EQ(first.records.substr(0, 26), "files in the database are ");
     EXPECT_EQ(std::string(Clip(first.records.substr(26))).back(), '0') << first.records;
     EXPECT_NE(first.sys_text.find(std::to_string(first.own_row)), std::string::npos);
+    // The embedded database is located by its file, not by a server name.
+    if (IsPostgres()) {
+        EXPECT_TRUE(first.server_shown);
+        EXPECT_EQ(first.db_file, "");
+    } else {
+        EXPECT_FALSE(first.server_shown);
+        EXPECT_EQ(first.db_file, "Database file " + std::filesystem::canonical(run_ / "master.db").string());
+    }
     if (!IsPostgres()) {
         EXPECT_TRUE(std::filesystem::exists(run_ / "master.db"));
         EXPECT_FALSE(std::filesystem::exists(run_ / "DRIVETREK.db")) << "no database was created";

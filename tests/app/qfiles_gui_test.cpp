@@ -360,7 +360,7 @@ TEST_F(QFilesGuiTest, ColumnWidthsSurviveARestartAndBadWidthsAreIgnored) {
     InFrame([&] {
         Request("report");
         QFiles([&](QFilesWindow& q) {
-            EXPECT_EQ(widths(*q.WINDOW), (std::vector<int>{120, 50, 172, 40, 35, 52, 124}));
+            EXPECT_EQ(widths(*q.WINDOW), (std::vector<int>{120, 50, 172, 40, 35, 66, 124}));
             q.WINDOW->SetColumnWidth(QFilesCtl::BROWSE1, 1, 150);
             q.WINDOW->SetColumnWidth(QFilesCtl::BROWSE1, 3, 200);
             q.WINDOW->Post(ui::Event::CloseWindow);
@@ -377,9 +377,9 @@ TEST_F(QFilesGuiTest, ColumnWidthsSurviveARestartAndBadWidthsAreIgnored) {
             q.WINDOW->Post(ui::Event::CloseWindow);
         });
     });
-    EXPECT_EQ(saved, "0150005002000040003500520124");
-    EXPECT_EQ(restored, (std::vector<int>{150, 50, 200, 40, 35, 52, 124}));
-    EXPECT_EQ(after_bad, (std::vector<int>{120, 50, 172, 41, 35, 52, 124}));
+    EXPECT_EQ(saved, "0150005002000040003500660124");
+    EXPECT_EQ(restored, (std::vector<int>{150, 50, 200, 40, 35, 66, 124}));
+    EXPECT_EQ(after_bad, (std::vector<int>{120, 50, 172, 41, 35, 66, 124}));
 }
 
 TEST_F(QFilesGuiTest, ListFollowsTheWindowSize) {

@@ -11,16 +11,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/globals.h"
 #include "app/scan.h"
+#include "app/scan_stop.h"
 #include "app/startup.h"
 #include "app/tables.h"
 #include "data/statements.h"
@@ -256,6 +259,57 @@ TEST_F(ScanSite, AStopInTheMiddleKeepsTheLastScanAndEndsWithStatus3) {
         EXPECT_EQ(complete.count(tree_ + "a/f0.txt"), 0u) << "the gone files' rows go";
         EXPECT_EQ(complete.count(tree_ + "d/new149.txt"), 1u);
         EXPECT_EQ(again.stats.rows_deleted, 10u);
+        EXPECT_EQ(LastScanDate(pc), Today());
+    });
+}
+
+// A first scan cancelled inside a directory of 6,000 files: the directory goes to the store
+// in parts, so rows are stored before its end and the cancel ends the scan there. What was
+// stored stays, each row once; the computer has no last scan; the message says "Scan
+// cancelled!"; the cancel is forgotten, and the next scan stores everything.
+TEST_F(ScanSite, ACancelInsideAHugeDirectoryEndsTheScanThere) {
+    const std::size_t kBig = 6000;
+    for (std::size_t i = 0; i < kBig; ++i) File("big/f" + std::to_string(i));
+    ui::test::RunApp([&] {
+        const ULONG pc = BecomeComputer("HUGE");
+        std::vector<std::pair<ULONG, std::string>> seen;  // files stored, directory
+        ScanContext ctx;
+        ctx.QDRIVE = &qdrive_;
+        ctx.log = &log_;
+        ctx.display.progress = [&](const ScanProgress& p) {
+            seen.emplace_back(p.files_stored, std::string(p.directory));
+            // Each report lasts longer than the time between two, so every turn reports.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kScanProgressMs + 10));
+            if (p.files_stored > 0) RequestScanCancel();
+        };
+        ui::testing::TakeShownMessages();
+        ui::testing::AnswerMessage(ui::button::Yes);
+        ui::testing::AnswerMessage(ui::button::Ok);
+        Relate::COMPUTER->Open();
+        ScanDrives(ctx);
+        Relate::COMPUTER->Close();
+        EXPECT_EQ(ctx.outcome, ScanOutcome::Cancelled);
+        EXPECT_EQ(ctx.ExitStatus(), 3);
+        EXPECT_EQ(ctx.Summary().rfind("scan cancelled; ", 0), 0u) << ctx.Summary();
+        EXPECT_FALSE(ScanStopRequested()) << "the cancel ends with its scan";
+        const std::vector<ui::testing::ShownMessage> shown = ui::testing::TakeShownMessages();
+        ASSERT_EQ(shown.size(), 2u);
+        EXPECT_EQ(shown[1].text.rfind("Scan cancelled!|Time: ", 0), 0u) << shown[1].text;
+        EXPECT_EQ(shown[1].caption, "Scan Drive");
+        EXPECT_EQ(shown[1].icon, ui::MessageIcon::None);
+
+        ASSERT_FALSE(seen.empty());
+        for (const auto& [files, directory] : seen) EXPECT_EQ(directory, tree_ + "big/");
+        const std::map<std::string, INT64> stored = Stored(pc);  // each row once
+        EXPECT_GE(stored.size(), seen.back().first);
+        EXPECT_GE(stored.size(), 1024u);
+        EXPECT_LT(stored.size(), kBig) << "the scan ended inside the directory";
+        EXPECT_EQ(ctx.files_stored, stored.size());
+        EXPECT_EQ(LastScanDate(pc), 0) << "a cancelled scan is no last scan";
+
+        ScanContext again = Scan();
+        EXPECT_EQ(again.outcome, ScanOutcome::Done);
+        EXPECT_EQ(Stored(pc).size(), kBig);
         EXPECT_EQ(LastScanDate(pc), Today());
     });
 }

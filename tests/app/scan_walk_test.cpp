@@ -463,14 +463,11 @@ TEST(ScanWalk, ExclusionsLeaveFilesOutAndKeepTheWalkOutOfExcludedDirectories) {
     EXPECT_EQ(
         std::set<std::string>(paths.begin(), paths.end()),
         (std::set<std::string>{t.Path("top/a.txt"), t.Path("top/src/c.txt"), t.Path("top/keep/build")}));
-    for (const std::string& d : sink.dirs) {
-        EXPECT_EQ(d.find("node_modules"), std::string::npos) << d;
-        EXPECT_EQ(d.find("/gen/"), std::string::npos) << d;
-        EXPECT_EQ(d.find("/build/"), std::string::npos) << d;
-    }
+    EXPECT_EQ(std::set<std::string>(sink.dirs.begin(), sink.dirs.end()),
+              (std::set<std::string>{t.Path("top/"), t.Path("top/src/"), t.Path("top/keep/")}))
+        << "nothing is stored from inside an excluded directory";
     EXPECT_EQ(stats.files_excluded, 1u) << "b.tmp; nothing below an excluded directory is looked at";
     EXPECT_EQ(stats.dirs_excluded, 3u) << "node_modules, src/build, gen";
-    EXPECT_EQ(stats.dirs_walked, 3u) << "top, src, keep";
     EXPECT_EQ(stats.dirs_not_read, 0u);
 
     // Without exclusions (none given, or an empty list) everything is stored.

@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStyle>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -409,9 +410,10 @@ void GuiWindow::Build(const WindowState& st) {
                 break;
             }
             case ControlType::String: {
-                auto* l = new QLabel(client_);
+                auto* l = cd.elide_middle ? new MiddleElidedLabel(client_) : new QLabel(client_);
                 l->setTextFormat(Qt::PlainText);
                 l->setText(Shown(l, cs.text));
+                if (cd.elide_middle) l->setToolTip(l->text());
                 if (cd.right_align) l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 it.widget = l;
                 break;
@@ -967,6 +969,20 @@ void GuiWindow::changeEvent(QEvent* e) {
     }
 }
 
+QString MiddleElidedLabel::Painted() const {
+    const int room = contentsRect().width() - 2 * margin();
+    return fontMetrics().elidedText(text(), Qt::ElideMiddle, std::max(room, 0));
+}
+
+void MiddleElidedLabel::paintEvent(QPaintEvent* e) {
+    (void)e;
+    QPainter p(this);
+    drawFrame(&p);
+    const QRect r = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    style()->drawItemText(&p, r, static_cast<int>(alignment()), palette(), isEnabled(), Painted(),
+                          foregroundRole());
+}
+
 void GuiWindow::SetText(int field, const std::string& text) {
     Item* it = ItemOf(field);
     if (!it) return;
@@ -981,9 +997,10 @@ void GuiWindow::SetText(int field, const std::string& text) {
     else if (it->action)
         it->action->setText(t);
     if (!it->widget) return;
-    if (auto* l = qobject_cast<QLabel*>(it->widget))
+    if (auto* l = qobject_cast<QLabel*>(it->widget)) {
         l->setText(Shown(l, text));
-    else if (auto* e = qobject_cast<QLineEdit*>(it->widget)) {
+        if (qobject_cast<MiddleElidedLabel*>(l)) l->setToolTip(l->text());
+    } else if (auto* e = qobject_cast<QLineEdit*>(it->widget)) {
         const QString shown = e->isReadOnly() && e->echoMode() == QLineEdit::Normal ? Shown(e, text) : t;
         if (e->text() != shown) e->setText(shown);
         it->modified = false;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QLabel>
 #include <QMainWindow>
 #include <QStyledItemDelegate>
 
@@ -19,7 +20,6 @@
 #include "ui/src/window_state.h"
 
 class QAction;
-class QLabel;
 class QMenu;
 class QTabWidget;
 class QTimer;
@@ -60,6 +60,19 @@ class ListDelegate final : public QStyledItemDelegate {
 
   private:
     ListModel* model_;
+};
+
+// A one-line label that paints a text too long for it shortened in the middle, so that
+// both ends of a path stay readable. text() keeps the whole text.
+class MiddleElidedLabel final : public QLabel {
+    Q_OBJECT
+  public:
+    using QLabel::QLabel;
+    // The text as painted at the label's present width.
+    QString Painted() const;
+
+  protected:
+    void paintEvent(QPaintEvent* e) override;
 };
 
 class GuiWindow final : public QMainWindow {
