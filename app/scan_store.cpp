@@ -66,6 +66,37 @@ SQLLEN TimestampText(const FILES_RECORD& r, char* out, std::size_t room) {
                          t.minutes, t.seconds, t.hundredths);
 }
 
+// A failure no single row causes: the database cannot write at all (a full disk, an I/O
+// error, a lock or a time-out, resources, the session ended). Such a batch is given up
+// whole and the scan fails with the server's text; retrying its rows one by one would
+// only repeat the failure, and SQLite rolls its whole transaction back after some of
+// these, so that rows retried one by one would each be committed on their own.
+bool CannotWrite(const Diag& d, ServerKind kind) {
+    if (Classify(d) == Meaning::Connection) return true;
+    if (kind == ServerKind::Embedded) {
+        switch (d.native & 0xFF) {  // SQLite's primary result codes
+            case 5:                 // busy
+            case 6:                 // locked
+            case 7:                 // out of memory
+            case 8:                 // read-only
+            case 9:                 // interrupted
+            case 10:                // I/O error
+            case 11:                // corrupt
+            case 13:                // full
+            case 14:                // cannot open
+            case 26:                // not a database
+                return true;
+            default:
+                return false;
+        }
+    }
+    const std::string& s = d.state;
+    // Insufficient resources (disk full), operator intervention (cancelled, shut down),
+    // system errors, lock not available, transaction rolled back, time-outs.
+    return s.rfind("53", 0) == 0 || s.rfind("57", 0) == 0 || s.rfind("58", 0) == 0 || s.rfind("40", 0) == 0 ||
+           s == "55P03" || s == "HYT00" || s == "HYT01" || s == "HY008";
+}
+
 void CopyText(std::string_view v, char* out, std::size_t room) {
     const std::size_t n = std::min(v.size(), room - 1);
     std::memcpy(out, v.data(), n);
@@ -516,7 +547,7 @@ bool ScanStore::InsertOneByOne(std::size_t from, std::size_t count, long long& n
                 break;
             }
             const Diag& d = session_->LastDiag();
-            if (session_->CutOff() || Classify(d) == Meaning::Connection) return false;
+            if (CannotWriteNow()) return false;
             if (Classify(d) == Meaning::DuplicateKey && attempt < 5) {
                 next_number = last_number + 1;  // a program numbering highest-plus-one took it
                 continue;
@@ -542,6 +573,7 @@ bool ScanStore::Flush(WalkStats* stats) {
     if (inserts_.empty() && updates_.empty()) return true;
     const std::uint64_t not_stored_before = counts_.not_stored;
     std::uint64_t inserted = 0;
+    bool broke_down = false;  // the batch cannot be committed (see CannotWrite)
     if (!inserts_.empty()) {
         // Numbers first, in a transaction of their own: the counter row is held only as
         // long as that takes.
@@ -566,33 +598,42 @@ bool ScanStore::Flush(WalkStats* stats) {
             // only itself back: each statement runs under its own savepoint on
             // PostgreSQL, see Begin); they must not be inserted a second time.
             inserted += done;
-            const Diag d = session_->LastDiag();
-            if (session_->CutOff() || Classify(d) == Meaning::Connection) break;
+            if (CannotWriteNow()) {
+                broke_down = true;
+                break;
+            }
             // A duplicate number (a program numbering highest-plus-one) or a row the
             // server refuses: the rest of this part goes in row by row under fresh numbers.
             next = last + 1;
             const std::uint64_t before = counts_.inserted;
-            if (!InsertOneByOne(from + done, count - done, next, last, stats)) break;
+            const bool went_on = InsertOneByOne(from + done, count - done, next, last, stats);
             inserted += counts_.inserted - before;
             counts_.inserted = before;
+            if (!went_on) {
+                broke_down = true;
+                break;
+            }
         }
     }
     std::uint64_t updated = 0;
-    if (!Failed() && !session_->CutOff()) {
+    if (!broke_down && !session_->CutOff()) {
         Statements::Prepared* p = updates_.empty() ? nullptr : stmts_->Update();
+        broke_down = !updates_.empty() && p == nullptr;
         for (const Update& u : updates_) {
             if (p == nullptr) break;
             Statements::Fill(p->params[0], u.rec, u.number);
             if (!stmts_->Execute(*p)) {
-                if (session_->CutOff() || Classify(session_->LastDiag()) == Meaning::Connection) break;
+                if (CannotWriteNow()) {
+                    broke_down = true;
+                    break;
+                }
                 NoteRefused(u.rec, stats);
                 continue;
             }
             ++updated;
         }
     }
-    const bool connection_lost = session_->CutOff() || Classify(session_->LastDiag()) == Meaning::Connection;
-    if (!connection_lost && session_->Commit()) {
+    if (!broke_down && !session_->CutOff() && session_->Commit()) {
         counts_.inserted += inserted;
         counts_.updated += updated;
         ++batches_;
@@ -606,6 +647,10 @@ bool ScanStore::Flush(WalkStats* stats) {
     updates_.clear();
     if (after_batch_ && !Failed()) after_batch_(batches_);
     return !Failed();
+}
+
+bool ScanStore::CannotWriteNow() const {
+    return session_->CutOff() || CannotWrite(session_->LastDiag(), KindOfSession(*session_));
 }
 
 bool ScanStore::DeleteNumbers(const std::vector<std::uint64_t>& numbers) {

@@ -108,8 +108,11 @@ class ScanStore final : public ScanSink {
     // Inserts inserts_[from, from + count) in multi-row statements; `done` gets the rows of
     // the statements that succeeded (all of them when it returns true).
     bool InsertRows(std::size_t from, std::size_t count, long long first_number, std::size_t& done);
+    // False when the database cannot write at all (the batch is given up).
     bool InsertOneByOne(std::size_t from, std::size_t count, long long& next_number, long long& last_number,
                         WalkStats* stats);
+    // Whether the last failure was one no single row causes (see CannotWrite in the .cpp).
+    bool CannotWriteNow() const;
     // A row the server refused: counted as not stored and named in `stats`.
     void NoteRefused(const FILES_RECORD& rec, WalkStats* stats);
     bool DeleteNumbers(const std::vector<std::uint64_t>& numbers);
