@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -378,8 +379,20 @@ bool ScanStore::ReadRows() {
     api.SQLBindCol(h.get(), 6, SQL_C_TIMESTAMP, &ts, sizeof ts, &ind[5]);
     api.SQLBindCol(h.get(), 7, SQL_C_SBIGINT, &size, 8, &ind[6]);
 
-    // Each directory's text is kept once: as the key of dirs_, whose value holds the
-    // directory's index while reading and its range of rows afterwards.
+    // The table is made as large as it must be at once: grown by doubling, it would take
+    // up to twice its size, and three times while it is copied.
+    {
+        std::string count;
+        if (!session_->QueryValue(
+                "SELECT COUNT(*) FROM " + table_ + " WHERE SysCOMPUTER = " + std::to_string(syscomputer_),
+                count)) {
+            Fail(session_->LastError());
+            return false;
+        }
+        rows_.reserve(static_cast<std::size_t>(std::strtoull(count.c_str(), nullptr, 10)));
+    }
+    // Each directory's text is kept once, in texts_: the key of dirs_, whose value holds
+    // the directory's index while reading and its range of rows afterwards.
     std::vector<std::pair<std::uint32_t, std::uint32_t>*> dir_slots;
     std::string last_dir;
     std::uint32_t last_index = 0;
@@ -402,9 +415,13 @@ bool ScanStore::ReadRows() {
         };
         const std::string_view d = text_of(dir, ind[2]);
         if (rows_.empty() || d != last_dir) {
-            auto [it, added] =
-                dirs_.try_emplace(std::string(d), static_cast<std::uint32_t>(dir_slots.size()), 0u);
-            if (added) dir_slots.push_back(&it->second);
+            auto it = dirs_.find(d);
+            if (it == dirs_.end()) {
+                const std::string_view kept = texts_.At(texts_.Add(d), d.size());
+                it = dirs_.emplace(kept, std::make_pair(static_cast<std::uint32_t>(dir_slots.size()), 0u))
+                         .first;
+                dir_slots.push_back(&it->second);
+            }
             last_dir = d;
             last_index = it->second.first;
         }
@@ -420,9 +437,8 @@ bool ScanStore::ReadRows() {
             r.date = dd.Value();
             r.time = tt.Value();
         }
-        r.name_off = static_cast<std::uint32_t>(names_.size());
         r.name_len = static_cast<std::uint16_t>(std::min<std::size_t>(n.size(), 0xFFFF));
-        names_.append(n.substr(0, r.name_len));
+        r.name_off = texts_.Add(n.substr(0, r.name_len));
         r.dir = last_index;
         r.ext_hash = Hash32(text_of(ext, ind[3]));
         r.type = static_cast<std::uint8_t>(ind[4] == SQL_NULL_DATA ? 0 : type);
@@ -433,7 +449,7 @@ bool ScanStore::ReadRows() {
     h.Reset();
     counts_.rows_before = rows_.size();
     if (rows_.empty()) return true;
-    auto name_of = [this](const Row& r) { return std::string_view(names_).substr(r.name_off, r.name_len); };
+    auto name_of = [this](const Row& r) { return texts_.At(r.name_off, r.name_len); };
     std::sort(rows_.begin(), rows_.end(), [&](const Row& a, const Row& b) {
         if (a.dir != b.dir) return a.dir < b.dir;
         const int c = name_of(a).compare(name_of(b));
@@ -452,8 +468,19 @@ bool ScanStore::ReadRows() {
     return true;
 }
 
+std::uint32_t ScanStore::TextArena::Add(std::string_view text) {
+    if (blocks_.empty() || used_ + text.size() > kBlock) {
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+        used_ = 0;
+    }
+    const std::uint32_t at = static_cast<std::uint32_t>(((blocks_.size() - 1) << kBlockBits) | used_);
+    std::memcpy(blocks_.back().get() + used_, text.data(), text.size());
+    used_ += text.size();
+    return at;
+}
+
 void ScanStore::BeginDirectory(std::string_view path) {
-    auto it = dirs_.find(std::string(path));
+    auto it = dirs_.find(path);
     cur_dir_ = it == dirs_.end() ? std::make_pair(0u, 0u) : it->second;
 }
 
@@ -462,7 +489,7 @@ int ScanStore::Find(std::string_view name) const {
     while (lo < hi) {
         const std::uint32_t mid = lo + (hi - lo) / 2;
         const Row& r = rows_[mid];
-        const int c = std::string_view(names_).substr(r.name_off, r.name_len).compare(name);
+        const int c = texts_.At(r.name_off, r.name_len).compare(name);
         if (c < 0)
             lo = mid + 1;
         else
@@ -470,7 +497,7 @@ int ScanStore::Find(std::string_view name) const {
     }
     if (lo < cur_dir_.second) {
         const Row& r = rows_[lo];
-        if (std::string_view(names_).substr(r.name_off, r.name_len) == name) return static_cast<int>(lo);
+        if (texts_.At(r.name_off, r.name_len) == name) return static_cast<int>(lo);
     }
     return -1;
 }

@@ -127,10 +127,30 @@ class ScanStore final : public ScanSink {
     int lock_fd_ = -1;
     bool begun_ = false;
 
-    // The stored rows, sorted by directory and then name (bytes).
+    // Texts kept while the scan runs (the rows' names, the directories), back to back in
+    // blocks that never move once made: the texts grow without being copied, so that the
+    // memory a rescan holds is the texts themselves and not twice as much while they grow.
+    class TextArena {
+      public:
+        // Keeps `text` (at most kBlock bytes); returns where it lies, for At.
+        std::uint32_t Add(std::string_view text);
+        std::string_view At(std::uint32_t at, std::size_t size) const {
+            return {blocks_[at >> kBlockBits].get() + (at & (kBlock - 1)), size};
+        }
+
+      private:
+        static constexpr unsigned kBlockBits = 19;
+        static constexpr std::size_t kBlock = std::size_t{1} << kBlockBits;
+        std::vector<std::unique_ptr<char[]>> blocks_;
+        std::size_t used_ = 0;  // of the last block
+    };
+
+    // The stored rows, sorted by directory and then name (bytes); the table is made as
+    // large as the computer's row count at once.
     std::vector<Row> rows_;
-    std::string names_;  // the rows' names, back to back
-    std::unordered_map<std::string, std::pair<std::uint32_t, std::uint32_t>> dirs_;  // dir -> [begin, end)
+    TextArena texts_;
+    std::unordered_map<std::string_view, std::pair<std::uint32_t, std::uint32_t>>
+        dirs_;  // dir -> [begin, end)
     std::pair<std::uint32_t, std::uint32_t> cur_dir_{0, 0};
 
     std::vector<Insert> inserts_;
