@@ -189,6 +189,24 @@ TEST_F(StoreTest, ARescanWritesOnlyTheDifferenceAndKeepsTheNumbersOfUnchangedFil
     EXPECT_EQ(third.inserted + third.updated + third.deleted, 0u);
 }
 
+// Long names and directories, more text than one of the store's text blocks (512 KiB):
+// every row read back is found again by the rescan, across the blocks' edges.
+TEST_F(StoreTest, LongNamesBeyondOneTextBlockAreAllFoundAgain) {
+    MakeFiles();
+    const fs::path root = dir_ / "long";
+    for (int i = 0; i < 2000; ++i) {
+        const fs::path d = root / (std::string(200, 'd') + std::to_string(i / 2));
+        fs::create_directories(d);
+        std::ofstream(d / (std::to_string(i) + std::string(240, 'n') + ".txt")) << i;
+    }
+    StoreCounts first = Scan(root, 4);
+    ASSERT_EQ(first.inserted, 2000u);
+    StoreCounts again = Scan(root, 4);
+    EXPECT_EQ(again.unchanged, 2000u);
+    EXPECT_EQ(again.inserted + again.updated + again.deleted, 0u);
+    EXPECT_EQ(Keys(Rows(4)), Tree(root));
+}
+
 TEST_F(StoreTest, RowsUnderADirectoryNotReadAreKeptAndAStoppedScanDeletesNothing) {
     MakeFiles();
     const fs::path root = MakeTree("t", 120);
