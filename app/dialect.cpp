@@ -182,13 +182,13 @@ std::string Dialect::IndexStateQuery(std::string_view index) const {
 }
 
 std::string Dialect::CreateIndex(std::string_view index, std::string_view table, std::string_view column,
-                                 bool unique) const {
+                                 bool unique, bool concurrently) const {
     const std::string u = unique ? "UNIQUE " : "";
     const std::string tail =
         std::string(index) + " ON " + std::string(table) + " (" + std::string(column) + ")";
     switch (kind) {
         case ServerKind::PostgreSQL:
-            return "CREATE " + u + "INDEX CONCURRENTLY IF NOT EXISTS " + tail;
+            return "CREATE " + u + "INDEX " + (concurrently ? "CONCURRENTLY " : "") + "IF NOT EXISTS " + tail;
         case ServerKind::Embedded:
             return "CREATE " + u + "INDEX IF NOT EXISTS " + tail;
         case ServerKind::SqlServer:

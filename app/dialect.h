@@ -69,9 +69,12 @@ struct Dialect {
     // index exists but is not usable (a concurrent build that failed half way), else "1".
     std::string IndexStateQuery(std::string_view index) const;
     // Creates index `index` on table(column) when it is missing. PostgreSQL builds it
-    // without locking writers out (CONCURRENTLY: outside any transaction).
+    // without locking writers out (CONCURRENTLY: outside any transaction) unless
+    // `concurrently` is false: a plain build locks the table's writers out while it runs,
+    // but waits only for them, where a concurrent one waits for every transaction of the
+    // database that is older than it.
     std::string CreateIndex(std::string_view index, std::string_view table, std::string_view column,
-                            bool unique) const;
+                            bool unique, bool concurrently = true) const;
     // Drops index `index` (a half-built one) without locking writers out where possible.
     std::string DropIndex(std::string_view index, std::string_view table) const;
     // Creates table DTCOUNTER when it is missing: one row per numbered table with the

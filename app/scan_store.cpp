@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -64,6 +65,37 @@ SQLLEN TimestampText(const FILES_RECORD& r, char* out, std::size_t room) {
     const TIME t = TIME::FromValue(tv);
     return std::snprintf(out, room, "%04d-%02d-%02d %02d:%02d:%02d.%02d", d.year, d.month, d.day, t.hours,
                          t.minutes, t.seconds, t.hundredths);
+}
+
+// A failure no single row causes: the database cannot write at all (a full disk, an I/O
+// error, a lock or a time-out, resources, the session ended). Such a batch is given up
+// whole and the scan fails with the server's text; retrying its rows one by one would
+// only repeat the failure, and SQLite rolls its whole transaction back after some of
+// these, so that rows retried one by one would each be committed on their own.
+bool CannotWrite(const Diag& d, ServerKind kind) {
+    if (Classify(d) == Meaning::Connection) return true;
+    if (kind == ServerKind::Embedded) {
+        switch (d.native & 0xFF) {  // SQLite's primary result codes
+            case 5:                 // busy
+            case 6:                 // locked
+            case 7:                 // out of memory
+            case 8:                 // read-only
+            case 9:                 // interrupted
+            case 10:                // I/O error
+            case 11:                // corrupt
+            case 13:                // full
+            case 14:                // cannot open
+            case 26:                // not a database
+                return true;
+            default:
+                return false;
+        }
+    }
+    const std::string& s = d.state;
+    // Insufficient resources (disk full), operator intervention (cancelled, shut down),
+    // system errors, lock not available, transaction rolled back, time-outs.
+    return s.rfind("53", 0) == 0 || s.rfind("57", 0) == 0 || s.rfind("58", 0) == 0 || s.rfind("40", 0) == 0 ||
+           s == "55P03" || s == "HYT00" || s == "HYT01" || s == "HY008";
 }
 
 void CopyText(std::string_view v, char* out, std::size_t room) {
@@ -347,8 +379,20 @@ bool ScanStore::ReadRows() {
     api.SQLBindCol(h.get(), 6, SQL_C_TIMESTAMP, &ts, sizeof ts, &ind[5]);
     api.SQLBindCol(h.get(), 7, SQL_C_SBIGINT, &size, 8, &ind[6]);
 
-    // Each directory's text is kept once: as the key of dirs_, whose value holds the
-    // directory's index while reading and its range of rows afterwards.
+    // The table is made as large as it must be at once: grown by doubling, it would take
+    // up to twice its size, and three times while it is copied.
+    {
+        std::string count;
+        if (!session_->QueryValue(
+                "SELECT COUNT(*) FROM " + table_ + " WHERE SysCOMPUTER = " + std::to_string(syscomputer_),
+                count)) {
+            Fail(session_->LastError());
+            return false;
+        }
+        rows_.reserve(static_cast<std::size_t>(std::strtoull(count.c_str(), nullptr, 10)));
+    }
+    // Each directory's text is kept once, in texts_: the key of dirs_, whose value holds
+    // the directory's index while reading and its range of rows afterwards.
     std::vector<std::pair<std::uint32_t, std::uint32_t>*> dir_slots;
     std::string last_dir;
     std::uint32_t last_index = 0;
@@ -371,9 +415,13 @@ bool ScanStore::ReadRows() {
         };
         const std::string_view d = text_of(dir, ind[2]);
         if (rows_.empty() || d != last_dir) {
-            auto [it, added] =
-                dirs_.try_emplace(std::string(d), static_cast<std::uint32_t>(dir_slots.size()), 0u);
-            if (added) dir_slots.push_back(&it->second);
+            auto it = dirs_.find(d);
+            if (it == dirs_.end()) {
+                const std::string_view kept = texts_.At(texts_.Add(d), d.size());
+                it = dirs_.emplace(kept, std::make_pair(static_cast<std::uint32_t>(dir_slots.size()), 0u))
+                         .first;
+                dir_slots.push_back(&it->second);
+            }
             last_dir = d;
             last_index = it->second.first;
         }
@@ -389,9 +437,8 @@ bool ScanStore::ReadRows() {
             r.date = dd.Value();
             r.time = tt.Value();
         }
-        r.name_off = static_cast<std::uint32_t>(names_.size());
         r.name_len = static_cast<std::uint16_t>(std::min<std::size_t>(n.size(), 0xFFFF));
-        names_.append(n.substr(0, r.name_len));
+        r.name_off = texts_.Add(n.substr(0, r.name_len));
         r.dir = last_index;
         r.ext_hash = Hash32(text_of(ext, ind[3]));
         r.type = static_cast<std::uint8_t>(ind[4] == SQL_NULL_DATA ? 0 : type);
@@ -402,7 +449,7 @@ bool ScanStore::ReadRows() {
     h.Reset();
     counts_.rows_before = rows_.size();
     if (rows_.empty()) return true;
-    auto name_of = [this](const Row& r) { return std::string_view(names_).substr(r.name_off, r.name_len); };
+    auto name_of = [this](const Row& r) { return texts_.At(r.name_off, r.name_len); };
     std::sort(rows_.begin(), rows_.end(), [&](const Row& a, const Row& b) {
         if (a.dir != b.dir) return a.dir < b.dir;
         const int c = name_of(a).compare(name_of(b));
@@ -421,8 +468,19 @@ bool ScanStore::ReadRows() {
     return true;
 }
 
+std::uint32_t ScanStore::TextArena::Add(std::string_view text) {
+    if (blocks_.empty() || used_ + text.size() > kBlock) {
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+        used_ = 0;
+    }
+    const std::uint32_t at = static_cast<std::uint32_t>(((blocks_.size() - 1) << kBlockBits) | used_);
+    std::memcpy(blocks_.back().get() + used_, text.data(), text.size());
+    used_ += text.size();
+    return at;
+}
+
 void ScanStore::BeginDirectory(std::string_view path) {
-    auto it = dirs_.find(std::string(path));
+    auto it = dirs_.find(path);
     cur_dir_ = it == dirs_.end() ? std::make_pair(0u, 0u) : it->second;
 }
 
@@ -431,7 +489,7 @@ int ScanStore::Find(std::string_view name) const {
     while (lo < hi) {
         const std::uint32_t mid = lo + (hi - lo) / 2;
         const Row& r = rows_[mid];
-        const int c = std::string_view(names_).substr(r.name_off, r.name_len).compare(name);
+        const int c = texts_.At(r.name_off, r.name_len).compare(name);
         if (c < 0)
             lo = mid + 1;
         else
@@ -439,7 +497,7 @@ int ScanStore::Find(std::string_view name) const {
     }
     if (lo < cur_dir_.second) {
         const Row& r = rows_[lo];
-        if (std::string_view(names_).substr(r.name_off, r.name_len) == name) return static_cast<int>(lo);
+        if (texts_.At(r.name_off, r.name_len) == name) return static_cast<int>(lo);
     }
     return -1;
 }
@@ -516,7 +574,7 @@ bool ScanStore::InsertOneByOne(std::size_t from, std::size_t count, long long& n
                 break;
             }
             const Diag& d = session_->LastDiag();
-            if (session_->CutOff() || Classify(d) == Meaning::Connection) return false;
+            if (CannotWriteNow()) return false;
             if (Classify(d) == Meaning::DuplicateKey && attempt < 5) {
                 next_number = last_number + 1;  // a program numbering highest-plus-one took it
                 continue;
@@ -542,6 +600,7 @@ bool ScanStore::Flush(WalkStats* stats) {
     if (inserts_.empty() && updates_.empty()) return true;
     const std::uint64_t not_stored_before = counts_.not_stored;
     std::uint64_t inserted = 0;
+    bool broke_down = false;  // the batch cannot be committed (see CannotWrite)
     if (!inserts_.empty()) {
         // Numbers first, in a transaction of their own: the counter row is held only as
         // long as that takes.
@@ -566,33 +625,42 @@ bool ScanStore::Flush(WalkStats* stats) {
             // only itself back: each statement runs under its own savepoint on
             // PostgreSQL, see Begin); they must not be inserted a second time.
             inserted += done;
-            const Diag d = session_->LastDiag();
-            if (session_->CutOff() || Classify(d) == Meaning::Connection) break;
+            if (CannotWriteNow()) {
+                broke_down = true;
+                break;
+            }
             // A duplicate number (a program numbering highest-plus-one) or a row the
             // server refuses: the rest of this part goes in row by row under fresh numbers.
             next = last + 1;
             const std::uint64_t before = counts_.inserted;
-            if (!InsertOneByOne(from + done, count - done, next, last, stats)) break;
+            const bool went_on = InsertOneByOne(from + done, count - done, next, last, stats);
             inserted += counts_.inserted - before;
             counts_.inserted = before;
+            if (!went_on) {
+                broke_down = true;
+                break;
+            }
         }
     }
     std::uint64_t updated = 0;
-    if (!Failed() && !session_->CutOff()) {
+    if (!broke_down && !session_->CutOff()) {
         Statements::Prepared* p = updates_.empty() ? nullptr : stmts_->Update();
+        broke_down = !updates_.empty() && p == nullptr;
         for (const Update& u : updates_) {
             if (p == nullptr) break;
             Statements::Fill(p->params[0], u.rec, u.number);
             if (!stmts_->Execute(*p)) {
-                if (session_->CutOff() || Classify(session_->LastDiag()) == Meaning::Connection) break;
+                if (CannotWriteNow()) {
+                    broke_down = true;
+                    break;
+                }
                 NoteRefused(u.rec, stats);
                 continue;
             }
             ++updated;
         }
     }
-    const bool connection_lost = session_->CutOff() || Classify(session_->LastDiag()) == Meaning::Connection;
-    if (!connection_lost && session_->Commit()) {
+    if (!broke_down && !session_->CutOff() && session_->Commit()) {
         counts_.inserted += inserted;
         counts_.updated += updated;
         ++batches_;
@@ -606,6 +674,10 @@ bool ScanStore::Flush(WalkStats* stats) {
     updates_.clear();
     if (after_batch_ && !Failed()) after_batch_(batches_);
     return !Failed();
+}
+
+bool ScanStore::CannotWriteNow() const {
+    return session_->CutOff() || CannotWrite(session_->LastDiag(), KindOfSession(*session_));
 }
 
 bool ScanStore::DeleteNumbers(const std::vector<std::uint64_t>& numbers) {

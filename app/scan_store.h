@@ -114,8 +114,11 @@ class ScanStore final : public ScanSink {
     // Inserts inserts_[from, from + count) in multi-row statements; `done` gets the rows of
     // the statements that succeeded (all of them when it returns true).
     bool InsertRows(std::size_t from, std::size_t count, long long first_number, std::size_t& done);
+    // False when the database cannot write at all (the batch is given up).
     bool InsertOneByOne(std::size_t from, std::size_t count, long long& next_number, long long& last_number,
                         WalkStats* stats);
+    // Whether the last failure was one no single row causes (see CannotWrite in the .cpp).
+    bool CannotWriteNow() const;
     // A row the server refused: counted as not stored and named in `stats`.
     void NoteRefused(const FILES_RECORD& rec, WalkStats* stats);
     bool DeleteNumbers(const std::vector<std::uint64_t>& numbers);
@@ -130,10 +133,30 @@ class ScanStore final : public ScanSink {
     int lock_fd_ = -1;
     bool begun_ = false;
 
-    // The stored rows, sorted by directory and then name (bytes).
+    // Texts kept while the scan runs (the rows' names, the directories), back to back in
+    // blocks that never move once made: the texts grow without being copied, so that the
+    // memory a rescan holds is the texts themselves and not twice as much while they grow.
+    class TextArena {
+      public:
+        // Keeps `text` (at most kBlock bytes); returns where it lies, for At.
+        std::uint32_t Add(std::string_view text);
+        std::string_view At(std::uint32_t at, std::size_t size) const {
+            return {blocks_[at >> kBlockBits].get() + (at & (kBlock - 1)), size};
+        }
+
+      private:
+        static constexpr unsigned kBlockBits = 19;
+        static constexpr std::size_t kBlock = std::size_t{1} << kBlockBits;
+        std::vector<std::unique_ptr<char[]>> blocks_;
+        std::size_t used_ = 0;  // of the last block
+    };
+
+    // The stored rows, sorted by directory and then name (bytes); the table is made as
+    // large as the computer's row count at once.
     std::vector<Row> rows_;
-    std::string names_;  // the rows' names, back to back
-    std::unordered_map<std::string, std::pair<std::uint32_t, std::uint32_t>> dirs_;  // dir -> [begin, end)
+    TextArena texts_;
+    std::unordered_map<std::string_view, std::pair<std::uint32_t, std::uint32_t>>
+        dirs_;  // dir -> [begin, end)
     std::pair<std::uint32_t, std::uint32_t> cur_dir_{0, 0};
 
     std::vector<Insert> inserts_;

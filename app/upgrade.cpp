@@ -41,7 +41,7 @@ ServerKind KindOfSession(const SqlSession& session) {
 }
 
 bool EnsureIndex(SqlSession& s, const Dialect& d, const std::string& index, const std::string& table,
-                 const std::string& column, bool unique, std::string& why) {
+                 const std::string& column, bool unique, std::string& why, bool concurrently) {
     if (!Exists(s, d.TableExistsQuery(table))) return true;  // made with its table later
     std::string state;
     if (Exists(s, d.IndexStateQuery(index), &state)) {
@@ -56,7 +56,7 @@ bool EnsureIndex(SqlSession& s, const Dialect& d, const std::string& index, cons
         why = "rows of " + table + " share a value of " + column + "; the unique index is not made";
         return false;
     }
-    if (s.Exec(d.CreateIndex(index, table, column, unique))) return true;
+    if (s.Exec(d.CreateIndex(index, table, column, unique, concurrently))) return true;
     if (CreatedByAnother(s.LastDiag())) return true;
     why = s.LastError();
     return false;
@@ -72,7 +72,10 @@ std::vector<UpgradeEntry>& UpgradeEntries() {
         {"index COMPUTER_NAME",
          [](SqlSession& s, const Dialect& d, std::string& why) {
              // One row per computer, also when two programs of one computer start at once.
-             return EnsureIndex(s, d, "COMPUTER_NAME", "COMPUTER", "NAME", true, why);
+             // Built plainly: COMPUTER is small and rarely written, so the build is over in
+             // moments, whereas a concurrent build would wait for every transaction of the
+             // database, other computers' scan batches included (seconds on a first night).
+             return EnsureIndex(s, d, "COMPUTER_NAME", "COMPUTER", "NAME", true, why, false);
          }},
         {"table DTCOUNTER",
          [](SqlSession& s, const Dialect& d, std::string& why) { return EnsureCounter(s, d, why); }},

@@ -53,8 +53,9 @@ ServerKind KindOfSession(const SqlSession& session);
 bool ReserveNumbers(SqlSession& session, const std::string& table, const std::string& column, long long count,
                     long long& first);
 
-// Ensures one object; shared by the entries and by tests.
+// Ensures one object; shared by the entries and by tests. `concurrently`: see
+// Dialect::CreateIndex.
 bool EnsureIndex(SqlSession& s, const Dialect& d, const std::string& index, const std::string& table,
-                 const std::string& column, bool unique, std::string& why);
+                 const std::string& column, bool unique, std::string& why, bool concurrently = true);
 
 }  // namespace dt

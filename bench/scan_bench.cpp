@@ -1,6 +1,6 @@
 // scan_bench: the drive scan against its baseline, measured side by side in one run.
 //
-//   scan_bench [--files N] [--tree DIR] [--repeat R] [--pg] [--keep]
+//   scan_bench [--files N] [--tree DIR] [--repeat R] [--pg | --pg-only] [--keep]
 //
 // Makes a tree of N files (default 200,000) with bench/gen_tree.py in a temporary
 // directory (or uses DIR as it is), then measures
@@ -16,7 +16,20 @@
 // scanning process's peak memory per stored file. With --repeat R each is measured R times (each
 // round into fresh databases) and the fastest counts, since the machine may be busy. The embedded database is
 // measured always; PostgreSQL with --pg, on the server the DRIVETREK_TEST_PG_* variables name (see
-// scripts/pg.sh). Everything made is removed at the end unless --keep is given.
+// scripts/pg.sh); --pg-only measures PostgreSQL alone (its peak memory is meaningful only then:
+// the embedded rounds before it leave a heap that hides it; likewise only the first round's
+// memory counts). Everything made is removed at the end unless --keep is given.
+//
+//   scan_bench --site [--files N] [--tree DIR] [--keep]
+//
+// measures a site instead: four computers (drivetrek /S as four programs, each with its own
+// tree of N files, default 50,000) scan into one PostgreSQL database, first one after another
+// into a new database, then all at once into another. It prints the sum of the four
+// one-after-another times beside the wall time of the four at once, and the longest time any
+// session of the scans' database was seen waiting for a lock (pg_stat_activity, sampled
+// every 100 ms from a connection of its own: now() - query_start of a session whose
+// wait_event_type is Lock; an upper bound of the wait, as the statement may have run before
+// it waited). With --tree DIR the four trees are DIR/tree1 to tree4, made when missing.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,6 +37,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,13 +45,17 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/globals.h"
 #include "app/scan.h"
 #include "app/tables.h"
 #include "app/upgrade.h"
+#include "data/sql_session.h"
 #include "data/statements.h"
 #include "framework/error_manager.h"
 #include "runtime/errors.h"
@@ -283,7 +301,8 @@ bool RunOne(const Kind& kind, const fs::path& work, const fs::path& tree, const 
         auto t = Clock::now();
         ScanDrives(ctx);
         m.scan = Seconds(t);
-        m.bytes_per_file = double(MemoryField("VmHWM:") - rss) / double(std::max<ULONG>(1, ctx.files_stored));
+        m.bytes_per_file =
+            double(MemoryField("VmHWM:") - rss) / double(std::max<dt::ULONG>(1, ctx.files_stored));
         // The same tree again, unchanged; then after 1% of its files changed, beside plocate
         // over its own database after the same change.
         ScanContext again;
@@ -295,7 +314,7 @@ bool RunOne(const Kind& kind, const fs::path& work, const fs::path& tree, const 
         ScanDrives(again);
         m.rescan = Seconds(t);
         m.rescan_bytes_per_file =
-            double(MemoryField("VmHWM:") - rss) / double(std::max<ULONG>(1, again.files_stored));
+            double(MemoryField("VmHWM:") - rss) / double(std::max<dt::ULONG>(1, again.files_stored));
         const fs::path pdb = work / "plocate-changed.db";
         Plocate(tree, pdb, true);
         OnePercent change;
@@ -347,11 +366,193 @@ void Report(const char* name, const Measure& m) {
                 m.bytes_per_file, m.rescan_bytes_per_file);
 }
 
+// ---- a site: four computers scanning into one PostgreSQL database ----
+
+// The load average of the last minute (as uptime shows it).
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+// Samples pg_stat_activity every 100 ms on a connection of its own while it lives: the
+// longest time a session of `database` was seen waiting for a lock, and what it waited on.
+class LockWaitSampler {
+  public:
+    LockWaitSampler(const std::string& owner, const std::string& database) {
+        Diag d;
+        session_ = SqlSession::Open(owner, "", d);
+        if (!session_) {
+            std::fprintf(stderr, "scan_bench: the sampler cannot connect: %s\n", d.message.c_str());
+            return;
+        }
+        query_ =
+            "SELECT EXTRACT(EPOCH FROM now() - query_start) || ' ' || wait_event || ': ' || "
+            "left(regexp_replace(query, '\\s+', ' ', 'g'), 100) FROM pg_stat_activity "
+            "WHERE wait_event_type = 'Lock' AND datname = '" +
+            database + "' ORDER BY now() - query_start DESC LIMIT 1";
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                std::string v;
+                if (session_->QueryValue(query_, v)) {
+                    ++samples_;
+                    const double wait = v.empty() ? 0.0 : std::strtod(v.c_str(), nullptr);
+                    if (wait > longest_) {
+                        longest_ = wait;
+                        event_ = v.substr(v.find(' ') + 1);
+                    }
+                    if (wait > 0) ++waiting_;
+                } else {
+                    ++failed_;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+    }
+    ~LockWaitSampler() { Stop(); }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    double Longest() const { return longest_; }
+    const std::string& Event() const { return event_; }
+    unsigned long Samples() const { return samples_; }
+    unsigned long Waiting() const { return waiting_; }
+    unsigned long Failed() const { return failed_; }
+
+  private:
+    std::unique_ptr<SqlSession> session_;
+    std::string query_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    double longest_ = 0;
+    std::string event_ = "-";
+    unsigned long samples_ = 0, waiting_ = 0, failed_ = 0;
+};
+
+struct Computer {
+    fs::path dir, tree;
+    std::string name;
+};
+
+// drivetrek /S of `c` into `database`: its settings file, then the program.
+test::ProcessOptions ScanOptions(const Computer& c, const fs::path& work) {
+    test::ProcessOptions o;
+    o.directory = c.dir.string();
+    o.env = {{"DRIVETREK_PROFILE", (work / "pg.ini").string()},
+             {"DRIVETREK_COMPUTERNAME", c.name},
+             {"QT_QPA_PLATFORM", "offscreen"}};
+    o.out_file = (c.dir / "out.txt").string();
+    o.err_file = (c.dir / "err.txt").string();
+    o.limit = std::chrono::hours(1);
+    return o;
+}
+
+void WriteSettings(const Computer& c, const test::PgServer& pg, const std::string& database) {
+    std::ofstream(c.dir / "drivetrek.ini")
+        << "[database]\nserver=" << pg.Server() << "\ndatabase=" << database << "\nuser=" << pg.user
+        << "\npass=" << pg.password << "\n[scan]\nroots=" << c.tree.string() << "/\n";
+}
+
+// The program's first summary line, or why it failed.
+bool ScanEnded(const Computer& c, const test::ProcessResult& r) {
+    const std::string out = test::ReadFile((c.dir / "out.txt").string());
+    const std::string first = out.substr(0, out.find('\n'));
+    std::printf("  %s: status %d, %s\n", c.name.c_str(), r.status, first.c_str());
+    if (r.status != 0) std::fprintf(stderr, "%s\n", test::ReadFile((c.dir / "err.txt").string()).c_str());
+    return r.status == 0;
+}
+
+int Site(const fs::path& work, const fs::path& trees, unsigned long files) {
+    const std::optional<test::PgServer> pg = test::PgServer::FromEnvironment();
+    if (!pg) {
+        std::fprintf(stderr,
+                     "scan_bench: --site needs DRIVETREK_TEST_PG_* (eval \"$(scripts/pg.sh start)\")\n");
+        return 2;
+    }
+    std::vector<Computer> computers(4);
+    for (std::size_t i = 0; i < computers.size(); ++i) {
+        Computer& c = computers[i];
+        c.name = "SITE" + std::to_string(i + 1);
+        c.dir = work / ("computer" + std::to_string(i + 1));
+        c.tree = trees / ("tree" + std::to_string(i + 1));
+        fs::create_directories(c.dir);
+        if (!fs::exists(c.tree) &&
+            !Run({"python3", std::string(DT_SOURCE_DIR) + "/bench/gen_tree.py", c.tree.string(), "--files",
+                  std::to_string(files), "--seed", std::to_string(i + 1)}))
+            return 1;
+    }
+    const std::string prefix = "dt" + std::to_string(::getpid());
+    const std::string one_by_one = prefix + "seq", at_once = prefix + "site";
+    std::string error;
+    if (!pg->CreateDatabase(one_by_one, &error) || !pg->CreateDatabase(at_once, &error)) {
+        std::fprintf(stderr, "scan_bench: %s\n", error.c_str());
+        return 1;
+    }
+    bool ok = true;
+    std::printf("site: 4 computers, %lu files each; load before: %s\n", files, LoadAverage().c_str());
+
+    // One after another, each into the same database (the first makes the tables).
+    double sum = 0;
+    for (const Computer& c : computers) {
+        WriteSettings(c, *pg, one_by_one);
+        const auto t = Clock::now();
+        const test::ProcessResult r = test::RunProcess({DRIVETREK_PATH, "/S"}, ScanOptions(c, work));
+        const double took = Seconds(t);
+        sum += took;
+        std::printf("  one after another: %s %.2f s\n", c.name.c_str(), took);
+        ok = ScanEnded(c, r) && ok;
+    }
+    std::printf("site one after another: sum %.2f s; load %s\n", sum, LoadAverage().c_str());
+
+    // All four at once into a database without tables, the lock waits sampled meanwhile.
+    double wall = 0;
+    {
+        ::setenv("DRIVETREK_PROFILE", (work / "pg.ini").c_str(), 1);
+        LockWaitSampler sampler(pg->Owner(at_once, "SAMPLER"), at_once);
+        for (const Computer& c : computers) WriteSettings(c, *pg, at_once);
+        const auto t = Clock::now();
+        std::vector<std::unique_ptr<test::Process>> running;
+        for (const Computer& c : computers)
+            running.push_back(std::make_unique<test::Process>(std::vector<std::string>{DRIVETREK_PATH, "/S"},
+                                                              ScanOptions(c, work)));
+        std::vector<test::ProcessResult> results;
+        for (auto& p : running) results.push_back(p->Wait());
+        wall = Seconds(t);
+        sampler.Stop();
+        for (std::size_t i = 0; i < computers.size(); ++i) ok = ScanEnded(computers[i], results[i]) && ok;
+        std::printf("site at once: wall %.2f s against the sum %.2f s: ratio %.2f; load %s\n", wall, sum,
+                    sum > 0 ? wall / sum : 0.0, LoadAverage().c_str());
+        std::printf(
+            "site at once: longest lock wait seen %.2f s (%s); %lu samples, %lu with a session waiting, "
+            "%lu failed\n",
+            sampler.Longest(), sampler.Event().c_str(), sampler.Samples(), sampler.Waiting(),
+            sampler.Failed());
+    }
+    // Each computer's rows in both databases.
+    for (const std::string& db : {one_by_one, at_once}) {
+        std::string counts;
+        test::ProcessOptions o;
+        o.env = {{"PGPASSWORD", pg->password}};
+        const test::ProcessResult r = test::RunProcess(
+            {"psql", "-At", "-h", pg->host, "-p", pg->port, "-U", pg->user, "-d", db, "-c",
+             "SELECT c.Name || ' ' || COUNT(f.SysFILES) || ' rows, ' || COUNT(DISTINCT f.SysFILES) || ' "
+             "numbers' "
+             "FROM COMPUTER c LEFT JOIN FILES f ON f.SysCOMPUTER = c.SysCOMPUTER GROUP BY c.Name ORDER BY 1"},
+            o);
+        std::printf("  %s: %s", db == at_once ? "at once" : "one after another", r.out.c_str());
+    }
+    pg->DropDatabase(one_by_one);
+    pg->DropDatabase(at_once);
+    return ok ? 0 : 1;
+}
+
 int Bench(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     unsigned long files = 200000;
     std::string given_tree;
-    bool pg = false, keep = false;
+    bool pg = false, pg_only = false, keep = false, site = false;
     int repeat = 1;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -361,12 +562,19 @@ int Bench(int argc, char** argv) {
             given_tree = argv[++i];
         else if (a == "--pg")
             pg = true;
+        else if (a == "--pg-only")
+            pg = pg_only = true;
         else if (a == "--keep")
             keep = true;
+        else if (a == "--site")
+            site = true;
         else if (a == "--repeat" && i + 1 < argc)
             repeat = std::max(1, std::atoi(argv[++i]));
         else {
-            std::fprintf(stderr, "usage: scan_bench [--files N] [--tree DIR] [--repeat R] [--pg] [--keep]\n");
+            std::fprintf(
+                stderr,
+                "usage: scan_bench [--files N] [--tree DIR] [--repeat R] [--pg | --pg-only] [--keep]\n"
+                "       scan_bench --site [--files N] [--tree DIR] [--keep]\n");
             return 2;
         }
     }
@@ -386,6 +594,13 @@ int Bench(int argc, char** argv) {
     std::ofstream(work / "embedded.ini") << "";
     std::ofstream(work / "pg.ini") << "[Software\\Kestrelworks\\MSSQL]\nDLL=PostgreSQL Unicode\n";
 
+    if (site) {
+        const int r = Site(work, given_tree.empty() ? work : fs::absolute(old_cwd / given_tree),
+                           files == 200000 ? 50000 : files);
+        fs::current_path(old_cwd);
+        if (keep) work_dir.Keep();
+        return r;
+    }
     fs::path tree = given_tree.empty() ? work / "tree" : fs::absolute(old_cwd / given_tree);
     int result = 0;
     if (given_tree.empty()) {
@@ -441,15 +656,19 @@ int Bench(int argc, char** argv) {
             best.changed = rep == 0 ? one.changed : std::min(best.changed, one.changed);
             best.plocate_changed =
                 rep == 0 ? one.plocate_changed : std::min(best.plocate_changed, one.plocate_changed);
-            best.bytes_per_file = one.bytes_per_file;
-            best.rescan_bytes_per_file = one.rescan_bytes_per_file;
+            // Memory only from the first round: later rounds start with the heap the
+            // earlier ones left, which hides their peak.
+            if (rep == 0) {
+                best.bytes_per_file = one.bytes_per_file;
+                best.rescan_bytes_per_file = one.rescan_bytes_per_file;
+            }
             std::error_code ignore;
             fs::remove(work / (k.bulk_db + ".db"), ignore);
             fs::remove(work / (k.scan_db + ".db"), ignore);
         }
         if (result == 0) Report(name, best);
     };
-    if (result == 0) {
+    if (result == 0 && !pg_only) {
         Kind k;
         k.server = "Server";
         k.login = ",sa,";

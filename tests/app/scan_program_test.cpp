@@ -7,11 +7,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -40,7 +44,7 @@ class ScanProgram : public ::testing::Test {
     pid_t Start(const std::string& computer) {
         pid_t pid = ::fork();
         if (pid == 0) {
-            if (::chdir(dir_.path().c_str()) != 0) ::_exit(120);
+            if (::chdir(work_.c_str()) != 0) ::_exit(120);
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
             ::setenv("DRIVETREK_PROFILE", (dir_ / "win.ini").c_str(), 1);
             ::setenv("DRIVETREK_COMPUTERNAME", computer.c_str(), 1);
@@ -83,7 +87,7 @@ class ScanProgram : public ::testing::Test {
 
     // One statement through the sqlite3 shell; its output without the last line break.
     std::string Sql(const std::string& statement) {
-        const std::string cmd = "sqlite3 -batch '" + (dir_ / "master.db") + "' \"" + statement + "\" 2>&1";
+        const std::string cmd = "sqlite3 -batch '" + work_ + "/master.db' \"" + statement + "\" 2>&1";
         std::string out;
         if (std::FILE* p = ::popen(cmd.c_str(), "r")) {
             char buf[512];
@@ -95,6 +99,7 @@ class ScanProgram : public ::testing::Test {
     }
 
     test::TempDir dir_;
+    std::string work_ = dir_.path();  // the program's current directory: settings and database
 };
 
 TEST_F(ScanProgram, SummaryKeepsItsFormAndASecondLineGivesEveryCount) {
@@ -118,6 +123,74 @@ TEST_F(ScanProgram, TheSettingsFilesExclusionsAreLeftOutAndCounted) {
               std::string::npos)
         << r.out;
     EXPECT_EQ(Sql("select Name from FILES"), "a.txt");
+}
+
+// A tmpfs as small as a disk that is nearly full, holding the settings and the embedded
+// database; unmounted when the test ends.
+class SmallDisk {
+  public:
+    SmallDisk(const std::string& path, const std::string& size) : path_(path) {
+        std::filesystem::create_directories(path_);
+        if (::geteuid() != 0)
+            why_not_ = "mounting a tmpfs needs root";
+        else if (::mount("tmpfs", path_.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
+            why_not_ = std::string("mount -t tmpfs failed: ") + std::strerror(errno);
+    }
+    ~SmallDisk() {
+        if (why_not_.empty()) ::umount2(path_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    const std::string& WhyNot() const { return why_not_; }
+
+  private:
+    std::string path_, why_not_;
+};
+
+// A number after `before` in `text` ("drivetrek: scan done; 12 files stored"); -1 if none.
+long NumberAfter(const std::string& text, const std::string& before) {
+    const std::size_t at = text.find(before);
+    if (at == std::string::npos) return -1;
+    return std::strtol(text.c_str() + at + before.size(), nullptr, 10);
+}
+
+// The database's disk fills up during a rescan: the scan stops with the server's text and
+// status 3, every row stored before is still there with its number, and the counts it
+// prints are the rows the database really holds.
+TEST_F(ScanProgram, AFullDiskStopsTheScanWithTheServersTextAndKeepsEveryEarlierRow) {
+    SmallDisk disk(dir_ / "disk", "512k");
+    if (!disk.WhyNot().empty()) GTEST_SKIP() << "no small disk for this test: " << disk.WhyNot();
+    work_ = dir_ / "disk";
+    for (int i = 0; i < 100; ++i)
+        test::WriteFile(dir_ / ("tree/sub/small" + std::to_string(i) + ".txt"), "s");
+    test::WriteFile(work_ + "/drivetrek.ini", "[scan]\nroots=" + dir_.path() + "/tree/\n");
+    Result first = Run("full-pc");
+    ASSERT_EQ(first.status, 0) << first.out << first.err;
+    ASSERT_EQ(NumberAfter(first.out, "scan done; "), 102) << first.out;
+    const std::string rows_before = Sql("select SysFILES, DIR, NAME, SIZE from FILES order by SysFILES");
+    ASSERT_EQ(Sql("select count(*) from FILES"), "102");
+
+    // Names long enough that the rescan's rows (and their search index) cannot fit.
+    const std::string dir = dir_ / "tree/long";
+    std::filesystem::create_directories(dir);
+    for (int i = 0; i < 2000; ++i)
+        test::WriteFile(dir + "/" + std::string(200, 'n') + std::to_string(i) + ".dat", "");
+    Result full = Run("full-pc");
+    EXPECT_EQ(full.status, 3) << full.out << full.err;
+    EXPECT_NE(full.out.find("drivetrek: scan stopped; "), std::string::npos) << full.out;
+    EXPECT_EQ(full.out.find("scan done"), std::string::npos) << full.out;
+    EXPECT_NE(full.out.find("database or disk is full"), std::string::npos)
+        << "the server's text: " << full.out;
+
+    // Earlier rows intact; whatever was stored of the new ones is what the counts say.
+    const std::string rows_now =
+        Sql("select SysFILES, DIR, NAME, SIZE from FILES where DIR not like '%/long/' "
+            "order by SysFILES");
+    EXPECT_EQ(rows_now, rows_before);
+    const long stored = std::atol(Sql("select count(*) from FILES").c_str());
+    EXPECT_EQ(NumberAfter(full.out, "\ndrivetrek: "), stored - 102)
+        << "the inserted count is what the database holds beyond the first scan's rows: " << full.out;
+    EXPECT_NE(full.out.find(" 0 deleted, "), std::string::npos) << full.out;
 }
 
 // SIGTERM while the scan waits for this computer's scan lock (another scan of the same

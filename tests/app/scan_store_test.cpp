@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -189,6 +190,24 @@ TEST_F(StoreTest, ARescanWritesOnlyTheDifferenceAndKeepsTheNumbersOfUnchangedFil
     StoreCounts third = Scan(root, 7, nullptr, 5000, {}, 7);
     EXPECT_EQ(third.unchanged, 300u);
     EXPECT_EQ(third.inserted + third.updated + third.deleted, 0u);
+}
+
+// Long names and directories, more text than one of the store's text blocks (512 KiB):
+// every row read back is found again by the rescan, across the blocks' edges.
+TEST_F(StoreTest, LongNamesBeyondOneTextBlockAreAllFoundAgain) {
+    MakeFiles();
+    const fs::path root = dir_ / "long";
+    for (int i = 0; i < 2000; ++i) {
+        const fs::path d = root / (std::string(200, 'd') + std::to_string(i / 2));
+        fs::create_directories(d);
+        std::ofstream(d / (std::to_string(i) + std::string(240, 'n') + ".txt")) << i;
+    }
+    StoreCounts first = Scan(root, 4);
+    ASSERT_EQ(first.inserted, 2000u);
+    StoreCounts again = Scan(root, 4);
+    EXPECT_EQ(again.unchanged, 2000u);
+    EXPECT_EQ(again.inserted + again.updated + again.deleted, 0u);
+    EXPECT_EQ(Keys(Rows(4)), Tree(root));
 }
 
 TEST_F(StoreTest, RowsUnderADirectoryNotReadAreKeptAndAStoppedScanDeletesNothing) {
@@ -496,31 +515,34 @@ TEST_F(StoreTest, FourComputersAtOnceKeepExactlyTheirOwnRows) {
                     << std::string(static_cast<std::size_t>(round) * 7, 'y');
             }
         std::vector<std::thread> programs;
-        std::atomic<int> failures{0};
+        std::mutex failures_mutex;
+        std::vector<std::string> failures;  // why each program that failed did
+        auto failed = [&](int c, const std::string& why) {
+            std::lock_guard lock(failures_mutex);
+            failures.push_back("computer " + std::to_string(10 + c) + ": " + why);
+        };
         for (int c = 0; c < 4; ++c)
             programs.emplace_back([&, c] {
                 Diag d;
                 auto s = SqlSession::Open(owner_, "", d);
-                if (!s || (!s->Exec("CREATE TABLE IF NOT EXISTS FILES (SysFILES BIGINT NOT NULL PRIMARY KEY, "
-                                    "SysCOMPUTER BIGINT, NAME VARCHAR(256), EXTENSION VARCHAR(10), "
-                                    "DIR VARCHAR(260), TYPE SMALLINT, DATE TIMESTAMP, SIZE BIGINT)") &&
-                           Classify(s->LastDiag()) != Meaning::DuplicateKey &&
-                           Classify(s->LastDiag()) != Meaning::AlreadyExists)) {
-                    ++failures;
-                    return;
-                }
+                if (!s) return failed(c, "connect: " + d.message);
+                if (!s->Exec("CREATE TABLE IF NOT EXISTS FILES (SysFILES BIGINT NOT NULL PRIMARY KEY, "
+                             "SysCOMPUTER BIGINT, NAME VARCHAR(256), EXTENSION VARCHAR(10), "
+                             "DIR VARCHAR(260), TYPE SMALLINT, DATE TIMESTAMP, SIZE BIGINT)") &&
+                    Classify(s->LastDiag()) != Meaning::DuplicateKey &&
+                    Classify(s->LastDiag()) != Meaning::AlreadyExists)
+                    return failed(c, "create: " + s->LastError());
                 ScanStore store(owner_);
                 store.SetBatchRows(100);
-                if (!store.Begin(static_cast<ULONG>(10 + c))) {
-                    ++failures;
-                    return;
-                }
+                if (!store.Begin(static_cast<ULONG>(10 + c))) return failed(c, "begin: " + store.Error());
                 WalkStats stats;
                 ScanDirectory(roots[c].string(), static_cast<ULONG>(10 + c), store, stats);
-                if (!store.Finish(stats)) ++failures;
+                if (!store.Finish(stats))
+                    failed(c, "finish: " + store.Error() + " / " + store.Counts().first_failure + " (" +
+                                  std::to_string(store.Counts().not_stored) + " not stored)");
             });
         for (auto& t : programs) t.join();
-        EXPECT_EQ(failures.load(), 0) << "round " << round;
+        EXPECT_EQ(failures, std::vector<std::string>{}) << "round " << round;
         for (int c = 0; c < 4; ++c)
             EXPECT_EQ(Keys(Rows(static_cast<ULONG>(10 + c))), Tree(roots[c])) << "round " << round;
         EXPECT_EQ(Value("SELECT COUNT(*) - COUNT(DISTINCT SysFILES) FROM FILES"), "0");
