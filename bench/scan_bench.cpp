@@ -1,6 +1,6 @@
 // scan_bench: the drive scan against its baseline, measured side by side in one run.
 //
-//   scan_bench [--files N] [--tree DIR] [--repeat R] [--pg] [--keep]
+//   scan_bench [--files N] [--tree DIR] [--repeat R] [--pg] [--no-search-index] [--keep]
 //
 // Makes a tree of N files (default 200,000) with bench/gen_tree.py in a temporary
 // directory (or uses DIR as it is), then measures
@@ -16,7 +16,9 @@
 // scanning process's peak memory per stored file. With --repeat R each is measured R times (each
 // round into fresh databases) and the fastest counts, since the machine may be busy. The embedded database is
 // measured always; PostgreSQL with --pg, on the server the DRIVETREK_TEST_PG_* variables name (see
-// scripts/pg.sh). Everything made is removed at the end unless --keep is given.
+// scripts/pg.sh). The scan's database has the search and browse indexes drivetrek's start
+// makes (its triggers work on every insert) unless --no-search-index is given. Everything
+// made is removed at the end unless --keep is given.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,6 +38,7 @@
 
 #include "app/globals.h"
 #include "app/scan.h"
+#include "app/search_index.h"
 #include "app/tables.h"
 #include "app/upgrade.h"
 #include "data/statements.h"
@@ -55,6 +58,9 @@ using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 using test::Env;
+
+// The scan's database gets the search indexes before the scan (not with --no-search-index).
+bool g_search_index = true;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
@@ -270,6 +276,8 @@ bool RunOne(const Kind& kind, const fs::path& work, const fs::path& tree, const 
     COMPUTER.NAME = "BENCH";
     ok = ok && Access::COMPUTER->Insert() == 0;
     ok = ok && MakeFilesTable();  // the table is made before the clock starts, like a second scan
+    if (ok && g_search_index)
+        ok = RunUpgrade(GLO::SQLOWNER.Str(), [] { PrepareSearchIndexes(true, nullptr); }).ok;
     if (ok) {
         Queue<QDRIVE_RECORD> qdrive;
         qdrive.DRIVE = tree.string() + "/";
@@ -361,12 +369,16 @@ int Bench(int argc, char** argv) {
             given_tree = argv[++i];
         else if (a == "--pg")
             pg = true;
+        else if (a == "--no-search-index")
+            g_search_index = false;
         else if (a == "--keep")
             keep = true;
         else if (a == "--repeat" && i + 1 < argc)
             repeat = std::max(1, std::atoi(argv[++i]));
         else {
-            std::fprintf(stderr, "usage: scan_bench [--files N] [--tree DIR] [--repeat R] [--pg] [--keep]\n");
+            std::fprintf(stderr,
+                         "usage: scan_bench [--files N] [--tree DIR] [--repeat R] [--pg] [--no-search-index] "
+                         "[--keep]\n");
             return 2;
         }
     }
@@ -397,6 +409,7 @@ int Bench(int argc, char** argv) {
         }
         std::printf("tree of %lu files made in %.1f s\n", files, Seconds(t));
     }
+    std::printf("search indexes in the scan's database: %s\n", g_search_index ? "yes" : "no");
 
     Measure m;
     const fs::path csv = work / "rows.csv";
