@@ -1,5 +1,7 @@
 #include "app/query.h"
 
+#include <algorithm>
+
 #include "app/globals.h"
 #include "app/search_index.h"
 #include "runtime/types.h"
@@ -61,6 +63,7 @@ std::vector<std::string_view> SearchWords(std::string_view filter, std::size_t l
 
 std::string FtsQuery(const std::vector<std::string_view>& words) {
     std::string query;
+    std::vector<std::string_view> seen;
     for (std::string_view word : words) {
         // The index folds case beyond ASCII and LIKE does not: the index only narrows,
         // LIKE decides. A word that is not UTF-8 could be cut differently by the index.
@@ -70,13 +73,21 @@ std::string FtsQuery(const std::vector<std::string_view>& words) {
             std::size_t end = word.find_first_of("%_", start);
             if (end == std::string_view::npos) end = word.size();
             const std::string_view run = word.substr(start, end - start);
+            // The byte offset where each character of the run begins, and its end.
+            std::vector<std::size_t> at;
+            for (std::size_t i = 0; i < run.size(); ++i)
+                if ((static_cast<unsigned char>(run[i]) & 0xC0) != 0x80) at.push_back(i);
+            at.push_back(run.size());
             // The trigram index answers only for 3 characters or more.
-            if (Utf8Characters(run) >= 3) {
+            for (std::size_t c = 0; c + 3 < at.size(); ++c) {
+                const std::string_view trigram = run.substr(at[c], at[c + 3] - at[c]);
+                if (std::find(seen.begin(), seen.end(), trigram) != seen.end()) continue;
+                seen.push_back(trigram);
                 if (!query.empty()) query += " AND ";
                 query += '"';
-                for (char c : run) {
-                    query += c;
-                    if (c == '"') query += '"';
+                for (char ch : trigram) {
+                    query += ch;
+                    if (ch == '"') query += '"';
                 }
                 query += '"';
             }

@@ -37,10 +37,12 @@ std::int64_t KilobytesToBytes(long kilobytes);
 std::vector<std::string_view> SearchWords(std::string_view filter, std::size_t limit = 40);
 
 // The full-text query of the embedded database's trigram index that selects the rows
-// holding every literal run of 3 or more characters of the words (a run ends at "%" and
-// "_", which keep their LIKE meaning), each run a quoted phrase, the phrases joined by
-// " AND "; "" when no word has such a run (the index then cannot narrow the search). A
-// word that is not valid UTF-8 adds no run.
+// holding every trigram of every literal run of 3 or more characters of the words (a run
+// ends at "%" and "_", which keep their LIKE meaning): each trigram (3 characters) once,
+// quoted, joined by " AND "; "" when no word has such a run (the index then cannot narrow
+// the search). The index keeps no positions, so a run is asked for as its trigrams, not
+// as a phrase: the rows found hold them all, LIKE then decides. A word that is not valid
+// UTF-8 adds no run.
 std::string FtsQuery(const std::vector<std::string_view>& words);
 
 // The candidate term the embedded database's index adds to a condition for `words`

@@ -1,6 +1,6 @@
 // scan_bench: the drive scan against its baseline, measured side by side in one run.
 //
-//   scan_bench [--files N] [--tree DIR] [--repeat R] [--pg | --pg-only] [--keep]
+//   scan_bench [--files N] [--tree DIR] [--repeat R] [--pg | --pg-only] [--no-search-index] [--keep]
 //
 // Makes a tree of N files (default 200,000) with bench/gen_tree.py in a temporary
 // directory (or uses DIR as it is), then measures
@@ -18,7 +18,9 @@
 // measured always; PostgreSQL with --pg, on the server the DRIVETREK_TEST_PG_* variables name (see
 // scripts/pg.sh); --pg-only measures PostgreSQL alone (its peak memory is meaningful only then:
 // the embedded rounds before it leave a heap that hides it; likewise only the first round's
-// memory counts). Everything made is removed at the end unless --keep is given.
+// memory counts). The scan's database has the search and browse indexes drivetrek's start
+// makes (its triggers work on every insert) unless --no-search-index is given. Everything
+// made is removed at the end unless --keep is given.
 //
 //   scan_bench --site [--files N] [--tree DIR] [--keep]
 //
@@ -53,6 +55,7 @@
 
 #include "app/globals.h"
 #include "app/scan.h"
+#include "app/search_index.h"
 #include "app/tables.h"
 #include "app/upgrade.h"
 #include "data/sql_session.h"
@@ -73,6 +76,9 @@ using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 using test::Env;
+
+// The scan's database gets the search indexes before the scan (not with --no-search-index).
+bool g_search_index = true;
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
@@ -288,6 +294,8 @@ bool RunOne(const Kind& kind, const fs::path& work, const fs::path& tree, const 
     COMPUTER.NAME = "BENCH";
     ok = ok && Access::COMPUTER->Insert() == 0;
     ok = ok && MakeFilesTable();  // the table is made before the clock starts, like a second scan
+    if (ok && g_search_index)
+        ok = RunUpgrade(GLO::SQLOWNER.Str(), [] { PrepareSearchIndexes(true, nullptr); }).ok;
     if (ok) {
         Queue<QDRIVE_RECORD> qdrive;
         qdrive.DRIVE = tree.string() + "/";
@@ -564,6 +572,8 @@ int Bench(int argc, char** argv) {
             pg = true;
         else if (a == "--pg-only")
             pg = pg_only = true;
+        else if (a == "--no-search-index")
+            g_search_index = false;
         else if (a == "--keep")
             keep = true;
         else if (a == "--site")
@@ -571,10 +581,10 @@ int Bench(int argc, char** argv) {
         else if (a == "--repeat" && i + 1 < argc)
             repeat = std::max(1, std::atoi(argv[++i]));
         else {
-            std::fprintf(
-                stderr,
-                "usage: scan_bench [--files N] [--tree DIR] [--repeat R] [--pg | --pg-only] [--keep]\n"
-                "       scan_bench --site [--files N] [--tree DIR] [--keep]\n");
+            std::fprintf(stderr,
+                         "usage: scan_bench [--files N] [--tree DIR] [--repeat R] [--pg | --pg-only] "
+                         "[--no-search-index] [--keep]\n"
+                         "       scan_bench --site [--files N] [--tree DIR] [--keep]\n");
             return 2;
         }
     }
@@ -612,6 +622,7 @@ int Bench(int argc, char** argv) {
         }
         std::printf("tree of %lu files made in %.1f s\n", files, Seconds(t));
     }
+    std::printf("search indexes in the scan's database: %s\n", g_search_index ? "yes" : "no");
 
     Measure m;
     const fs::path csv = work / "rows.csv";

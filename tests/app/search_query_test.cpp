@@ -23,38 +23,44 @@ SearchRequest Words(const std::string& filter, bool dir = false) {
     return r;
 }
 
-TEST(FtsQuery, LiteralRunsOfThreeCharactersOrMoreBecomeQuotedPhrases) {
-    EXPECT_EQ(FtsQuery({"report"}), "\"report\"");
-    EXPECT_EQ(FtsQuery({"report", "2002"}), "\"report\" AND \"2002\"");
+TEST(FtsQuery, LiteralRunsOfThreeCharactersOrMoreBecomeTheirTrigrams) {
+    EXPECT_EQ(FtsQuery({"report"}), "\"rep\" AND \"epo\" AND \"por\" AND \"ort\"");
+    EXPECT_EQ(FtsQuery({"report", "2002"}),
+              "\"rep\" AND \"epo\" AND \"por\" AND \"ort\" AND \"200\" AND \"002\"");
+    // A trigram is asked for once, however often the words hold it.
+    EXPECT_EQ(FtsQuery({"aaaa", "xaaa"}), "\"aaa\" AND \"xaa\"");
     // "%" and "_" keep their LIKE meaning: they cut the word into runs; short runs drop.
     EXPECT_EQ(FtsQuery({"50%_off"}), "\"off\"");
-    EXPECT_EQ(FtsQuery({"abc%de_fgh"}), "\"abc\" AND \"fgh\"");
+    EXPECT_EQ(FtsQuery({"abc%de_fghi"}), "\"abc\" AND \"fgh\" AND \"ghi\"");
     EXPECT_EQ(FtsQuery({"%%"}), "");
     EXPECT_EQ(FtsQuery({""}), "") << "an empty word selects nothing";
     EXPECT_EQ(FtsQuery({"ab", "x"}), "") << "two characters are too few for a trigram";
     // Characters, not bytes: two accented letters are four bytes but two characters.
     EXPECT_EQ(FtsQuery({"\xC3\xA9\xC3\xA9"}), "");
     EXPECT_EQ(FtsQuery({"\xC3\xA9t\xC3\xA9"}), "\"\xC3\xA9t\xC3\xA9\"");
+    EXPECT_EQ(FtsQuery({"\xC3\xA9t\xC3\xA9s"}), "\"\xC3\xA9t\xC3\xA9\" AND \"t\xC3\xA9s\"");
     // Text that is not UTF-8 is left to LIKE alone.
     EXPECT_EQ(FtsQuery({"ab\xC3"}), "");
-    EXPECT_EQ(FtsQuery({"ab\xFFxyz", "good"}), "\"good\"");
+    EXPECT_EQ(FtsQuery({"ab\xFFxyz", "good"}), "\"goo\" AND \"ood\"");
 }
 
-TEST(FtsQuery, QuotesInsideAPhraseAreDoubledSoTheyCannotEndIt) {
-    EXPECT_EQ(FtsQuery({"a\"b\"c"}), "\"a\"\"b\"\"c\"");
-    EXPECT_EQ(FtsQuery({"x\" OR \"y"}), "\"x\"\" OR \"\"y\"");
-    EXPECT_EQ(FtsQuery({"NEAR(abc"}), "\"NEAR(abc\"") << "query syntax inside quotes is text";
+TEST(FtsQuery, QuotesInsideATrigramAreDoubledSoTheyCannotEndIt) {
+    EXPECT_EQ(FtsQuery({"a\"b\"c"}), "\"a\"\"b\" AND \"\"\"b\"\"\" AND \"b\"\"c\"");
+    EXPECT_EQ(FtsQuery({"\" OR"}), "\"\"\" O\" AND \" OR\"");
+    EXPECT_EQ(FtsQuery({"NEAR(ab"}), "\"NEA\" AND \"EAR\" AND \"AR(\" AND \"R(a\" AND \"(ab\"")
+        << "query syntax inside quotes is text";
 }
 
-TEST(FtsQuery, HundredsOfWordsGiveOnePhraseEach) {
+TEST(FtsQuery, HundredsOfWordsGiveEveryTrigramOnce) {
+    // 600 words, each of one trigram, every one of them twice.
     std::vector<std::string> words;
-    for (int i = 0; i < 300; ++i) words.push_back("w" + std::to_string(1000 + i));
+    for (int i = 0; i < 600; ++i) words.push_back(std::to_string(100 + i % 300));
     std::vector<std::string_view> views(words.begin(), words.end());
     const std::string q = FtsQuery(views);
     std::size_t ands = 0;
     for (std::size_t at = q.find(" AND "); at != std::string::npos; at = q.find(" AND ", at + 1)) ++ands;
     EXPECT_EQ(ands, 299u);
-    EXPECT_EQ(q.rfind("\"w1299\""), q.size() - 7);
+    EXPECT_EQ(q.rfind("\"399\""), q.size() - 5);
 }
 
 TEST(SearchWordsSplit, EveryBlankEndsAWord) {
@@ -75,7 +81,7 @@ TEST(IndexedStatement, EmbeddedStatementJoinsTheNameIndexAfterTheConditions) {
               "Size > "
               "10240 and SysCOMPUTER = 3 and SysFILES in (select rowid from FILES_NAME_FTS where "
               "FILES_NAME_FTS match "
-              "'\"report\" AND \"2002\"')");
+              "'\"rep\" AND \"epo\" AND \"por\" AND \"ort\" AND \"200\" AND \"002\"')");
     // Without the index, or on the servers, the statement is the plain one.
     EXPECT_EQ(BuildSearchCondition(r, kEmbedded, false),
               "(SysFILES > 0) and name like '%report%' and name like '%2002%' and extension like '%doc%' and "
@@ -133,7 +139,7 @@ TEST(HostileWords, NeverChangeTheStructureOnAnyServer) {
     EXPECT_EQ(
         BuildSearchCondition(Words(word), kEmbedded, true),
         "(SysFILES > 0) and name like '%x'')--\"y%' and SysFILES in (select rowid from FILES_NAME_FTS where "
-        "FILES_NAME_FTS match '\"x'')--\"\"y\"')");
+        "FILES_NAME_FTS match '\"x'')\" AND \"'')-\" AND \")--\" AND \"--\"\"\" AND \"-\"\"y\"')");
     // A backslash before the apostrophe cannot turn the doubled apostrophe into an
     // escaped one on PostgreSQL: the backslash is doubled first, the apostrophe after.
     EXPECT_EQ(BuildSearchCondition(Words("a\\'b"), kPostgres), "(SysFILES > 0) and name ilike '%a\\\\''b%'");
