@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <strings.h>
 
 #include "app/browse_files.h"
@@ -38,19 +39,26 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-// The kind of server the first driver on the list reaches: the master database's name
-// must be known before anything is connected.
-ServerKind ExpectedServerKind() {
-    const std::vector<std::string> names = DriverNameList();
-    return names.empty() ? ServerKind::SqlServer : KindOfDriverName(names.front());
-}
-
 ui::ControlDef WithFont(ui::ControlDef c, std::string font) {
     c.font = std::move(font);
     return c;
 }
 
 }  // namespace
+
+ServerKind ExpectedServerKind() {
+    const std::vector<std::string> names = DriverNameList();
+    return names.empty() ? ServerKind::SqlServer : KindOfDriverName(names.front());
+}
+
+namespace {
+// What the database connection said it is, once the start-up has connected.
+std::optional<ServerKind> g_connected_kind;
+}  // namespace
+
+ServerKind CurrentServerKind() {
+    return g_connected_kind ? *g_connected_kind : ExpectedServerKind();
+}
 
 // A start-up failure that ends the program: on standard error in an unattended run,
 // else in a message box. Returns the exit status.
@@ -259,6 +267,7 @@ bool MainWindow::CheckDatabase() {
         return false;
     }
     KIND = KindOfDbms(GetProperty(SQLM.file, PROP_DbmsName));
+    g_connected_kind = KIND;
     const Dialect& dialect = DialectOf(KIND);
     bool found = false;
     if (KIND == ServerKind::Embedded) {
@@ -390,7 +399,7 @@ void MainWindow::ShowDatabaseFile() {
     if (KIND != ServerKind::Embedded) return;
     WINDOW->Hide(MainCtl::SQLSERVER);
     WINDOW->Hide(MainCtl::SQLDATABASE);
-    WINDOW->SetText(MainCtl::DBFILESTRING, "Database file " + EmbeddedDatabasePath(GLO::SQLDATABASE.View()));
+    WINDOW->SetText(MainCtl::DBFILESTRING, "Database file: " + EmbeddedDatabasePath(GLO::SQLDATABASE.View()));
     WINDOW->Unhide(MainCtl::DBFILESTRING);
 }
 

@@ -73,6 +73,12 @@ constexpr int CANCELBUTTON = 11;
 
 // Pause after the last key before the results follow the typing.
 inline constexpr std::chrono::milliseconds kLiveDelay{150};
+// The kind of server the first driver on the list reaches: the master database's name
+// must be known before anything is connected.
+ServerKind ExpectedServerKind();
+// The kind the database connection reported once the start-up has connected (a driver
+// later on the list may have answered); ExpectedServerKind before that.
+ServerKind CurrentServerKind();
 // Whether results follow the typing: [options] live= of the settings file (1 unless "0").
 bool LiveSetting();
 

@@ -24,10 +24,14 @@ ui::WindowDef SetupWindowDef(SetupWindow* w) {
     d.title = "Options";
     d.icon = "GO.ICO";
     d.font = "MS Sans Serif";
-    d.at = {0, 0, 236, 132};
+    // With the embedded database the Database tab gains a line naming its file: a server
+    // name would not locate it.
+    const bool embedded = w != nullptr && CurrentServerKind() == ServerKind::Embedded;
+    const int grow = embedded ? 14 : 0;
+    d.at = {0, 0, 236, 132 + grow};
     d.flags.centered = true;
     d.flags.modal = true;
-    const int sheet = d.Add(SheetDef({4, 4, 228, 100}));
+    const int sheet = d.Add(SheetDef({4, 4, 228, 100 + grow}));
     d.controls.back().label = "?SHEET1";
     const int tab = d.Add(TabDef("Database", sheet));
     d.controls.back().label = "?TAB1";
@@ -38,7 +42,9 @@ ui::WindowDef SetupWindowDef(SetupWindow* w) {
     on_tab(PromptDef("SQL Server:", {12, 24, 52, 10}));
     on_tab(EntryDef("s32", Use(GLO::SQLSERVER), {68, 23, 156, 12}));
     on_tab(PromptDef("Database:", {12, 40, 52, 10}));
-    on_tab(EntryDef("s20", Use(GLO::SQLDATABASE), {68, 39, 100, 12}));
+    ControlDef database = EntryDef("s20", Use(GLO::SQLDATABASE), {68, 39, 100, 12});
+    database.live_edits = embedded;
+    on_tab(std::move(database));
     on_tab(PromptDef("User:", {12, 56, 52, 10}));
     on_tab(EntryDef("s20", Use(GLO::SQLUSER), {68, 55, 100, 12}));
     on_tab(PromptDef("Password:", {12, 72, 52, 10}));
@@ -48,15 +54,15 @@ ui::WindowDef SetupWindowDef(SetupWindow* w) {
     ControlDef kill = ButtonDef("kill drivetrek table from master database", {12, 86, 212, 14});
     kill.label = "?KILLMASTERBUTTON";
     on_tab(std::move(kill));
-    ControlDef ok = ButtonDef("OK", {124, 110, 50, 16});
+    ControlDef ok = ButtonDef("OK", {124, 110 + grow, 50, 16});
     ok.label = "?OKBUTTON";
     ok.default_button = true;
     d.Add(std::move(ok));
-    ControlDef cancel = ButtonDef("Cancel", {180, 110, 50, 16});
+    ControlDef cancel = ButtonDef("Cancel", {180, 110 + grow, 50, 16});
     cancel.label = "?CANCELBUTTON";
     d.Add(std::move(cancel));
     if (w == nullptr) return d;
-    ControlDef check = CheckDef("results as you type", Use(w->LIVE), {8, 112, 110, 12});
+    ControlDef check = CheckDef("results as you type", Use(w->LIVE), {8, 112 + grow, 110, 12});
     check.label = "?LIVE";
     d.Add(std::move(check));
     // The scan's roots and exclusions, with the preview.
@@ -75,6 +81,12 @@ ui::WindowDef SetupWindowDef(SetupWindow* w) {
             "?EXCLUDEHINT");
     on_scan(ButtonDef("Preview", {12, 66, 34, 14}), "?PREVIEWBUTTON");
     on_scan(TextDef("", {50, 66, 174, 30}), "?PREVIEWTEXT");
+    ControlDef db_file = StringDef("", {12, 102, 212, 10});
+    db_file.parent = tab;
+    db_file.label = "?DBFILE";
+    db_file.hidden = !embedded;
+    db_file.elide_middle = true;
+    d.Add(std::move(db_file));
     return d;
 }
 
@@ -101,6 +113,7 @@ int SetupWindow::Startup() {
     load("roots", ROOTS, roots_kept_);
     load("exclude", EXCLUDE, exclude_kept_);
     if (WINDOW->Open() != 0) return SevFatal;
+    ShowDatabaseFile();
     if (roots_kept_) WINDOW->Disable(SetupCtl::ROOTS);
     if (exclude_kept_) WINDOW->Disable(SetupCtl::EXCLUDE);
     OPENED = 1;
@@ -123,6 +136,13 @@ int SetupWindow::Shutdown() {
     GlobalErrors.LeaveProcedure();
     WINDOW->Close();
     return SevQuiet;
+}
+
+void SetupWindow::ShowDatabaseFile() {
+    if (WINDOW->Hidden(SetupCtl::DBFILE)) return;
+    std::string name(Clip(WINDOW->Text(SetupCtl::SQLDATABASE)));
+    if (name.empty()) name = "DRIVETREK";  // what the start-up uses for a blank name
+    WINDOW->SetText(SetupCtl::DBFILE, "Database file: " + EmbeddedDatabasePath(name));
 }
 
 void SetupWindow::OnWindowOpened() {
@@ -157,6 +177,9 @@ int SetupWindow::OnAccepted() {
 int SetupWindow::HandleEvent() {
     // The preview's thread posts a timer event whenever it has news.
     if (CurrentEvent().event == ui::Event::Timer && OPENED) ShowPreview();
+    // The database file's line follows the name as it is typed.
+    if (CurrentEvent().event == ui::Event::Edited && CurrentEvent().field == SetupCtl::SQLDATABASE)
+        ShowDatabaseFile();
     return WindowManager::HandleEvent();
 }
 
@@ -262,9 +285,7 @@ void KillMasterFiles() {
     // The setup window may run before the connection texts exist (a blank server at
     // start-up): build them from what the window shows now.
     if (GLO::SQLMASTEROWNER.IsBlank()) {
-        const std::vector<std::string> names = DriverNameList();
-        BuildOwners(DialectOf(names.empty() ? ServerKind::SqlServer : KindOfDriverName(names.front()))
-                        .MasterDatabase());
+        BuildOwners(DialectOf(ExpectedServerKind()).MasterDatabase());
     }
     // Which server this is decides the statement: the master connection tells.
     Relate::SQLM->Open();

@@ -48,6 +48,7 @@ constexpr int EXCLUDE = 19;  // [scan] exclude=
 constexpr int EXCLUDEHINT = 20;
 constexpr int PREVIEWBUTTON = 21;  // "Preview", "Stop" while the preview runs
 constexpr int PREVIEWTEXT = 22;    // what the preview found
+constexpr int DBFILE = 23;         // the embedded database's file (hidden for a server)
 }  // namespace SetupCtl
 
 class SetupWindow final : public WindowManager {
@@ -81,6 +82,8 @@ class SetupWindow final : public WindowManager {
 
   private:
     void ShowPreview();
+    // The file the database entry names, when the database is the embedded one.
+    void ShowDatabaseFile();
     void SaveScanSettings();
 
     bool roots_kept_ = false, exclude_kept_ = false;  // too long for the entry

@@ -288,6 +288,7 @@ class SetupWindowTest : public ::testing::Test {
 
 TEST_F(SetupWindowTest, OkWritesTheFourKeysWithoutTrailingBlanks) {
     run_.WriteSettings("server=old\n");
+    run_.WriteProfile("SQLite3");  // the embedded database comes first
     RunFrame([&] {
         SetVersionAndIniFile();
         LoadSettings(GLO::INIFILE.Str());
@@ -295,6 +296,11 @@ TEST_F(SetupWindowTest, OkWritesTheFourKeysWithoutTrailingBlanks) {
             ui::Window& w = *s.WINDOW;
             EXPECT_EQ(t::ControlText(w, SetupCtl::SQLSERVER), "old");
             EXPECT_EQ(t::ControlText(w, SetupCtl::SQLUSER), "sa");
+            // The embedded database is named by its file.
+            EXPECT_FALSE(w.Hidden(SetupCtl::DBFILE));
+            EXPECT_EQ(t::ControlText(w, SetupCtl::DBFILE),
+                      "Database file: " + EmbeddedDatabasePath("master"));
+            EXPECT_EQ(EmbeddedDatabasePath("master"), std::filesystem::current_path() / "master.db");
             t::Type(w, SetupCtl::SQLSERVER, "db.example");
             t::Type(w, SetupCtl::SQLDATABASE, "Files");
             t::Type(w, SetupCtl::SQLPASSWD, "s3cret");

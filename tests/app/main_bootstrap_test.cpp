@@ -121,7 +121,7 @@ TEST_F(Bootstrap, OwnRowIsInsertedAtTheFirstStartAndListedFromTheNext) {
         EXPECT_EQ(first.db_file, "");
     } else {
         EXPECT_FALSE(first.server_shown);
-        EXPECT_EQ(first.db_file, "Database file " + std::filesystem::canonical(run_ / "master.db").string());
+        EXPECT_EQ(first.db_file, "Database file: " + std::filesystem::canonical(run_ / "master.db").string());
     }
     if (!IsPostgres()) {
         EXPECT_TRUE(std::filesystem::exists(run_ / "master.db"));
