@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -177,6 +178,8 @@ ui::WindowDef WinStartDef() {
     d.icon = "GO.ICO";
     d.at = {0, 0, 160, 44};
     d.flags.centered = true;
+    // The search index build of a large table shows its progress here.
+    d.flags.status_bar = true;
     ControlDef text = StringDef("DRIVETREK", {10, 12, 140, 16});
     text.font_size = 16;
     d.Add(std::move(text));
@@ -438,6 +441,17 @@ void MainWindow::ShowScanProgress(const ScanProgress& p) {
     if (on_scan_progress) on_scan_progress(*this, p);
 }
 
+std::string IndexProgressText(const SearchIndexProgress& p) {
+    if (p.total <= 0) return p.step;
+    const long long share = std::clamp(p.done * 100 / p.total, 0LL, 100LL);
+    return std::to_string(share) + "% " + p.step;
+}
+
+void MainWindow::ShowIndexProgress(const SearchIndexProgress& p) {
+    WIN_START->SetStatusText(1, IndexProgressText(p));
+    if (on_index_progress) on_index_progress(*this, p);
+}
+
 void MainWindow::TakeWaitEvents() {
     ui::Window& w = *WIN_WAIT;
     // WIN_WAIT has no timer of its own: the Timer posted here comes after every event
@@ -524,7 +538,9 @@ int MainWindow::Startup() {
     FILESOPENED = 1;
     // Indexes and numbering objects that a database made by an earlier version lacks,
     // the search's indexes among them.
-    RunStartupUpgrade(UNATTENDED, GlobalErrors.ERRORLOG);
+    RunStartupUpgrade(
+        UNATTENDED, GlobalErrors.ERRORLOG, [this](const SearchIndexProgress& p) { ShowIndexProgress(p); },
+        index_progress_rows);
     FillComputerList();
     EnsureOwnRow();
     WIN_START->Close();

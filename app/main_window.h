@@ -13,6 +13,7 @@
 #include "app/program.h"
 #include "app/scan.h"
 #include "app/schema.h"
+#include "app/search_index.h"
 #include "framework/window_manager.h"
 #include "framework/window_resizer.h"
 #include "runtime/queue.h"
@@ -141,6 +142,11 @@ class MainWindow final : public WindowManager {
     // Runs after WIN_WAIT has shown a scan's progress and taken its events (tests look at
     // the window and press Cancel from here).
     std::function<void(MainWindow&, const ScanProgress&)> on_scan_progress;
+    // Tables of more rows than this show the search index build's progress in WIN_START's
+    // status bar (tests lower it).
+    long long index_progress_rows = kProgressRows;
+    // Runs after WIN_START has shown a step of the index build (tests read the window here).
+    std::function<void(MainWindow&, const SearchIndexProgress&)> on_index_progress;
     // Results as you type ([options] live=, 1 unless "0"): the results window follows the
     // typing in the filter, extension and size entries, on a thread of its own.
     bool LIVE = true;
@@ -169,6 +175,9 @@ class MainWindow final : public WindowManager {
     // time (on the scan's turns): Cancel or its close box cancel the scan.
     void ShowScanProgress(const ScanProgress& p);
     void TakeWaitEvents();
+    // WIN_START's status bar shows the index build's step (the start-up goes on meanwhile;
+    // the window paints on the GUI thread, so it never looks frozen between two steps).
+    void ShowIndexProgress(const SearchIndexProgress& p);
     void CancelScan();
     // After a scan in the window: the computer list and the record count anew.
     void ShowScanResult();
@@ -193,6 +202,10 @@ ui::WindowDef MainWindowDef(MainWindow& w);
 ui::WindowDef WinStartDef();
 ui::WindowDef WinWaitDef(MainWindow& w);
 
+// WIN_START's status text for a step of the search index build: "40% <step>" for a
+// step with a measure (the share first, so that a narrow window still shows it), else
+// the step alone.
+std::string IndexProgressText(const SearchIndexProgress& p);
 // The start-up's question when the database is missing.
 std::string MissingDatabaseText();
 // The runtime's error text of the calling thread's last failure, with the server's own

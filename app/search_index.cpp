@@ -385,7 +385,8 @@ SearchIndexState SearchIndexStateForFiles() {
     return state;
 }
 
-void PrepareSearchIndexes(bool unattended, ERRORLOGINTERFACE* log) {
+void PrepareSearchIndexes(bool unattended, ERRORLOGINTERFACE* log, const SearchIndexProgressFn& shown,
+                          long long progress_rows) {
     // A line on why searches are slow goes to the error log as well as to standard error.
     SetSearchIndexWarningHook([log](const std::string& line) {
         if (log != nullptr && log->Open(0) == 0) {
@@ -398,15 +399,18 @@ void PrepareSearchIndexes(bool unattended, ERRORLOGINTERFACE* log) {
     if (Access::FILES->UseFile() == 0 && Access::SQLF->UseFile() == 0) {
         const ServerKind kind = KindOfDbms(GetProperty(SQLF.file, PROP_DbmsName));
         const SqlRunner run = RunnerOf(SQLF.file, [] { return std::string(SQLF.FELD1.Clip()); });
-        const SearchIndexResult made =
-            CreateSearchIndexes(run, kind, [unattended](const SearchIndexProgress& p) {
+        const SearchIndexResult made = CreateSearchIndexes(
+            run, kind,
+            [unattended, &shown](const SearchIndexProgress& p) {
+                if (shown) shown(p);
                 if (!unattended) return;
                 if (p.total > 0)
                     std::fprintf(stderr, "drivetrek: %s: %lld of %lld rows\n", p.step.c_str(), p.done,
                                  p.total);
                 else
                     std::fprintf(stderr, "drivetrek: %s\n", p.step.c_str());
-            });
+            },
+            progress_rows);
         if (!made.warning.empty())
             WarnSearchIndexOnce(made.warning);
         else if (made.error != 0)

@@ -113,9 +113,11 @@ void ResetSearchIndexWarning();
 SearchIndexState SearchIndexStateForFiles();
 
 // drivetrek's start: creates what is missing over the application's tables (the managers
-// of InitTables; progress lines on standard error for an unattended run) and, when the
-// substring index cannot be in place, writes the one line that says why searches are slow
-// to standard error and to `log` (may be null).
-void PrepareSearchIndexes(bool unattended, ERRORLOGINTERFACE* log);
+// of InitTables) and, when the substring index cannot be in place, writes the one line
+// that says why searches are slow to standard error and to `log` (may be null). The
+// progress of a table of more than `progress_rows` rows goes to `shown` (may be empty:
+// the start-up window) and, for an unattended run, as lines to standard error.
+void PrepareSearchIndexes(bool unattended, ERRORLOGINTERFACE* log, const SearchIndexProgressFn& shown = {},
+                          long long progress_rows = kProgressRows);
 
 }  // namespace dt

@@ -67,12 +67,14 @@ ULONG ListLocalDrives(Queue<QDRIVE_RECORD>& qdrive, std::string_view inifile) {
     return platform::DriveMask(drives);
 }
 
-bool RunStartupUpgrade(bool unattended, ERRORLOGINTERFACE* log) {
+bool RunStartupUpgrade(bool unattended, ERRORLOGINTERFACE* log, const SearchIndexProgressFn& shown,
+                       long long progress_rows) {
     if (Access::COMPUTER == nullptr || Access::COMPUTER->UseFile() != 0) return false;
     // The search's indexes are built while this program holds the upgrade step's lock:
     // two programs building the same index concurrently would wait for each other.
-    const UpgradeResult r =
-        RunUpgrade(GLO::SQLOWNER.Str(), [unattended, log] { PrepareSearchIndexes(unattended, log); });
+    const UpgradeResult r = RunUpgrade(GLO::SQLOWNER.Str(), [unattended, log, &shown, progress_rows] {
+        PrepareSearchIndexes(unattended, log, shown, progress_rows);
+    });
     for (const std::string& f : r.failures)
         std::fprintf(stderr, "drivetrek: database upgrade: %s\n", f.c_str());
     return r.ok;

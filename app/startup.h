@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/schema.h"
+#include "app/search_index.h"
 #include "runtime/queue.h"
 
 namespace dt {
@@ -34,10 +35,12 @@ ULONG ListLocalDrives(Queue<QDRIVE_RECORD>& qdrive, std::string_view inifile);
 // what a database of an earlier version lacks (see upgrade.h). Failures are written to
 // standard error and do not stop the program: it works without the new objects, only
 // slower or with less protection. Last come the search's substring and browse-order
-// indexes (PrepareSearchIndexes: progress on standard error when `unattended`, the line
-// that says why searches are slow also to `log`, which may be null). Returns true when
-// the upgrade's own objects are in place.
-bool RunStartupUpgrade(bool unattended = true, ERRORLOGINTERFACE* log = nullptr);
+// indexes (PrepareSearchIndexes: the progress of a table of more than `progress_rows`
+// rows to `shown` and, when `unattended`, to standard error; the line that says why
+// searches are slow also to `log`, which may be null). Returns true when the upgrade's
+// own objects are in place.
+bool RunStartupUpgrade(bool unattended = true, ERRORLOGINTERFACE* log = nullptr,
+                       const SearchIndexProgressFn& shown = {}, long long progress_rows = kProgressRows);
 
 // This computer's COMPUTER row (start-up): read by `name`; when missing, inserted with
 // `drives`. When another program of the same computer inserted it at the same moment

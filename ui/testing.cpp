@@ -95,6 +95,14 @@ std::string ControlText(Window& w, int field) {
     return t;
 }
 
+std::string StatusBarText(Window& w, int zone) {
+    detail::GuiWindow* g = Gui(w, false);
+    if (!g) return w.StatusText(zone);
+    std::string t;
+    detail::Invoke([&] { t = g->Status(zone); });
+    return t;
+}
+
 std::string DisplayedText(Window& w, int field, int row) {
     std::string t;
     detail::GuiWindow* g = Gui(w, true);

@@ -62,6 +62,9 @@ void ResetAnswers();
 // What a control shows now (entry or display text, prompt, button, check box caption, the
 // window title for field 0). For a list: the current row as text (cells joined by "\t").
 std::string ControlText(Window& w, int field);
+// What a zone of the status bar shows now (1-based; the stored text when the window has no
+// widgets).
+std::string StatusBarText(Window& w, int zone);
 // Rows of a list as text, cells formatted through their pictures and joined by "\t"
 // (first is 1-based; rows past the end are left out). Reads through the list's own model.
 std::vector<std::string> ListRows(Window& w, int field, std::size_t first, std::size_t count);

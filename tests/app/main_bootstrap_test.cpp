@@ -4,10 +4,14 @@
 // own, made by the program and dropped at the end). A computer's own row is inserted at its first start and
 // listed from the next; a missing database is created on Yes and ends the program on No;
 // an unattended run ends with the question on standard error instead of asking.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,6 +19,7 @@
 #include "app/globals.h"
 #include "app/tables.h"
 #include "data/sql_driver.h"
+#include "data/sql_session.h"
 #include "data/statements.h"
 #include "tests/app/app_support.h"
 #include "tests/support/backend.h"
@@ -145,6 +150,94 @@ TEST_F(Bootstrap, OwnRowIsInsertedAtTheFirstStartAndListedFromTheNext) {
     Seen fourth;
     ASSERT_EQ(RunMain(Look(fourth)), 0);
     EXPECT_EQ(fourth.computers, (std::vector<std::string>{"all computers", "apptest-pc", "second-pc"}));
+}
+
+// A database of an earlier version: FILES holds rows and the search index is missing. The
+// start builds it while the start-up window is up, and that window's status bar shows the
+// build's steps as they come (the share done first); the window keeps its title and text.
+// An unattended run writes the same steps to standard error.
+TEST_F(Bootstrap, TheStartUpWindowShowsTheSearchIndexBuild) {
+    std::vector<int> answers;
+    std::string database = "master";
+    if (IsPostgres()) {
+        database = NewDatabaseName();
+        answers.push_back(ui::button::Yes);
+    }
+    UseDatabase(IsPostgres() ? database : "");
+    Seen first;
+    ASSERT_EQ(RunMain(Look(first), false, answers), 0);
+    Diag d;
+    auto s = SqlSession::Open(test::Backend::Owner(database), "", d);
+    ASSERT_TRUE(s) << d.message;
+    std::string rows = "INSERT INTO FILES (SysFILES,SysCOMPUTER,NAME,EXTENSION,DIR,TYPE,DATE,Size) VALUES ";
+    for (int i = 1; i <= 60; ++i)
+        rows += (i == 1 ? "(" : ",(") + std::to_string(i + 1000) + ",99,'file" + std::to_string(i) +
+                ".txt','txt','/d" + std::to_string(i % 7) + "/',32,NULL," + std::to_string(i) + ")";
+    ASSERT_TRUE(s->Exec(rows)) << s->LastError();
+    auto drop_index = [&] {
+        const std::vector<std::string> drops =
+            IsPostgres() ? std::vector<std::string>{"ANALYZE FILES", "DROP INDEX files_name_trgm"}
+                         : std::vector<std::string>{"DROP TABLE FILES_NAME_FTS"};
+        for (const std::string& drop : drops) ASSERT_TRUE(s->Exec(drop)) << s->LastError();
+    };
+
+    std::vector<std::string> status;
+    std::string title, text;
+    auto start = [&](bool unattended) {
+        int code = -1;
+        GLO::INIFILE = "";
+        ui::test::RunApp([&] {
+            code = ProgramFrame(unattended, [&] {
+                MainWindow w;
+                w.UNATTENDED = unattended ? 1 : 0;
+                w.index_progress_rows = 50;
+                w.on_index_progress = [&](MainWindow& m, const SearchIndexProgress&) {
+                    status.push_back(ui::testing::StatusBarText(*m.WIN_START, 1));
+                    title = ui::testing::ControlText(*m.WIN_START, 0);
+                    text = ui::testing::ControlText(*m.WIN_START, 1);
+                };
+                w.on_opened = [](MainWindow& m) { m.WINDOW->Post(ui::Event::CloseWindow); };
+                GlobalResponse = w.Run();
+                return w.EXITSTATUS;
+            });
+        });
+        return code;
+    };
+    drop_index();
+    ASSERT_EQ(start(false), 0);
+    ASSERT_FALSE(status.empty()) << "60 rows are more than 50";
+    EXPECT_EQ(title, "connect to database..");
+    EXPECT_EQ(text, "DRIVETREK");
+    // The embedded index is filled in counted slices; PostgreSQL builds each index in one
+    // statement without a measure.
+    const std::vector<std::string> wanted =
+        IsPostgres() ? std::vector<std::string>{"Creating the index files_name_trgm"}
+                     : std::vector<std::string>{"0% Indexing file names for the search",
+                                                "100% Indexing directories for the search"};
+    for (const std::string& line : wanted)
+        EXPECT_TRUE(std::find(status.begin(), status.end(), line) != status.end())
+            << line << " not among " << status.size() << " texts, the first " << status.front();
+
+    drop_index();
+    status.clear();
+    const std::string err_file = run_ / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int fd = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 2);
+    ::close(fd);
+    const int code = start(true);
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    EXPECT_EQ(code, 0);
+    std::ifstream in(err_file);
+    const std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(err.find(IsPostgres() ? "drivetrek: Creating the index files_name_trgm\n"
+                                    : "drivetrek: Indexing file names for the search: 0 of 60 rows\n"),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(status.empty()) << "the start-up window shows it too";
 }
 
 // A database that is not there: No ends the program (exit 0) without creating it, Yes

@@ -636,6 +636,53 @@ TEST_F(SearchIndexTest, TheProgramsStartCreatesTheIndexesWithoutAWord) {
     SetSearchIndexWarningHook({});
 }
 
+// The start's progress reaches the start-up window (the callback) on every run and
+// standard error only on an unattended one, as one line per step heard; the threshold
+// the start is given is the one the build goes by.
+TEST_F(SearchIndexTest, TheStartsProgressGoesToTheWindowAndForAnUnattendedRunToStandardError) {
+    Fill(1, 1001);
+    if (IsPostgres()) Exec("ANALYZE FILES");  // the row estimate the progress goes by
+    KeptLog log;
+    std::vector<SearchIndexProgress> shown;
+    auto listen = [&shown](const SearchIndexProgress& p) { shown.push_back(p); };
+    {
+        CaptureStderr captured(dir_ / "stderr.txt");
+        PrepareSearchIndexes(false, &log, listen, 999);
+        EXPECT_EQ(captured.Text(), "");
+    }
+    ASSERT_FALSE(shown.empty()) << "1000 rows are more than 999";
+    EXPECT_EQ(ProbeSearchIndexes(Runner(), Kind()), SearchIndexState::Present);
+
+    Exec(IsPostgres() ? "DROP INDEX files_name_trgm" : "DROP TABLE FILES_NAME_FTS");
+    Exec(IsPostgres() ? "DROP INDEX files_date_order" : "DROP INDEX FILES_DATE_ORDER");
+    shown.clear();
+    CaptureStderr captured(dir_ / "stderr.txt");
+    PrepareSearchIndexes(true, &log, listen, 999);
+    const std::string text = captured.Text();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(Lines(text, "drivetrek: "), static_cast<int>(shown.size())) << text;
+    for (const SearchIndexProgress& p : shown) {
+        const std::string line =
+            "drivetrek: " + p.step +
+            (p.total > 0 ? ": " + std::to_string(p.done) + " of " + std::to_string(p.total) + " rows\n"
+                         : std::string("\n"));
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+    }
+    EXPECT_NE(text.find(IsPostgres() ? "files_date_order" : "FILES_DATE_ORDER"), std::string::npos) << text;
+    if (!IsPostgres()) EXPECT_NE(text.find(" of 1000 rows"), std::string::npos) << text;
+    EXPECT_EQ(ProbeSearchIndexes(Runner(), Kind()), SearchIndexState::Present);
+
+    // At the threshold itself nothing is heard.
+    Exec(IsPostgres() ? "DROP INDEX files_date_order" : "DROP INDEX FILES_DATE_ORDER");
+    shown.clear();
+    CaptureStderr quiet(dir_ / "stderr.txt");
+    PrepareSearchIndexes(true, &log, listen, 1000);
+    EXPECT_EQ(quiet.Text(), "");
+    EXPECT_TRUE(shown.empty()) << shown.front().step;
+    EXPECT_TRUE(log.lines.empty());
+    SetSearchIndexWarningHook({});
+}
+
 // A login that may not create pg_trgm (no CREATE right on the database) and does not own
 // FILES: its start creates nothing, says so in one line (standard error and the error
 // log), and its searches find what the plain statement finds.
