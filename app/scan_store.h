@@ -11,6 +11,8 @@
 // keeping its number) or new (inserted under a number reserved from the counter table).
 // Writes go in batches of a few thousand rows, each in one read-committed transaction:
 // multi-row INSERT statements prepared once and executed again, updates by number.
+// On the embedded database a batch that meets another program's write lock is rolled back
+// and written again, in short steps up to the database time-out; a stop ends that wait.
 // Finish, after a complete walk, deletes the rows of files the walk did not see (in
 // batches, by number) except under directories whose listing failed (there too when the
 // exclusions now leave the row's path out), and reduces
