@@ -25,6 +25,12 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr int kLockClass = 0x44545343;  // the advisory lock space of scans
 constexpr std::size_t kDeleteChunk = 500;
 constexpr auto kBatchTime = std::chrono::seconds(2);
+// The embedded database: how long one statement of the scan waits for another program's
+// write lock (the driver's busy time-out), and the pause before the store tries the
+// write again. The store itself waits up to the database time-out in such steps, looking
+// at the stop request between them, so that a stop ends the wait within about a second.
+constexpr long kBusyStepMs = 200;
+constexpr auto kBusyPause = std::chrono::milliseconds(50);
 
 enum RowState : std::uint8_t { kUnseen = 0, kSeen = 1, kDuplicate = 2 };
 
@@ -96,6 +102,11 @@ bool CannotWrite(const Diag& d, ServerKind kind) {
     // system errors, lock not available, transaction rolled back, time-outs.
     return s.rfind("53", 0) == 0 || s.rfind("57", 0) == 0 || s.rfind("58", 0) == 0 || s.rfind("40", 0) == 0 ||
            s == "55P03" || s == "HYT00" || s == "HYT01" || s == "HY008";
+}
+
+// Another connection holds the embedded database's write lock (SQLite's busy or locked).
+bool Busy(const Diag& d) {
+    return (d.native & 0xFF) == 5 || (d.native & 0xFF) == 6;
 }
 
 void CopyText(std::string_view v, char* out, std::size_t room) {
@@ -310,7 +321,15 @@ bool ScanStore::Begin(ULONG syscomputer) {
     // otherwise). A failed statement takes back only itself (psqlODBC runs each statement
     // under a savepoint: Protocol=7.4-2), so a batch goes on past a row the server refuses
     // with the rows before it kept. Each driver ignores the other's attributes.
-    session_ = SqlSession::Open(owner_, "UseDeclareFetch=1;Fetch=10000;StepAPI=1;Protocol=7.4-2", diag);
+    const std::string extra = "UseDeclareFetch=1;Fetch=10000;StepAPI=1;Protocol=7.4-2";
+    session_ = SqlSession::Open(owner_, extra, diag);
+    if (session_ && KindOfSession(*session_) == ServerKind::Embedded) {
+        // The driver would wait for another program's write lock for the whole time-out
+        // inside one statement, blind to a stop: the store waits in short steps instead
+        // (see RetryWhenBusy). The driver takes the busy time-out only when connecting.
+        session_.reset();
+        session_ = SqlSession::Open(owner_, extra + ";Timeout=" + std::to_string(kBusyStepMs), diag);
+    }
     if (!session_) {
         Fail(diag.state + " " + diag.message);
         return false;
@@ -559,7 +578,7 @@ bool ScanStore::InsertRows(std::size_t from, std::size_t count, long long first_
 }
 
 bool ScanStore::InsertOneByOne(std::size_t from, std::size_t count, long long& next_number,
-                               long long& last_number, WalkStats* stats) {
+                               long long& last_number) {
     Statements::Prepared* p = stmts_->Insert(1);
     if (p == nullptr) return false;
     for (std::size_t i = from; i < from + count; ++i) {
@@ -580,39 +599,49 @@ bool ScanStore::InsertOneByOne(std::size_t from, std::size_t count, long long& n
                 continue;
             }
             // This row cannot be stored (a name the server cannot hold): counted, named.
-            NoteRefused(inserts_[i].rec, stats);
+            NoteRefused(inserts_[i].rec);
             break;
         }
     }
     return true;
 }
 
-void ScanStore::NoteRefused(const FILES_RECORD& rec, WalkStats* stats) {
-    ++counts_.not_stored;
-    const std::string reason = session_->LastError();
-    if (counts_.first_failure.empty())
-        counts_.first_failure = std::string(rec.DIR.View()) + std::string(rec.NAME.View()) + ": " + reason;
-    if (stats != nullptr) stats->NoteLost(rec.DIR.View(), rec.NAME.View(), reason);
+void ScanStore::NoteRefused(const FILES_RECORD& rec) {
+    refused_.emplace_back(&rec, session_->LastError());
 }
 
-bool ScanStore::Flush(WalkStats* stats) {
-    batch_began_ = SteadyClock::now();
-    if (inserts_.empty() && updates_.empty()) return true;
-    const std::uint64_t not_stored_before = counts_.not_stored;
-    std::uint64_t inserted = 0;
-    bool broke_down = false;  // the batch cannot be committed (see CannotWrite)
+bool ScanStore::RetryWhenBusy(std::optional<SteadyClock::time_point>& since) {
+    if (session_->CutOff() || KindOfSession(*session_) != ServerKind::Embedded || !Busy(session_->LastDiag()))
+        return false;
+    const std::string why = session_->LastError();
+    const auto now = SteadyClock::now();
+    if (!since) since = now;
+    // The transaction goes back whole: SQLite may already have rolled it back, and a
+    // read snapshot kept open would stay stale after the other program's commit.
+    session_->Rollback();
+    std::this_thread::sleep_for(kBusyPause);
+    if (ScanStopRequested()) {
+        Fail("stopped while another program held the database's write lock (" + why + ")");
+        return false;
+    }
+    if (now - *since >= std::chrono::seconds(DatabaseTimeout())) {
+        Fail("another program held the database's write lock for " + std::to_string(DatabaseTimeout()) +
+             " s (" + why + ")");
+        return false;
+    }
+    return true;
+}
+
+bool ScanStore::WriteBatch(std::uint64_t& inserted, std::uint64_t& updated) {
+    inserted = updated = 0;
+    refused_.clear();
     if (!inserts_.empty()) {
         // Numbers first, in a transaction of their own: the counter row is held only as
         // long as that takes.
         long long first = 0;
         if (!ReserveNumbers(*session_, table_, "SysFILES", static_cast<long long>(inserts_.size()), first) ||
-            !session_->Commit()) {
-            Fail(session_->LastError());
-            counts_.not_stored += inserts_.size() + updates_.size();
-            inserts_.clear();
-            updates_.clear();
+            !session_->Commit())
             return false;
-        }
         long long next = first, last = first + static_cast<long long>(inserts_.size()) - 1;
         for (std::size_t from = 0; from < inserts_.size(); from += insert_rows_) {
             const std::size_t count = std::min(insert_rows_, inserts_.size() - from);
@@ -625,42 +654,56 @@ bool ScanStore::Flush(WalkStats* stats) {
             // only itself back: each statement runs under its own savepoint on
             // PostgreSQL, see Begin); they must not be inserted a second time.
             inserted += done;
-            if (CannotWriteNow()) {
-                broke_down = true;
-                break;
-            }
+            if (CannotWriteNow()) return false;
             // A duplicate number (a program numbering highest-plus-one) or a row the
             // server refuses: the rest of this part goes in row by row under fresh numbers.
             next = last + 1;
             const std::uint64_t before = counts_.inserted;
-            const bool went_on = InsertOneByOne(from + done, count - done, next, last, stats);
+            const bool went_on = InsertOneByOne(from + done, count - done, next, last);
             inserted += counts_.inserted - before;
             counts_.inserted = before;
-            if (!went_on) {
-                broke_down = true;
-                break;
-            }
+            if (!went_on) return false;
         }
     }
-    std::uint64_t updated = 0;
-    if (!broke_down && !session_->CutOff()) {
-        Statements::Prepared* p = updates_.empty() ? nullptr : stmts_->Update();
-        broke_down = !updates_.empty() && p == nullptr;
+    if (session_->CutOff()) return false;
+    if (!updates_.empty()) {
+        Statements::Prepared* p = stmts_->Update();
+        if (p == nullptr) return false;
         for (const Update& u : updates_) {
-            if (p == nullptr) break;
             Statements::Fill(p->params[0], u.rec, u.number);
             if (!stmts_->Execute(*p)) {
-                if (CannotWriteNow()) {
-                    broke_down = true;
-                    break;
-                }
-                NoteRefused(u.rec, stats);
+                if (CannotWriteNow()) return false;
+                NoteRefused(u.rec);
                 continue;
             }
             ++updated;
         }
     }
-    if (!broke_down && !session_->CutOff() && session_->Commit()) {
+    return !session_->CutOff() && session_->Commit();
+}
+
+bool ScanStore::Flush(WalkStats* stats) {
+    batch_began_ = SteadyClock::now();
+    if (inserts_.empty() && updates_.empty()) return true;
+    // A batch that meets another program's write lock is rolled back and written again
+    // (RetryWhenBusy); any other failure that is no single row's gives it up whole.
+    std::optional<SteadyClock::time_point> busy_since;
+    std::uint64_t inserted = 0, updated = 0;
+    bool stored = false;
+    for (;;) {
+        stored = WriteBatch(inserted, updated);
+        if (stored || !RetryWhenBusy(busy_since)) break;
+    }
+    const std::uint64_t not_stored_before = counts_.not_stored;
+    for (const auto& [rec, reason] : refused_) {
+        ++counts_.not_stored;
+        if (counts_.first_failure.empty())
+            counts_.first_failure =
+                std::string(rec->DIR.View()) + std::string(rec->NAME.View()) + ": " + reason;
+        if (stats != nullptr) stats->NoteLost(rec->DIR.View(), rec->NAME.View(), reason);
+    }
+    refused_.clear();
+    if (stored) {
         counts_.inserted += inserted;
         counts_.updated += updated;
         ++batches_;
@@ -681,18 +724,33 @@ bool ScanStore::CannotWriteNow() const {
 }
 
 bool ScanStore::DeleteNumbers(const std::vector<std::uint64_t>& numbers) {
-    for (std::size_t from = 0; from < numbers.size(); from += kDeleteChunk) {
-        std::string text = "DELETE FROM " + table_ + " WHERE SysFILES IN (";
-        const std::size_t end = std::min(numbers.size(), from + kDeleteChunk);
-        for (std::size_t i = from; i < end; ++i) {
-            if (i > from) text += ',';
-            text += std::to_string(numbers[i]);
+    // Ten statements to a transaction; a transaction that meets another program's write
+    // lock is rolled back and deleted again (RetryWhenBusy).
+    std::optional<SteadyClock::time_point> busy_since;
+    std::size_t from = 0;  // the first number not deleted yet
+    while (from < numbers.size()) {
+        const std::size_t upto = std::min(numbers.size(), from + 10 * kDeleteChunk);
+        std::uint64_t deleted = 0;
+        bool ok = true;
+        for (std::size_t at = from; ok && at < upto; at += kDeleteChunk) {
+            std::string text = "DELETE FROM " + table_ + " WHERE SysFILES IN (";
+            const std::size_t end = std::min(upto, at + kDeleteChunk);
+            for (std::size_t i = at; i < end; ++i) {
+                if (i > at) text += ',';
+                text += std::to_string(numbers[i]);
+            }
+            text += ")";
+            long n = 0;
+            ok = session_->Exec(text, &n);
+            deleted += static_cast<std::uint64_t>(n > 0 ? n : 0);
         }
-        text += ")";
-        long n = 0;
-        if (!session_->Exec(text, &n)) return false;
-        if ((from / kDeleteChunk) % 10 == 9 && !session_->Commit()) return false;
-        counts_.deleted += static_cast<std::uint64_t>(n > 0 ? n : 0);
+        if (ok && session_->Commit()) {
+            counts_.deleted += deleted;
+            from = upto;
+            busy_since.reset();
+            continue;
+        }
+        if (!RetryWhenBusy(busy_since)) return false;
     }
     return session_->Commit();
 }

@@ -11,6 +11,8 @@
 // keeping its number) or new (inserted under a number reserved from the counter table).
 // Writes go in batches of a few thousand rows, each in one read-committed transaction:
 // multi-row INSERT statements prepared once and executed again, updates by number.
+// On the embedded database a batch that meets another program's write lock is rolled back
+// and written again, in short steps up to the database time-out; a stop ends that wait.
 // Finish, after a complete walk, deletes the rows of files the walk did not see (in
 // batches, by number) except under directories whose listing failed (there too when the
 // exclusions now leave the row's path out), and reduces
@@ -26,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -115,12 +118,20 @@ class ScanStore final : public ScanSink {
     // the statements that succeeded (all of them when it returns true).
     bool InsertRows(std::size_t from, std::size_t count, long long first_number, std::size_t& done);
     // False when the database cannot write at all (the batch is given up).
-    bool InsertOneByOne(std::size_t from, std::size_t count, long long& next_number, long long& last_number,
-                        WalkStats* stats);
+    bool InsertOneByOne(std::size_t from, std::size_t count, long long& next_number, long long& last_number);
     // Whether the last failure was one no single row causes (see CannotWrite in the .cpp).
     bool CannotWriteNow() const;
-    // A row the server refused: counted as not stored and named in `stats`.
-    void NoteRefused(const FILES_RECORD& rec, WalkStats* stats);
+    // A row the server refused, with its reason: Flush counts it as not stored and names it
+    // in the scan's summary once the batch is over.
+    void NoteRefused(const FILES_RECORD& rec);
+    // One try of the open batch: numbers, inserts, updates, commit. False when the batch
+    // cannot be committed (the session's last diagnostic says why).
+    bool WriteBatch(std::uint64_t& inserted, std::uint64_t& updated);
+    // After a failed write: true when another program held the embedded database's write
+    // lock and the write is to be tried again (the transaction is rolled back). Gives up
+    // (false, with Error()) on a stop or once `since`, the first such failure of this
+    // write, lies the database time-out back.
+    bool RetryWhenBusy(std::optional<std::chrono::steady_clock::time_point>& since);
     bool DeleteNumbers(const std::vector<std::uint64_t>& numbers);
     void Fail(const std::string& why);
     int Find(std::string_view name) const;
@@ -161,6 +172,7 @@ class ScanStore final : public ScanSink {
 
     std::vector<Insert> inserts_;
     std::vector<Update> updates_;
+    std::vector<std::pair<const FILES_RECORD*, std::string>> refused_;  // in the open batch
     std::size_t batch_rows_ = 5000;
     std::size_t insert_rows_ = 250;
     std::size_t batches_ = 0;

@@ -309,6 +309,57 @@ std::string BuildConnectionString(std::string_view driver_name, std::string_view
     return "Driver={" + std::string(driver_name) + "};" + BuildAttributes(driver_name, owner, trusted);
 }
 
+namespace {
+
+// The attributes of a connection string, each "Name=value" as it stands: a ';' inside a
+// value in braces ('}' doubled within) does not end it.
+std::vector<std::string_view> SplitAttributes(std::string_view text) {
+    std::vector<std::string_view> out;
+    std::size_t begin = 0, i = 0;
+    bool braced = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (braced) {
+            if (c == '}') {
+                if (i + 1 < text.size() && text[i + 1] == '}')
+                    ++i;
+                else
+                    braced = false;
+            }
+        } else if (c == '{') {
+            braced = true;
+        } else if (c == ';') {
+            if (i > begin) out.push_back(text.substr(begin, i - begin));
+            begin = i + 1;
+        }
+    }
+    if (i > begin) out.push_back(text.substr(begin, i - begin));
+    return out;
+}
+
+std::string AttributeName(std::string_view attribute) {
+    std::string_view name = attribute.substr(0, attribute.find('='));
+    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    return Upper(name);
+}
+
+}  // namespace
+
+std::string WithAttributes(std::string_view connection, std::string_view extra) {
+    const std::vector<std::string_view> added = SplitAttributes(extra);
+    if (added.empty()) return std::string(connection);
+    std::vector<std::string> names;
+    for (std::string_view a : added) names.push_back(AttributeName(a));
+    std::string out;
+    for (std::string_view a : SplitAttributes(connection)) {
+        if (std::find(names.begin(), names.end(), AttributeName(a)) != names.end()) continue;
+        out.append(a).push_back(';');
+    }
+    out.append(extra);
+    return out;
+}
+
 Recognition Recognize(std::string_view file, std::string_view dbms, std::string_view ver) {
     Recognition r;
     bool sqlsrv = false;
@@ -543,7 +594,7 @@ std::shared_ptr<Connection> Environment::ConnectServer(const std::shared_ptr<Ser
                 });
         }
         std::string cs = BuildConnectionString(name, owner, trusted);
-        if (!extra.empty()) cs += ";" + extra;
+        cs = WithAttributes(cs, extra);
         SQLCHAR outbuf[256] = {0};
         SQLSMALLINT outlen = 0;
         bool prompt = false;  // no window to prompt from: never show a logon dialog

@@ -71,6 +71,11 @@ std::string OwnerPart(std::string_view value, bool keep_equals = false);
 std::string BuildAttributes(std::string_view driver_name, std::string_view owner, bool trusted);
 // "Driver={name};" + BuildAttributes(...).
 std::string BuildConnectionString(std::string_view driver_name, std::string_view owner, bool trusted);
+// `connection` with the attributes `extra` ("A=1;B=2") at its end; an attribute of
+// `connection` that `extra` names again (the name compared without case) is left out, so
+// that the extra value counts with drivers that take the first occurrence (SQLite's
+// Timeout=) as with those that take the last. Values in braces are kept whole.
+std::string WithAttributes(std::string_view connection, std::string_view extra);
 
 // The directory the embedded database's files are kept in, ending with "/"; empty (the
 // default) for the current directory. Set once at start-up, before the first connection.

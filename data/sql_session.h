@@ -9,7 +9,8 @@
 // time-out and a few seconds more; the call then fails with "connection lost". The same
 // happens to a call that has waited a second or more once the owner asks to give up (a
 // scan told to stop by a signal must not wait for a lock for the whole time-out; a server
-// connection only: the embedded database waits out its busy time-out).
+// connection only: on the embedded database the scan's store waits for another program's
+// write lock in short steps of its own, see ScanStore).
 #pragma once
 
 #include <atomic>

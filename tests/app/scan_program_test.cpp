@@ -56,10 +56,10 @@ class ScanProgram : public ::testing::Test {
         }
         return pid;
     }
-    Result Wait(pid_t pid) {
+    Result Wait(pid_t pid, int seconds = 60) {
         Result r;
         int st = 0;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         pid_t done = 0;
         while ((done = ::waitpid(pid, &st, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -230,6 +230,86 @@ TEST_F(ScanProgram, SigtermStopsAnUnattendedScanWithStatus3) {
         << "the stop came during the wait: " << r.err;
     EXPECT_EQ(Sql("select substr(LastScan, 1, 10) from COMPUTER where Name = 'term-pc'"), "2001-02-03");
     EXPECT_EQ(Sql("select count(*) from FILES"), "2") << "nothing deleted";
+}
+
+// Another program in a write transaction on database `path` (the sqlite3 shell after BEGIN
+// IMMEDIATE): it holds the database's write lock until Release (the shell's input ends and
+// it rolls back).
+class WriteLockHolder {
+  public:
+    explicit WriteLockHolder(const std::string& path) : path_(path) {
+        shell_ = ::popen(("sqlite3 -batch '" + path + "' >/dev/null 2>&1").c_str(), "w");
+        if (shell_ == nullptr) return;
+        std::fputs("BEGIN IMMEDIATE;\n", shell_);
+        std::fflush(shell_);
+        // Held once a write of another connection is refused at once.
+        for (int i = 0; i < 100 && !held_; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            held_ = TryWrite().find("locked") != std::string::npos;
+        }
+    }
+    ~WriteLockHolder() { Release(); }
+    WriteLockHolder(const WriteLockHolder&) = delete;
+    WriteLockHolder& operator=(const WriteLockHolder&) = delete;
+    bool Held() const { return held_; }
+    void Release() {
+        if (shell_ != nullptr) ::pclose(shell_);
+        shell_ = nullptr;
+    }
+
+  private:
+    std::string TryWrite() const {
+        std::string out;
+        const std::string cmd = "sqlite3 -batch '" + path_ + "' 'BEGIN IMMEDIATE; ROLLBACK;' 2>&1";
+        if (std::FILE* p = ::popen(cmd.c_str(), "r")) {
+            char buf[256];
+            while (std::fgets(buf, sizeof buf, p)) out += buf;
+            ::pclose(p);
+        }
+        return out;
+    }
+
+    std::string path_;
+    std::FILE* shell_ = nullptr;
+    bool held_ = false;
+};
+
+// SIGTERM while the scan waits to store its rows because another program holds the
+// database's write lock (the wait may last the whole database time-out, here 600 s): the
+// scan ends within moments with status 3, and the first scan's rows stay.
+TEST_F(ScanProgram, SigtermEndsAWaitForAnotherProgramsWriteLock) {
+    test::WriteFile(dir_ / "drivetrek.ini",
+                    "[scan]\nroots=" + dir_.path() + "/tree/\n[database]\ntimeout=600\n");
+    ASSERT_EQ(Run("busy-pc").status, 0);
+    const std::string rows_before = Sql("select SysFILES, DIR, NAME from FILES order by SysFILES");
+    const std::string number = Sql("select SysCOMPUTER from COMPUTER where Name = 'busy-pc'");
+    ASSERT_FALSE(number.empty());
+    for (int i = 0; i < 20; ++i) test::WriteFile(dir_ / ("tree/new" + std::to_string(i) + ".txt"), "n");
+
+    WriteLockHolder holder(work_ + "/master.db");
+    ASSERT_TRUE(holder.Held()) << "the sqlite3 shell did not take the write lock";
+    const pid_t pid = Start("busy-pc");
+    // The store holds this computer's scan lock file open from before its first write on.
+    const std::string lock_path = dir_ / ("master.db-scan" + number + ".lock");
+    bool scanning = false;
+    for (int i = 0; i < 600 && !scanning; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        scanning = HasOpen(pid, lock_path);
+    }
+    EXPECT_TRUE(scanning) << "the scan did not begin within 30 s";
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // it meets the write lock
+    ::kill(pid, SIGTERM);
+    const auto stopped_at = std::chrono::steady_clock::now();
+    Result r = Wait(pid, 15);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped_at).count();
+    holder.Release();
+    EXPECT_LT(seconds, 10.0) << "the stop did not end the wait";
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_NE(r.out.find("drivetrek: scan stopped; "), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("stopped by a signal"), std::string::npos) << r.err;
+    EXPECT_EQ(Sql("select SysFILES, DIR, NAME from FILES where NAME not like 'new%' order by SysFILES"),
+              rows_before);
 }
 
 TEST_F(ScanProgram, ComputersWhoseNamesShareTheirFirst32BytesKeepTheirOwnRows) {

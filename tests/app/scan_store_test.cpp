@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -308,6 +309,142 @@ TEST_F(StoreTest, AStopGivesUpAWaitForTheServer) {
     ASSERT_TRUE(Db().Rollback());
     ASSERT_TRUE(Db().SetAutoCommit(true));
     EXPECT_EQ(Rows(5).size(), 20u) << "nothing lost";
+}
+
+// Another program's write transaction on the embedded database (this test's own
+// connection): it holds the database's write lock until it is rolled back.
+class WriteLock {
+  public:
+    explicit WriteLock(SqlSession& s) : s_(s) {
+        held_ =
+            s_.SetAutoCommit(false) &&
+            s_.Exec(
+                "INSERT INTO FILES (SysFILES, SysCOMPUTER, NAME, DIR) VALUES (999999, 99, 'held', '/x/')");
+        EXPECT_TRUE(held_) << s_.LastError();
+    }
+    ~WriteLock() { Release(); }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+    void Release() {
+        std::lock_guard lock(mutex_);
+        if (released_) return;
+        released_ = true;
+        EXPECT_TRUE(s_.Rollback()) << s_.LastError();
+        s_.SetAutoCommit(true);
+    }
+
+  private:
+    SqlSession& s_;
+    std::mutex mutex_;
+    bool held_ = false, released_ = false;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// A stop while the rescan waits for another program's write lock on the embedded database
+// ends the wait within moments, not after the 30 s time-out, and says why; every row of
+// the earlier scan stays.
+TEST_F(StoreTest, AStopEndsAWaitForAnotherProgramsWriteLock) {
+    if (IsPostgres()) GTEST_SKIP() << "the embedded database's write lock: SQLite only";
+    MakeFiles();
+    const fs::path root = MakeTree("t", 40);
+    Scan(root, 5);
+    const auto before = Rows(5);
+    ASSERT_EQ(before.size(), 40u);
+    MakeTree("t/new", 30);
+    SetDatabaseTimeout(30);
+    WriteLock lock(Db());
+    struct Outcome {
+        bool begun = false;
+        std::string error;
+        double seconds = 0;
+    };
+    auto scan = std::async(std::launch::async, [&] {
+        Outcome o;
+        const auto began = std::chrono::steady_clock::now();
+        ScanStore store(owner_);
+        store.SetBatchRows(10);
+        o.begun = store.Begin(5);
+        o.error = store.Error();
+        if (!o.begun) return o;
+        WalkStats stats;
+        ScanDirectory(root.string(), 5, store, stats);
+        store.Stop(stats);
+        o.error = store.Error();
+        o.seconds = SecondsSince(began);
+        return o;
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    RequestScanStop();
+    // Bounded here: a store blind to the stop would wait out the 30 s.
+    const bool ended = scan.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    lock.Release();  // a store still waiting goes on now
+    const Outcome o = scan.get();
+    ClearScanStop();
+    ASSERT_TRUE(o.begun) << o.error;
+    EXPECT_TRUE(ended) << "the stop did not end the wait (" << o.seconds << " s)";
+    EXPECT_NE(o.error.find("stopped while another program held the database's write lock"), std::string::npos)
+        << o.error;
+    const auto after = Rows(5);
+    for (const auto& [path, number] : before) {
+        auto it = after.find(path);
+        EXPECT_TRUE(it != after.end() && it->second == number) << "the earlier row of " << path << " stays";
+    }
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM FILES WHERE SysCOMPUTER = 99"), "0");
+}
+
+// Another program's write lock is waited for up to the database time-out: a rescan that
+// meets it while writing new rows, and one that meets it while deleting, each complete
+// once the lock is let go; a lock held beyond the time-out fails the scan with that
+// reason, within moments of the time-out, and the earlier rows stay.
+TEST_F(StoreTest, AnotherProgramsWriteLockIsWaitedForUpToTheTimeout) {
+    if (IsPostgres()) GTEST_SKIP() << "the embedded database's write lock: SQLite only";
+    MakeFiles();
+    const fs::path root = MakeTree("t", 40);
+    Scan(root, 5);
+    SetDatabaseTimeout(30);
+    // A rescan with the lock held from before it begins, let go after a second.
+    auto rescan_under_lock = [&] {
+        WriteLock lock(Db());
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            lock.Release();
+        });
+        bool ok = false;
+        const StoreCounts c = Scan(root, 5, &ok, 10);
+        release.join();
+        EXPECT_TRUE(ok);
+        return c;
+    };
+    MakeTree("t/new", 30);
+    StoreCounts c = rescan_under_lock();
+    EXPECT_EQ(c.inserted, 30u);
+    EXPECT_EQ(Keys(Rows(5)), Tree(root));
+    fs::remove_all(root / "new");
+    c = rescan_under_lock();
+    EXPECT_EQ(c.deleted, 30u);
+    EXPECT_EQ(c.inserted, 0u);
+    EXPECT_EQ(Keys(Rows(5)), Tree(root));
+
+    // Held beyond a time-out of 1 s.
+    const auto before = Rows(5);
+    MakeTree("t/late", 10);
+    SetDatabaseTimeout(1);
+    WriteLock lock(Db());
+    const auto began = std::chrono::steady_clock::now();
+    ScanStore store(owner_);
+    ASSERT_TRUE(store.Begin(5)) << store.Error();
+    WalkStats stats;
+    ScanDirectory(root.string(), 5, store, stats);
+    EXPECT_FALSE(store.Finish(stats));
+    const double seconds = SecondsSince(began);
+    lock.Release();
+    EXPECT_NE(store.Error().find("another program held the database's write lock for 1 s"), std::string::npos)
+        << store.Error();
+    EXPECT_LT(seconds, 6.0);
+    EXPECT_EQ(Rows(5), before);
 }
 
 TEST_F(StoreTest, AReaderDuringARescanAlwaysFindsEveryUnchangedFile) {

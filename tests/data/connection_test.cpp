@@ -155,6 +155,20 @@ TEST(ConnectionString, PostgresHostPortAndEmbeddedFile) {
     EXPECT_EQ(DatabaseTimeout(), 60);
 }
 
+TEST(ConnectionString, ExtraAttributesReplaceThoseOfTheSameName) {
+    const std::string embedded = "Driver={SQLite3};Database=X.db;Timeout=60000;JournalMode=WAL";
+    // The SQLite driver reads the first Timeout=: the one added must be the only one.
+    EXPECT_EQ(WithAttributes(embedded, "StepAPI=1; timeout =200"),
+              "Driver={SQLite3};Database=X.db;JournalMode=WAL;StepAPI=1; timeout =200");
+    EXPECT_EQ(WithAttributes(embedded, ""), embedded);
+    // A braced value is one attribute: the text "Timeout=" or ';' inside it neither cuts
+    // it nor makes it go, and the attribute after it is still found.
+    EXPECT_EQ(WithAttributes("Driver={PostgreSQL Unicode};PWD={a;}}Timeout=1};Fetch=5;UID=u", "Fetch=10000"),
+              "Driver={PostgreSQL Unicode};PWD={a;}}Timeout=1};UID=u;Fetch=10000");
+    // A name that only begins like another is a different attribute.
+    EXPECT_EQ(WithAttributes("A=1;TimeoutX=2", "Timeout=3"), "A=1;TimeoutX=2;Timeout=3");
+}
+
 TEST(ConnectionString, PasswordIsMaskedInTraces) {
     EXPECT_EQ(MaskPassword("Driver={SQL Server};Server=s;UID=sa;PWD=secret;APP=X"),
               "Driver={SQL Server};Server=s;UID=sa;PWD=********;APP=X");
