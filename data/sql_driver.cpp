@@ -2032,13 +2032,14 @@ std::string PositionOf(SqlState& st) {
 }
 
 int Operate(int op, File& f, SqlState& st, DriverArgs& a) {
-    // Any operation but NEXT ends a pass-through result set.
-    if (st.cursor.open && st.cursor.passthrough && op != OP_NEXT && op != OP_NULL && op != OP_GETNULLS &&
-        op != OP_GET_PROPERTY && op != OP_NAME)
-        CloseCursor(st);
     std::shared_ptr<Connection> hold = st.conn;  // declared first: released after the lock
     std::unique_lock<std::recursive_mutex> lock;
     if (hold) lock = std::unique_lock(hold->mutex);
+    // Any operation but NEXT ends a pass-through result set. Closing the statement is a call
+    // on the shared connection like any other, so it waits for the lock too.
+    if (st.cursor.open && st.cursor.passthrough && op != OP_NEXT && op != OP_NULL && op != OP_GETNULLS &&
+        op != OP_GET_PROPERTY && op != OP_NAME)
+        CloseCursor(st);
     if (st.bulk_rows > 0 && !KeepsAppends(op)) {
         int rc = FlushAppends(st, a);
         if (rc != 0) return rc;

@@ -512,6 +512,48 @@ TEST_F(DriverTest, ThreadsShareTheConnectionWithOwnRecordBuffers) {
     EXPECT_EQ(Value("SELECT COUNT(*) FROM " + table_), "100");
 }
 
+// Another operation ends a pass-through result set by closing its statement: a call on the
+// shared connection, so it waits while another thread holds the connection like every other
+// call. (The test looks at the table from a second thread only to see whether its result set
+// is still open.)
+TEST_F(DriverTest, EndingAPassThroughResultWaitsForTheSharedConnection) {
+    auto f = OpenFiles();
+    Fill(*f, 1, "c1");
+    ASSERT_EQ(Add(*f), 0) << FileError();
+    auto s = Sql();
+    ASSERT_EQ(Open(*s), 0);
+    ASSERT_EQ(SetProperty(*s, PROP_SQL, "SELECT NAME FROM " + table_), 0) << FileError();
+    ASSERT_EQ(GetProperty(*s, PROP_ResultColumns), "1");
+    std::string state, why;
+    std::shared_ptr<Environment> env = Environment::Get(&state, &why);
+    ASSERT_NE(env, nullptr) << why;
+    std::shared_ptr<Server> server = env->FindServer(owner_);
+    ASSERT_NE(server, nullptr);
+    std::shared_ptr<Connection> conn = server->connection.lock();
+    ASSERT_NE(conn, nullptr);
+
+    std::atomic<bool> finished{false};
+    std::thread other;
+    {
+        std::lock_guard held(conn->mutex);
+        other = std::thread([&] {
+            Buffer(*s, 10);  // ends the result set
+            finished = true;
+        });
+        // Time for the other thread to get as far as it can while the connection is held.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(finished.load());
+        EXPECT_EQ(GetProperty(*s, PROP_ResultColumns), "1")
+            << "the statement was closed without the connection";
+    }
+    other.join();
+    EXPECT_TRUE(finished.load());
+    EXPECT_EQ(GetProperty(*s, PROP_ResultColumns), "0");
+    EXPECT_EQ(Next(*s), 33);
+    Close(*s);
+    Close(*f);
+}
+
 TEST_F(DriverTest, GetStateRestoresPositionAndRecord) {
     auto f = OpenFiles();
     for (ULONG i = 1; i <= 5; ++i) {

@@ -314,10 +314,36 @@ TEST_F(ViewTest, FailuresAreCodes) {
 }
 
 // The file browse reads FILES on its own thread while the main thread inserts into it: the
-// same connection, each thread with its own instance of the table.
+// same connection, each thread with its own instance of the table. The writer starts once the
+// view has buffered its first page, and the view reads on until the writer has added every
+// row, so the inserts fall between the view's pages however the threads are scheduled.
 TEST_F(ViewTest, ReadsWhileAnotherThreadInsertsOnTheSameConnection) {
     Fill(40);
-    std::atomic<bool> stop{false};
+    const std::vector<ULONG> originals = Expected([](const Row& r) { return Upper(r.name); });
+    // The new rows ("NEW1000", ...) sort after every original name, in the order they are added.
+    constexpr ULONG kFirstNew = 1000;
+    constexpr int kNew = 200;
+    // A round's rows: the originals once each and in order, then the new rows added so far,
+    // in order and none left out.
+    auto check = [&](const std::vector<ULONG>& ids, int round) {
+        std::size_t split = std::min(ids.size(), originals.size());
+        EXPECT_EQ(std::vector<ULONG>(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(split)),
+                  originals)
+            << "round " << round;
+        for (std::size_t i = split; i < ids.size(); ++i)
+            if (ids[i] != kFirstNew + (i - split)) {
+                ADD_FAILURE() << "round " << round << ": row " << i << " is " << ids[i];
+                break;
+            }
+    };
+    View v(files_->file);
+    ASSERT_EQ(v.SetOrder("UPPER(FILES:NAME),FILES:SysFILES"), 0);
+    v.Buffer(6, 1, 0, 0);
+    ASSERT_EQ(v.Open(), 0);
+    ASSERT_EQ(v.Next(), 0) << FileError();
+    std::vector<ULONG> ids{files_->SYSFILES};
+
+    std::atomic<bool> done{false};
     std::atomic<int> inserted{0};
     std::string writer_error;
     std::thread writer([&] {
@@ -325,42 +351,38 @@ TEST_F(ViewTest, ReadsWhileAnotherThreadInsertsOnTheSameConnection) {
         mine.file.SetOwner(owner_);
         if (Open(mine) != 0) {
             writer_error = "open " + FileError();
-            return;
-        }
-        for (ULONG id = 1000; id < 1200 && !stop; ++id) {
-            mine.SYSFILES = id;
-            mine.SYSCOMPUTER = 2;
-            mine.NAME = "new" + std::to_string(id);
-            mine.DIR = "/n/";
-            mine.DATE_DATE = dt::DATE{1, 1, 2020};
-            mine.SIZE = id;
-            if (Add(mine.file) != 0) {
-                writer_error = "add " + FileError();
-                break;
+        } else {
+            for (ULONG id = kFirstNew; id < kFirstNew + kNew; ++id) {
+                mine.SYSFILES = id;
+                mine.SYSCOMPUTER = 2;
+                mine.NAME = "new" + std::to_string(id);
+                mine.DIR = "/n/";
+                mine.DATE_DATE = dt::DATE{1, 1, 2020};
+                mine.SIZE = id;
+                if (Add(mine.file) != 0) {
+                    writer_error = "add " + FileError();
+                    break;
+                }
+                ++inserted;
             }
-            ++inserted;
+            Close(mine);
         }
-        Close(mine);
+        done = true;
     });
-    View v(files_->file);
-    ASSERT_EQ(v.SetOrder("UPPER(FILES:NAME),FILES:SysFILES"), 0);
-    v.Buffer(6, 1, 0, 0);
-    ASSERT_EQ(v.Open(), 0);
-    for (int round = 0; round < 15; ++round) {
+    for (ULONG id : ReadAll(v, true)) ids.push_back(id);
+    check(ids, 0);
+    for (int round = 1; !done && round < 10000; ++round) {
         v.Set();
-        std::vector<ULONG> ids = ReadAll(v, true);
-        // Every original row is there once, in order, whatever was inserted meanwhile.
-        std::vector<ULONG> originals;
-        for (ULONG id : ids)
-            if (id < 1000) originals.push_back(id);
-        EXPECT_EQ(originals, Expected([](const Row& r) { return Upper(r.name); }));
-        std::set<ULONG> unique(ids.begin(), ids.end());
-        EXPECT_EQ(unique.size(), ids.size());
+        check(ReadAll(v, true), round);
     }
-    stop = true;
     writer.join();
     EXPECT_EQ(writer_error, "");
-    EXPECT_GT(inserted.load(), 0);
+    EXPECT_EQ(inserted.load(), kNew);
+    // Every row the other thread added is there for the view.
+    v.Set();
+    ids = ReadAll(v, true);
+    EXPECT_EQ(ids.size(), originals.size() + kNew);
+    check(ids, -1);
 }
 
 }  // namespace
