@@ -712,6 +712,7 @@ bool MainWindow::AskLive(std::chrono::milliseconds delay, bool any_criterion) {
     live.computer_name = G::SEARCHCOMPUTER.Str();
     live.startclock = ClockTime();
     if (dt::LIVE.Ask(live, delay)) {
+        dt::LIVE.SetAnchor(WINDOW->GetPosition(0));
         ui::Start(QFilesLive, 25000);
     } else if (delay.count() == 0) {
         dt::LIVE.Wake();

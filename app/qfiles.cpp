@@ -32,6 +32,10 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// Dialog units between the main window's client area and the results window below it:
+// room for the main window's status bar and frame and the results window's title bar.
+constexpr int kLiveGap = 40;
+
 // The text shown by a display control of the information window.
 ui::ControlDef Show(std::string picture, ui::UseVar use, ui::Rect at) {
     return ui::DisplayDef(std::move(picture), use, at);
@@ -146,6 +150,13 @@ ui::WindowDef QFilesWindowDef(QFilesWindow& w) {
         // and looks for a due request every 50 ms.
         d.flags.no_activate = true;
         d.timer = 5;
+        // It opens below the main window, where it does not hide the entries being typed
+        // in; a placement the user saved still wins.
+        if (ui::Rect main; LIVE.Anchor(main)) {
+            d.flags.centered = false;
+            d.at.x = main.x;
+            d.at.y = main.y + main.h + kLiveGap;
+        }
     }
     ControlDef list =
         ListDef(kQFilesListFormat,
@@ -702,6 +713,18 @@ void QFilesWindow::RefreshLive() {
     WINDOW->SetTitle(Clip(caption));
     LIVE.NoteShown(std::string(Clip(caption)));
     ++LIVE.refreshes;
+}
+
+void LiveResults::SetAnchor(ui::Rect r) {
+    std::lock_guard lock(m_);
+    anchor_ = r;
+    anchored_ = true;
+}
+
+bool LiveResults::Anchor(ui::Rect& out) const {
+    std::lock_guard lock(m_);
+    out = anchor_;
+    return anchored_;
 }
 
 void QFilesLive() {

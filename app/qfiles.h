@@ -118,6 +118,10 @@ class LiveResults {
     QFilesWindow* Window() const { return window_.load(); }
     // Wakes the results window at once (a request due now).
     void Wake();
+    // Main thread: where the main window is (screen position, client size, dialog units),
+    // so that a new results window opens below it rather than over it.
+    void SetAnchor(ui::Rect r);
+    bool Anchor(ui::Rect& out) const;
 
     // What the windows did, for tests: refreshes shown (their captions, in order) and reads
     // that a newer request made stale (they wrote nothing).
@@ -139,6 +143,8 @@ class LiveResults {
     std::atomic<QFilesWindow*> window_{nullptr};
     std::vector<std::string> shown_;
     std::function<void()> read_hook_;
+    ui::Rect anchor_{};
+    bool anchored_ = false;
 };
 
 // The one results window that follows the main window's typing.

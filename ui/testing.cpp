@@ -1,11 +1,13 @@
 // Test hooks of the window layer (see testing.h).
 #include "ui/testing.h"
 
+#include <QApplication>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTreeView>
 #include <QWidget>
 
@@ -267,6 +269,28 @@ Rect PixelRect(Window& w, int field) {
     detail::GuiWindow* g = Gui(w, true);
     Rect r;
     if (g) detail::Invoke([&] { r = g->GetRect(field); });
+    return r;
+}
+
+Rect WindowPixelRect(Window& w) {
+    detail::GuiWindow* g = Gui(w, true);
+    Rect r;
+    if (g)
+        detail::Invoke([&] {
+            const QRect q = g->geometry();
+            r = {q.x(), q.y(), q.width(), q.height()};
+        });
+    return r;
+}
+
+Rect ScreenPixelRect() {
+    Rect r;
+    detail::Invoke([&] {
+        if (QScreen* s = QApplication::primaryScreen()) {
+            const QRect q = s->availableGeometry();
+            r = {q.x(), q.y(), q.width(), q.height()};
+        }
+    });
     return r;
 }
 

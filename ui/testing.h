@@ -106,6 +106,9 @@ bool TextFits(Window& w, int field);
 std::string ToolTip(Window& w, int field);
 // Pixel rectangle of a control in the window's client area (for checking dialog units).
 Rect PixelRect(Window& w, int field);
+// The window's own rectangle on the screen, and the primary screen's available area, in pixels.
+Rect WindowPixelRect(Window& w);
+Rect ScreenPixelRect();
 // Dialog unit size in pixels of the window's font, times 1000 (x: width of 1 unit).
 int DialogUnitX1000(Window& w);
 int DialogUnitY1000(Window& w);

@@ -83,6 +83,38 @@ TEST(WindowMore, SheetTabsShowOnlyTheirOwnControls) {
     });
 }
 
+// A window placed below the screen's bottom (below another window, or saved on a screen
+// that is gone) opens on the screen: a resizable one gives up height first, a fixed one
+// is moved up whole.
+TEST(WindowMore, AWindowPlacedOffTheScreenOpensOnIt) {
+    RunApp([] {
+        const Rect screen = testing::ScreenPixelRect();
+        ASSERT_GT(screen.h, 0);
+        for (bool resizable : {true, false}) {
+            WindowDef d;
+            d.title = resizable ? "resizable" : "fixed";
+            d.flags.resizable = resizable;
+            d.at = {10, 0, 200, 100};
+            Window probe(d);  // where a window of this size would sit at the screen's top
+            ASSERT_EQ(probe.Open(), 0);
+            const Rect size = testing::WindowPixelRect(probe);
+            probe.Close();
+            d.at.y = 100000;  // far below any screen
+            Window w(d);
+            ASSERT_EQ(w.Open(), 0);
+            const Rect r = testing::WindowPixelRect(w);
+            EXPECT_GE(r.y, screen.y) << d.title;
+            EXPECT_LE(r.y + r.h, screen.y + screen.h) << d.title;
+            EXPECT_GE(r.x, screen.x) << d.title;
+            if (resizable)
+                EXPECT_LE(r.h, size.h) << "may give up height";
+            else
+                EXPECT_EQ(r.h, size.h) << "keeps its size";
+            w.Close();
+        }
+    });
+}
+
 TEST(WindowMore, AHiddenWindowShownLaterCarriesWhatWasSetMeanwhile) {
     RunApp([] {
         WindowDef d;

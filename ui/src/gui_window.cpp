@@ -681,7 +681,24 @@ void GuiWindow::Build(const WindowState& st) {
             move(a.center() - QPoint(width() / 2, height() / 2));
         }
     } else {
-        move(PxX(st.at.x), PxY(st.at.y));
+        // A window never opens off the screen (a position below another window near the
+        // screen's bottom, or one saved on a screen that is gone): a resizable one first
+        // gives up to half its height to the room there, then it is moved to fit.
+        QPoint at(PxX(st.at.x), PxY(st.at.y));
+        QScreen* scr = QApplication::screenAt(at);
+        if (!scr) scr = QApplication::primaryScreen();
+        if (scr) {
+            // The window manager's frame is not known before the window is shown: the
+            // style's title bar height stands in for it.
+            const int frame = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+            const QRect a = scr->availableGeometry().adjusted(0, 0, 0, -frame);
+            const int room = a.bottom() + 1 - at.y();
+            if (resizable_ && room < height())
+                resize(width(), std::max({room, height() / 2, minimumHeight()}));
+            at.setX(std::max(a.left(), std::min(at.x(), a.right() + 1 - width())));
+            at.setY(std::max(a.top(), std::min(at.y(), a.bottom() + 1 - height())));
+        }
+        move(at);
     }
     Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint;
     if (def.flags.system_menu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
