@@ -718,9 +718,8 @@ bool ScanStore::Finish(WalkStats& stats) {
                 if (exclude_.ExcludesPath(dir, true)) continue;
                 for (std::uint32_t i = range.first; i < range.second; ++i)
                     if (rows_[i].state != kSeen &&
-                        !exclude_.ExcludesEntry(
-                            dir, std::string_view(names_).substr(rows_[i].name_off, rows_[i].name_len),
-                            false)) {
+                        !exclude_.ExcludesEntry(dir, texts_.At(rows_[i].name_off, rows_[i].name_len),
+                                                false)) {
                         rows_[i].state = kSeen;
                         ++counts_.kept;
                     }
