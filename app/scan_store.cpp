@@ -16,6 +16,7 @@
 #include "app/upgrade.h"
 #include "data/sql_connection.h"
 #include "data/sql_session.h"
+#include "data/sql_text.h"
 #include "runtime/stddate.h"
 
 namespace dt {
@@ -394,7 +395,10 @@ bool ScanStore::Begin(ULONG syscomputer) {
     }
     if (!ReadRows()) return false;
     session_->Commit();
-    if (counts_.rows_before == 0 && KindOfSession(*session_) == ServerKind::Embedded) DropIndexesWhenEmpty();
+    // The indexes belong to FILES: a store into another table drops nothing.
+    if (counts_.rows_before == 0 && KindOfSession(*session_) == ServerKind::Embedded &&
+        Upper(table_) == "FILES")
+        DropIndexesWhenEmpty();
     begun_ = true;
     batch_began_ = SteadyClock::now();
     return true;
