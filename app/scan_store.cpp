@@ -12,9 +12,11 @@
 #include <thread>
 
 #include "app/scan_stop.h"
+#include "app/search_index.h"
 #include "app/upgrade.h"
 #include "data/sql_connection.h"
 #include "data/sql_session.h"
+#include "data/sql_text.h"
 #include "runtime/stddate.h"
 
 namespace dt {
@@ -251,7 +253,70 @@ ScanStore::ScanStore(std::string owner, std::string table)
 ScanStore::~ScanStore() {
     stmts_.reset();
     if (session_ && !session_->AutoCommit()) session_->Rollback();
+    RemakeIndexes();  // a scan that neither finished nor stopped
     Unlock();
+}
+
+void ScanStore::DropIndexesWhenEmpty() {
+    // The emptiness is read inside the transaction that drops: another program's first
+    // scan either committed rows before (nothing is dropped) or finds the indexes gone
+    // and the table empty in turn. A failure leaves the indexes as they are.
+    if (!session_->SetAutoCommit(true)) return;
+    if (session_->Exec("BEGIN IMMEDIATE")) {
+        std::string any;
+        bool found = false;
+        bool ok = session_->QueryValue("SELECT 1 FROM " + table_ + " LIMIT 1", any, &found) && !found;
+        if (ok) {
+            std::vector<std::string> drops = {
+                "DROP TRIGGER IF EXISTS FILES_SEARCH_AI",
+                "DROP TRIGGER IF EXISTS FILES_SEARCH_AD",
+                "DROP TRIGGER IF EXISTS FILES_SEARCH_AU_NAME",
+                "DROP TRIGGER IF EXISTS FILES_SEARCH_AU_DIR",
+                std::string("DROP TABLE IF EXISTS ") + kFtsNameTable,
+                std::string("DROP TABLE IF EXISTS ") + kFtsDirTable,
+                "DROP TABLE IF EXISTS FILESDIR",
+                "DROP INDEX IF EXISTS FILES_DIR_SEARCH",
+            };
+            for (const NamedIndex& index : BrowseOrderIndexes(ServerKind::Embedded))
+                drops.push_back("DROP INDEX IF EXISTS " + index.name);
+            for (const std::string& d : drops) ok = ok && session_->Exec(d);
+        }
+        if (ok && session_->Exec("COMMIT")) {
+            indexes_dropped_ = dropped_at_begin_ = true;
+            // The log is copied into the database file every 80 MB rather than every 4 MB:
+            // a bulk load's pages are written to the file once or twice instead of ever
+            // again as the indexes grow (back to the default in RemakeIndexes).
+            session_->Exec("PRAGMA wal_autocheckpoint=20000");
+        } else {
+            session_->Exec("ROLLBACK");
+        }
+    }
+    session_->SetAutoCommit(false);
+}
+
+void ScanStore::RemakeIndexes() {
+    if (!indexes_dropped_ || !session_ || session_->CutOff()) return;
+    indexes_dropped_ = false;
+    if (!session_->AutoCommit()) session_->Rollback();
+    if (!session_->SetAutoCommit(true)) return;
+    SqlSession& s = *session_;
+    const SqlRunner run = [&s](const std::string& statement, std::vector<std::string>* rows) {
+        if (rows == nullptr) return s.Exec(statement) ? 0 : 90;
+        std::string value;
+        bool found = false;
+        if (!s.QueryValue(statement, value, &found)) return 90;
+        if (found) rows->push_back(value);
+        return 0;
+    };
+    // Made in one write transaction with the triggers (see CreateSearchIndexes): rows that
+    // other programs inserted meanwhile are read with the table, later ones reach the
+    // index through the triggers. What fails here is made at drivetrek's next start.
+    const SearchIndexResult made = CreateSearchIndexes(run, ServerKind::Embedded);
+    if (made.error != 0)
+        WarnSearchIndexOnce("the search indexes could not be made again after the first scan: " +
+                            s.LastError());
+    s.Exec("PRAGMA wal_autocheckpoint=1000");
+    s.SetAutoCommit(false);
 }
 
 void ScanStore::Fail(const std::string& why) {
@@ -349,6 +414,10 @@ bool ScanStore::Begin(ULONG syscomputer) {
     }
     if (!ReadRows()) return false;
     session_->Commit();
+    // The indexes belong to FILES: a store into another table drops nothing.
+    if (counts_.rows_before == 0 && KindOfSession(*session_) == ServerKind::Embedded &&
+        Upper(table_) == "FILES")
+        DropIndexesWhenEmpty();
     begun_ = true;
     batch_began_ = SteadyClock::now();
     return true;
@@ -796,6 +865,7 @@ bool ScanStore::Finish(WalkStats& stats) {
     counts_.rows_after = counts_.rows_before + counts_.inserted - counts_.deleted;
     stats.files_stored = static_cast<ULONG>(counts_.rows_after);
     stats.files_not_stored += static_cast<ULONG>(counts_.not_stored);
+    RemakeIndexes();
     Unlock();
     return !Failed() && counts_.not_stored == 0;
 }
@@ -805,6 +875,7 @@ void ScanStore::Stop(WalkStats& stats) {
     counts_.rows_after = counts_.rows_before + counts_.inserted - counts_.deleted;
     stats.files_stored = static_cast<ULONG>(counts_.rows_after);
     stats.files_not_stored += static_cast<ULONG>(counts_.not_stored);
+    RemakeIndexes();
     Unlock();
 }
 

@@ -18,7 +18,13 @@
 // exclusions now leave the row's path out), and reduces
 // duplicate rows of one file to one. Stop ends the open batch and deletes nothing.
 //
-// A computer without rows (its first scan) skips the read and stores at bulk speed.
+// A computer without rows (its first scan) skips the read and stores at bulk speed. On the
+// embedded database a scan that finds FILES empty (a new database: no search can lose a
+// hit) also drops the indexes that only serve speed (the substring index with its
+// triggers, the directory index, the browse orders) and has them made again from the
+// table as it then is when it ends, complete or stopped; a program that dies in between
+// leaves them to drivetrek's start, which makes whatever is missing. The keys of FILES
+// and the index of a computer's rows stay. Searches meanwhile read the table.
 // Threads: every call but DirectoryNotRead on one thread; DirectoryNotRead may come
 // from the walk's thread.
 #pragma once
@@ -91,6 +97,8 @@ class ScanStore final : public ScanSink {
     const StoreCounts& Counts() const { return counts_; }
     // The reason the store failed ("" while it works): the server's text when it has one.
     const std::string& Error() const { return error_; }
+    // Whether this scan dropped the speed-only indexes at its start (tests).
+    bool DroppedIndexes() const { return dropped_at_begin_; }
     bool Failed() const { return !error_.empty(); }
 
     // Rows per multi-row INSERT, rows per transaction (tests make them small).
@@ -134,6 +142,10 @@ class ScanStore final : public ScanSink {
     bool RetryWhenBusy(std::optional<std::chrono::steady_clock::time_point>& since);
     bool DeleteNumbers(const std::vector<std::uint64_t>& numbers);
     void Fail(const std::string& why);
+    // The embedded database's first scan: drops the speed-only indexes when FILES is
+    // empty (decided in the write transaction of the drop), and makes them again.
+    void DropIndexesWhenEmpty();
+    void RemakeIndexes();
     int Find(std::string_view name) const;
 
     std::string owner_, table_;
@@ -143,6 +155,8 @@ class ScanStore final : public ScanSink {
     bool locked_ = false;
     int lock_fd_ = -1;
     bool begun_ = false;
+    bool indexes_dropped_ = false;
+    bool dropped_at_begin_ = false;  // the speed-only indexes wait to be made again
 
     // Texts kept while the scan runs (the rows' names, the directories), back to back in
     // blocks that never move once made: the texts grow without being copied, so that the

@@ -8,6 +8,7 @@
 // a database of its own.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -25,7 +27,10 @@
 #include "app/dialect.h"
 #include "app/globals.h"
 #include "app/query.h"
+#include "app/scan_store.h"
+#include "app/search.h"
 #include "app/search_index.h"
+#include "app/startup.h"
 #include "app/tables.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
@@ -724,6 +729,157 @@ TEST_F(SearchIndexTest, ALoginThatMayNotCreateTheExtensionSearchesAndWarnsOnce) 
     // The tear-down works as the test server's own login again.
     GLO::SQLOWNER = test::Backend::Owner(database_);
     InitTables(errors_);
+}
+
+// Files from..to-1 of `computer` handed to a scan store as a walk hands them, ten
+// directories of the generated site.
+void StoreFiles(ScanStore& store, ULONG computer, long from, long to, WalkStats& stats) {
+    for (long d = 0; d < 10; ++d) {
+        const std::string dir = DirOf(from + d);
+        store.BeginDirectory(dir);
+        for (long i = from + d; i < to; i += 10) {
+            FILES_RECORD rec;
+            std::memset(static_cast<void*>(&rec), 0, sizeof rec);
+            rec.SYSCOMPUTER = computer;
+            rec.NAME = NameOf(i);
+            rec.EXTENSION = ExtensionOf(NameOf(i));
+            rec.DIR = dir;
+            rec.TYPE = 32;
+            rec.SIZE = static_cast<decltype(rec.SIZE)>(i);
+            store.Store(rec, stats);
+        }
+        store.EndDirectory(stats);
+    }
+}
+
+long long BrowseOrderIndexCount(const std::function<long long(const std::string&)>& count) {
+    long long n = 0;
+    for (const NamedIndex& index : BrowseOrderIndexes(ServerKind::Embedded))
+        n += count("select count(*) from sqlite_master where name = '" + index.name + "'");
+    return n;
+}
+
+// The first scan of an empty embedded database stores without the indexes that only
+// serve speed and makes them again at its end from the table as it is then: rows that
+// another program inserted while they were gone are in them, and so are rows inserted
+// afterwards (through the triggers). Searches in between find what the table holds.
+TEST_F(SearchIndexTest, AFirstScanMakesTheIndexesAgainWithTheRowsOfOtherProgramsToo) {
+    if (IsPostgres()) GTEST_SKIP() << "the embedded database's first scan";
+    KeptLog log;
+    PrepareSearchIndexes(true, &log);
+    ASSERT_EQ(ProbeSearchIndexes(Runner(), Kind()), SearchIndexState::Present);
+    SetSearchIndexWarningHook({});
+
+    ScanStore store(GLO::SQLOWNER.Str());
+    store.SetBatchRows(100);
+    SearchRequest r;
+    r.filter = "report";
+    SearchIndexState during = SearchIndexState::Present;
+    bool joined = true;
+    std::size_t found_during = 0;
+    long long holding = -1;
+    store.SetAfterBatch([&](std::size_t n) {
+        if (n != 2) return;
+        during = ProbeSearchIndexes(Runner(), Kind());
+        joined = SearchJoinsIndexForFiles(Kind());
+        // Another computer's rows while the triggers are gone.
+        Exec(InsertRows(900001, 900051));
+        found_during = Hits(Statement(r, joined)).size();
+        holding = Count("select count(*) from FILES where lower(NAME) like '%report%'");
+    });
+    ASSERT_TRUE(store.Begin(4)) << store.Error();
+    EXPECT_TRUE(store.DroppedIndexes());
+    WalkStats stats;
+    StoreFiles(store, 4, 1, 1001, stats);
+    ASSERT_TRUE(store.Finish(stats)) << store.Error();
+    EXPECT_EQ(store.Counts().inserted, 1000u);
+
+    EXPECT_EQ(during, SearchIndexState::Missing);
+    EXPECT_FALSE(joined);
+    EXPECT_GT(holding, 0);
+    EXPECT_EQ(static_cast<long long>(found_during), holding);
+    EXPECT_EQ(ProbeSearchIndexes(Runner(), Kind()), SearchIndexState::Present);
+    EXPECT_EQ(Count("select count(*) from sqlite_master where name = 'FILES_DIR_SEARCH'"), 1);
+    EXPECT_EQ(BrowseOrderIndexCount([this](const std::string& q) { return Count(q); }), 3);
+    Exec(InsertRows(990001, 990051));  // after the scan: through the triggers
+    EXPECT_EQ(EmbeddedIndexDifferences(), 0);
+    EXPECT_EQ(Count("select count(*) from FILES"), 1100);
+    for (const SearchRequest& q : Searches()) {
+        SCOPED_TRACE(q.filter);
+        EXPECT_EQ(Hits(Statement(q, true)), Hits(Statement(q, false)));
+    }
+}
+
+// A first scan killed while the indexes are gone leaves them to drivetrek's start, which
+// makes them with every row; one that is stopped makes them itself. A scan that finds
+// rows in FILES (another computer's) drops nothing, on any server.
+TEST_F(SearchIndexTest, AKilledFirstScanLeavesTheIndexesToTheStartAndAStoppedOneMakesThem) {
+    if (!IsPostgres()) {
+        PrepareSearchIndexes(true, nullptr);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ScanStore store(GLO::SQLOWNER.Str());
+            store.SetBatchRows(100);
+            store.SetAfterBatch([](std::size_t n) {
+                if (n == 3) ::raise(SIGKILL);
+            });
+            if (!store.Begin(5)) ::_exit(1);
+            WalkStats stats;
+            StoreFiles(store, 5, 1, 1001, stats);
+            store.Finish(stats);
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended with " << status;
+        EXPECT_EQ(ProbeSearchIndexes(Runner(), Kind()), SearchIndexState::Missing);
+        EXPECT_EQ(BrowseOrderIndexCount([this](const std::string& q) { return Count(q); }), 0);
+        const long long stored = Count("select count(*) from FILES");
+        EXPECT_GE(stored, 300);
+        EXPECT_LT(stored, 1000);
+        // drivetrek's start: its upgrade step over the program's tables.
+        KeptLog log;
+        Relate::COMPUTER->Open();
+        ASSERT_EQ(Access::COMPUTER->UseFile(), 0) << errors_.shown;
+        EXPECT_TRUE(RunStartupUpgrade(true, &log));
+        Relate::COMPUTER->Close();
+        SetSearchIndexWarningHook({});
+        EXPECT_EQ(ProbeSearchIndexes(Runner(), Kind()), SearchIndexState::Present);
+        EXPECT_EQ(BrowseOrderIndexCount([this](const std::string& q) { return Count(q); }), 3);
+        EXPECT_EQ(EmbeddedIndexDifferences(), 0);
+
+        // Stopped: made again at the stop.
+        Exec("DELETE FROM FILES");
+        ScanStore stopped(GLO::SQLOWNER.Str());
+        stopped.SetBatchRows(100);
+        ASSERT_TRUE(stopped.Begin(5)) << stopped.Error();
+        EXPECT_TRUE(stopped.DroppedIndexes());
+        WalkStats stats;
+        StoreFiles(stopped, 5, 1, 501, stats);
+        stopped.Stop(stats);
+        EXPECT_EQ(ProbeSearchIndexes(Runner(), Kind()), SearchIndexState::Present);
+        EXPECT_EQ(BrowseOrderIndexCount([this](const std::string& q) { return Count(q); }), 3);
+        EXPECT_EQ(EmbeddedIndexDifferences(), 0);
+        Fill(1, 101);
+    } else {
+        PrepareSearchIndexes(true, nullptr);  // PostgreSQL: nothing dropped, even when empty
+    }
+    ScanStore beside(GLO::SQLOWNER.Str());
+    beside.SetBatchRows(100);
+    SearchIndexState during = SearchIndexState::Missing;
+    beside.SetAfterBatch([&](std::size_t) { during = ProbeSearchIndexes(Runner(), Kind()); });
+    ASSERT_TRUE(beside.Begin(6)) << beside.Error();
+    EXPECT_FALSE(beside.DroppedIndexes());
+    WalkStats stats;
+    StoreFiles(beside, 6, 2001, 2501, stats);
+    ASSERT_TRUE(beside.Finish(stats)) << beside.Error();
+    EXPECT_EQ(during, ProbeSearchIndexes(Runner(), Kind()));
+    if (!IsPostgres()) {
+        EXPECT_EQ(during, SearchIndexState::Present);
+        EXPECT_EQ(EmbeddedIndexDifferences(), 0);
+    }
+    SetSearchIndexWarningHook({});
 }
 
 }  // namespace
