@@ -92,7 +92,9 @@ Diag ReadDiag(const OdbcApi& api, SQLRETURN rc, SQLHENV env, SQLHDBC dbc, SQLHST
 Meaning Classify(const Diag& d) {
     const std::string& s = d.state;
     if (s == "S0002" || s == "42S02" || s == "42P01") return Meaning::MissingTable;
-    if (s == "S0001" || s == "S0011" || s == "42S01" || s == "42S11" || s == "42P07")
+    // 42710: PostgreSQL's "type ... already exists", what a session gets that creates a
+    // table at the same moment as another (each table has a row type of its name).
+    if (s == "S0001" || s == "S0011" || s == "42S01" || s == "42S11" || s == "42P07" || s == "42710")
         return Meaning::AlreadyExists;
     if (s == "23505") return Meaning::DuplicateKey;
     if (s == "IM002" || s == "IM003") return Meaning::DriverMissing;

@@ -1542,7 +1542,8 @@ int CreateWithReplace(SqlState& st, DriverArgs& a, const std::string& text, cons
                       bool keep) {
     int rc = ExecNoResult(st, a, Statement{text, {}});
     // PostgreSQL answers two sessions creating one table at the same moment with a
-    // duplicate key in its own catalog rather than "already exists".
+    // duplicate key in its own catalog, or with "type already exists" (42710, taken as
+    // already existing), rather than "relation already exists".
     if (rc == 40 && keep) return 0;
     if (rc == 90 && Classify(st.diag) == Meaning::AlreadyExists) {
         if (keep) return 0;  // another station created it: never drop its rows

@@ -225,6 +225,7 @@ TEST(Classify, FailuresByMeaningAcrossSpellings) {
     EXPECT_EQ(Classify(D("S0001", 2714, "")), Meaning::AlreadyExists);
     EXPECT_EQ(Classify(D("S0011", 1913, "")), Meaning::AlreadyExists);
     EXPECT_EQ(Classify(D("42P07", 7, "")), Meaning::AlreadyExists);
+    EXPECT_EQ(Classify(D("42710", 7, "type \"files\" already exists")), Meaning::AlreadyExists);
     EXPECT_EQ(Classify(D("23505", 7, "")), Meaning::DuplicateKey);
     EXPECT_EQ(Classify(D("23000", 2627, "Violation of PRIMARY KEY")), Meaning::DuplicateKey);
     EXPECT_EQ(Classify(D("S1000", 19, "UNIQUE constraint failed: T.A")), Meaning::DuplicateKey);
