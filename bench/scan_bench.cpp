@@ -268,8 +268,11 @@ bool RunOne(const Kind& kind, const fs::path& work, const fs::path& tree, const 
     // The bulk load into a FILES table the program made, by the database's own tool.
     GLO::SQLOWNER = kind.Owner(kind.bulk_db);
     ok = ok && MakeFilesTable();
-    // With the indexes a scan's database has (the upgrade step's).
-    ok = ok && RunUpgrade(GLO::SQLOWNER.Str()).ok;
+    // With the indexes a scan's database has (the upgrade step's, the search's among them
+    // unless --no-search-index), so that the load pays for the same indexes as the scan.
+    ok = ok && (g_search_index ? RunUpgrade(GLO::SQLOWNER.Str(), [] { PrepareSearchIndexes(true, nullptr); })
+                               : RunUpgrade(GLO::SQLOWNER.Str()))
+                   .ok;
     KillTables();  // no connection is left open on the bulk database
     if (ok) {
         auto t = Clock::now();
