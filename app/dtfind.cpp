@@ -29,6 +29,7 @@
 #include "app/version.h"
 #include "data/sql_connection.h"
 #include "data/sql_driver.h"
+#include "data/sql_text.h"
 #include "data/statements.h"
 #include "framework/error_manager.h"
 #include "runtime/errors.h"
@@ -161,14 +162,6 @@ std::string LastFailure() {
     std::string text = Error();
     if (!FileError().empty()) text += "|" + FileError();
     return text;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 using ComputerList = std::vector<std::pair<ULONG, std::string>>;

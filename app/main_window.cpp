@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <strings.h>
 
 #include "app/browse_files.h"
 #include "app/globals.h"
@@ -16,6 +15,7 @@
 #include "app/setup_window.h"
 #include "app/startup.h"
 #include "app/tables.h"
+#include "data/sql_text.h"
 #include "framework/window_resizer.h"
 #include "platform/computer.h"
 #include "platform/profile.h"
@@ -35,10 +35,6 @@ namespace {
 // Rows the start-up reads from one statement at most: a list that long is damage, and
 // a loop must end.
 constexpr int kMaxRows = 1000000;
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 ui::ControlDef WithFont(ui::ControlDef c, std::string font) {
     c.font = std::move(font);

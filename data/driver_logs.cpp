@@ -9,21 +9,15 @@
 #include <mutex>
 #include <sstream>
 
+#include "data/sql_text.h"
+
 namespace dt {
 namespace {
 
-std::string_view Trim(std::string_view s) {
+std::string_view TrimSpace(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
     return s;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 // The registrations file the driver manager reads (unixODBC's rule).
@@ -45,7 +39,7 @@ std::string WithoutDriverLogs(std::string_view ini) {
         ini.remove_prefix(line.size());
         const std::size_t eq = line.find('=');
         const std::string_view key =
-            eq == std::string_view::npos ? std::string_view() : Trim(line.substr(0, eq));
+            eq == std::string_view::npos ? std::string_view() : TrimSpace(line.substr(0, eq));
         if (EqualNoCase(key, "CommLog") || EqualNoCase(key, "Debug")) {
             out.append(key).append("=0");
             if (line.back() == '\n') out += '\n';

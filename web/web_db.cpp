@@ -1,12 +1,12 @@
 #include "web/web_db.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstddef>
 
 #include "app/globals.h"
 #include "app/tables.h"
 #include "data/sql_driver.h"
+#include "data/sql_text.h"
 #include "data/statements.h"
 #include "runtime/errors.h"
 
@@ -18,14 +18,6 @@ struct NumberRecord {
     CSTRING<64> VALUE;
 };
 #pragma pack(pop)
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 }  // namespace
 
