@@ -183,7 +183,7 @@ int BrowseFilesWindow::OnAccepted() {
         BRW1.AppendOrder("FILES:SysFILES");
         BRW1.ApplyOrder();
     }
-    VIEW->SetProperty(PROP_SQLFilter, filter_sql);
+    (void)VIEW->SetProperty(PROP_SQLFilter, filter_sql);  // a filter text is only kept here: never refused
     Refresh(1);
     Refresh(1);
     WINDOW->Select(BrowseCtl::BROWSE);

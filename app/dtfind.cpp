@@ -168,20 +168,22 @@ using ComputerList = std::vector<std::pair<ULONG, std::string>>;
 
 // Every COMPUTER row in row-number order. False on a failure (text in `error`).
 bool ReadComputers(ComputerList& computers, std::string& error) {
-    Relate::COMPUTER->Open();
-    bool ok = Access::COMPUTER->UseFile() == 0;
-    if (!ok) error = LastFailure();
-    int rc = ok ? Set(COMPUTER.KEYSYSCOMPUTER) : 0;
-    while (ok && rc == 0) {
-        rc = Next(COMPUTER.file);
-        if (rc != 0) break;
-        computers.emplace_back(COMPUTER.SYSCOMPUTER, std::string(COMPUTER.NAME.View()));
+    bool ok = false;
+    {
+        const RelationOpen computer(Relate::COMPUTER);
+        ok = Access::COMPUTER->UseFile() == SevQuiet;
+        if (!ok) error = LastFailure();
+        ErrCode rc = ok ? Set(COMPUTER.KEYSYSCOMPUTER) : ErrNone;
+        while (ok && rc == ErrNone) {
+            rc = Next(COMPUTER.file);
+            if (rc != ErrNone) break;
+            computers.emplace_back(COMPUTER.SYSCOMPUTER, std::string(COMPUTER.NAME.View()));
+        }
+        if (ok && rc != ErrRecordNotAvailable) {
+            ok = false;
+            error = LastFailure();
+        }
     }
-    if (ok && rc != 33) {
-        ok = false;
-        error = LastFailure();
-    }
-    Relate::COMPUTER->Close();
     std::sort(computers.begin(), computers.end());
     return ok;
 }
@@ -269,16 +271,16 @@ class HitWriter {
 int WriteRows(const std::string& statement, RowFormat format, const ComputerList& computers,
               std::string& error) {
     HitWriter writer(format, computers);
-    int rc = SetProperty(FILES.file, PROP_SQL, statement);
-    if (rc == 0) {
+    ErrCode rc = SetProperty(FILES.file, PROP_SQL, statement);
+    if (rc == ErrNone) {
         const FILES_RECORD& record = FILES;
-        while ((rc = Next(FILES.file)) == 0) writer.Row(record);
-        if (rc == 33) rc = 0;  // the end of the result; anything else broke the read
+        while ((rc = Next(FILES.file)) == ErrNone) writer.Row(record);
+        if (rc == ErrRecordNotAvailable) rc = ErrNone;  // the end of the result; anything else broke the read
     }
-    const std::string failure = rc != 0 ? LastFailure() : std::string();
+    const std::string failure = rc != ErrNone ? LastFailure() : std::string();
     if (!writer.Flush()) {
         error = "cannot write the result";
-    } else if (rc != 0) {
+    } else if (rc != ErrNone) {
         error = "the search could not be carried out|" + failure;
     } else {
         return writer.Hits() > 0 ? kHits : kNoHits;
@@ -307,7 +309,7 @@ int WriteCount(const std::string& statement, std::string& error) {
             status = value.find_first_not_of('0') == std::string::npos ? kNoHits : kHits;
         }
     }
-    Close(table);
+    CloseAfterUse(table);
     return status;
 }
 
@@ -334,9 +336,10 @@ int Search(const Options& o) {
     int status = kFailed;
     ComputerList computers;
     {
-        Relate::FILES->Open();  // one connection for the whole run
-        if (Access::FILES->UseFile() != 0)
-            error = "the table FILES cannot be read: " + (ErrorCode() != 0 ? LastFailure() : errors.shown);
+        const RelationOpen files(Relate::FILES);  // one connection for the whole run
+        if (Access::FILES->UseFile() != SevQuiet)
+            error =
+                "the table FILES cannot be read: " + (ErrorCode() != ErrNone ? LastFailure() : errors.shown);
         if (error.empty() && !ReadComputers(computers, error) && error.empty())
             error = "the computer table cannot be read";
         std::vector<ULONG> wanted;
@@ -363,7 +366,6 @@ int Search(const Options& o) {
                 status = WriteRows(statement, o.format, computers, error);
             }
         }
-        Relate::FILES->Close();
     }
     KillTables();
     errors.Shutdown();

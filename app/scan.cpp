@@ -657,7 +657,7 @@ void ScanDrives(ScanContext& ctx) {
     // before it, and WIN_WAIT must take its Cancel button between directories.
     std::optional<WorkingWindow> working;
     working.emplace();
-    Relate::FILES->Open();
+    RelationOpen files(Relate::FILES);
     if (ctx.display.open) ctx.display.open();
     if (ctx.display.drive) ctx.display.drive("clean database");
 
@@ -671,7 +671,7 @@ void ScanDrives(ScanContext& ctx) {
     if (!sink.BeginScan(syscomputer, stats)) {
         working.reset();
         if (ctx.display.close) ctx.display.close();
-        Relate::FILES->Close();
+        files.Close();
         Stop(ctx, "the scan was not started: " + stats.first_failure);
         return;
     }
@@ -753,7 +753,7 @@ void ScanDrives(ScanContext& ctx) {
     }
     working.reset();
     if (ctx.display.close) ctx.display.close();
-    Relate::FILES->Close();
+    files.Close();
     ctx.files_stored = stats.files_stored;
     ctx.files_not_stored = stats.files_not_stored;
     ctx.dirs_skipped = stats.dirs_skipped;
@@ -792,8 +792,9 @@ void ScanDrives(ScanContext& ctx) {
         COMPUTER.LASTSCAN_TIME = TIME::FromStandard(ClockTime());
         COMPUTER.SCANTIME = Format(static_cast<double>(elapsed), "T4");
         // A row never scanned before was read with these columns NULL: they get values now.
-        SetNonull(COMPUTER.file, "COMPUTER:LASTSCAN");
-        SetNonull(COMPUTER.file, "COMPUTER:SCANTIME");
+        // Both labels are declared fields of COMPUTER: the flags cannot be refused.
+        (void)SetNonull(COMPUTER.file, "COMPUTER:LASTSCAN");
+        (void)SetNonull(COMPUTER.file, "COMPUTER:SCANTIME");
         Access::COMPUTER->Update(1);
     }
 

@@ -17,6 +17,7 @@
 #include "data/sql_connection.h"
 #include "data/sql_session.h"
 #include "data/sql_text.h"
+#include "runtime/errors.h"
 #include "runtime/stddate.h"
 
 namespace dt {
@@ -301,12 +302,12 @@ void ScanStore::RemakeIndexes() {
     if (!session_->SetAutoCommit(true)) return;
     SqlSession& s = *session_;
     const SqlRunner run = [&s](const std::string& statement, std::vector<std::string>* rows) {
-        if (rows == nullptr) return s.Exec(statement) ? 0 : 90;
+        if (rows == nullptr) return static_cast<int>(s.Exec(statement) ? ErrNone : ErrFileSystem);
         std::string value;
         bool found = false;
-        if (!s.QueryValue(statement, value, &found)) return 90;
+        if (!s.QueryValue(statement, value, &found)) return static_cast<int>(ErrFileSystem);
         if (found) rows->push_back(value);
-        return 0;
+        return static_cast<int>(ErrNone);
     };
     // Made in one write transaction with the triggers (see CreateSearchIndexes): rows that
     // other programs inserted meanwhile are read with the table, later ones reach the

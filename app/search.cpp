@@ -60,31 +60,31 @@ SearchRead::~SearchRead() {
     End();
 }
 
-int SearchRead::Begin(const SearchRequest& request, std::string* sent) {
+ErrCode SearchRead::Begin(const SearchRequest& request, std::string* sent) {
     End();
     outcome_ = SearchOutcome{};
-    Relate::FILES->Open();
-    opened_ = true;
-    if (int rc = Access::FILES->UseFile(); rc != 0) {
+    files_.emplace(Relate::FILES);
+    if (Access::FILES->UseFile() != SevQuiet) {
         // The file manager has reported the failure; the search still says why it found
         // nothing rather than showing an empty list.
-        outcome_.error = ErrorCode() != 0 ? ErrorCode() : 90;
-        outcome_.message = ErrorCode() != 0 ? FailureText() : "The table FILES could not be opened.";
+        outcome_.error = ErrorCode() != ErrNone ? ErrorCode() : ErrFileSystem;
+        outcome_.message = ErrorCode() != ErrNone ? FailureText() : "The table FILES could not be opened.";
         End();
         return outcome_.error;
     }
     const std::string statement = SearchStatementForFiles(request);
     if (sent != nullptr) *sent = statement;
-    if (int rc = SetProperty(FILES.file, PROP_SQL, statement); rc != 0) {
+    if (const ErrCode rc = SetProperty(FILES.file, PROP_SQL, statement); rc != ErrNone) {
         outcome_.error = rc;
         outcome_.message = FailureText();
         // The driver reports a missing table by its code alone.
-        if (rc == 2 && FileError().empty()) outcome_.message += "|The table FILES is not in the database.";
+        if (rc == ErrFileNotFound && FileError().empty())
+            outcome_.message += "|The table FILES is not in the database.";
         End();
         return rc;
     }
     active_ = true;
-    return 0;
+    return ErrNone;
 }
 
 bool SearchRead::Step(const std::function<void(const FILES_RECORD&)>& row, std::size_t max_rows,
@@ -92,16 +92,16 @@ bool SearchRead::Step(const std::function<void(const FILES_RECORD&)>& row, std::
     if (!active_) return false;
     const auto until = std::chrono::steady_clock::now() + budget;
     const FILES_RECORD& record = FILES;
-    int rc = 0;
+    ErrCode rc = ErrNone;
     for (std::size_t n = 0; max_rows == 0 || n < max_rows; ++n) {
-        if ((rc = Next(FILES.file)) != 0) break;
+        if ((rc = Next(FILES.file)) != ErrNone) break;
         row(record);
         // The clock is read every 64 rows: a row costs microseconds.
         if ((n & 63) == 63 && std::chrono::steady_clock::now() >= until) return true;
     }
-    if (rc == 0) return true;
-    // 33 is the end of the result; anything else broke the read part-way.
-    if (rc != 33) {
+    if (rc == ErrNone) return true;
+    // ErrRecordNotAvailable is the end of the result; anything else broke the read part-way.
+    if (rc != ErrRecordNotAvailable) {
         outcome_.error = rc;
         outcome_.message = FailureText();
     }
@@ -111,8 +111,9 @@ bool SearchRead::Step(const std::function<void(const FILES_RECORD&)>& row, std::
 
 void SearchRead::End() {
     active_ = false;
-    if (opened_ && Relate::FILES != nullptr) Relate::FILES->Close();
-    opened_ = false;
+    // The tables may be gone already (killed at the program's end): nothing to close then.
+    if (files_ && Relate::FILES == nullptr) files_->Forget();
+    files_.reset();
 }
 
 SearchOutcome ReadSearchRows(const SearchRequest& request,

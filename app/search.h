@@ -7,12 +7,15 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/query.h"
 #include "app/schema.h"
+#include "framework/relation_manager.h"
+#include "runtime/errors.h"
 #include "runtime/queue.h"
 #include "runtime/types.h"
 
@@ -48,10 +51,11 @@ class FoundFiles {
     std::vector<Span> rows_;
 };
 
-// What reading a search produced: the runtime error code (0: the statement ran and every
-// row was read) and, on failure, the error text with the server's message ("|" between).
+// What reading a search produced: the runtime error code (ErrNone: the statement ran and
+// every row was read) and, on failure, the error text with the server's message ("|"
+// between).
 struct SearchOutcome {
-    int error = 0;
+    ErrCode error = ErrNone;
     std::string message;
 };
 
@@ -84,8 +88,9 @@ class SearchRead {
     SearchRead(const SearchRead&) = delete;
     SearchRead& operator=(const SearchRead&) = delete;
 
-    // 0 when the statement was sent; else the error code, the text in Outcome().
-    int Begin(const SearchRequest& request, std::string* sent = nullptr);
+    // ErrNone when the statement was sent; else the error code, the text in Outcome()
+    // (which also holds the code, so a caller may read either).
+    ErrCode Begin(const SearchRequest& request, std::string* sent = nullptr);
     // Reads at most `max_rows` rows (0: no limit) or until `budget` has passed, whichever
     // comes first, handing each to `row`. True while more rows may follow; false at the
     // end of the result or on a failure (Outcome() says which).
@@ -97,8 +102,8 @@ class SearchRead {
 
   private:
     SearchOutcome outcome_;
-    bool opened_ = false;  // FILES is open through its relation manager
-    bool active_ = false;  // a result is being read
+    std::optional<RelationOpen> files_;  // FILES, open through its relation manager
+    bool active_ = false;                // a result is being read
 };
 
 // ReadSearchRows into the result list: each row appended to `qfiles` (name cut to 127

@@ -88,7 +88,7 @@ SearchIndexResult CreateEmbedded(const SqlRunner& run, const SearchIndexProgress
                                  long long threshold) {
     SearchIndexResult result;
     auto fail = [&](const std::string& statement) {
-        result.error = ErrorCode() != 0 ? ErrorCode() : 90;
+        result.error = ErrorCode() != ErrNone ? ErrorCode() : ErrFileSystem;
         result.message = FailureText(statement);
         run("ROLLBACK", nullptr);
         return result;
@@ -204,7 +204,7 @@ SearchIndexResult CreatePostgres(const SqlRunner& run, const SearchIndexProgress
             "i.indexrelid = c.oid where c.relname = '" +
             index.name + "' and pg_table_is_visible(c.oid)";
         if (run(state, &rows) != 0) {
-            result.error = ErrorCode() != 0 ? ErrorCode() : 90;
+            result.error = ErrorCode() != ErrNone ? ErrorCode() : ErrFileSystem;
             result.message = FailureText(state);
             return result;
         }
@@ -214,14 +214,14 @@ SearchIndexResult CreatePostgres(const SqlRunner& run, const SearchIndexProgress
             // and made again.
             const std::string drop = "DROP INDEX CONCURRENTLY IF EXISTS " + index.name;
             if (run(drop, nullptr) != 0) {
-                result.error = ErrorCode() != 0 ? ErrorCode() : 90;
+                result.error = ErrorCode() != ErrNone ? ErrorCode() : ErrFileSystem;
                 result.message = FailureText(drop);
                 return result;
             }
         }
         report("Creating the index " + index.name);
         if (run(index.create, nullptr) != 0 && !AlreadyExists()) {
-            result.error = ErrorCode() != 0 ? ErrorCode() : 90;
+            result.error = ErrorCode() != ErrNone ? ErrorCode() : ErrFileSystem;
             result.message = FailureText(index.create);
             return result;
         }
@@ -234,10 +234,10 @@ SearchIndexResult CreatePostgres(const SqlRunner& run, const SearchIndexProgress
 
 SqlRunner RunnerOf(File& file, std::function<std::string()> first) {
     return [&file, first = std::move(first)](const std::string& statement, std::vector<std::string>* rows) {
-        int rc = SetProperty(file, PROP_SQL, statement);
-        if (rc != 0 || rows == nullptr) return rc;
-        while ((rc = Next(file)) == 0) rows->push_back(first());
-        return rc == 33 ? 0 : rc;
+        ErrCode rc = SetProperty(file, PROP_SQL, statement);
+        if (rc != ErrNone || rows == nullptr) return static_cast<int>(rc);
+        while ((rc = Next(file)) == ErrNone) rows->push_back(first());
+        return static_cast<int>(rc == ErrRecordNotAvailable ? ErrNone : rc);
     };
 }
 
@@ -394,9 +394,9 @@ void PrepareSearchIndexes(bool unattended, ERRORLOGINTERFACE* log, const SearchI
             log->Close(0);
         }
     });
-    Relate::FILES->Open();
-    Relate::SQLF->Open();
-    if (Access::FILES->UseFile() == 0 && Access::SQLF->UseFile() == 0) {
+    const RelationOpen files(Relate::FILES);
+    const RelationOpen sqlf(Relate::SQLF);
+    if (Access::FILES->UseFile() == SevQuiet && Access::SQLF->UseFile() == SevQuiet) {
         const ServerKind kind = KindOfDbms(GetProperty(SQLF.file, PROP_DbmsName));
         const SqlRunner run = RunnerOf(SQLF.file, [] { return std::string(SQLF.FELD1.Clip()); });
         const SearchIndexResult made = CreateSearchIndexes(
@@ -418,8 +418,6 @@ void PrepareSearchIndexes(bool unattended, ERRORLOGINTERFACE* log, const SearchI
         else if (ProbeSearchIndexes(run, kind) == SearchIndexState::Missing)
             WarnSearchIndexOnce(SearchIndexMissingText(kind));
     }
-    Relate::SQLF->Close();
-    Relate::FILES->Close();
 }
 
 }  // namespace dt

@@ -259,7 +259,7 @@ std::string SQLValue(std::string_view statement) {
     Relate::SQLF->Open();
     if (Access::SQLF->UseFile() == 0) {
         // A failing statement is not looked at: its NEXT fails too and the answer stays "".
-        SetProperty(SQLF.file, PROP_SQL, text);
+        (void)SetProperty(SQLF.file, PROP_SQL, text);
         if (Next(SQLF.file) == 0) answer = SQLF.FELD1.View();
     }
     Relate::SQLF->Close();

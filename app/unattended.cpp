@@ -54,7 +54,7 @@ int ProgramErrorManager::Prompt(USHORT id, int buttons, int default_button) {
     // error (and ends the program for a question or a fatal error); a question asked
     // this way ends the program in any case.
     CaptureErrorState();
-    Dispatch(id);
+    (void)Dispatch(id);  // for a question or a fatal message this does not return
     WriteStderr("", "unattended run: the question cannot be answered, the program ends");
     EndProcess(kUnattendedFailure);
 }
@@ -65,7 +65,7 @@ int ProgramErrorManager::OnNotify() {
     return Button::Ok;
 }
 
-int ProgramErrorManager::OnAskUser() {
+Severity ProgramErrorManager::OnAskUser() {
     if (!SILENT) return WindowErrorManager::OnAskUser();
     WriteCurrentMessage(*this);
     WriteStderr("", "unattended run: the question cannot be answered, the program ends");

@@ -39,7 +39,7 @@ class ProgramErrorManager final : public WindowErrorManager {
   public:
     int Prompt(USHORT id, int buttons, int default_button) override;
     int OnNotify() override;
-    int OnAskUser() override;
+    Severity OnAskUser() override;
 };
 
 }  // namespace dt

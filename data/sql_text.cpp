@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/errors.h"
 #include "runtime/types.h"
 
 namespace dt {
@@ -442,12 +443,17 @@ std::vector<SQLSMALLINT> Preferences(const Column& c) {
     }
 }
 
-// ODBC 3 drivers may answer with the new date/time codes.
+// ODBC 3 drivers may answer with the new date/time codes (SQL_TYPE_DATE, SQL_TYPE_TIME,
+// SQL_TYPE_TIMESTAMP), which the ODBC 2 headers this driver is built with do not name.
+constexpr SQLSMALLINT kOdbc3Date = 91;
+constexpr SQLSMALLINT kOdbc3Time = 92;
+constexpr SQLSMALLINT kOdbc3Timestamp = 93;
+
 bool SameType(SQLSMALLINT offered, SQLSMALLINT wanted) {
     if (offered == wanted) return true;
-    if (wanted == SQL_DATE) return offered == 91;
-    if (wanted == SQL_TIME) return offered == 92;
-    if (wanted == SQL_TIMESTAMP) return offered == 93;
+    if (wanted == SQL_DATE) return offered == kOdbc3Date;
+    if (wanted == SQL_TIME) return offered == kOdbc3Time;
+    if (wanted == SQL_TIMESTAMP) return offered == kOdbc3Timestamp;
     return false;
 }
 
@@ -455,6 +461,10 @@ bool IsTzName(const std::string& n) {
     std::string u = Upper(n);
     return u.find("TZ") != std::string::npos || u.find("TIME ZONE") != std::string::npos;
 }
+
+// Decimal digits of the largest 64-bit and 32-bit integers.
+constexpr int kInt64Digits = 19;
+constexpr int kLongDigits = 10;
 
 int DecimalDigits(const Column& c, const Field& fd) {
     switch (c.type) {
@@ -467,16 +477,16 @@ int DecimalDigits(const Column& c, const Field& fd) {
         case FT_USHORT:
             return 5;
         case FT_INT64:
-            return 19;
+            return kInt64Digits;
         default:
-            return 10;
+            return kLongDigits;
     }
 }
 
 }  // namespace
 
-int BuildCreateTable(const File& f, const std::vector<Column>& cols, const std::vector<TypeInfo>& types,
-                     const CreateRules& rules, std::string& out, std::string& bad_field) {
+ErrCode BuildCreateTable(const File& f, const std::vector<Column>& cols, const std::vector<TypeInfo>& types,
+                         const CreateRules& rules, std::string& out, std::string& bad_field) {
     std::string table = f.ExternalName();
     out = "CREATE TABLE " + table + " (";
     // Columns that may not hold NULL: components of keys without OPT and of the PRIMARY key.
@@ -490,7 +500,7 @@ int BuildCreateTable(const File& f, const std::vector<Column>& cols, const std::
         const Field& fd = f.fields[static_cast<std::size_t>(c.field)];
         if (!f.driver->SupportsType(fd.type)) {
             bad_field = fd.label;
-            return 75;
+            return ErrInvalidFieldType;
         }
         const TypeInfo* chosen = nullptr;
         for (SQLSMALLINT want : Preferences(c)) {
@@ -503,7 +513,7 @@ int BuildCreateTable(const File& f, const std::vector<Column>& cols, const std::
         }
         if (chosen == nullptr) {
             bad_field = fd.label;
-            return 75;
+            return ErrInvalidFieldType;
         }
         if (i) out += ',';
         std::string type_name = chosen->name;
@@ -544,7 +554,7 @@ int BuildCreateTable(const File& f, const std::vector<Column>& cols, const std::
         out += comps(*k) + ")";
     }
     out += ")";
-    return 0;
+    return ErrNone;
 }
 
 std::string BuildCreateIndex(const File& f, const Key& k, const std::vector<Column>& cols,

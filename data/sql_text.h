@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "data/file.h"
+#include "runtime/errors.h"
 
 namespace dt {
 
@@ -138,9 +139,10 @@ struct CreateRules {
     bool skip_tz_types = false;  // PostgreSQL: never "timestamptz" for a timestamp
 };
 
-// CREATE TABLE text, or error 75 with the field label in `bad_field`.
-int BuildCreateTable(const File& f, const std::vector<Column>& cols, const std::vector<TypeInfo>& types,
-                     const CreateRules& rules, std::string& out, std::string& bad_field);
+// CREATE TABLE text, or ErrInvalidFieldType (75) with the field label in `bad_field`.
+[[nodiscard]] ErrCode BuildCreateTable(const File& f, const std::vector<Column>& cols,
+                                       const std::vector<TypeInfo>& types, const CreateRules& rules,
+                                       std::string& out, std::string& bad_field);
 
 // CREATE [UNIQUE] INDEX name ON table (components).
 std::string BuildCreateIndex(const File& f, const Key& k, const std::vector<Column>& cols, bool upper_nocase);

@@ -10,86 +10,89 @@ namespace {
 // The calling thread's transaction: the files named by its LOGOUT.
 thread_local std::vector<File*> t_logout_files;
 
-int Call(int op, File& f, DriverArgs& a) {
+[[nodiscard]] ErrCode Call(int op, File& f, DriverArgs& a) {
     return CallDriver(op, f, a);
 }
 
-int Simple(int op, File& f) {
+ErrCode Simple(int op, File& f) {
     DriverArgs a;
     return Call(op, f, a);
 }
 
-int WithKey(int op, Key& k) {
+ErrCode WithKey(int op, Key& k) {
     DriverArgs a;
     a.key = &k;
     return Call(op, k.file, a);
 }
 
-int FieldOp(int op, File& f, std::string_view label) {
+ErrCode FieldOp(int op, File& f, std::string_view label) {
     DriverArgs a;
     a.text = label;
     a.value = f.FieldIndex(label);
-    if (a.value < 0) return SetError(47);
+    if (a.value < 0) return SetError(ErrInvalidRecordDeclaration);
     return Call(op, f, a);
 }
 
 }  // namespace
 
-int CallDriver(int op, File& f, DriverArgs& a) {
+ErrCode CallDriver(int op, File& f, DriverArgs& a) {
     if (f.driver == nullptr || f.driver->entry == nullptr || !f.driver->SupportsOperation(op))
-        return SetError(80);
-    if (TakesKey(op) && (a.key == nullptr || &a.key->file != &f)) return SetError(38);
-    int rc = f.driver->entry(op, f, a);
-    if (rc == 90) return SetErrorState(90, a.file_error_code, a.file_error);
+        return SetError(ErrUnsupportedFunction);
+    if (TakesKey(op) && (a.key == nullptr || &a.key->file != &f)) return SetError(ErrInvalidKeyFile);
+    const ErrCode rc = ToErrCode(f.driver->entry(op, f, a));
+    if (rc == ErrFileSystem) return SetErrorState(ErrFileSystem, a.file_error_code, a.file_error);
     return SetError(rc);
 }
 
-int Open(File& f, int mode) {
+ErrCode Open(File& f, int mode) {
     DriverArgs a;
     a.value = mode;
     return Call(OP_OPEN, f, a);
 }
 
-int Share(File& f, int mode) {
+ErrCode Share(File& f, int mode) {
     DriverArgs a;
     a.value = mode;
     return Call(OP_SHARE, f, a);
 }
 
-int Close(File& f) {
+ErrCode Close(File& f) {
     return Simple(OP_CLOSE, f);
 }
-int Create(File& f) {
+void CloseAfterUse(File& f) {
+    (void)Close(f);
+}
+ErrCode Create(File& f) {
     return Simple(OP_CREATE, f);
 }
-int Remove(File& f) {
+ErrCode Remove(File& f) {
     return Simple(OP_REMOVE, f);
 }
-int Build(File& f) {
+ErrCode Build(File& f) {
     return Simple(OP_BUILDfile, f);
 }
-int Build(Key& k) {
+ErrCode Build(Key& k) {
     return WithKey(OP_BUILDkey, k);
 }
-int Empty(File& f) {
+ErrCode Empty(File& f) {
     return Simple(OP_EMPTY, f);
 }
 
-int Set(File& f) {
+ErrCode Set(File& f) {
     return Simple(OP_SETfile, f);
 }
-int Set(Key& k) {
+ErrCode Set(Key& k) {
     return WithKey(OP_SETkey, k);
 }
 
-int Set(Key& k, Key& start) {
+ErrCode Set(Key& k, Key& start) {
     DriverArgs a;
     a.key = &k;
     a.key2 = &start;
     return Call(OP_SETkeykey, k.file, a);
 }
 
-int SetFileKey(File& f, Key& start) {
+ErrCode SetFileKey(File& f, Key& start) {
     DriverArgs a;
     a.key = &start;
     return Call(OP_SETfilekey, f, a);
@@ -99,7 +102,7 @@ std::string Position(File& f) {
     std::string out;
     DriverArgs a;
     a.out = &out;
-    Call(OP_POSITIONfile, f, a);
+    (void)Call(OP_POSITIONfile, f, a);  // the code is in ErrorCode()
     return out;
 }
 
@@ -108,151 +111,153 @@ std::string Position(Key& k) {
     DriverArgs a;
     a.key = &k;
     a.out = &out;
-    Call(OP_POSITIONkey, k.file, a);
+    (void)Call(OP_POSITIONkey, k.file, a);  // the code is in ErrorCode()
     return out;
 }
 
-int Reset(Key& k, std::string_view position) {
+ErrCode Reset(Key& k, std::string_view position) {
     DriverArgs a;
     a.key = &k;
     a.text = position;
     return Call(OP_RESETkey, k.file, a);
 }
 
-int Reset(File& f, std::string_view position) {
+ErrCode Reset(File& f, std::string_view position) {
     DriverArgs a;
     a.text = position;
     return Call(OP_RESETfile, f, a);
 }
 
-int Next(File& f) {
+ErrCode Next(File& f) {
     return Simple(OP_NEXT, f);
 }
-int Previous(File& f) {
+ErrCode Previous(File& f) {
     return Simple(OP_PREVIOUS, f);
 }
 
-int Skip(File& f, long count) {
+ErrCode Skip(File& f, long count) {
     DriverArgs a;
     a.value = count;
     return Call(OP_SKIP, f, a);
 }
 
-int Get(Key& k) {
+ErrCode Get(Key& k) {
     return WithKey(OP_GETfilekey, k);
 }
 
-int Get(File& f, std::string_view position) {
+ErrCode Get(File& f, std::string_view position) {
     DriverArgs a;
     a.text = position;
     return Call(OP_GETfileptr, f, a);
 }
 
-int Reget(File& f, std::string_view position) {
+ErrCode Reget(File& f, std::string_view position) {
     DriverArgs a;
     a.text = position;
     return Call(OP_REGETfile, f, a);
 }
 
-int Reget(Key& k, std::string_view position) {
+ErrCode Reget(Key& k, std::string_view position) {
     DriverArgs a;
     a.key = &k;
     a.text = position;
     return Call(OP_REGETkey, k.file, a);
 }
 
-int Add(File& f) {
+ErrCode Add(File& f) {
     return Simple(OP_ADD, f);
 }
-int Append(File& f) {
+ErrCode Append(File& f) {
     return Simple(OP_APPEND, f);
 }
-int Put(File& f) {
+ErrCode Put(File& f) {
     return Simple(OP_PUT, f);
 }
-int Delete(File& f) {
+ErrCode Delete(File& f) {
     return Simple(OP_DELETE, f);
 }
-int Watch(File& f) {
+ErrCode Watch(File& f) {
     return Simple(OP_WATCH, f);
 }
 
-int Hold(File& f, long seconds) {
+ErrCode Hold(File& f, long seconds) {
     DriverArgs a;
     a.value = seconds;
     return Call(seconds < 0 ? OP_HOLDfile : OP_HOLDfilesec, f, a);
 }
 
-int Release(File& f) {
+ErrCode Release(File& f) {
     return Simple(OP_RELEASE, f);
 }
 
-int Lock(File& f, long seconds) {
+ErrCode Lock(File& f, long seconds) {
     DriverArgs a;
     a.value = seconds;
     return Call(seconds < 0 ? OP_LOCKfile : OP_LOCKfilesec, f, a);
 }
 
-int Unlock(File& f) {
+ErrCode Unlock(File& f) {
     return Simple(OP_UNLOCK, f);
 }
 
 long Records(File& f) {
     DriverArgs a;
-    return Call(OP_RECORDSfile, f, a) == 0 ? a.result : -1;
+    return Call(OP_RECORDSfile, f, a) == ErrNone ? a.result : -1;
 }
 
 long Records(Key& k) {
     DriverArgs a;
     a.key = &k;
-    return Call(OP_RECORDSkey, k.file, a) == 0 ? a.result : -1;
+    return Call(OP_RECORDSkey, k.file, a) == ErrNone ? a.result : -1;
 }
 
-int Logout(long seconds, std::initializer_list<File*> files) {
-    if (!t_logout_files.empty()) return SetError(56);
+ErrCode Logout(long seconds, std::initializer_list<File*> files) {
+    if (!t_logout_files.empty()) return SetError(ErrLogoutActive);
     std::vector<File*> done;
     for (File* f : files) {
         DriverArgs a;
         a.value = seconds;
-        int rc = Call(OP_LOGOUT, *f, a);
-        if (rc != 0) {
-            // Undo the files already in the transaction, keeping the first failure.
+        const ErrCode rc = Call(OP_LOGOUT, *f, a);
+        if (rc != ErrNone) {
+            // Undo the files already in the transaction, keeping the first failure: the
+            // undo's own result would only hide it.
             for (File* g : done) {
                 DriverArgs undo;
-                g->driver->entry(OP_ROLLBACK, *g, undo);
+                (void)g->driver->entry(OP_ROLLBACK, *g, undo);
             }
-            return rc == 90 ? SetErrorState(90, a.file_error_code, a.file_error) : SetError(rc);
+            return rc == ErrFileSystem ? SetErrorState(ErrFileSystem, a.file_error_code, a.file_error)
+                                       : SetError(rc);
         }
         done.push_back(f);
     }
     t_logout_files = std::move(done);
-    return SetError(0);
+    return SetError(ErrNone);
 }
 
 namespace {
-int EndTransaction(int op) {
-    if (t_logout_files.empty()) return SetError(91);
+ErrCode EndTransaction(int op) {
+    if (t_logout_files.empty()) return SetError(ErrNoLogoutActive);
     std::vector<File*> files;
     files.swap(t_logout_files);
-    int first = 0;
+    ErrCode first = ErrNone;
     std::string state, message;
     for (File* f : files) {
         DriverArgs a;
-        int rc = CallDriver(op, *f, a);
-        if (rc != 0 && first == 0) {
+        const ErrCode rc = CallDriver(op, *f, a);
+        if (rc != ErrNone && first == ErrNone) {
             first = rc;
             state = a.file_error_code;
             message = a.file_error;
         }
     }
-    return first == 90 ? SetErrorState(90, state, message) : SetError(first);
+    return first == ErrFileSystem ? SetErrorState(ErrFileSystem, state, message) : SetError(first);
 }
 }  // namespace
 
-int Commit() {
+ErrCode Commit() {
     return EndTransaction(OP_COMMIT);
 }
-int Rollback() {
+ErrCode Rollback() {
     return EndTransaction(OP_ROLLBACK);
 }
 
@@ -261,7 +266,7 @@ std::string Send(File& f, std::string_view text) {
     DriverArgs a;
     a.text = text;
     a.out = &out;
-    Call(OP_SEND, f, a);
+    (void)Call(OP_SEND, f, a);  // the code is in ErrorCode()
     return out;
 }
 
@@ -269,7 +274,7 @@ std::string Name(File& f) {
     std::string out;
     DriverArgs a;
     a.out = &out;
-    Call(OP_NAME, f, a);
+    (void)Call(OP_NAME, f, a);  // the code is in ErrorCode()
     return out;
 }
 
@@ -278,26 +283,26 @@ bool IsNull(File& f, std::string_view label) {
     a.text = label;
     a.value = f.FieldIndex(label);
     if (a.value < 0) {
-        SetError(47);
+        NoteError(ErrInvalidRecordDeclaration);
         return false;
     }
-    return Call(OP_NULL, f, a) == 0 && a.result != 0;
+    return Call(OP_NULL, f, a) == ErrNone && a.result != 0;
 }
 
-int SetNull(File& f, std::string_view label) {
+ErrCode SetNull(File& f, std::string_view label) {
     return FieldOp(OP_SETNULL, f, label);
 }
-int SetNonull(File& f, std::string_view label) {
+ErrCode SetNonull(File& f, std::string_view label) {
     return FieldOp(OP_SETNONULL, f, label);
 }
 
-int SetNull(File& f) {
+ErrCode SetNull(File& f) {
     DriverArgs a;
     a.value = -1;
     return Call(OP_SETNULL, f, a);
 }
 
-int SetNonull(File& f) {
+ErrCode SetNonull(File& f) {
     DriverArgs a;
     a.value = -1;
     return Call(OP_SETNONULL, f, a);
@@ -307,23 +312,23 @@ std::string GetNulls(File& f) {
     std::string out;
     DriverArgs a;
     a.out = &out;
-    Call(OP_GETNULLS, f, a);
+    (void)Call(OP_GETNULLS, f, a);  // the code is in ErrorCode()
     return out;
 }
 
-int SetNulls(File& f, std::string_view nulls) {
+ErrCode SetNulls(File& f, std::string_view nulls) {
     DriverArgs a;
     a.text = nulls;
     return Call(OP_SETNULLS, f, a);
 }
 
-int Buffer(File& f, long pagesize, long behind, long ahead, long timeout) {
+ErrCode Buffer(File& f, long pagesize, long behind, long ahead, long timeout) {
     DriverArgs a;
     a.words = {pagesize, behind, ahead, timeout};
     return Call(OP_BUFFER, f, a);
 }
 
-int SetProperty(File& f, long prop, std::string_view value, long index) {
+ErrCode SetProperty(File& f, long prop, std::string_view value, long index) {
     DriverArgs a;
     a.value = prop;
     a.index = index;
@@ -337,22 +342,22 @@ std::string GetProperty(File& f, long prop, long index) {
     a.value = prop;
     a.index = index;
     a.out = &out;
-    Call(OP_GET_PROPERTY, f, a);
+    (void)Call(OP_GET_PROPERTY, f, a);  // the code is in ErrorCode()
     return out;
 }
 
 long GetState(File& f) {
     DriverArgs a;
-    return Call(OP_GETSTATE, f, a) == 0 ? a.result : 0;
+    return Call(OP_GETSTATE, f, a) == ErrNone ? a.result : 0;
 }
 
-int RestoreState(File& f, long handle) {
+ErrCode RestoreState(File& f, long handle) {
     DriverArgs a;
     a.value = handle;
     return Call(OP_RESTORESTATE, f, a);
 }
 
-int FreeState(File& f, long handle) {
+ErrCode FreeState(File& f, long handle) {
     DriverArgs a;
     a.value = handle;
     return Call(OP_FREESTATE, f, a);

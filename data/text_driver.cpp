@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/errors.h"
 #include "runtime/types.h"
 
 namespace dt {
@@ -46,14 +47,14 @@ void LineArea(const File& f, char*& p, std::size_t& n, bool& cstring) {
     }
 }
 
-int OpenFile(File& f, TextState& st, int mode) {
+ErrCode OpenFile(File& f, TextState& st, int mode) {
     std::string path = f.ExternalName();
-    if (path.empty()) return 45;
-    if (st.fp != nullptr) return 52;
+    if (path.empty()) return ErrInvalidFilename;
+    if (st.fp != nullptr) return ErrFileAlreadyOpen;
     st.writable = (mode & 3) != 0;
     st.fp = std::fopen(path.c_str(), st.writable ? "r+b" : "rb");
-    if (st.fp == nullptr) return errno == ENOENT ? 2 : 5;
-    return 0;
+    if (st.fp == nullptr) return errno == ENOENT ? ErrFileNotFound : ErrAccessDenied;
+    return ErrNone;
 }
 
 }  // namespace
@@ -64,7 +65,7 @@ const DriverRegistration& TextDriver() {
 
 int TextDriverEntry(int op, File& f, DriverArgs& a) {
     if (!f.driver_slot) {
-        if (op == OP_CLOSE || op == OP_DESTROY) return 0;
+        if (op == OP_CLOSE || op == OP_DESTROY) return ErrNone;
         f.driver_slot = std::make_unique<TextState>();
     }
     auto& st = static_cast<TextState&>(*f.driver_slot);
@@ -72,35 +73,36 @@ int TextDriverEntry(int op, File& f, DriverArgs& a) {
     switch (op) {
         case OP_DESTROY:
             f.driver_slot.reset();
-            return 0;
+            return ErrNone;
         case OP_OPEN:
         case OP_SHARE:
             return OpenFile(f, st, static_cast<int>(a.value));
         case OP_CLOSE:
             st.Close();
-            return 0;
+            return ErrNone;
         case OP_CREATE: {
-            if (!f.Has(FILE_CREATE)) return 54;
-            if (path.empty()) return 45;
+            if (!f.Has(FILE_CREATE)) return ErrNoCreateAttribute;
+            if (path.empty()) return ErrInvalidFilename;
             std::FILE* fp = std::fopen(path.c_str(), "wb");
-            if (fp == nullptr) return 5;
+            if (fp == nullptr) return ErrAccessDenied;
             std::fclose(fp);
-            return 0;
+            return ErrNone;
         }
         case OP_REMOVE:
-            if (st.fp != nullptr) return 63;
-            return std::remove(path.c_str()) == 0 ? 0 : (errno == ENOENT ? 2 : 5);
+            if (st.fp != nullptr) return ErrExclusiveAccessRequired;
+            return std::remove(path.c_str()) == 0 ? ErrNone
+                                                  : (errno == ENOENT ? ErrFileNotFound : ErrAccessDenied);
         case OP_EMPTY: {
-            if (st.fp == nullptr) return 37;
-            if (!st.writable) return 5;
+            if (st.fp == nullptr) return ErrFileNotOpen;
+            if (!st.writable) return ErrAccessDenied;
             std::FILE* fp = std::freopen(path.c_str(), "w+b", st.fp);
             st.fp = fp;
-            return fp ? 0 : 5;
+            return fp ? ErrNone : ErrAccessDenied;
         }
         case OP_ADD:
         case OP_APPEND: {
-            if (st.fp == nullptr) return 37;
-            if (!st.writable) return 5;
+            if (st.fp == nullptr) return ErrFileNotOpen;
+            if (!st.writable) return ErrAccessDenied;
             char* p;
             std::size_t n;
             bool cstr;
@@ -110,15 +112,15 @@ int TextDriverEntry(int op, File& f, DriverArgs& a) {
             std::fseek(st.fp, 0, SEEK_END);
             if (std::fwrite(line.data(), 1, line.size(), st.fp) != line.size() ||
                 std::fputc('\n', st.fp) == EOF || std::fflush(st.fp) != 0)
-                return 5;
-            return 0;
+                return ErrAccessDenied;
+            return ErrNone;
         }
         case OP_SETfile:
-            if (st.fp == nullptr) return 37;
+            if (st.fp == nullptr) return ErrFileNotOpen;
             std::fseek(st.fp, 0, SEEK_SET);
-            return 0;
+            return ErrNone;
         case OP_NEXT: {
-            if (st.fp == nullptr) return 37;
+            if (st.fp == nullptr) return ErrFileNotOpen;
             std::string line;
             int c;
             bool any = false;
@@ -127,7 +129,7 @@ int TextDriverEntry(int op, File& f, DriverArgs& a) {
                 if (c == '\n') break;
                 line += static_cast<char>(c);
             }
-            if (!any) return 33;
+            if (!any) return ErrRecordNotAvailable;
             if (!line.empty() && line.back() == '\r') line.pop_back();
             char* p;
             std::size_t n;
@@ -137,11 +139,11 @@ int TextDriverEntry(int op, File& f, DriverArgs& a) {
             std::size_t k = Utf8CutLength(line, room);
             std::memcpy(p, line.data(), k);
             std::memset(p + k, cstr ? 0 : ' ', n - k);
-            return 0;
+            return ErrNone;
         }
         case OP_RECORDSfile: {
             std::FILE* fp = std::fopen(path.c_str(), "rb");
-            if (fp == nullptr) return 2;
+            if (fp == nullptr) return ErrFileNotFound;
             long lines = 0;
             int c, last = '\n';
             while ((c = std::fgetc(fp)) != EOF) {
@@ -151,16 +153,16 @@ int TextDriverEntry(int op, File& f, DriverArgs& a) {
             if (last != '\n') ++lines;
             std::fclose(fp);
             a.result = lines;
-            return 0;
+            return ErrNone;
         }
         case OP_NAME:
             if (a.out) *a.out = path;
-            return 0;
+            return ErrNone;
         case OP_BYTES:
             a.result = static_cast<long>(f.record_length);
-            return 0;
+            return ErrNone;
         default:
-            return 80;
+            return ErrUnsupportedFunction;
     }
 }
 

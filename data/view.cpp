@@ -19,6 +19,14 @@ namespace {
 // always means "no position".
 constexpr char kPositionMark = '\x01';
 
+// BUFFER on the table: how many rows one fetch asks the server for; set again after a
+// page, it also ends the pass-through result set. A driver that refuses it fetches row by
+// row with the same rows, and the code the caller sees is set after it, so its own code
+// changes nothing.
+void SetBlockRows(File& f, long rows) {
+    (void)dt::Buffer(f, rows);
+}
+
 std::string_view AfterPrefix(std::string_view label) {
     std::size_t colon = label.rfind(':');
     return colon == std::string_view::npos ? label : label.substr(colon + 1);
@@ -39,7 +47,7 @@ View::View(File& primary, std::vector<std::string> projection)
         int f = file_.FieldIndex(label);
         if (f >= 0) projection_.push_back(f);
     }
-    SetOrder("");
+    (void)SetOrder("");  // the primary key alone: an empty order names no column to miss
 }
 
 int View::ColumnOfLabel(std::string_view label) const {
@@ -63,7 +71,7 @@ int View::ColumnOfLabel(std::string_view label) const {
     return -1;
 }
 
-int View::SetOrder(std::string_view order) {
+ErrCode View::SetOrder(std::string_view order) {
     std::vector<Term> terms;
     std::string_view rest = order;
     while (!Trim(rest).empty()) {
@@ -115,7 +123,7 @@ int View::SetOrder(std::string_view order) {
     rows_.clear();
     cur_ = pending_ = -1;
     anchor_ = Anchor::Start;
-    return SetError(0);
+    return SetError(ErrNone);
 }
 
 void View::SetFilter(std::string_view filter) {
@@ -128,18 +136,18 @@ void View::SetSqlFilter(std::string_view sql) {
     Flush();
 }
 
-int View::SetProperty(long prop, std::string_view value) {
+ErrCode View::SetProperty(long prop, std::string_view value) {
     switch (prop) {
         case PROP_ViewOrder:
             return SetOrder(value);
         case PROP_ViewFilter:
             SetFilter(value);
-            return SetError(0);
+            return SetError(ErrNone);
         case PROP_SQLFilter:
             SetSqlFilter(value);
-            return SetError(0);
+            return SetError(ErrNone);
         default:
-            return SetError(0);
+            return SetError(ErrNone);
     }
 }
 
@@ -156,12 +164,12 @@ std::string View::GetProperty(long prop) const {
     }
 }
 
-int View::Buffer(long page_size, long behind, long ahead, long timeout) {
+ErrCode View::Buffer(long page_size, long behind, long ahead, long timeout) {
     if (page_size > 0) page_size_ = std::min<long>(page_size, 10000);
     behind_ = std::max<long>(behind, 0);
     ahead_ = std::max<long>(ahead, 0);
     timeout_ = std::max<long>(timeout, 0);
-    return SetError(0);
+    return SetError(ErrNone);
 }
 
 std::string View::TermText(const Term& t) const {
@@ -290,25 +298,25 @@ std::string View::BuildSelect(const char* from, bool forward, bool inclusive, lo
     return s;
 }
 
-int View::FetchPage(const char* from, bool forward, bool inclusive, std::vector<std::string>& out) {
+ErrCode View::FetchPage(const char* from, bool forward, bool inclusive, std::vector<std::string>& out) {
     const long rows = page_size_ * (1 + ahead_);
     last_sql_ = BuildSelect(from, forward, inclusive, rows);
     ++statements_;
     // The driver fetches the page as one block of rows.
-    dt::Buffer(file_, rows);
-    int rc = dt::SetProperty(file_, PROP_SQL, last_sql_);
-    for (long i = 0; rc == 0 && i < rows; ++i) {
+    SetBlockRows(file_, rows);
+    ErrCode rc = dt::SetProperty(file_, PROP_SQL, last_sql_);
+    for (long i = 0; rc == ErrNone && i < rows; ++i) {
         rc = dt::Next(file_);
-        if (rc == 0) out.emplace_back(file_.Record(), file_.record_length);
+        if (rc == ErrNone) out.emplace_back(file_.Record(), file_.record_length);
     }
-    if (rc == 33) rc = 0;
+    if (rc == ErrRecordNotAvailable) rc = ErrNone;
     // Any other operation ends the pass-through result set: the server's statement is
     // closed at once rather than held open between pages.
-    const int keep = rc;
+    const ErrCode keep = rc;
     const std::string keep_state = FileErrorCode(), keep_text = FileError();
-    dt::Buffer(file_, rows);
-    if (keep != 0) return SetErrorState(keep, keep_state, keep_text);
-    return SetError(0);
+    SetBlockRows(file_, rows);
+    if (keep != ErrNone) return SetErrorState(keep, keep_state, keep_text);
+    return SetError(ErrNone);
 }
 
 std::string View::PositionOf(const char* record) const {
@@ -372,7 +380,7 @@ std::string View::ValueLiteral(std::string_view label, const void* value) const 
     return ValueText(Term{col, false, false}, record.data());
 }
 
-int View::Open(int mode) {
+ErrCode View::Open(int mode) {
     (void)mode;  // every view here reads; the table's own mode decides about writes
     open_ = false;
     const std::string kind = dt::GetProperty(file_, PROP_ServerKind);
@@ -385,32 +393,32 @@ int View::Open(int mode) {
         last_sql_ = "SELECT " + ColumnList(cols_) + " FROM " + file_.ExternalName() + " WHERE 0 = 1 AND (" +
                     condition + " )";
         ++statements_;
-        int rc = dt::SetProperty(file_, PROP_SQL, last_sql_);
+        const ErrCode rc = dt::SetProperty(file_, PROP_SQL, last_sql_);
         const std::string state = FileErrorCode(), text = FileError();
-        dt::Buffer(file_, page_size_);
-        if (rc != 0) return SetErrorState(rc, state, text);
+        SetBlockRows(file_, page_size_);
+        if (rc != ErrNone) return SetErrorState(rc, state, text);
     }
     open_ = true;
-    Set();
-    return SetError(0);
+    (void)Set();  // only rewinds; it cannot fail
+    return SetError(ErrNone);
 }
 
-int View::Close() {
+ErrCode View::Close() {
     open_ = false;
     rows_.clear();
     cur_ = pending_ = -1;
     anchor_ = Anchor::Start;
-    return SetError(0);
+    return SetError(ErrNone);
 }
 
-int View::Set() {
+ErrCode View::Set() {
     rows_.clear();
     cur_ = pending_ = -1;
     anchor_ = Anchor::Start;
-    return SetError(0);
+    return SetError(ErrNone);
 }
 
-int View::Reset(std::string_view position) {
+ErrCode View::Reset(std::string_view position) {
     if (Clip(position).empty()) return Set();
     std::string record;
     if (!DecodePosition(position, record)) return SetError(kViewBadPosition);
@@ -421,7 +429,7 @@ int View::Reset(std::string_view position) {
         for (std::size_t i = 0; i < rows_.size(); ++i) {
             if (PositionOf(rows_[i].data()) == exact) {
                 pending_ = static_cast<long>(i);
-                return SetError(0);
+                return SetError(ErrNone);
             }
         }
     }
@@ -429,7 +437,7 @@ int View::Reset(std::string_view position) {
     cur_ = pending_ = -1;
     anchor_ = Anchor::Position;
     anchor_record_ = std::move(record);
-    return SetError(0);
+    return SetError(ErrNone);
 }
 
 void View::Flush() {
@@ -456,12 +464,12 @@ bool View::Expired() const {
     return timeout_ > 0 && std::chrono::steady_clock::now() - filled_at_ > std::chrono::seconds(timeout_);
 }
 
-int View::Serve(std::size_t index) {
+ErrCode View::Serve(std::size_t index) {
     std::memcpy(file_.Record(), rows_[index].data(), std::min(rows_[index].size(), file_.record_length));
-    return SetError(0);
+    return SetError(ErrNone);
 }
 
-int View::Read(bool forward) {
+ErrCode View::Read(bool forward) {
     if (!open_) return SetError(kViewNotOpen);
     const long limit = page_size_ * (1 + ahead_);
     if (pending_ >= 0) {
@@ -472,12 +480,12 @@ int View::Read(bool forward) {
     }
     std::vector<std::string> page;
     if (anchor_ != Anchor::None) {
-        if (anchor_ == Anchor::End && forward) return SetError(33);
+        if (anchor_ == Anchor::End && forward) return SetError(ErrRecordNotAvailable);
         const char* from = anchor_ == Anchor::Position ? anchor_record_.data() : nullptr;
-        if (int rc = FetchPage(from, forward, true, page); rc != 0) return rc;
+        if (ErrCode rc = FetchPage(from, forward, true, page); rc != ErrNone) return rc;
         if (page.empty()) {
             if (anchor_ == Anchor::Start && forward) anchor_ = Anchor::End;
-            return SetError(33);
+            return SetError(ErrRecordNotAvailable);
         }
         filled_at_ = std::chrono::steady_clock::now();
         const bool short_page = static_cast<long>(page.size()) < limit;
@@ -510,11 +518,11 @@ int View::Read(bool forward) {
     const long keep_behind = behind_ * page_size_;
     if (forward) {
         if (static_cast<std::size_t>(cur_ + 1) < rows_.size()) return Serve(static_cast<std::size_t>(++cur_));
-        if (bottom_known_) return SetError(33);
-        if (int rc = FetchPage(rows_.back().data(), true, false, page); rc != 0) return rc;
+        if (bottom_known_) return SetError(ErrRecordNotAvailable);
+        if (ErrCode rc = FetchPage(rows_.back().data(), true, false, page); rc != ErrNone) return rc;
         filled_at_ = std::chrono::steady_clock::now();
         if (static_cast<long>(page.size()) < limit) bottom_known_ = true;
-        if (page.empty()) return SetError(33);
+        if (page.empty()) return SetError(ErrRecordNotAvailable);
         for (std::string& r : page) rows_.push_back(std::move(r));
         ++cur_;
         while (cur_ > keep_behind) {
@@ -524,11 +532,11 @@ int View::Read(bool forward) {
         }
     } else {
         if (cur_ > 0) return Serve(static_cast<std::size_t>(--cur_));
-        if (top_known_) return SetError(33);
-        if (int rc = FetchPage(rows_.front().data(), false, false, page); rc != 0) return rc;
+        if (top_known_) return SetError(ErrRecordNotAvailable);
+        if (ErrCode rc = FetchPage(rows_.front().data(), false, false, page); rc != ErrNone) return rc;
         filled_at_ = std::chrono::steady_clock::now();
         if (static_cast<long>(page.size()) < limit) top_known_ = true;
-        if (page.empty()) return SetError(33);
+        if (page.empty()) return SetError(ErrRecordNotAvailable);
         for (std::string& r : page) rows_.push_front(std::move(r));
         cur_ += static_cast<long>(page.size()) - 1;
         while (static_cast<long>(rows_.size()) - 1 - cur_ > keep_behind) {
@@ -539,11 +547,11 @@ int View::Read(bool forward) {
     return Serve(static_cast<std::size_t>(cur_));
 }
 
-int View::Next() {
+ErrCode View::Next() {
     return Read(true);
 }
 
-int View::Previous() {
+ErrCode View::Previous() {
     return Read(false);
 }
 

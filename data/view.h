@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "data/file.h"
+#include "runtime/errors.h"
 #include "data/sql_text.h"
 
 namespace dt {
@@ -34,9 +35,10 @@ enum ViewProperty : long {
 };
 
 // Error codes the view returns besides the driver's.
-constexpr int kViewNotOpen = 37;      // "File Not Open"
-constexpr int kViewBadOrder = 76;     // an order term names no column ("Invalid Index String")
-constexpr int kViewBadPosition = 38;  // a position that does not belong to the current order
+constexpr ErrCode kViewNotOpen = ErrFileNotOpen;
+constexpr ErrCode kViewBadOrder = ErrInvalidIndexString;  // an order term names no column
+constexpr ErrCode kViewBadPosition =
+    ErrInvalidKeyFile;  // a position that does not belong to the current order
 
 class View {
   public:
@@ -50,9 +52,9 @@ class View {
     // OPEN(view): checks the order and, when a condition is set, that the server accepts
     // it (one statement that returns no row). The table must be open. 0 or an error code;
     // the view stays closed on failure.
-    int Open(int mode = 0x22);
+    [[nodiscard]] ErrCode Open(int mode = 0x22);
     // CLOSE(view): forgets the buffered pages. 0.
-    int Close();
+    ErrCode Close();
     bool IsOpen() const { return open_; }
 
     // The order: field labels (with or without their prefix, any case) joined by ",", each
@@ -60,7 +62,7 @@ class View {
     // a text without regard to case. The primary key's components are appended when the
     // order does not hold them already, so that every row has a position of its own.
     // 0, or 76 when a term names no column (the order is then left unchanged).
-    int SetOrder(std::string_view order);
+    [[nodiscard]] ErrCode SetOrder(std::string_view order);
     std::string Order() const { return order_text_; }
     // The view's own filter: a condition in which field labels stand for their columns.
     void SetFilter(std::string_view filter);
@@ -68,24 +70,24 @@ class View {
     // with "+" it is added to it. Trailing blanks are ignored.
     void SetSqlFilter(std::string_view sql);
     // Property access: PROP_ViewOrder, PROP_ViewFilter, PROP_SQLFilter. Others: 0 / "".
-    int SetProperty(long prop, std::string_view value);
+    [[nodiscard]] ErrCode SetProperty(long prop, std::string_view value);
     std::string GetProperty(long prop) const;
 
     // BUFFER(view, pagesize, behind, ahead, timeout seconds; 0: never). Values below 1 for
     // the page size keep the current one. 0.
-    int Buffer(long page_size, long behind = 0, long ahead = 0, long timeout = 0);
+    ErrCode Buffer(long page_size, long behind = 0, long ahead = 0, long timeout = 0);
 
     // SET(view): the next Next reads the first row, the next Previous the last. 0.
-    int Set();
+    ErrCode Set();
     // RESET(view, position): the next Next reads the first row at or after the position,
     // the next Previous the last row at or before it. A blank position is the start (as
     // Set). 0, or 38 when the position belongs to another order.
-    int Reset(std::string_view position);
+    [[nodiscard]] ErrCode Reset(std::string_view position);
     // NEXT(view) / PREVIOUS(view): the following row into the table's record buffer. 0;
     // 33 past the end; 37 when not open; the driver's code (90 with the file error pair)
     // when the server fails.
-    int Next();
-    int Previous();
+    [[nodiscard]] ErrCode Next();
+    [[nodiscard]] ErrCode Previous();
     // POSITION(view): the position of the row last read ("" when none). Never blank: it
     // begins with a marker byte, then the order columns' values as they lie in the record.
     std::string Position() const;
@@ -126,12 +128,13 @@ class View {
     std::string ValueText(const Term& t, const char* record) const;
     std::string PositionCondition(const char* record, bool forward, bool inclusive) const;
     std::string BuildSelect(const char* from, bool forward, bool inclusive, long rows) const;
-    int FetchPage(const char* from, bool forward, bool inclusive, std::vector<std::string>& out);
+    [[nodiscard]] ErrCode FetchPage(const char* from, bool forward, bool inclusive,
+                                    std::vector<std::string>& out);
     std::string PositionOf(const char* record) const;
     bool DecodePosition(std::string_view position, std::string& record) const;
     bool Expired() const;
-    int Serve(std::size_t index);
-    int Read(bool forward);
+    [[nodiscard]] ErrCode Serve(std::size_t index);
+    [[nodiscard]] ErrCode Read(bool forward);
 
     File& file_;
     std::vector<Column> cols_;

@@ -15,6 +15,12 @@
 namespace dt {
 namespace {
 
+// Positions the view at a position it made itself under its current order (a list row's,
+// or the locator's). RESET refuses only a position of another order, which these never are.
+void ResetToOwn(View& view, std::string_view position) {
+    (void)view.Reset(position);
+}
+
 constexpr std::size_t kPositionSize = 1024;
 // A list row and the list's header in dialog units (rows are one line of the font and a
 // little spacing).
@@ -89,7 +95,9 @@ bool BrowseManager::ListVisible() {
 }
 
 LONG BrowseManager::VisibleRows() {
-    if (WINDOW == nullptr || WINDOW->Port() == nullptr) return 10;
+    // Without a window to measure, a list of ten rows (the list's designed height).
+    constexpr LONG kUnmeasuredRows = 10;
+    if (WINDOW == nullptr || WINDOW->Port() == nullptr) return kUnmeasuredRows;
     const LONG h = WINDOW->Port()->ControlRect(ILC).HEIGHT;
     return std::max<LONG>(1, (h - kHeaderHeight) / kRowHeight);
 }
@@ -151,7 +159,7 @@ long BrowseManager::Fetch(bool down) {
     const std::size_t n = LISTQUEUE->Records();
     if (n > 0) {
         boundary = RowPosition(down ? n : 1);
-        VIEW->Reset(boundary);
+        ResetToOwn(*VIEW, boundary);
     }
     bool first = true;
     long added = 0;
@@ -204,7 +212,7 @@ void BrowseManager::ResetQueue(BYTE keep) {
         // Read again from the server (no buffered copy), starting at the current row or
         // the row that took its place.
         VIEW->Set();
-        VIEW->Reset(remembered);
+        ResetToOwn(*VIEW, remembered);
     } else {
         VIEW->Flush();
         ResetView();
@@ -288,7 +296,7 @@ bool BrowseManager::Locate(std::string_view text) {
     const std::string position = VIEW->LocatePosition(so->LOCATOR->FIELDLABEL, text);
     if (position.empty()) return false;
     if (LASTITEMS < 1) LASTITEMS = VisibleRows();
-    VIEW->Reset(position);
+    ResetToOwn(*VIEW, position);
     LISTQUEUE->Free();
     ITEMSTOFILL = LASTITEMS;
     Fetch(true);

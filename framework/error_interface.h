@@ -13,12 +13,30 @@
 namespace dt {
 
 // Severities: the result codes of raised messages and of the window manager's handlers.
-constexpr int SevQuiet = 0;    // nothing shown; go on
-constexpr int SevAskUser = 1;  // Yes/No question: Yes gives 0, anything else 4
-constexpr int SevProgram = 2;  // handled as SevFatal
-constexpr int SevFatal = 3;    // shown, then the program halts; a handler result that ends the loop
-constexpr int SevCancel = 4;   // handled as SevAskUser; the "No" of a question
-constexpr int SevNotify = 5;   // shown with OK; a handler result that skips the rest of the event
+// A plain enumeration with an int base, so a severity still compares with its number; it
+// is a type of its own beside the runtime's ErrCode (runtime/errors.h): neither converts
+// to the other, and a bare number converts to neither.
+enum Severity : int {
+    SevQuiet = 0,    // nothing shown; go on
+    SevAskUser = 1,  // Yes/No question: Yes gives 0, anything else 4
+    SevProgram = 2,  // handled as SevFatal
+    SevFatal = 3,    // shown, then the program halts; a handler result that ends the loop
+    SevCancel = 4,   // handled as SevAskUser; the "No" of a question
+    SevNotify = 5,   // shown with OK; a handler result that skips the rest of the event
+};
+
+// A stored message severity (the FATALITY byte of a loaded message) taken as a Severity;
+// a byte outside the list stays itself (the error manager handles it as a program error).
+[[nodiscard]] constexpr Severity ToSeverity(int number) {
+    return static_cast<Severity>(number);
+}
+
+// For a raised message that only tells: its result is that of a notification (always
+// SevNotify) or of a fatal message (which ends the program), so the caller goes on the
+// same way whatever it is. Writing it says so where a result is left unread.
+constexpr void ShowOnly(Severity shown) {
+    (void)shown;
+}
 
 // Button set of messages and questions (a bit each); a question returns the pressed bit.
 namespace Button {
@@ -52,12 +70,12 @@ class ErrorManagerInterface {
     virtual ~ErrorManagerInterface() = default;
     // Raises message `id` after capturing the runtime and driver error state; returns the
     // severity result (SevAskUser questions: 0 for Yes, 4 otherwise; SevNotify: 5).
-    virtual int Raise(USHORT id) = 0;
+    [[nodiscard]] virtual Severity Raise(USHORT id) = 0;
     // As Raise, with `text` for "%Message".
-    virtual int RaiseWithText(USHORT id, std::string_view text) = 0;
+    [[nodiscard]] virtual Severity RaiseWithText(USHORT id, std::string_view text) = 0;
     // Asks message `id` with the question icon and the given Button bits; returns the
     // pressed bit (the default when nothing may be shown).
-    virtual int Prompt(USHORT id, int buttons, int default_button) = 0;
+    [[nodiscard]] virtual int Prompt(USHORT id, int buttons, int default_button) = 0;
     // Stores the name of the file (table) the calling thread's next raise is about, for the
     // message's "%File". A manager whose messages name no file may leave it as it is.
     virtual void NoteFileName(std::string_view name) { (void)name; }

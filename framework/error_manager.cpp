@@ -27,15 +27,13 @@ constexpr std::string_view kFatalSuffix = "  Press OK to end this application";
 // the caller's state as it was.
 class ErrorStateKeeper {
   public:
-    ErrorStateKeeper() : code_(ErrorCode()), file_code_(FileErrorCode()), file_error_(FileError()) {}
-    ~ErrorStateKeeper() { SetErrorState(code_, file_code_, file_error_); }
+    ErrorStateKeeper() = default;
+    ~ErrorStateKeeper() { kept_.Restore(); }
     ErrorStateKeeper(const ErrorStateKeeper&) = delete;
     ErrorStateKeeper& operator=(const ErrorStateKeeper&) = delete;
 
   private:
-    int code_;
-    std::string file_code_;
-    std::string file_error_;
+    ErrorState kept_;
 };
 
 char Lower(char c) {
@@ -208,18 +206,18 @@ void ErrorManager::CaptureErrorState() {
     st.SAVEFILEERROR = Clip(FileError());
 }
 
-int ErrorManager::Raise(USHORT id) {
+Severity ErrorManager::Raise(USHORT id) {
     ErrorStateKeeper keep;
     CaptureErrorState();
     return Dispatch(id);
 }
 
-int ErrorManager::RaiseWithText(USHORT id, std::string_view text) {
+Severity ErrorManager::RaiseWithText(USHORT id, std::string_view text) {
     State().MESSAGETEXT = text;
     return Raise(id);
 }
 
-int ErrorManager::Dispatch(USHORT id) {
+Severity ErrorManager::Dispatch(USHORT id) {
     ErrorStateKeeper keep;
     RaiseState& st = State();
     if (!Locate(id, st)) {
@@ -279,7 +277,7 @@ std::string ErrorManager::Substitute(std::string_view text, std::size_t position
     std::string s(text.substr(0, Utf8CutLength(text, kSubstituteLimit)));
     const std::string code = std::to_string(st.SAVEERRORCODE);
     std::string error_text;
-    if (st.SAVEERRORCODE == 90)
+    if (st.SAVEERRORCODE == ErrFileSystem)
         error_text = st.SAVEFILEERROR.Str() + " (" + st.SAVEFILEERRORCODE.Str() + ")";
     else
         error_text = st.SAVEERROR.Str() + " (" + code + ")";
@@ -418,7 +416,7 @@ void ErrorManager::SetHaltHandler(HaltHandler handler) {
     halt_ = std::move(handler);
 }
 
-int ErrorManager::Halt(const HaltRequest& request) {
+Severity ErrorManager::Halt(const HaltRequest& request) {
     HaltHandler handler;
     {
         std::lock_guard lock(mutex_);
@@ -484,11 +482,11 @@ int ErrorManager::ShowHistoryDialog(std::string_view text, std::string_view titl
     return ShowBox(text, title, icon, buttons, default_button, style);
 }
 
-int ErrorManager::OnQuiet() {
+Severity ErrorManager::OnQuiet() {
     return SevQuiet;
 }
 
-int ErrorManager::OnFatal() {
+Severity ErrorManager::OnFatal() {
     RaiseState& st = State();
     std::string text = SubstitutedText();
     std::string title(st.message.TITLE);
@@ -505,15 +503,15 @@ int ErrorManager::OnNotify() {
     return ShowMessage(text, title, ICON_EXCLAMATION, Button::Ok, Button::Ok, 0);
 }
 
-int ErrorManager::OnOtherSeverity() {
+Severity ErrorManager::OnOtherSeverity() {
     return OnProgramError();
 }
 
-int ErrorManager::OnProgramError() {
+Severity ErrorManager::OnProgramError() {
     return OnFatal();
 }
 
-int ErrorManager::OnAskUser() {
+Severity ErrorManager::OnAskUser() {
     RaiseState& st = State();
     std::string text = SubstitutedText();
     std::string title(st.message.TITLE);

@@ -127,9 +127,9 @@ class ErrorManager : public ErrorManagerInterface {
     // Captures the runtime and file-driver error state of the calling thread, then
     // dispatches message `id`. Returns the severity result (see Dispatch). The thread's
     // runtime error state is the same afterwards as before.
-    int Raise(USHORT id) override;
+    [[nodiscard]] Severity Raise(USHORT id) override;
     // MESSAGETEXT = text (cut to 254 bytes), then Raise(id).
-    int RaiseWithText(USHORT id, std::string_view text) override;
+    [[nodiscard]] Severity RaiseWithText(USHORT id, std::string_view text) override;
     // Store the name (cut to 254 bytes, without trailing blanks) for "%File" / "%Field"
     // of the calling thread's next raise.
     void NoteFileName(std::string_view name) override;
@@ -141,11 +141,11 @@ class ErrorManager : public ErrorManagerInterface {
     // OnAskUser, 2 OnProgramError, 3 OnFatal, 5 OnNotify (result 5 whatever it returned),
     // others OnOtherSeverity. An id that is not loaded is shown as a notification
     // "Message <id> is not defined." titled "Undefined Message"; result 5.
-    int Dispatch(USHORT id);
+    [[nodiscard]] Severity Dispatch(USHORT id);
     // Asks message `id` as a question with `buttons` (Button bits) and `default_button`;
     // returns the bit of the button pressed, or `default_button` at once when SILENT. Shows
     // through ShowBox only: no log line, no history.
-    int Prompt(USHORT id, int buttons, int default_button) override;
+    [[nodiscard]] int Prompt(USHORT id, int buttons, int default_button) override;
 
     // Sets the category of message `id` (kAllMessages: DEFAULTCATEGORY). An id that is not
     // loaded is ignored.
@@ -204,26 +204,26 @@ class ErrorManager : public ErrorManagerInterface {
     virtual int ShowBox(std::string_view text, std::string_view title, IconRef icon, int buttons,
                         int default_button, LONG style);
     // 7: nothing; 0.
-    virtual int OnQuiet();
+    [[nodiscard]] virtual Severity OnQuiet();
     // 8: shows the message and "  Press OK to end this application" with OK, then ends the
     // program through the halt handler (status 0; 1 when SILENT kept the user from seeing
     // it). Returns 3 only if a replaced handler returns.
-    virtual int OnFatal();
+    [[nodiscard]] virtual Severity OnFatal();
     // 9: shows the message with the exclamation icon and OK; returns the button.
     virtual int OnNotify();
     // 10: OnProgramError.
-    virtual int OnOtherSeverity();
+    [[nodiscard]] virtual Severity OnOtherSeverity();
     // 11: OnFatal.
-    virtual int OnProgramError();
+    [[nodiscard]] virtual Severity OnProgramError();
     // 12: asks the message with Yes and No, default Yes: 0 for Yes, 4 otherwise.
-    virtual int OnAskUser();
+    [[nodiscard]] virtual Severity OnAskUser();
     // 13: the history dialog titled "Errors History" with OK only.
     virtual int ShowHistory();
 
   private:
     bool Locate(USHORT id, RaiseState& st);
     std::string Substitute(std::string_view text, std::size_t position, const ErrorEntry& entry, int depth);
-    int Halt(const HaltRequest& request);
+    Severity Halt(const HaltRequest& request);
 
     const std::uint64_t serial_;
     mutable std::recursive_mutex mutex_;  // guards the queues, categories and DEFAULTCATEGORY

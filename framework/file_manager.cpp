@@ -27,14 +27,13 @@ constexpr int kHeldSkips = 1000;
 // subject of a later message (saving buffers, null flags, restoring positions).
 class ErrorKeeper {
   public:
-    ErrorKeeper() : code_(ErrorCode()), file_code_(FileErrorCode()), file_error_(FileError()) {}
-    ~ErrorKeeper() { SetErrorState(code_, file_code_, file_error_); }
+    ErrorKeeper() = default;
+    ~ErrorKeeper() { kept_.Restore(); }
     ErrorKeeper(const ErrorKeeper&) = delete;
     ErrorKeeper& operator=(const ErrorKeeper&) = delete;
 
   private:
-    int code_;
-    std::string file_code_, file_error_;
+    ErrorState kept_;
 };
 
 bool IntegerType(FieldType t) {
@@ -256,26 +255,26 @@ USHORT FileManager::LastError() {
     return Entry().LASTERROR;
 }
 
-int FileManager::Raise(USHORT id) {
+Severity FileManager::Raise(USHORT id) {
     NoteLastError(id);
     ERRORS->NoteFileName(TableName());
     return ERRORS->Raise(id);
 }
 
-int FileManager::RaiseLast() {
+Severity FileManager::RaiseLast() {
     USHORT id = LastError();
-    if (id == 0) return 0;
+    if (id == 0) return SevQuiet;
     ERRORS->NoteFileName(TableName());
     return ERRORS->Raise(id);
 }
 
-int FileManager::RaiseWithText(USHORT id, std::string_view text) {
+Severity FileManager::RaiseWithText(USHORT id, std::string_view text) {
     NoteLastError(id);
     ERRORS->NoteFileName(TableName());
     return ERRORS->RaiseWithText(id, text);
 }
 
-int FileManager::Fail(FileUsage& u, USHORT id, BYTE report, int quiet_result) {
+Severity FileManager::Fail(FileUsage& u, USHORT id, BYTE report, Severity quiet_result) {
     u.LASTERROR = id;
     if (report) return Raise(id);
     return quiet_result;
@@ -283,70 +282,70 @@ int FileManager::Fail(FileUsage& u, USHORT id, BYTE report, int quiet_result) {
 
 // ---- opening and closing ----
 
-int FileManager::UseFile(BYTE) {
+Severity FileManager::UseFile(BYTE) {
     INUSEFILE = 1;
     FileUsage& u = Entry();
     ERRORS->NoteFileName(TableName());
     if (LAZYOPEN && !u.USED) {
         if (u.OPENED == 0) {
-            int rc = Raise(FileMsg::UsageError);
+            const Severity rc = Raise(FileMsg::UsageError);
             INUSEFILE = 0;
-            return rc != 0 ? rc : SevFatal;
+            return rc != SevQuiet ? rc : SevFatal;
         }
         USHORT id = SaveBuffer();
-        int rc = OpenFile(1);
+        const Severity rc = OpenFile(1);
         RestoreBuffer(id, 1);
         INUSEFILE = 0;
         return rc;
     }
     INUSEFILE = 0;
-    return 0;
+    return SevQuiet;
 }
 
-int FileManager::CreateMissing(File& f) {
+ErrCode FileManager::CreateMissing(File& f) {
     // A plain CREATE replaces an existing table: two computers starting at once would
     // drop each other's rows. The create-if-missing form treats "exists" as success.
-    return CreateIfMissing(f);
+    return ToErrCode(CreateIfMissing(f));
 }
 
-int FileManager::OpenFile(BYTE report) {
+Severity FileManager::OpenFile(BYTE report) {
     File& f = TheFile();
     FileUsage& u = Entry();
     for (int attempt = 0; attempt < 2; ++attempt) {
-        int rc = dt::Open(f, OPENMODE);
-        if (rc == 5) {
+        ErrCode rc = dt::Open(f, OPENMODE);
+        if (rc == ErrAccessDenied) {
             Send(f, "Recover=" + std::to_string(LOCKRECOVER));
             rc = dt::Open(f, OPENMODE);
         }
-        if (rc == 0 || rc == 52) {
+        if (rc == ErrNone || rc == ErrFileAlreadyOpen) {
             u.USED = 1;
             u.ATEOF = 0;
             u.AUTOINCDONE = 0;
-            return 0;
+            return SevQuiet;
         }
-        if (rc == 5) {
+        if (rc == ErrAccessDenied) {
             if ((OPENMODE & 0x0F) == 0) return Fail(u, FileMsg::OpenError, report);
             OPENMODE &= 0xF0;
             if (report)
-                Raise(FileMsg::AccessDenied);
+                ShowOnly(Raise(FileMsg::AccessDenied));
             else
                 u.LASTERROR = FileMsg::AccessDenied;
             continue;
         }
-        if (rc == 46) {
+        if (rc == ErrKeyMustBeRebuilt) {
             u.LASTERROR = FileMsg::InvalidKey;
-            if (!report) return 5;
-            Raise(FileMsg::InvalidKey);
-            if (Build(f) != 0) return Fail(u, FileMsg::KeyNotBuilt, report);
+            if (!report) return SevNotify;
+            ShowOnly(Raise(FileMsg::InvalidKey));
+            if (Build(f) != ErrNone) return Fail(u, FileMsg::KeyNotBuilt, report);
             continue;
         }
-        if (rc == 2 && CREATE) {
-            if (CreateMissing(f) != 0) return Fail(u, FileMsg::CreateError, report);
+        if (rc == ErrFileNotFound && CREATE) {
+            if (CreateMissing(f) != ErrNone) return Fail(u, FileMsg::CreateError, report);
             // Name and row-number lookups need the keys' indexes. A failure here leaves
             // the table usable (only slower), so it does not fail the open.
             if (!keys_.empty()) {
                 ErrorKeeper keep;
-                Build(f);
+                (void)Build(f);
             }
             continue;
         }
@@ -355,38 +354,40 @@ int FileManager::OpenFile(BYTE report) {
     return Fail(u, FileMsg::OpenError, report);
 }
 
-int FileManager::Open(BYTE force) {
+Severity FileManager::Open(BYTE force) {
     FileUsage& u = Entry();
     if (force || (!LAZYOPEN && u.OPENED == 0)) {
         if (!u.USED) {
-            int rc = OpenFile(1);
-            if (rc != 0) return rc;
+            const Severity rc = OpenFile(1);
+            if (rc != SevQuiet) return rc;
         }
     }
     ++u.OPENED;
-    return 0;
+    return SevQuiet;
 }
 
-int FileManager::TryOpen(BYTE force) {
+Severity FileManager::TryOpen(BYTE force) {
     FileUsage& u = Entry();
     if (force || (!LAZYOPEN && u.OPENED == 0)) {
         if (!u.USED) {
-            int rc = OpenFile(0);
-            if (rc != 0) return rc;
+            const Severity rc = OpenFile(0);
+            if (rc != SevQuiet) return rc;
         }
     }
     ++u.OPENED;
-    return 0;
+    return SevQuiet;
 }
 
-int FileManager::Close() {
+Severity FileManager::Close() {
     FileUsage& u = Entry();
     if (u.OPENED > 0) {
         --u.OPENED;
         if (u.OPENED == 0) {
             if (u.USED) {
                 ++INCLOSE;
-                dt::Close(TheFile());
+                // The last Close of the thread: the usage marks go whatever CLOSE says,
+                // and a table that cannot be closed has nothing left to undo.
+                (void)dt::Close(TheFile());
                 --INCLOSE;
             }
             u.USED = 0;
@@ -395,7 +396,7 @@ int FileManager::Close() {
             ForgetAutoIncNumbers();
         }
     }
-    return 0;
+    return SevQuiet;
 }
 
 // ---- buffers and states ----
@@ -418,7 +419,7 @@ USHORT FileManager::SaveBuffer() {
     if (Entry().USED) {
         ErrorKeeper keep;
         b.nulls = GetNulls(f);
-        b.has_nulls = ErrorCode() == 0;
+        b.has_nulls = ErrorCode() == ErrNone;
     }
     std::lock_guard lock(mutex_);
     if (++last_buffer_id_ == 0) last_buffer_id_ = 1;
@@ -447,12 +448,12 @@ void FileManager::RestoreBuffer(USHORT& id, BYTE restore) {
     std::memcpy(f.Record(), b.record.data(), std::min(b.record.size(), f.record_length));
     if (b.has_nulls) {
         ErrorKeeper keep;
-        SetNulls(f, b.nulls);
+        (void)SetNulls(f, b.nulls);  // flags saved from this same table: nothing to report
     }
 }
 
 BYTE FileManager::EqualBuffer(USHORT id) {
-    if (UseFile() != 0) return 0;
+    if (UseFile() != SevQuiet) return SevQuiet;
     File& f = TheFile();
     std::lock_guard lock(mutex_);
     for (const SavedBuffer& b : buffers_)
@@ -461,22 +462,23 @@ BYTE FileManager::EqualBuffer(USHORT id) {
                            std::memcmp(b.record.data(), f.Record(), f.record_length) == 0
                        ? 1
                        : 0;
-    return 0;
+    return SevQuiet;
 }
 
 std::string FileManager::Position() {
-    if (UseFile() != 0) return {};
+    if (UseFile() != SevQuiet) return {};
     File& f = TheFile();
     if (PRIMARYKEY != 0 && PRIMARYKEY <= f.keys.size()) return dt::Position(*f.keys[PRIMARYKEY - 1u]);
     return dt::Position(f);
 }
 
-int FileManager::TryReget(std::string_view position) {
-    if (UseFile() != 0) return 3;
+Severity FileManager::TryReget(std::string_view position) {
+    if (UseFile() != SevQuiet) return SevFatal;
     File& f = TheFile();
-    int rc = PRIMARYKEY != 0 && PRIMARYKEY <= f.keys.size() ? Reget(*f.keys[PRIMARYKEY - 1u], position)
-                                                            : Reget(f, position);
-    return rc == 0 ? 0 : 5;
+    const ErrCode rc = PRIMARYKEY != 0 && PRIMARYKEY <= f.keys.size()
+                           ? Reget(*f.keys[PRIMARYKEY - 1u], position)
+                           : Reget(f, position);
+    return rc == ErrNone ? SevQuiet : SevNotify;
 }
 
 USHORT FileManager::SaveFile() {
@@ -515,110 +517,112 @@ void FileManager::RestoreFile(USHORT& id, BYTE restore) {
     id = 0;
     if (!found) return;
     File& f = TheFile();
+    // A handle this manager took itself: RestoreFile has no result to give, and the
+    // caller's error state is kept whatever the driver says.
     ErrorKeeper keep;
     if (restore) {
         ++INRESTORE;
-        if (s.state > 0) RestoreState(f, s.state);
+        if (s.state > 0) (void)RestoreState(f, s.state);
         RestoreBuffer(s.buffer, 1);
         Entry().AUTOINCDONE = s.autoincdone;
         --INRESTORE;
     } else {
         RestoreBuffer(s.buffer, 0);
     }
-    if (s.state > 0) FreeState(f, s.state);
+    if (s.state > 0) (void)FreeState(f, s.state);
 }
 
 // ---- reading ----
 
-int FileManager::DoRead(BYTE report, bool forward) {
-    if (UseFile() != 0) return 3;
+Severity FileManager::DoRead(BYTE report, bool forward) {
+    if (UseFile() != SevQuiet) return SevFatal;
     File& f = TheFile();
     FileUsage& u = Entry();
     u.ATEOF = 0;
-    int rc = forward ? dt::Next(f) : dt::Previous(f);
-    for (int skipped = 0; rc == 43 && SKIPHELDRECORDS && skipped < kHeldSkips; ++skipped)
+    ErrCode rc = forward ? dt::Next(f) : dt::Previous(f);
+    for (int skipped = 0; rc == ErrRecordHeld && SKIPHELDRECORDS && skipped < kHeldSkips; ++skipped)
         rc = forward ? dt::Next(f) : dt::Previous(f);
-    if (rc == 0) return 0;
-    if (rc == 33) {
+    if (rc == ErrNone) return SevQuiet;
+    if (rc == ErrRecordNotAvailable) {
         u.ATEOF = 1;
-        return 5;
+        return SevNotify;
     }
-    if (rc == 43) return Fail(u, FileMsg::RecordHeld, report);
-    return Fail(u, FileMsg::RetrievalError, report, 3);
+    if (rc == ErrRecordHeld) return Fail(u, FileMsg::RecordHeld, report);
+    return Fail(u, FileMsg::RetrievalError, report, SevFatal);
 }
 
-int FileManager::Next() {
+Severity FileManager::Next() {
     return DoRead(1, true);
 }
-int FileManager::TryNext() {
+Severity FileManager::TryNext() {
     return DoRead(0, true);
 }
-int FileManager::Previous() {
+Severity FileManager::Previous() {
     return DoRead(1, false);
 }
-int FileManager::TryPrevious() {
+Severity FileManager::TryPrevious() {
     return DoRead(0, false);
 }
 
-int FileManager::Fetch(Key& key) {
-    if (UseFile() != 0) return 3;
-    int rc = Get(key);
-    if (rc == 0) return 0;
-    if (rc == 35) return 5;
+Severity FileManager::Fetch(Key& key) {
+    if (UseFile() != SevQuiet) return SevFatal;
+    const ErrCode rc = Get(key);
+    if (rc == ErrNone) return SevQuiet;
+    if (rc == ErrRecordNotFound) return SevNotify;
     NoteLastError(FileMsg::RetrievalError);
-    return 3;
+    return SevFatal;
 }
 
-int FileManager::FetchOrClear(Key& key) {
-    int rc = Fetch(key);
-    if (rc != 0) ClearRecord(TheFile());
+Severity FileManager::FetchOrClear(Key& key) {
+    const Severity rc = Fetch(key);
+    if (rc != SevQuiet) ClearRecord(TheFile());
     return rc;
 }
 
 // ---- validation and priming ----
 
-int FileManager::ValidateFieldReport(int field) {
+Severity FileManager::ValidateFieldReport(int field) {
     return ValidateField(field, 1);
 }
-int FileManager::ValidateFieldQuiet(int field) {
+Severity FileManager::ValidateFieldQuiet(int field) {
     return ValidateField(field, 0);
 }
-int FileManager::ValidateField(int, BYTE) {
-    return 0;
+Severity FileManager::ValidateField(int, BYTE) {
+    return SevQuiet;
 }
 
-int FileManager::ValidateFields(int first, int last, int* failing) {
+Severity FileManager::ValidateFields(int first, int last, int* failing) {
     for (int i = first; i <= last; ++i) {
-        int rc = ValidateFieldReport(i);
-        if (rc != 0) {
+        const Severity rc = ValidateFieldReport(i);
+        if (rc != SevQuiet) {
             if (failing) *failing = i;
             return rc;
         }
     }
-    return 0;
+    return SevQuiet;
 }
 
-int FileManager::ValidateRecord(int* failing) {
+Severity FileManager::ValidateRecord(int* failing) {
     return ValidateFields(1, static_cast<int>(TheFile().fields.size()), failing);
 }
 
-int FileManager::ValidateNewRecord() {
-    return 0;
+Severity FileManager::ValidateNewRecord() {
+    return SevQuiet;
 }
 
 void FileManager::PrimeFields() {}
 
-int FileManager::PrimeRecord(BYTE keep_buffer) {
+Severity FileManager::PrimeRecord(BYTE keep_buffer) {
     if (!keep_buffer) ClearRecord(TheFile());
     PrimeFields();
-    if (!HASAUTOINC) return 0;
+    if (!HASAUTOINC) return SevQuiet;
     Entry().AUTOINCDONE = 0;
     return PrimeAutoInc();
 }
 
 // ---- auto-numbering ----
 
-int FileManager::NextNumber(const FileKeyEntry& k, File& f, long long& value, bool& from_cache) {
+ErrCode FileManager::NextNumber(const FileKeyEntry& k, File& f, long long& value, bool& from_cache) {
     from_cache = false;
     const std::size_t n = k.AUTOINC;
     const Field& numbered = f.fields[static_cast<std::size_t>(k.FIELDS[n - 1].FIELD)];
@@ -632,12 +636,12 @@ int FileManager::NextNumber(const FileKeyEntry& k, File& f, long long& value, bo
         if (number_known_) {
             value = ++last_number_;
             from_cache = true;
-            return 0;
+            return ErrNone;
         }
     }
     std::string saved(f.Record(), f.record_length);
     Key& key = *f.keys[static_cast<std::size_t>(k.KEY - 1)];
-    int rc;
+    ErrCode rc;
     if (single) {
         // The highest value is the last in key order: read from the end.
         rc = Set(key);
@@ -649,9 +653,9 @@ int FileManager::NextNumber(const FileKeyEntry& k, File& f, long long& value, bo
         }
         rc = Set(key, key);
     }
-    if (rc == 0) rc = k.FIELDS[n - 1].ASCEND ? dt::Previous(f) : dt::Next(f);
+    if (rc == ErrNone) rc = k.FIELDS[n - 1].ASCEND ? dt::Previous(f) : dt::Next(f);
     long long found = 0;
-    if (rc == 0) {
+    if (rc == ErrNone) {
         bool same_group = true;
         for (std::size_t i = 0; i + 1 < n && same_group; ++i) {
             const Field& fld = f.fields[static_cast<std::size_t>(k.FIELDS[i].FIELD)];
@@ -660,7 +664,7 @@ int FileManager::NextNumber(const FileKeyEntry& k, File& f, long long& value, bo
         if (same_group) found = ReadInteger(f, numbered);
     }
     std::memcpy(f.Record(), saved.data(), f.record_length);
-    if (rc != 0 && rc != 33) return rc;
+    if (rc != ErrNone && rc != ErrRecordNotAvailable) return rc;
     value = found + 1;
     if (single) {
         std::lock_guard lock(mutex_);
@@ -669,7 +673,7 @@ int FileManager::NextNumber(const FileKeyEntry& k, File& f, long long& value, bo
         last_number_ = value;
         number_known_ = true;
     }
-    return 0;
+    return ErrNone;
 }
 
 bool FileManager::DuplicatesOtherKey(File& f) {
@@ -679,15 +683,15 @@ bool FileManager::DuplicatesOtherKey(File& f) {
     // No row holds the number: the server refused the row for another unique index of
     // its own (one the declaration does not list, such as one on the computer's name).
     if (const FileKeyEntry* a = AutoIncKey(); a != nullptr && a->FIELDS.size() == 1) {
-        const int rc = Get(*f.keys[static_cast<std::size_t>(a->KEY - 1)]);
+        const ErrCode rc = Get(*f.keys[static_cast<std::size_t>(a->KEY - 1)]);
         std::memcpy(f.Record(), saved.data(), f.record_length);
-        if (rc == 35) return true;
+        if (rc == ErrRecordNotFound) return true;
     }
     for (const FileKeyEntry& k : keys_) {
         if (k.DUPS || k.AUTOINC) continue;
-        int rc = Get(*f.keys[static_cast<std::size_t>(k.KEY - 1)]);
+        const ErrCode rc = Get(*f.keys[static_cast<std::size_t>(k.KEY - 1)]);
         std::memcpy(f.Record(), saved.data(), f.record_length);
-        if (rc == 0) {
+        if (rc == ErrNone) {
             dup = true;
             break;
         }
@@ -695,110 +699,113 @@ bool FileManager::DuplicatesOtherKey(File& f) {
     return dup;
 }
 
-int FileManager::DoPrimeAutoInc(BYTE report) {
+Severity FileManager::DoPrimeAutoInc(BYTE report, bool* duplicate) {
     FileUsage& u = Entry();
-    if (!HASAUTOINC || u.AUTOINCDONE) return 0;
-    if (UseFile() != 0) return 3;
+    if (!HASAUTOINC || u.AUTOINCDONE) return SevQuiet;
+    if (UseFile() != SevQuiet) return SevFatal;
     File& f = TheFile();
     int failed = 0, duplicates = 0, rounds = 0;
     for (;;) {
-        int rc = 0;
+        ErrCode rc = ErrNone;
         bool any_cached = false;
         for (const FileKeyEntry& k : keys_) {
             if (!k.AUTOINC) continue;
             const Field& numbered = f.fields[static_cast<std::size_t>(k.FIELDS[k.AUTOINC - 1u].FIELD)];
             if (!IntegerType(numbered.type)) {
-                rc = 80;
+                rc = ErrUnsupportedFunction;
                 break;
             }
             long long value = 0;
             bool cached = false;
             rc = NextNumber(k, f, value, cached);
             any_cached = any_cached || cached;
-            if (rc != 0) return Fail(u, FileMsg::RetrievalError, report);
+            if (rc != ErrNone) return Fail(u, FileMsg::RetrievalError, report);
             if (!WriteInteger(f, numbered, value)) {
-                rc = 80;  // the numbers of this field's type are used up
+                rc = ErrUnsupportedFunction;  // the numbers of this field's type are used up
                 break;
             }
         }
-        if (rc == 0) rc = Add(f);
-        if (rc == 0) {
+        if (rc == ErrNone) rc = Add(f);
+        if (rc == ErrNone) {
             u.AUTOINCDONE = 1;
-            return 0;
+            return SevQuiet;
         }
-        if (rc == 40) {
+        if (rc == ErrDuplicateKey) {
             ForgetAutoIncNumbers();
             // A row that repeats a unique key other than the numbered one will never go
             // in, whatever its number: let the insert report the duplicate.
-            if (DuplicatesOtherKey(f)) return 40;
+            if (DuplicatesOtherKey(f)) {
+                if (duplicate != nullptr) *duplicate = true;
+                return SevNotify;
+            }
             // Another writer took the number: read the highest again, quietly.
             if (any_cached || ++duplicates <= kDuplicateRetries) continue;
         }
         if (++failed < 3) continue;
         u.LASTERROR = FileMsg::AutoIncError;
-        if (!report || ++rounds >= kAutoIncRounds) return 5;
-        if (Raise(FileMsg::AutoIncError) != 0) return 5;
+        if (!report || ++rounds >= kAutoIncRounds) return SevNotify;
+        if (Raise(FileMsg::AutoIncError) != SevQuiet) return SevNotify;
         failed = 0;
         duplicates = 0;
     }
 }
 
-int FileManager::PrimeAutoInc() {
-    int rc = DoPrimeAutoInc(1);
-    return rc == 40 ? 5 : rc;
+Severity FileManager::PrimeAutoInc() {
+    return DoPrimeAutoInc(1);
 }
 
-int FileManager::TryPrimeAutoInc() {
-    int rc = DoPrimeAutoInc(0);
-    return rc == 40 ? 5 : rc;
+Severity FileManager::TryPrimeAutoInc() {
+    return DoPrimeAutoInc(0);
 }
 
-int FileManager::CancelAutoInc(RelationManager* relation) {
-    if (UseFile() != 0) return 3;
+Severity FileManager::CancelAutoInc(RelationManager* relation) {
+    if (UseFile() != SevQuiet) return SevFatal;
     FileUsage& u = Entry();
-    if (!HASAUTOINC || !u.AUTOINCDONE) return 0;
+    if (!HASAUTOINC || !u.AUTOINCDONE) return SevQuiet;
     File& f = TheFile();
     // The reserved row is found again by its number, whatever the form changed since.
     const FileKeyEntry* k = AutoIncKey();
-    int rc = k != nullptr ? Get(*f.keys[static_cast<std::size_t>(k->KEY - 1)]) : 0;
-    if (rc != 0) {
+    const ErrCode found = k != nullptr ? Get(*f.keys[static_cast<std::size_t>(k->KEY - 1)]) : ErrNone;
+    if (found != ErrNone) {
         // Nothing to release when the row is gone already.
-        if (rc == 35) {
+        if (found == ErrRecordNotFound) {
             u.AUTOINCDONE = 0;
-            return 0;
+            return SevQuiet;
         }
         return Fail(u, FileMsg::NotDeleted, 0);
     }
-    rc = relation != nullptr ? relation->Delete(0) : DeleteRecord();
-    if (rc == 0) u.AUTOINCDONE = 0;
+    const Severity rc = relation != nullptr ? relation->Delete(0) : DeleteRecord();
+    if (rc == SevQuiet) u.AUTOINCDONE = 0;
     return rc;
 }
 
 // ---- writing ----
 
-int FileManager::DoInsert(BYTE report) {
-    if (UseFile() != 0) return 3;
-    if (ValidateRecord() != 0) return 5;
+Severity FileManager::DoInsert(BYTE report) {
+    if (UseFile() != SevQuiet) return SevFatal;
+    if (ValidateRecord() != SevQuiet) return SevNotify;
     File& f = TheFile();
     FileUsage& u = Entry();
-    int rc;
+    ErrCode rc;
     if (HASAUTOINC) {
         if (u.AUTOINCDONE) {
             rc = Put(f);
         } else {
-            rc = DoPrimeAutoInc(report);
-            if (rc != 0 && rc != 40) return 5;
+            // Adding the row is how its number is reserved: it is in once that succeeds.
+            bool duplicate = false;
+            if (DoPrimeAutoInc(report, &duplicate) != SevQuiet && !duplicate) return SevNotify;
+            rc = duplicate ? ErrDuplicateKey : ErrNone;
         }
     } else {
         rc = Add(f);
     }
-    if (rc == 0) {
+    if (rc == ErrNone) {
         u.AUTOINCDONE = 0;
-        return 0;
+        return SevQuiet;
     }
-    if (rc == 40) {
+    if (rc == ErrDuplicateKey) {
         u.LASTERROR = FileMsg::DuplicateKey;
-        if (!report) return 5;
+        if (!report) return SevNotify;
         // Name the first key whose values another row already has.
         std::string description;
         {
@@ -807,30 +814,30 @@ int FileManager::DoInsert(BYTE report) {
             for (const FileKeyEntry& k : keys_) {
                 if (k.DUPS) continue;
                 if (description.empty()) description = k.DESCRIPTION;
-                int g = Get(*f.keys[static_cast<std::size_t>(k.KEY - 1)]);
+                const ErrCode g = Get(*f.keys[static_cast<std::size_t>(k.KEY - 1)]);
                 std::memcpy(f.Record(), saved.data(), f.record_length);
-                if (g == 0) {
+                if (g == ErrNone) {
                     description = k.DESCRIPTION;
                     break;
                 }
             }
         }
-        RaiseWithText(FileMsg::DuplicateKey, description);
-        return 5;
+        ShowOnly(RaiseWithText(FileMsg::DuplicateKey, description));
+        return SevNotify;
     }
     return Fail(u, FileMsg::InsertError, report);
 }
 
-int FileManager::Insert() {
+Severity FileManager::Insert() {
     return DoInsert(1);
 }
-int FileManager::TryInsert() {
+Severity FileManager::TryInsert() {
     return DoInsert(0);
 }
 
-int FileManager::Update(BYTE mode) {
-    if (UseFile() != 0) return 3;
-    if (ValidateRecord() != 0) return 1;
+Severity FileManager::Update(BYTE mode) {
+    if (UseFile() != SevQuiet) return SevFatal;
+    if (ValidateRecord() != SevQuiet) return SevAskUser;
     File& f = TheFile();
     FileUsage& u = Entry();
     std::string pos;
@@ -839,34 +846,35 @@ int FileManager::Update(BYTE mode) {
         pos = PRIMARYKEY != 0 && PRIMARYKEY <= f.keys.size() ? dt::Position(*f.keys[PRIMARYKEY - 1u])
                                                              : dt::Position(f);
     }
-    int rc = Put(f);
-    if (rc == 0) return 0;
-    if (rc == 89) {
+    const ErrCode rc = Put(f);
+    if (rc == ErrNone) return SevQuiet;
+    if (rc == ErrRecordChanged) {
         u.LASTERROR = mode == 2 ? FileMsg::ChangedShown : FileMsg::Changed;
-        if (mode) Raise(u.LASTERROR);
-        // Show the other station's values.
+        if (mode) ShowOnly(Raise(u.LASTERROR));
+        // Show the other station's values. The update has failed whatever these say;
+        // a row that cannot be read again leaves the form's own values in the buffer.
         ErrorKeeper keep;
-        Watch(f);
+        (void)Watch(f);
         if (PRIMARYKEY != 0 && PRIMARYKEY <= f.keys.size())
-            Reget(*f.keys[PRIMARYKEY - 1u], pos);
+            (void)Reget(*f.keys[PRIMARYKEY - 1u], pos);
         else
-            Reget(f, pos);
-        return 5;
+            (void)Reget(f, pos);
+        return SevNotify;
     }
     return Fail(u, FileMsg::NotUpdated, mode);
 }
 
-int FileManager::TryUpdate() {
+Severity FileManager::TryUpdate() {
     return Update(0);
 }
 
-int FileManager::DeleteRecord() {
-    if (dt::Delete(TheFile()) == 0) {
+Severity FileManager::DeleteRecord() {
+    if (dt::Delete(TheFile()) == ErrNone) {
         ForgetAutoIncNumbers();
-        return 0;
+        return SevQuiet;
     }
     NoteLastError(FileMsg::NotDeleted);
-    return 5;
+    return SevNotify;
 }
 
 }  // namespace dt

@@ -26,6 +26,7 @@
 
 #include "data/file.h"
 #include "framework/relation_interface.h"
+#include "runtime/errors.h"
 #include "runtime/types.h"
 
 namespace dt {
@@ -123,66 +124,66 @@ class FileManager : public FileManagerInterface {
     virtual void RegisterBuffer();
     // 5: deletes the record added to reserve an auto-increment number (through
     // `relation`'s delete without asking when given): 0, or the delete's failure result.
-    virtual int CancelAutoInc(RelationManager* relation = nullptr);
+    [[nodiscard]] virtual Severity CancelAutoInc(RelationManager* relation = nullptr);
     // 6: one Close per Open; the last one of the thread closes the FILE. 0.
-    virtual int Close();
+    [[nodiscard]] virtual Severity Close();
     // 7: 1 when the record buffer equals the copy saved under `id`; 0 otherwise and when
     // the table cannot be used.
     BYTE EqualBuffer(USHORT id) override;
     // 8: Fetch; on failure the record buffer is cleared.
-    virtual int FetchOrClear(Key& key);
+    [[nodiscard]] virtual Severity FetchOrClear(Key& key);
     // 9: binds the manager to `file` and `errors` (both outlive it) and registers it.
     virtual void Init(File& file, ErrorManagerInterface& errors);
     // 10: inserts the record buffer, reporting failures: 0, 3 or 5.
-    int Insert() override;
+    [[nodiscard]] Severity Insert() override;
     // 11: forgets the table: usage entries, keys, saved buffers and states. Idempotent.
     virtual void Kill();
     // 12: reads the next record in the current order, reporting failures. 5 at the end.
-    virtual int Next();
+    [[nodiscard]] virtual Severity Next();
     // 13: counts an open of the calling thread; opens physically when `force` is set or
     // lazy opening is off (then failures are reported).
-    virtual int Open(BYTE force = 0);
+    [[nodiscard]] virtual Severity Open(BYTE force = 0);
     // 14: as Next, backwards.
-    virtual int Previous();
+    [[nodiscard]] virtual Severity Previous();
     // 15: numbers the record and adds it to reserve the number, reporting failures.
-    virtual int PrimeAutoInc();
+    [[nodiscard]] virtual Severity PrimeAutoInc();
     // 16: fills default values; the base has none.
     virtual void PrimeFields();
     // 17: clears the buffer unless `keep_buffer`, PrimeFields, then PrimeAutoInc.
-    int PrimeRecord(BYTE keep_buffer = 0) override;
+    [[nodiscard]] Severity PrimeRecord(BYTE keep_buffer = 0) override;
     // 18: remembers `id` and raises it now.
-    virtual int Raise(USHORT id);
+    [[nodiscard]] virtual Severity Raise(USHORT id);
     // 19: raises the remembered message.
-    virtual int RaiseLast();
+    [[nodiscard]] virtual Severity RaiseLast();
     // 20: remembers `id` and raises it with `text` for "%Message".
-    virtual int RaiseWithText(USHORT id, std::string_view text);
+    [[nodiscard]] virtual Severity RaiseWithText(USHORT id, std::string_view text);
     // 21: reads the record whose `key` components equal the buffer's: 0; 5 when there is
     // none; 3 (message 1 remembered) on any other failure or when the table is unusable.
-    virtual int Fetch(Key& key);
+    [[nodiscard]] virtual Severity Fetch(Key& key);
     // 22 .. 26: quiet variants of Insert, Next, Open, Previous, PrimeAutoInc.
-    virtual int TryInsert();
-    virtual int TryNext();
-    virtual int TryOpen(BYTE force = 0);
-    virtual int TryPrevious();
-    virtual int TryPrimeAutoInc();
+    [[nodiscard]] virtual Severity TryInsert();
+    [[nodiscard]] virtual Severity TryNext();
+    [[nodiscard]] virtual Severity TryOpen(BYTE force = 0);
+    [[nodiscard]] virtual Severity TryPrevious();
+    [[nodiscard]] virtual Severity TryPrimeAutoInc();
     // 27: Update without showing anything.
-    virtual int TryUpdate();
+    [[nodiscard]] virtual Severity TryUpdate();
     // 28: writes the changed record: 0; 1 when it fails validation; 5 on failure.
     // `mode` 0 quiet, 1 report, 2 report for a form that can recall its values (7, not 6).
-    virtual int Update(BYTE mode = 1);
+    [[nodiscard]] virtual Severity Update(BYTE mode = 1);
     // 29, 30: ValidateField reporting / quiet.
-    virtual int ValidateFieldReport(int field);
-    virtual int ValidateFieldQuiet(int field);
+    [[nodiscard]] virtual Severity ValidateFieldReport(int field);
+    [[nodiscard]] virtual Severity ValidateFieldQuiet(int field);
     // 31: 0 when field number `field` (1-based) is acceptable; the base accepts all.
-    virtual int ValidateField(int field, BYTE report);
+    [[nodiscard]] virtual Severity ValidateField(int field, BYTE report);
     // 32: ValidateField for fields first .. last; the failing field's number in *failing.
-    virtual int ValidateFields(int first, int last, int* failing = nullptr);
+    [[nodiscard]] virtual Severity ValidateFields(int first, int last, int* failing = nullptr);
     // 33: ValidateFields over every field.
-    virtual int ValidateRecord(int* failing = nullptr);
+    [[nodiscard]] virtual Severity ValidateRecord(int* failing = nullptr);
     // 34: deletes the current record: 0; 5 with message 11 remembered on failure.
-    virtual int DeleteRecord();
+    [[nodiscard]] virtual Severity DeleteRecord();
     // 35: 0.
-    virtual int ValidateNewRecord();
+    [[nodiscard]] virtual Severity ValidateNewRecord();
 
     // ---- non-virtual operations ----
     // As Init, for a THREAD table: `resolver` returns the calling thread's instance.
@@ -191,14 +192,14 @@ class FileManager : public FileManagerInterface {
     // table is created when missing). 39 is raised when it was never opened. 0 or the
     // failure's result. Call it before sending statements to the FILE directly (for
     // example the SQL pass-through property followed by NEXT).
-    int UseFile(BYTE mode = 0) override;
+    [[nodiscard]] Severity UseFile(BYTE mode = 0) override;
     // The physical open with its retries, create and key rebuild. 0 or a failure result
     // (5 when quiet).
-    int OpenFile(BYTE report);
+    [[nodiscard]] Severity OpenFile(BYTE report);
     // The current record's position (by PRIMARYKEY or record pointer); "" when unusable.
     std::string Position() override;
     // Re-reads the record at `position`: 0; 5 when not found; 3 when unusable.
-    int TryReget(std::string_view position) override;
+    [[nodiscard]] Severity TryReget(std::string_view position) override;
     // Saves a copy of the record buffer and null flags; the id (never 0).
     USHORT SaveBuffer() override;
     // Copies the saved buffer back when `restore`; frees it and sets `id` to 0.
@@ -242,14 +243,16 @@ class FileManager : public FileManagerInterface {
         std::string pos;
     };
     FileUsage& Entry();
-    int Fail(FileUsage& u, USHORT id, BYTE report, int quiet_result = 5);
-    int DoInsert(BYTE report);
-    int DoRead(BYTE report, bool forward);
-    int DoPrimeAutoInc(BYTE report);
-    int NextNumber(const FileKeyEntry& k, File& f, long long& value, bool& from_cache);
+    [[nodiscard]] Severity Fail(FileUsage& u, USHORT id, BYTE report, Severity quiet_result = SevNotify);
+    [[nodiscard]] Severity DoInsert(BYTE report);
+    [[nodiscard]] Severity DoRead(BYTE report, bool forward);
+    // Numbers the record and adds it; *duplicate set when the row repeats another unique
+    // key (no number can help: the insert reports it).
+    [[nodiscard]] Severity DoPrimeAutoInc(BYTE report, bool* duplicate = nullptr);
+    [[nodiscard]] ErrCode NextNumber(const FileKeyEntry& k, File& f, long long& value, bool& from_cache);
     bool DuplicatesOtherKey(File& f);
     void ClearRecord(File& f);
-    int CreateMissing(File& f);
+    [[nodiscard]] ErrCode CreateMissing(File& f);
 
     File* file_ = nullptr;
     FileResolver resolver_ = nullptr;

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "framework/error_interface.h"
 #include "runtime/types.h"
 
 namespace dt {
@@ -16,12 +17,12 @@ class FileManagerInterface {
   public:
     virtual ~FileManagerInterface() = default;
     // Makes the table usable (the lazy open); 0, or the failure's result.
-    virtual int UseFile(BYTE mode = 0) = 0;
+    [[nodiscard]] virtual Severity UseFile(BYTE mode = 0) = 0;
     // Inserts the record buffer, reporting failures itself: 0, 3 (table unusable) or 5.
-    virtual int Insert() = 0;
+    [[nodiscard]] virtual Severity Insert() = 0;
     // Prepares the buffer for a new record (cleared unless keep_buffer, defaults, the
     // auto-increment number): 0 or a failure result.
-    virtual int PrimeRecord(BYTE keep_buffer = 0) = 0;
+    [[nodiscard]] virtual Severity PrimeRecord(BYTE keep_buffer = 0) = 0;
     // 1 when the record buffer equals the copy saved under `id`, else 0.
     virtual BYTE EqualBuffer(USHORT id) = 0;
     // Saves a copy of the record buffer; returns its id (never 0).
@@ -31,7 +32,7 @@ class FileManagerInterface {
     // The current record's position as text; empty when the table cannot be used.
     virtual std::string Position() = 0;
     // Re-reads the record at `position`: 0, 3 or 5.
-    virtual int TryReget(std::string_view position) = 0;
+    [[nodiscard]] virtual Severity TryReget(std::string_view position) = 0;
 };
 
 class RelationManagerInterface {
@@ -41,16 +42,16 @@ class RelationManagerInterface {
     virtual FileManagerInterface& Manager() = 0;
     // Undoes an insert's preparation (releases a record reserved for its auto-increment
     // number): 0, or a failure result.
-    virtual int CancelInsert() = 0;
+    [[nodiscard]] virtual Severity CancelInsert() = 0;
     // Deletes the current record with its relations' rules, asking "Confirm Delete" first
     // when `ask`: 0 on success, else a failure result (5 also when the user declined).
-    virtual int Delete(BYTE ask) = 0;
+    [[nodiscard]] virtual Severity Delete(BYTE ask) = 0;
     // Remembers the linking fields' current values before a form edits the record.
     virtual void PrepareRelated() = 0;
     // Writes the changed record: 0; 5 for a collision with another station's change (shown,
     // the other values in the buffer); 1 for any other failure. `mode` set: the collision
     // message tells how to recall one's own changes.
-    virtual int Update(BYTE mode) = 0;
+    [[nodiscard]] virtual Severity Update(BYTE mode) = 0;
 };
 
 }  // namespace dt

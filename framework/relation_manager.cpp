@@ -12,14 +12,15 @@ namespace {
 // answers Yes at once, so without a bound an unattended run would retry for ever.
 constexpr int kDeleteRounds = 10;
 
-// The runtime error state of one moment, to be put back after a ROLLBACK so that the
-// message names the failure that caused it.
-struct ErrorSnapshot {
-    int code = ErrorCode();
-    std::string file_code = FileErrorCode();
-    std::string file_error = FileError();
-    void Restore() const { SetErrorState(code, file_code, file_error); }
-};
+// Ends the calling thread's transaction after a failure and puts the failure's error state
+// back, so that the message names the failure and not the ROLLBACK. The ROLLBACK's own
+// result is not read: the transaction is over either way (its file list is emptied), and
+// the failure already on its way to the user is the one to tell.
+void RollbackAfterFailure() {
+    const ErrorState failure;
+    (void)Rollback();
+    failure.Restore();
+}
 
 }  // namespace
 
@@ -43,89 +44,81 @@ void RelationManager::Destroy() {
     Kill();
 }
 
-int RelationManager::Open() {
+Severity RelationManager::Open() {
     return Me->Open();
 }
 
-int RelationManager::Close() {
+Severity RelationManager::Close() {
     return Me->Close();
 }
 
-int RelationManager::CancelInsert() {
+Severity RelationManager::CancelInsert() {
     return Me->CancelAutoInc(this);
 }
 
 void RelationManager::PrepareRelated() {}
 
-int RelationManager::Delete(BYTE ask) {
-    if (ask && Me->Raise(FileMsg::ConfirmDelete) != 0) return 5;
+Severity RelationManager::Delete(BYTE ask) {
+    if (ask && Me->Raise(FileMsg::ConfirmDelete) != SevQuiet) return SevNotify;
     for (int round = 0; round < kDeleteRounds; ++round) {
         const std::string pos = Me->Position();
         File& f = Me->TheFile();
         bool framed = false;
-        int rc = 0;
+        bool deleted = false;
         if (USELOGOUT) {
-            rc = Logout(LOGOUTDELAY, {&f});
-            if (rc != 0)
-                Me->Raise(FileMsg::TransactionCancelled);
+            if (Logout(LOGOUTDELAY, {&f}) != ErrNone)
+                ShowOnly(Me->Raise(FileMsg::TransactionCancelled));
             else
                 framed = true;
         }
-        if (rc == 0) {
+        if (framed || !USELOGOUT) {
             // Read the row again inside the transaction, then delete it.
-            rc = Me->TryReget(pos);
-            if (rc == 0) rc = Me->DeleteRecord();
-            if (rc != 0) {
-                ErrorSnapshot failure;
-                if (framed) Rollback();
-                failure.Restore();
-                Me->Raise(FileMsg::NotDeleted);
-            } else if (framed && Commit() != 0) {
-                ErrorSnapshot failure;
-                Rollback();
-                failure.Restore();
-                Me->Raise(FileMsg::NotDeleted);
-                rc = 5;
+            Severity rc = Me->TryReget(pos);
+            if (rc == SevQuiet) rc = Me->DeleteRecord();
+            if (rc != SevQuiet) {
+                if (framed) RollbackAfterFailure();
+                ShowOnly(Me->Raise(FileMsg::NotDeleted));
+            } else if (framed && Commit() != ErrNone) {
+                RollbackAfterFailure();
+                ShowOnly(Me->Raise(FileMsg::NotDeleted));
+            } else {
+                deleted = true;
             }
         }
-        if (rc == 0) return 0;
-        if (Me->Raise(FileMsg::DeleteError) != 0) return 5;
+        if (deleted) return SevQuiet;
+        if (Me->Raise(FileMsg::DeleteError) != SevQuiet) return SevNotify;
     }
-    return 5;
+    return SevNotify;
 }
 
-int RelationManager::Update(BYTE mode) {
+Severity RelationManager::Update(BYTE mode) {
     File& f = Me->TheFile();
     Me->NoteLastError(0);
     bool framed = false;
     if (USELOGOUT) {
-        if (Me->UseFile() != 0) return 5;
-        if (Logout(LOGOUTDELAY, {&f}) != 0) {
-            Me->Raise(FileMsg::TransactionCancelled);
-            return 5;
+        if (Me->UseFile() != SevQuiet) return SevNotify;
+        if (Logout(LOGOUTDELAY, {&f}) != ErrNone) {
+            ShowOnly(Me->Raise(FileMsg::TransactionCancelled));
+            return SevNotify;
         }
         framed = true;
     }
-    int rc = Me->TryUpdate();
-    if (rc == 0) {
-        if (!framed || Commit() == 0) return 0;
-        ErrorSnapshot failure;
-        Rollback();
-        failure.Restore();
+    Severity rc = Me->TryUpdate();
+    if (rc == SevQuiet) {
+        if (!framed || Commit() == ErrNone) return SevQuiet;
+        RollbackAfterFailure();
         Me->NoteLastError(FileMsg::NotUpdated);
-        rc = 5;
+        rc = SevNotify;
     } else if (framed) {
-        ErrorSnapshot failure;
-        Rollback();
-        failure.Restore();
+        RollbackAfterFailure();
     }
     USHORT msg = Me->LastError();
     if (mode && msg == FileMsg::Changed) {
         msg = FileMsg::ChangedShown;
         Me->NoteLastError(msg);
     }
-    if (rc == 5) Me->RaiseLast();
-    return msg == FileMsg::Changed || msg == FileMsg::ChangedShown ? 5 : 1;
+    if (rc == SevNotify) ShowOnly(Me->RaiseLast());
+    return msg == FileMsg::Changed || msg == FileMsg::ChangedShown ? SevNotify : SevAskUser;
 }
 
 }  // namespace dt

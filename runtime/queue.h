@@ -4,6 +4,9 @@
 // Positions are 1-based. Storage is guarded by a mutex so that a list box on the GUI
 // thread may read entries while the owning thread changes the queue; the buffer itself
 // belongs to the owning thread alone.
+//
+// Get, Put and Delete leave ErrEntryNotFound for a position out of range and return it;
+// callers walking 1..Records() may leave the result unread, so it is not [[nodiscard]].
 #pragma once
 
 #include <algorithm>
@@ -47,30 +50,31 @@ class Queue : public T {
         pointer_ = pos;
         ++version_;
     }
-    // Copies entry pos into the buffer. Error 30 ("Entry Not Found") when pos is out of range.
-    int Get(std::size_t pos) {
+    // Copies entry pos into the buffer. ErrEntryNotFound (30) when pos is out of range.
+    ErrCode Get(std::size_t pos) {
         std::lock_guard lock(mutex_);
-        if (pos < 1 || pos > entries_.size()) return SetError(30);
+        if (pos < 1 || pos > entries_.size()) return SetError(ErrEntryNotFound);
         Buffer() = entries_[pos - 1];
         pointer_ = pos;
-        return SetError(0);
+        return SetError(ErrNone);
     }
-    // Writes the buffer back over the entry last got or added. Error 30 when there is none.
-    int Put() {
+    // Writes the buffer back over the entry last got or added. ErrEntryNotFound when there
+    // is none.
+    ErrCode Put() {
         std::lock_guard lock(mutex_);
-        if (pointer_ < 1 || pointer_ > entries_.size()) return SetError(30);
+        if (pointer_ < 1 || pointer_ > entries_.size()) return SetError(ErrEntryNotFound);
         entries_[pointer_ - 1] = Buffer();
         ++version_;
-        return SetError(0);
+        return SetError(ErrNone);
     }
-    // Deletes the entry last got or added. Error 30 when there is none.
-    int Delete() {
+    // Deletes the entry last got or added. ErrEntryNotFound when there is none.
+    ErrCode Delete() {
         std::lock_guard lock(mutex_);
-        if (pointer_ < 1 || pointer_ > entries_.size()) return SetError(30);
+        if (pointer_ < 1 || pointer_ > entries_.size()) return SetError(ErrEntryNotFound);
         entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(pointer_ - 1));
         if (pointer_ > entries_.size()) pointer_ = entries_.size();
         ++version_;
-        return SetError(0);
+        return SetError(ErrNone);
     }
     // Deletes every entry (FREE). The buffer keeps its content.
     void Free() {

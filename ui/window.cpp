@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "runtime/errors.h"
 #include "ui/application.h"
 #include "ui/src/gui_window.h"
 #include "ui/src/value_format.h"
@@ -173,9 +174,9 @@ Window::~Window() {
 
 int Window::Open() {
     WindowState& s = *state_;
-    if (s.open) return 52;
+    if (s.open) return ErrFileAlreadyOpen;
     auto ctx = detail::CurrentContextShared();
-    if (!ctx) return 5;
+    if (!ctx) return ErrAccessDenied;
     {
         std::lock_guard lock(s.post_m);
         s.ctx = ctx;

@@ -59,11 +59,11 @@ std::string WorkerDb::Failure() const {
 
 bool WorkerDb::Connect(std::string& error) {
     if (open_) return true;
-    int rc = Open(FILES.file, ReadOnly | DenyNone);
-    if (rc == 0) rc = Open(COMPUTER.file, ReadOnly | DenyNone);
-    if (rc == 0) rc = Open(pass_->file, ReadOnly | DenyNone);
-    if (rc != 0) {
-        error = rc == 2 ? "the tables FILES and COMPUTER are not in the database" : Failure();
+    ErrCode rc = Open(FILES.file, ReadOnly | DenyNone);
+    if (rc == ErrNone) rc = Open(COMPUTER.file, ReadOnly | DenyNone);
+    if (rc == ErrNone) rc = Open(pass_->file, ReadOnly | DenyNone);
+    if (rc != ErrNone) {
+        error = rc == ErrFileNotFound ? "the tables FILES and COMPUTER are not in the database" : Failure();
         Disconnect();
         return false;
     }
@@ -74,9 +74,9 @@ bool WorkerDb::Connect(std::string& error) {
 
 void WorkerDb::Disconnect() {
     // Closing every table lets go of the connection, so the next open makes a new one.
-    Close(pass_->file);
-    Close(COMPUTER.file);
-    Close(FILES.file);
+    CloseAfterUse(pass_->file);
+    CloseAfterUse(COMPUTER.file);
+    CloseAfterUse(FILES.file);
     open_ = false;
 }
 
@@ -97,8 +97,8 @@ DbStatus WorkerDb::Run(Body&& body, std::string& error) {
 bool WorkerDb::ReadComputers(std::vector<ComputerInfo>& out) {
     out.clear();
     if (Set(COMPUTER.KEYSYSCOMPUTER) != 0) return false;
-    int rc;
-    while ((rc = Next(COMPUTER.file)) == 0) {
+    ErrCode rc;
+    while ((rc = Next(COMPUTER.file)) == ErrNone) {
         ComputerInfo c;
         c.id = COMPUTER.SYSCOMPUTER;
         c.name = COMPUTER.NAME.View();
@@ -107,15 +107,15 @@ bool WorkerDb::ReadComputers(std::vector<ComputerInfo>& out) {
         c.scan_time = COMPUTER.SCANTIME.View();
         out.push_back(std::move(c));
     }
-    return rc == 33;
+    return rc == ErrRecordNotAvailable;
 }
 
 bool WorkerDb::ReadOneNumber(const std::string& statement, std::int64_t& out) {
-    if (SetProperty(pass_->file, PROP_SQL, statement) != 0) return false;
-    const int rc = Next(pass_->file);
-    if (rc != 0 && rc != 33) return false;
+    if (SetProperty(pass_->file, PROP_SQL, statement) != ErrNone) return false;
+    const ErrCode rc = Next(pass_->file);
+    if (rc != ErrNone && rc != ErrRecordNotAvailable) return false;
     out = 0;
-    if (rc == 0) {
+    if (rc == ErrNone) {
         const std::string text(pass_->VALUE.View());
         out = std::strtoll(text.c_str(), nullptr, 10);
         // Read to the end, so the statement is finished on the connection.
@@ -154,9 +154,9 @@ DbStatus WorkerDb::Search(const WebSearch& search, SearchAnswer& out, std::strin
             const std::string condition = SearchCondition(search, ids, dialect_);
             last_statement = PageStatement(search, condition, dialect_);
             if (SetProperty(FILES.file, PROP_SQL, last_statement) != 0) return false;
-            int rc;
+            ErrCode rc;
             const FILES_RECORD& row = FILES;
-            while ((rc = Next(FILES.file)) == 0) {
+            while ((rc = Next(FILES.file)) == ErrNone) {
                 Hit h;
                 auto c = std::lower_bound(computers.begin(), computers.end(), row.SYSCOMPUTER,
                                           [](const ComputerInfo& ci, ULONG v) { return ci.id < v; });
@@ -169,7 +169,7 @@ DbStatus WorkerDb::Search(const WebSearch& search, SearchAnswer& out, std::strin
                 h.time = row.DATE_TIME;
                 out.rows.push_back(std::move(h));
             }
-            if (rc != 33) return false;
+            if (rc != ErrRecordNotAvailable) return false;
             const auto got = static_cast<std::int64_t>(out.rows.size());
             // A short page (not empty past the end) tells the total without counting.
             if (got < search.limit && (got > 0 || search.offset == 0)) {

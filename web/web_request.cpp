@@ -314,16 +314,19 @@ std::string ErrorBody(std::string_view message) {
     return j.dump();
 }
 
+// The first byte of the IPv4 loopback network 127.0.0.0/8.
+constexpr unsigned kLoopbackNet = 127;
+
 bool IsLoopback(std::string_view address) {
     std::string a(address);
     in_addr v4{};
-    if (inet_pton(AF_INET, a.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    if (inet_pton(AF_INET, a.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == kLoopbackNet;
     in6_addr v6{};
     if (inet_pton(AF_INET6, a.c_str(), &v6) != 1) return false;
     static const unsigned char kLoop[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
     if (std::equal(v6.s6_addr, v6.s6_addr + 16, kLoop)) return true;
     static const unsigned char kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    return std::equal(v6.s6_addr, v6.s6_addr + 12, kMapped) && v6.s6_addr[12] == 127;
+    return std::equal(v6.s6_addr, v6.s6_addr + 12, kMapped) && v6.s6_addr[12] == kLoopbackNet;
 }
 
 bool ParseListen(std::string_view text, std::string& host, int& port) {

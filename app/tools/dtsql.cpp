@@ -156,6 +156,6 @@ int main(int argc, char** argv) {
     }
     if (columns > 0 && dt::ErrorCode() != 33) return Fail("fetch");
     std::fprintf(stderr, "%ld row%s\n", rows, rows == 1 ? "" : "s");
-    dt::Close(t);
+    dt::CloseAfterUse(t);
     return 0;
 }
