@@ -630,16 +630,13 @@ int Window::FieldOf(std::string_view label) const {
 }
 
 std::string Window::Text(int field) const {
-    const WindowState& s = *state_;
-    if (field == 0) return s.title;
-    const CtlState* c = s.Ctl(field);
-    if (!c) return {};
-    if (s.gui && (c->type == ControlType::Entry || c->type == ControlType::Spin)) {
-        std::string t;
-        Invoke([&] { t = s.gui->Text(field); });
-        return t;
-    }
-    return c->text;
+    if (field == 0) return state_->title;
+    // Only what the user types changes a text behind the state's back: entries and spin
+    // boxes are read from their widgets.
+    const ControlType type = Type(field);
+    if (type == ControlType::Entry || type == ControlType::Spin)
+        return GetProperty<&CtlState::text, &GuiWindow::Text>(*state_, field);
+    return GetProperty<&CtlState::text>(*state_, field);
 }
 
 void Window::SetText(int field, std::string_view text) {
