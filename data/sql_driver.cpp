@@ -257,7 +257,7 @@ int Operate(int op, File& f, SqlState& st, DriverArgs& a) {
         case Family::Unknown:
             break;
     }
-    return 80;
+    return ErrUnsupportedFunction;
 }
 
 }  // namespace
@@ -267,7 +267,7 @@ const DriverRegistration& SqlDriver() {
 }
 
 int SqlDriverEntry(int op, File& f, DriverArgs& a) {
-    if (op == OP_QUERY_VIEW) return 80;  // the view engine is not part of this driver yet
+    if (op == OP_QUERY_VIEW) return ErrUnsupportedFunction;  // the view engine is not part of this driver yet
     if (!f.driver_slot) {
         if (op == OP_CLOSE || op == OP_DESTROY) return 0;
         auto st = std::make_unique<SqlState>(f);
@@ -292,7 +292,7 @@ int SqlDriverEntry(int op, File& f, DriverArgs& a) {
         if (!Environment::Get(&state, &why)) {
             a.file_error_code = "1";
             a.file_error = why;
-            return 90;
+            return ErrFileSystem;
         }
     }
     int rc = Operate(op, f, st, a);

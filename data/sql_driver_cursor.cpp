@@ -196,11 +196,11 @@ int FetchRow(SqlState& st, DriverArgs& a) {
         c.pos = 0;
         if (rc == SQL_NO_DATA) {
             c.fetched = 0;
-            return 33;
+            return ErrRecordNotAvailable;
         }
         if (rc == SQL_STILL_EXECUTING || rc == SQL_NEED_DATA) return rc;
         if (!Succeeded(rc)) return FailFrom(st, a, st.diag);
-        if (c.fetched == 0) return 33;
+        if (c.fetched == 0) return ErrRecordNotAvailable;
     }
 }
 
@@ -221,7 +221,7 @@ int RunSequence(SqlState& st, DriverArgs& a, long rows) {
                                                           : st.opt.hint;
     st.opt.next_hint.clear();
     if (ki >= 0) {
-        if (!st.keys[static_cast<std::size_t>(ki)].usable) return 38;
+        if (!st.keys[static_cast<std::size_t>(ki)].usable) return ErrInvalidKeyFile;
         plan.key = &st.keys[static_cast<std::size_t>(ki)];
     }
     plan.position = q.position && plan.key != nullptr;
@@ -255,7 +255,7 @@ int RunSequence(SqlState& st, DriverArgs& a, long rows) {
 int ReadSequential(SqlState& st, DriverArgs& a, bool forward) {
     Cursor& c = st.cursor;
     if (c.open && c.passthrough) {
-        if (!forward) return 33;
+        if (!forward) return ErrRecordNotAvailable;
         int rc = FetchRow(st, a);
         if (rc == 0) SaveCopy(st);
         return rc;
@@ -281,7 +281,7 @@ int ReadSequential(SqlState& st, DriverArgs& a, bool forward) {
         q.exhausted = false;
     }
     q.forward = forward;
-    if (q.exhausted && !c.open) return 33;
+    if (q.exhausted && !c.open) return ErrRecordNotAvailable;
     std::vector<char> current = st.have_saved ? st.saved : std::vector<char>();
     bool first_open = !c.open;
     if (!c.open) {
@@ -298,7 +298,7 @@ int ReadSequential(SqlState& st, DriverArgs& a, bool forward) {
     int watch = st.watch_armed;
     for (;;) {
         int rc = FetchRow(st, a);
-        if (rc == 33 && c.limited) {
+        if (rc == ErrRecordNotAvailable && c.limited) {
             // More rows are wanted than the first read asked for: run the SELECT again
             // without a limit and pass over the rows already taken.
             long taken = c.consumed;
@@ -307,10 +307,10 @@ int ReadSequential(SqlState& st, DriverArgs& a, bool forward) {
             for (long i = 0; i < taken && rc == 0; ++i) rc = FetchRow(st, a);
             if (rc == 0) rc = FetchRow(st, a);
         }
-        if (rc == 33) {
+        if (rc == ErrRecordNotAvailable) {
             q.exhausted = true;
             CloseCursor(st);
-            return 33;
+            return ErrRecordNotAvailable;
         }
         if (rc != 0) return rc;
         if (q.skip_current && first_open && c.consumed == 1 && !current.empty() &&
@@ -359,7 +359,7 @@ int CursorOperation(int op, File& f, SqlState& st, DriverArgs& a) {
         case OP_RESETkey:
         case OP_POSITIONfile:
         case OP_POSITIONkey: {
-            if (!st.opened) return 37;
+            if (!st.opened) return ErrFileNotOpen;
             // The position of a row on a server is its whole record, which REGET and RESET take back.
             if (op == OP_POSITIONfile || op == OP_POSITIONkey) {
                 if (a.out) *a.out = PositionOf(st);
@@ -372,7 +372,7 @@ int CursorOperation(int op, File& f, SqlState& st, DriverArgs& a) {
             // No SELECT runs here: the first NEXT or PREVIOUS runs it, in the direction it reads.
             if (op == OP_SETfilekey || op == OP_SETkeykey || op == OP_RESETkey) {
                 if (st.seq.key && !st.keys[static_cast<std::size_t>(st.seq.key->number - 1)].usable)
-                    return 38;
+                    return ErrInvalidKeyFile;
                 st.seq.position = true;
                 // RESET starts from a record given back by POSITION; SET from the record buffer.
                 if (op == OP_RESETkey) {
@@ -383,7 +383,7 @@ int CursorOperation(int op, File& f, SqlState& st, DriverArgs& a) {
                             lg->Line("File Size wrong for file " + st.file->ExternalName());
                         }
                         st.seq = Sequence{};
-                        return 38;
+                        return ErrInvalidKeyFile;
                     }
                     st.seq.start.assign(a.text.begin(), a.text.end());
                 } else {
@@ -396,10 +396,10 @@ int CursorOperation(int op, File& f, SqlState& st, DriverArgs& a) {
         }
         case OP_NEXT:
         case OP_PREVIOUS:
-            if (!st.opened) return 37;
+            if (!st.opened) return ErrFileNotOpen;
             return ReadSequential(st, a, op == OP_NEXT);
         case OP_SKIP: {
-            if (!st.opened) return 37;
+            if (!st.opened) return ErrFileNotOpen;
             // SKIP reads on in the direction of the last NEXT or PREVIOUS.
             bool fwd = st.seq.forward;
             for (long i = 0; i < a.value; ++i) {
@@ -413,10 +413,10 @@ int CursorOperation(int op, File& f, SqlState& st, DriverArgs& a) {
         case OP_GETfileptr:
         case OP_REGETfile:
         case OP_REGETkey: {
-            if (!st.opened) return 37;
+            if (!st.opened) return ErrFileNotOpen;
             // Without a unique key no row can be found again from its values.
-            if (st.id_key < 0 && a.key == nullptr) return 80;
-            if (a.text.size() != f.record_length) return 38;
+            if (st.id_key < 0 && a.key == nullptr) return ErrUnsupportedFunction;
+            if (a.text.size() != f.record_length) return ErrInvalidKeyFile;
             std::vector<char> keep(f.Record(), f.Record() + f.record_length);
             std::memcpy(f.Record(), a.text.data(), f.record_length);
             Key* k = a.key ? a.key : f.keys[static_cast<std::size_t>(st.id_key)];
@@ -427,14 +427,14 @@ int CursorOperation(int op, File& f, SqlState& st, DriverArgs& a) {
         }
         case OP_RECORDSfile:
         case OP_RECORDSkey: {
-            if (!st.opened) return 37;
+            if (!st.opened) return ErrFileNotOpen;
             std::string text;
             if (op == OP_RECORDSfile) {
                 text = "SELECT COUNT(*) FROM " + st.Table();
             } else {
                 // A key counts the distinct values of its first column.
                 const KeyTexts& kt = st.keys[static_cast<std::size_t>(a.key->number - 1)];
-                if (!kt.usable) return 38;
+                if (!kt.usable) return ErrInvalidKeyFile;
                 text = "SELECT COUNT ( DISTINCT " + st.cols[static_cast<std::size_t>(kt.columns[0])].name +
                        " ) FROM " + st.Table();
             }
@@ -452,7 +452,7 @@ int CursorOperation(int op, File& f, SqlState& st, DriverArgs& a) {
             return 0;
         }
         default:
-            return 80;
+            return ErrUnsupportedFunction;
     }
 }
 

@@ -42,8 +42,8 @@ int CreateWithReplace(SqlState& st, DriverArgs& a, const std::string& text, cons
     // PostgreSQL answers two sessions creating one table at the same moment with a
     // duplicate key in its own catalog, or with "type already exists" (42710, taken as
     // already existing), rather than "relation already exists".
-    if (rc == 40 && keep) return 0;
-    if (rc == 90 && Classify(st.diag) == Meaning::AlreadyExists) {
+    if (rc == ErrDuplicateKey && keep) return 0;
+    if (rc == ErrFileSystem && Classify(st.diag) == Meaning::AlreadyExists) {
         if (keep) return 0;  // another station created it: never drop its rows
         rc = ExecNoResult(st, a, Statement{drop, {}});
         if (rc != 0) return rc;
@@ -53,8 +53,8 @@ int CreateWithReplace(SqlState& st, DriverArgs& a, const std::string& text, cons
 }
 
 int DoCreate(SqlState& st, DriverArgs& a, bool keep_existing) {
-    if (!st.file->Has(FILE_CREATE)) return 54;
-    if (st.file->bad_declaration) return 47;
+    if (!st.file->Has(FILE_CREATE)) return ErrNoCreateAttribute;
+    if (st.file->bad_declaration) return ErrInvalidRecordDeclaration;
     int rc = Connect(st, a);
     if (rc != 0) return rc;
     auto hold = st.conn;  // outlives the lock when the file lets go of the connection
@@ -67,12 +67,12 @@ int DoCreate(SqlState& st, DriverArgs& a, bool keep_existing) {
     rules.skip_tz_types = st.Rules().skip_tz_types;
     std::string text, bad;
     rc = BuildCreateTable(*st.file, st.cols, st.conn->type_info, rules, text, bad);
-    if (rc == 75) {
+    if (rc == ErrInvalidFieldType) {
         if (TraceLog* lg = st.Log()) {
             lg->Line("Could not Create Field " + bad);
             lg->Line("File system does not support data type");
         }
-        return 75;
+        return ErrInvalidFieldType;
     }
     rc = CreateWithReplace(st, a, text, "DROP TABLE " + st.Table(), keep_existing);
     if (!st.opened) {
@@ -127,7 +127,7 @@ int DdlOperation(int op, SqlState& st, DriverArgs& a) {
         case OP_REMOVE:
             return DoRemove(st, a);
         case OP_EMPTY:
-            if (!st.opened) return 37;
+            if (!st.opened) return ErrFileNotOpen;
             // A result open on the table and the saved copy would both name rows that are gone.
             CloseCursor(st);
             st.have_saved = false;
@@ -135,7 +135,7 @@ int DdlOperation(int op, SqlState& st, DriverArgs& a) {
         case OP_PACK:
             return 0;  // the server reclaims the space of deleted rows itself
         default:
-            return 80;
+            return ErrUnsupportedFunction;
     }
 }
 

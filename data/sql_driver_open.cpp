@@ -84,7 +84,7 @@ int Describe(SqlState& st, DriverArgs& a) {
             Meaning m = Classify(st.diag);
             if (m == Meaning::MissingTable || (st.Kind() == KIND_WATCOM && st.diag.state == "42000")) {
                 st.diag.message = st.diag.message.empty() ? "table missing" : st.diag.message;
-                return 2;
+                return ErrFileNotFound;
             }
             return Fail90(st, a, st.diag);
         }
@@ -130,7 +130,7 @@ int Describe(SqlState& st, DriverArgs& a) {
                 lg->Line("to put external names on your fields");
             }
         }
-        return 47;
+        return ErrInvalidRecordDeclaration;
     }
     st.described = true;
     return 0;
@@ -193,9 +193,9 @@ void OpenTrace(SqlState& st) {
 }
 
 int DoOpen(SqlState& st, DriverArgs& a, int mode) {
-    if (st.file->ExternalName().empty()) return 45;
-    if (st.file->bad_declaration) return 47;
-    if (st.opened) return 52;
+    if (st.file->ExternalName().empty()) return ErrInvalidFilename;
+    if (st.file->bad_declaration) return ErrInvalidRecordDeclaration;
+    if (st.opened) return ErrFileAlreadyOpen;
     OpenTrace(st);
     int rc = Connect(st, a);
     if (rc != 0) return rc;
@@ -331,7 +331,7 @@ int OpenOperation(int op, SqlState& st, DriverArgs& a, std::unique_lock<std::rec
         case OP_ROLLBACK:
             return DoEndTransaction(st, a, false);
         default:
-            return 80;
+            return ErrUnsupportedFunction;
     }
 }
 

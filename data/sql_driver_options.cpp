@@ -28,7 +28,7 @@ int RunPassThrough(SqlState& st, DriverArgs& a, std::string_view text);
 // missing table or a duplicate key included), as the application reports them.
 int PassThrough(SqlState& st, DriverArgs& a, std::string_view text) {
     int rc = RunPassThrough(st, a, text);
-    if (rc == 2 || rc == 40) rc = Fail90(st, a, st.diag);
+    if (rc == ErrFileNotFound || rc == ErrDuplicateKey) rc = Fail90(st, a, st.diag);
     return rc;
 }
 
@@ -291,7 +291,7 @@ int DoSend(SqlState& st, DriverArgs& a) {
     std::string u = Upper(t);
     if (u == "IGNORESTATUS" || u == "HELD" || u == "QUICKSCAN") return 0;
     if (t.empty() || t.front() != '/') {
-        if (!st.opened && !st.conn) return 37;
+        if (!st.opened && !st.conn) return ErrFileNotOpen;
         auto hold = st.conn;
         std::unique_lock<std::recursive_mutex> lock(hold->mutex);
         return PassThrough(st, a, t);
@@ -324,7 +324,7 @@ int OptionsOperation(int op, SqlState& st, DriverArgs& a) {
         case OP_DO_PROPERTY:
             switch (a.value) {
                 case PROP_SQL:
-                    if (!st.opened) return 37;
+                    if (!st.opened) return ErrFileNotOpen;
                     return PassThrough(st, a, a.text);
                 case PROP_SQLFilter:
                     st.sql_filter = a.text;
@@ -382,7 +382,7 @@ int OptionsOperation(int op, SqlState& st, DriverArgs& a) {
         case OP_SQLCALLBACK:
             return 0;  // accepted; this driver makes no callbacks
         default:
-            return 80;
+            return ErrUnsupportedFunction;
     }
 }
 

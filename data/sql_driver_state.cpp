@@ -14,13 +14,13 @@ int Fail90(SqlState& st, DriverArgs& a, const Diag& d) {
     st.diag = d;
     a.file_error_code = d.state;
     a.file_error = d.message;
-    return 90;
+    return ErrFileSystem;
 }
 
 int Fail90(DriverArgs& a, std::string_view state, std::string_view message) {
     a.file_error_code = state;
     a.file_error = message;
-    return 90;
+    return ErrFileSystem;
 }
 
 // A failed ODBC call as a runtime error code, by its meaning.
@@ -28,10 +28,10 @@ int FailFrom(SqlState& st, DriverArgs& a, const Diag& d) {
     switch (Classify(d)) {
         case Meaning::MissingTable:
             st.diag = d;
-            return 2;
+            return ErrFileNotFound;
         case Meaning::DuplicateKey:
             st.diag = d;
-            return 40;
+            return ErrDuplicateKey;
         default:
             return Fail90(st, a, d);
     }
@@ -176,7 +176,7 @@ int StateOperation(int op, File& f, SqlState& st, DriverArgs& a) {
                 for (auto& n : st.nulls) n = op == OP_SETNULL ? -1 : 0;
                 return 0;
             }
-            if (i < 0 || static_cast<std::size_t>(i) >= st.nulls.size()) return 47;
+            if (i < 0 || static_cast<std::size_t>(i) >= st.nulls.size()) return ErrInvalidRecordDeclaration;
             if (op == OP_NULL)
                 a.result = st.nulls[static_cast<std::size_t>(i)] == -1 ? 1 : 0;
             else
@@ -189,7 +189,7 @@ int StateOperation(int op, File& f, SqlState& st, DriverArgs& a) {
                               st.nulls.size() * sizeof(std::int32_t));
             return 0;
         case OP_SETNULLS:
-            if (a.text.size() != st.nulls.size() * sizeof(std::int32_t)) return 78;
+            if (a.text.size() != st.nulls.size() * sizeof(std::int32_t)) return ErrInvalidParameterCount;
             std::memcpy(st.nulls.data(), a.text.data(), a.text.size());
             return 0;
         case OP_BUFFER:
@@ -210,7 +210,7 @@ int StateOperation(int op, File& f, SqlState& st, DriverArgs& a) {
         }
         case OP_RESTORESTATE: {
             auto it = st.states.find(a.value);
-            if (it == st.states.end()) return 78;
+            if (it == st.states.end()) return ErrInvalidParameterCount;
             CloseCursor(st);
             const SavedState& s = it->second;
             std::memcpy(f.Record(), s.record.data(), f.record_length);
@@ -238,7 +238,7 @@ int StateOperation(int op, File& f, SqlState& st, DriverArgs& a) {
             a.result = static_cast<long>(f.record_length);
             return 0;
         default:
-            return 80;
+            return ErrUnsupportedFunction;
     }
 }
 

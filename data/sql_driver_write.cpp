@@ -88,7 +88,7 @@ int FlushAppends(SqlState& st, DriverArgs& a) {
 }
 
 int DoAdd(SqlState& st, DriverArgs& a, bool append) {
-    if (!st.opened) return 37;
+    if (!st.opened) return ErrFileNotOpen;
     EndResultAfterWrite(st);
     LearnColumnAttributes(st);
     PrepareNullsForWrite(st);
@@ -117,7 +117,7 @@ int DoAdd(SqlState& st, DriverArgs& a, bool append) {
 
 // A one-row SELECT by the values of key `kt` (from the record, or the saved copy).
 int SelectOne(SqlState& st, DriverArgs& a, const KeyTexts& kt, bool from_saved) {
-    if (!kt.usable) return 38;
+    if (!kt.usable) return ErrInvalidKeyFile;
     const KindRules& rules = st.Rules();
     std::string limit = rules.limit_prefix[0] ? std::string(rules.limit_prefix) + "1" : std::string();
     ValueSource v = Values(st);
@@ -130,11 +130,11 @@ int SelectOne(SqlState& st, DriverArgs& a, const KeyTexts& kt, bool from_saved) 
     if (rc != 0) return rc;
     rc = FetchRow(st, a);
     CloseCursor(st);
-    return rc == 33 ? 35 : rc;
+    return rc == ErrRecordNotAvailable ? ErrRecordNotFound : rc;
 }
 
 int DoGet(SqlState& st, DriverArgs& a, Key& k) {
-    if (!st.opened) return 37;
+    if (!st.opened) return ErrFileNotOpen;
     st.seq = Sequence{};
     bool watch = st.watch_armed;
     std::vector<char> keep(st.file->Record(), st.file->Record() + st.file->record_length);
@@ -143,7 +143,7 @@ int DoGet(SqlState& st, DriverArgs& a, Key& k) {
         SaveCopy(st);
         st.watched = watch;
         st.watch_armed = false;
-    } else if (rc == 35) {
+    } else if (rc == ErrRecordNotFound) {
         // The record buffer keeps the values the caller looked for.
         std::memcpy(st.file->Record(), keep.data(), keep.size());
     }
@@ -151,9 +151,9 @@ int DoGet(SqlState& st, DriverArgs& a, Key& k) {
 }
 
 int DoPut(SqlState& st, DriverArgs& a) {
-    if (!st.opened) return 37;
-    if (st.id_key < 0) return 80;
-    if (!st.have_saved) return 33;
+    if (!st.opened) return ErrFileNotOpen;
+    if (st.id_key < 0) return ErrUnsupportedFunction;
+    if (!st.have_saved) return ErrRecordNotAvailable;
     EndResultAfterWrite(st);
     LearnColumnAttributes(st);
     PrepareNullsForWrite(st);
@@ -169,8 +169,8 @@ int DoPut(SqlState& st, DriverArgs& a) {
             rc == 0 && SameRecord(st, st.file->Record(), st.saved.data()) && st.nulls == st.saved_nulls;
         std::memcpy(st.file->Record(), mine.data(), mine.size());
         st.nulls = my_nulls;
-        if (rc != 0 && rc != 35) return rc;
-        if (!same) return 89;
+        if (rc != 0 && rc != ErrRecordNotFound) return rc;
+        if (!same) return ErrRecordChanged;
     }
     int rc = ExecNoResult(st, a, s);
     if (rc == 0) {
@@ -181,9 +181,9 @@ int DoPut(SqlState& st, DriverArgs& a) {
 }
 
 int DoDelete(SqlState& st, DriverArgs& a) {
-    if (!st.opened) return 37;
-    if (st.id_key < 0) return 80;
-    if (!st.have_saved) return 33;
+    if (!st.opened) return ErrFileNotOpen;
+    if (st.id_key < 0) return ErrUnsupportedFunction;
+    if (!st.have_saved) return ErrRecordNotAvailable;
     EndResultAfterWrite(st);
     LearnColumnAttributes(st);
     const KeyTexts& id = st.keys[static_cast<std::size_t>(st.id_key)];
@@ -205,7 +205,7 @@ int WriteOperation(int op, File& f, SqlState& st, DriverArgs& a) {
         case OP_DUPLICATE:
         case OP_DUPLICATEkey: {
             // Would the record create a duplicate in a unique key (or in `key`)?
-            if (!st.opened) return 37;
+            if (!st.opened) return ErrFileNotOpen;
             a.result = 0;
             for (Key* k : f.keys) {
                 if (a.key != nullptr && k != a.key) continue;
@@ -218,13 +218,14 @@ int WriteOperation(int op, File& f, SqlState& st, DriverArgs& a) {
                 st.nulls = keep_nulls;
                 if (rc == 0)
                     a.result = 1;
-                else if (rc != 35)  // 35: no row with these values, so no duplicate in this key
+                else if (rc !=
+                         ErrRecordNotFound)  // 35: no row with these values, so no duplicate in this key
                     return rc;
             }
             return 0;
         }
         default:
-            return 80;
+            return ErrUnsupportedFunction;
     }
 }
 

@@ -331,7 +331,7 @@ std::string ProfileLine(int op, const File& f, const Key* key, int rc, std::stri
     char buf[600];
     std::snprintf(buf, sizeof buf, "%-18s", head.c_str());
     std::string out = buf;
-    if (rc == 90) {
+    if (rc == ErrFileSystem) {
         out += "File Error: " + std::string(file_error) + " ";
     } else if (rc != 0) {
         out += "Error: " + ErrorText(rc) + " ";

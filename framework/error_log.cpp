@@ -3,6 +3,7 @@
 #include "data/file.h"
 #include "data/statements.h"
 #include "data/text_driver.h"
+#include "framework/error_interface.h"
 #include "runtime/picture.h"
 
 namespace dt {
@@ -31,12 +32,12 @@ int ErrorLog::Open(BYTE force) {
     std::lock_guard lock(mutex_);
     if (usage_ == 0 || force) {
         CloseFile();
-        int rc = Share(*file_, ReadWrite | DenyNone);
-        if (rc == 2) {
-            if (Create(*file_) != 0) return 5;
+        ErrCode rc = Share(*file_, ReadWrite | DenyNone);
+        if (rc == ErrFileNotFound) {
+            if (Create(*file_) != ErrNone) return SevNotify;
             rc = Share(*file_, ReadWrite | DenyNone);
         }
-        if (rc != 0) return 5;
+        if (rc != ErrNone) return SevNotify;
         open_ = true;
     }
     ++usage_;

@@ -252,33 +252,37 @@ int ViewManager::TakePrevious() {
 
 namespace {
 
+// ValidateRecord's answer that skips the record just read.
+constexpr int kSkipRecord = 1;
+
+// Reads until a record passes ValidateRecord: the view's code in, a severity out.
 template <class Read>
-int ReadRecord(ViewManager& vm, Read read) {
+Severity ReadRecord(ViewManager& vm, Read read) {
     // Bounded: a validation that skips every record still ends with the view.
     for (long guard = 0; guard < 100'000'000L; ++guard) {
-        const int rc = read();
-        if (rc == 33) return 5;
-        if (rc != 0) return 3;
+        const ErrCode rc = read();
+        if (rc == ErrRecordNotAvailable) return SevNotify;
+        if (rc != ErrNone) return SevFatal;
         const int v = vm.ValidateRecord();
-        if (v == 0) return 0;
-        if (v != 1) return 5;
+        if (v == SevQuiet) return SevQuiet;
+        if (v != kSkipRecord) return SevNotify;
     }
-    return 5;
+    return SevNotify;
 }
 
 }  // namespace
 
 int ViewManager::Next() {
     if (VIEW == nullptr) return 5;
-    const int rc = ReadRecord(*this, [this] { return VIEW->Next(); });
-    if (rc == 3) RaiseMessage(ViewMsg::RetrievalError);
+    const Severity rc = ReadRecord(*this, [this] { return VIEW->Next(); });
+    if (rc == SevFatal) RaiseMessage(ViewMsg::RetrievalError);
     return rc;
 }
 
 int ViewManager::Previous() {
     if (VIEW == nullptr) return 5;
-    const int rc = ReadRecord(*this, [this] { return VIEW->Previous(); });
-    if (rc == 3) RaiseMessage(ViewMsg::RetrievalError);
+    const Severity rc = ReadRecord(*this, [this] { return VIEW->Previous(); });
+    if (rc == SevFatal) RaiseMessage(ViewMsg::RetrievalError);
     return rc;
 }
 

@@ -49,9 +49,9 @@ struct PassTable : dt::Table<RowRecord> {
 };
 
 int Fail(const char* what) {
-    int code = dt::ErrorCode();
-    std::fprintf(stderr, "%s: error %d: %s\n", what, code, dt::Error().c_str());
-    if (code == 90) {
+    const dt::ErrCode code = dt::ErrorCode();
+    std::fprintf(stderr, "%s: error %d: %s\n", what, static_cast<int>(code), dt::Error().c_str());
+    if (code == dt::ErrFileSystem) {
         std::fprintf(stderr, "FILEERRORCODE: %s\n", dt::FileErrorCode().c_str());
         std::fprintf(stderr, "FILEERROR: %s\n", dt::FileError().c_str());
     }
@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
         std::printf("\n");
         ++rows;
     }
-    if (columns > 0 && dt::ErrorCode() != 33) return Fail("fetch");
+    if (columns > 0 && dt::ErrorCode() != dt::ErrRecordNotAvailable) return Fail("fetch");
     std::fprintf(stderr, "%ld row%s\n", rows, rows == 1 ? "" : "s");
     dt::CloseAfterUse(t);
     return 0;

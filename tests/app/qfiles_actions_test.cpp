@@ -320,7 +320,7 @@ TEST_F(QFilesActionsTest, AStaleIndexIsFlaggedInTheComputerListAndInTheFileInfo)
             ASSERT_EQ(Access::COMPUTER->Fetch(COMPUTER.KEYSYSCOMPUTER), 0);
             COMPUTER.LASTSCAN_DATE = DATE::FromStandard(today - ago);
             COMPUTER.LASTSCAN_TIME = TIME::FromStandard(MakeTime(8, 15, 0, 0));
-            SetNonull(COMPUTER.file, "COMPUTER:LASTSCAN");  // read as NULL: never scanned
+            (void)SetNonull(COMPUTER.file, "COMPUTER:LASTSCAN");  // read as NULL: never scanned
             ASSERT_EQ(Access::COMPUTER->Update(), 0);
         }
         MainWindow main;

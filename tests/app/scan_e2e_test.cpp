@@ -182,7 +182,7 @@ class ScanE2E : public test::BackendTest {
             // The pass-through table the managers made in the server's own database.
             InitTables(errors_);
             Relate::SQLM->Open();
-            if (Access::SQLM->UseFile() == 0) SetProperty(SQLM, PROP_SQL, "DROP TABLE IF EXISTS SQLM");
+            if (Access::SQLM->UseFile() == 0) (void)SetProperty(SQLM, PROP_SQL, "DROP TABLE IF EXISTS SQLM");
             Relate::SQLM->Close();
             KillTables();
         }

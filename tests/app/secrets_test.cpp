@@ -87,8 +87,8 @@ class Secrets : public ::testing::Test {
             Admin("DROP ROLE IF EXISTS " + Ident(role));
         }
         if (admin_) {
-            Close(*admin_);
-            Remove(*admin_);
+            (void)Close(*admin_);
+            (void)Remove(*admin_);
         }
     }
 
@@ -133,7 +133,7 @@ class Secrets : public ::testing::Test {
             << FileError();
         ASSERT_EQ(Next(t), 0) << FileError();
         EXPECT_EQ(std::string(t.FELD1.View()), role + "|" + database);
-        Close(t);
+        (void)Close(t);
     }
 
     test::TempDir dir_;

@@ -51,7 +51,7 @@ class TablesTest : public test::BackendTest {
         if (IsPostgres() && Relate::SQLM) {
             // The pass-through table the managers made in the server's own database.
             Relate::SQLM->Open();
-            if (Access::SQLM->UseFile() == 0) SetProperty(SQLM, PROP_SQL, "DROP TABLE IF EXISTS SQLM");
+            if (Access::SQLM->UseFile() == 0) (void)SetProperty(SQLM, PROP_SQL, "DROP TABLE IF EXISTS SQLM");
             Relate::SQLM->Close();
         }
         KillTables();

@@ -187,7 +187,7 @@ TEST_F(SqlDriverNoServer, OptionsSetAndReadBack) {
     EXPECT_EQ(Send(f, "/JOINTYPE=ANYTHING"), "ANYTHING");
     EXPECT_EQ(Send(f, "HELD"), "");
     EXPECT_EQ(ErrorCode(), 0);
-    SetProperty(f, PROP_Where, "SIZE > 0");
+    (void)SetProperty(f, PROP_Where, "SIZE > 0");
     EXPECT_EQ(Send(f, "/WHERE"), "SIZE > 0");
 }
 

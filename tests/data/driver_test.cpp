@@ -39,9 +39,10 @@ class DriverTest : public BackendTest {
             SqlTable sql(table_ + "_sql");
             sql.file.SetOwner(owner_);
             if (CreateIfMissing(sql) == 0 && Open(sql) == 0) {
-                for (const std::string& t : created_) SetProperty(sql, PROP_SQL, "DROP TABLE IF EXISTS " + t);
-                Close(sql);
-                Remove(sql);
+                for (const std::string& t : created_)
+                    (void)SetProperty(sql, PROP_SQL, "DROP TABLE IF EXISTS " + t);
+                (void)Close(sql);
+                (void)Remove(sql);
             }
         }
         BackendTest::TearDown();
@@ -85,7 +86,7 @@ class DriverTest : public BackendTest {
         if (SetProperty(*s, PROP_SQL, query) != 0)
             return "error " + std::to_string(ErrorCode()) + " " + FileError();
         std::string v = Next(*s) == 0 ? s->FELD1.Str() : "no row";
-        Close(*s);
+        (void)Close(*s);
         return v;
     }
 
@@ -121,7 +122,7 @@ TEST_F(DriverTest, CreateAddGetRoundTripKeepsEveryFieldType) {
     EXPECT_EQ(Get(f->KEYSYSFILES), 35);
     EXPECT_EQ(f->SYSFILES, 99u);  // the buffer keeps what was looked for
     EXPECT_EQ(Records(*f), 2);
-    Close(*f);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, DuplicateKeyIsError40AndMissingTableIs2) {
@@ -129,7 +130,7 @@ TEST_F(DriverTest, DuplicateKeyIsError40AndMissingTableIs2) {
     Fill(*f, 1, "a");
     ASSERT_EQ(Add(*f), 0);
     EXPECT_EQ(Add(*f), 40) << FileErrorCode() << " " << FileError();
-    Close(*f);
+    (void)Close(*f);
 
     auto missing = Files("", table_ + "_missing");
     EXPECT_EQ(Open(*missing), 2);
@@ -144,7 +145,7 @@ TEST_F(DriverTest, ExistingTableWithOtherCaseIsFoundAndWrongColumnIs47) {
     EXPECT_EQ(Open(*f), 47);  // SYSCOMPUTER and the others are no columns of that table
     auto g = Files("/NOVERIFY=TRUE", name);
     EXPECT_EQ(Open(*g), 0);
-    Close(*g);
+    (void)Close(*g);
 }
 
 TEST_F(DriverTest, SequentialReadsInKeyOrderBothWaysAndFromAPosition) {
@@ -176,7 +177,7 @@ TEST_F(DriverTest, SequentialReadsInKeyOrderBothWaysAndFromAPosition) {
     EXPECT_EQ(f->NAME.Str(), "charlie");
     ASSERT_EQ(Previous(*f), 0);
     EXPECT_EQ(f->NAME.Str(), "bravo");
-    Close(*f);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, ColumnByColumnFetchReadsTheSameValues) {
@@ -196,7 +197,7 @@ TEST_F(DriverTest, ColumnByColumnFetchReadsTheSameValues) {
     EXPECT_EQ(f->SYSFILES, 2u);
     EXPECT_EQ(Next(*f), 33);
     Send(*f, "/FASTCOLUMNFETCH=TRUE");  // a server option: later tests share the server object
-    Close(*f);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, HighestKeyReadThenMoreRowsContinueCorrectly) {
@@ -218,7 +219,7 @@ TEST_F(DriverTest, HighestKeyReadThenMoreRowsContinueCorrectly) {
         ++count;
     }
     EXPECT_EQ(count, 30);
-    Close(*f);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, AutoNumberingPatternSeesEachNewRow) {
@@ -240,7 +241,7 @@ TEST_F(DriverTest, AutoNumberingPatternSeesEachNewRow) {
         EXPECT_EQ(f->NAME.Str(), "auto" + std::to_string(next));
     }
     EXPECT_EQ(Records(*f), 25);
-    Close(*f);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, PutWritesChangedColumnsWatchDetectsOtherStations) {
@@ -275,8 +276,8 @@ TEST_F(DriverTest, PutWritesChangedColumnsWatchDetectsOtherStations) {
     ASSERT_EQ(Get(other->KEYSYSFILES), 0);
     ASSERT_EQ(Delete(*other), 0);
     EXPECT_EQ(Records(*other), 0);
-    Close(*other);
-    Close(*f);
+    (void)Close(*other);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, PassThroughSelectsRunsStatementsAndReportsErrors) {
@@ -307,23 +308,23 @@ TEST_F(DriverTest, PassThroughSelectsRunsStatementsAndReportsErrors) {
     EXPECT_EQ(FileErrorCode().size(), 5u);
     EXPECT_FALSE(FileError().empty());
     EXPECT_NE(FileError()[0], '[');  // bracketed prefixes removed
-    Close(*s);
-    Close(*f);
+    (void)Close(*s);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, ExplicitCreateReplacesButCreateIfMissingKeepsRows) {
     auto f = OpenFiles();
     Fill(*f, 1, "keep");
     ASSERT_EQ(Add(*f), 0);
-    Close(*f);
+    (void)Close(*f);
     EXPECT_EQ(CreateIfMissing(*f), 0);
     ASSERT_EQ(Open(*f), 0);
     EXPECT_EQ(Records(*f), 1);
-    Close(*f);
+    (void)Close(*f);
     EXPECT_EQ(Create(*f), 0);
     ASSERT_EQ(Open(*f), 0);
     EXPECT_EQ(Records(*f), 0);
-    Close(*f);
+    (void)Close(*f);
 
     auto nocreate = Files("", table_ + "_nc");
     nocreate->file.flags = 0;
@@ -336,7 +337,7 @@ TEST_F(DriverTest, BuildCreatesIndexesAgainWhenTheyExist) {
     auto f = OpenFiles();
     EXPECT_EQ(Build(f->file), 0) << FileErrorCode() << " " << FileError();
     EXPECT_EQ(Build(f->KEYNAME_FILES), 0) << FileErrorCode() << " " << FileError();
-    Close(*f);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, RejectedValuesAreErrorsNeverSuccess) {
@@ -344,7 +345,7 @@ TEST_F(DriverTest, RejectedValuesAreErrorsNeverSuccess) {
     // NULL into a NOT NULL column (the primary key).
     EXPECT_EQ(Value("INSERT INTO " + table_ + " (SYSFILES, NAME) VALUES (NULL, 'x')").substr(0, 8),
               "error 90");
-    Close(*f);
+    (void)Close(*f);
     if (IsPostgres()) {
         // A value too long for its column (SQLite keeps any length).
         std::string name = table_ + "_short";
@@ -363,7 +364,7 @@ TEST_F(DriverTest, NullFlagsAndZeroIsNull) {
     ASSERT_EQ(Add(*f), 0) << FileError();
     EXPECT_EQ(Value("SELECT COUNT(*) FROM " + table_ + " WHERE DATE IS NULL AND SIZE IS NULL"), "1");
     f->Record() = FilesRecord{};
-    SetNonull(*f);
+    (void)SetNonull(*f);
     f->SYSFILES = 1;
     ASSERT_EQ(Get(f->KEYSYSFILES), 0);
     EXPECT_TRUE(IsNull(*f, "FILES:SIZE"));
@@ -371,12 +372,12 @@ TEST_F(DriverTest, NullFlagsAndZeroIsNull) {
     EXPECT_EQ(f->SIZE, 0u);
     EXPECT_TRUE(f->DATE_DATE.IsZero());
     std::string nulls = GetNulls(*f);
-    SetNonull(*f);
+    (void)SetNonull(*f);
     EXPECT_FALSE(IsNull(*f, "FILES:SIZE"));
     ASSERT_EQ(SetNulls(*f, nulls), 0);
     EXPECT_TRUE(IsNull(*f, "FILES:SIZE"));
     EXPECT_EQ(Send(*f, "/ZEROISNULL"), "TRUE");
-    Close(*f);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, LongTextIsCutAtACharacterBoundary) {
@@ -416,9 +417,9 @@ TEST_F(DriverTest, TransactionsCommitAndRollBackAcrossFilesOfOneOwner) {
     ASSERT_EQ(Add(anon), 0);
     ASSERT_EQ(Rollback(), 0);
     EXPECT_EQ(Records(*f), 1);
-    Close(anon);
-    Close(*g);
-    Close(*f);
+    (void)Close(anon);
+    (void)Close(*g);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, ConstantsWrittenAsLiteralsWork) {
@@ -443,7 +444,7 @@ TEST_F(DriverTest, ConstantsWrittenAsLiteralsWork) {
     ASSERT_EQ(Delete(*f), 0) << FileError();
     EXPECT_EQ(Records(*f), 2);
     Send(*f, "/BINDCONSTANTS=TRUE");  // a server option: later tests share the server object
-    Close(*f);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, UnknownFieldIsLoggedWithTheValidNames) {
@@ -479,13 +480,13 @@ TEST_F(DriverTest, AppendCollectsRowsAndSendsThemBeforeTheNextOperation) {
     ASSERT_EQ(Append(*f), 0);
     EXPECT_NE(Records(*f), 1002);  // the collected rows fail on their way: never a silent success
     EXPECT_NE(ErrorCode(), 0);
-    Close(*f);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, ThreadsShareTheConnectionWithOwnRecordBuffers) {
     {
         auto f = OpenFiles();
-        Close(*f);
+        (void)Close(*f);
     }
     std::atomic<int> failures{0};
     auto work = [&](ULONG base) {
@@ -499,11 +500,11 @@ TEST_F(DriverTest, ThreadsShareTheConnectionWithOwnRecordBuffers) {
             Fill(t, base + i, "t" + std::to_string(base + i));
             if (Add(t) != 0) ++failures;
         }
-        Set(t.KEYSYSFILES);
+        (void)Set(t.KEYSYSFILES);
         int n = 0;
         while (Next(t) == 0 && n < 1000) ++n;
         if (n < 50) ++failures;
-        Close(t);
+        (void)Close(t);
     };
     std::thread a(work, 1000), b(work, 2000);
     a.join();
@@ -537,7 +538,7 @@ TEST_F(DriverTest, EndingAPassThroughResultWaitsForTheSharedConnection) {
     {
         std::lock_guard held(conn->mutex);
         other = std::thread([&] {
-            Buffer(*s, 10);  // ends the result set
+            (void)Buffer(*s, 10);  // ends the result set
             finished = true;
         });
         // Time for the other thread to get as far as it can while the connection is held.
@@ -550,8 +551,8 @@ TEST_F(DriverTest, EndingAPassThroughResultWaitsForTheSharedConnection) {
     EXPECT_TRUE(finished.load());
     EXPECT_EQ(GetProperty(*s, PROP_ResultColumns), "0");
     EXPECT_EQ(Next(*s), 33);
-    Close(*s);
-    Close(*f);
+    (void)Close(*s);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, GetStateRestoresPositionAndRecord) {
@@ -560,12 +561,12 @@ TEST_F(DriverTest, GetStateRestoresPositionAndRecord) {
         Fill(*f, i, "s" + std::to_string(i));
         ASSERT_EQ(Add(*f), 0);
     }
-    Set(f->KEYSYSFILES);
-    Next(*f);
-    Next(*f);
+    (void)Set(f->KEYSYSFILES);
+    (void)Next(*f);
+    (void)Next(*f);
     long h = GetState(*f);
     ASSERT_GT(h, 0);
-    Next(*f);
+    (void)Next(*f);
     EXPECT_EQ(f->SYSFILES, 3u);
     ASSERT_EQ(RestoreState(*f, h), 0);
     EXPECT_EQ(f->SYSFILES, 2u);
@@ -573,7 +574,7 @@ TEST_F(DriverTest, GetStateRestoresPositionAndRecord) {
     EXPECT_EQ(f->SYSFILES, 3u);
     EXPECT_EQ(FreeState(*f, h), 0);
     EXPECT_EQ(RestoreState(*f, h), 78);
-    Close(*f);
+    (void)Close(*f);
 }
 
 TEST_F(DriverTest, RecordsByKeyCountsDistinctValuesAndEmptyDeletesAll) {
@@ -587,7 +588,7 @@ TEST_F(DriverTest, RecordsByKeyCountsDistinctValuesAndEmptyDeletesAll) {
     EXPECT_EQ(Records(f->KEYNAME_FILES), 2);
     ASSERT_EQ(Empty(*f), 0);
     EXPECT_EQ(Records(*f), 0);
-    Close(*f);
+    (void)Close(*f);
     EXPECT_EQ(Records(*f), -1);  // a closed file
     EXPECT_EQ(ErrorCode(), 37);
 }
@@ -599,7 +600,7 @@ TEST_F(DriverTest, TraceLogMasksThePasswordAndProfileListsOperations) {
     auto f = OpenFiles();
     Fill(*f, 1, "traced");
     ASSERT_EQ(Add(*f), 0);
-    Close(*f);
+    (void)Close(*f);
     f.reset();  // the logs are closed with the file's driver state
     std::string text = ReadFile(log.string());
     EXPECT_NE(text.find("Connecting to Driver={"), std::string::npos);
@@ -647,12 +648,12 @@ TEST_F(DriverTest, ServerThatNeverAnswersFailsWithinTheLoginTimeOut) {
 TEST_F(DriverTest, EmbeddedDatabaseIsAFileNamedAfterTheDatabase) {
     if (IsPostgres()) GTEST_SKIP() << "the embedded database's file: SQLite only";
     auto f = OpenFiles();
-    Close(*f);
+    (void)Close(*f);
     auto s = Sql();
     ASSERT_EQ(Open(*s), 0);
     EXPECT_EQ(GetProperty(*s, PROP_DriverName), "SQLite3");
     EXPECT_EQ(GetProperty(*s, PROP_ServerKind), std::to_string(KIND_SQLITE));
-    Close(*s);
+    (void)Close(*s);
     bool found = false;
     for (auto& e : std::filesystem::directory_iterator(dir_.path()))
         if (e.path().extension() == ".db") found = true;

@@ -41,7 +41,7 @@ TEST(TextDriver, AppendsLinesAndReadsThemBack) {
     EXPECT_EQ(log.LINE.Str(), "second line \xC3\xA9");
     EXPECT_EQ(Next(log), 33);
     EXPECT_EQ(Put(log), 80);
-    Close(log);
+    (void)Close(log);
 
     std::ifstream in("errors.log");
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -51,7 +51,7 @@ TEST(TextDriver, AppendsLinesAndReadsThemBack) {
     ASSERT_EQ(Open(log), 0);
     for (int i = 0; i < 3; ++i) ASSERT_EQ(Next(log), 0);
     EXPECT_EQ(log.LINE.Str(), "abcdefghijklm");
-    Close(log);
+    (void)Close(log);
     EXPECT_EQ(Remove(log), 0);
     EXPECT_FALSE(std::filesystem::exists("errors.log"));
 }
@@ -66,7 +66,7 @@ TEST(TextDriver, ReadOnlyFilesAndMissingAttributes) {
     writer.LINE = "x";
     EXPECT_EQ(Add(writer), 5);
     EXPECT_EQ(Name(writer), "a.log");
-    Close(writer);
+    (void)Close(writer);
     LogFile unnamed("");
     unnamed.file.label.clear();
     EXPECT_EQ(Open(unnamed), 45);

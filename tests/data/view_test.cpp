@@ -57,8 +57,8 @@ class ViewTest : public BackendTest {
     }
     void TearDown() override {
         if (files_) {
-            Close(*files_);
-            Remove(*files_);
+            (void)Close(*files_);
+            (void)Remove(*files_);
         }
         BackendTest::TearDown();
     }
@@ -365,7 +365,7 @@ TEST_F(ViewTest, ReadsWhileAnotherThreadInsertsOnTheSameConnection) {
                 }
                 ++inserted;
             }
-            Close(mine);
+            (void)Close(mine);
         }
         done = true;
     });

@@ -65,7 +65,7 @@ struct Rig {
         fm.AddKey(table.KEYNAME_FILES, "by name");
         fm.AddKey(table.KEYSYSFILES, "ID", 1);
         rm.Init(fm, 1);
-        rm.Open();
+        (void)rm.Open();
         ui::WindowDef d;
         d.title = "browse";
         d.at = {0, 0, 300, 200};
@@ -82,8 +82,8 @@ struct Rig {
         brw.Kill();
         wm.Shutdown();
         window->Close();
-        rm.Close();
-        Remove(table.file);
+        (void)rm.Close();
+        (void)Remove(table.file);
         ::unsetenv("DRIVETREK_PROFILE");
     }
     void Insert(int count) {

@@ -53,12 +53,12 @@ class RecordingErrors : public ErrorManager {
         shown.push_back({std::string(text), std::string(title), icon, buttons, def, true});
         return Answer(def);
     }
-    int OnQuiet() override { return Note("OnQuiet", ErrorManager::OnQuiet()); }
-    int OnFatal() override { return Note("OnFatal", ErrorManager::OnFatal()); }
+    Severity OnQuiet() override { return Note("OnQuiet", ErrorManager::OnQuiet()); }
+    Severity OnFatal() override { return Note("OnFatal", ErrorManager::OnFatal()); }
     int OnNotify() override { return Note("OnNotify", ErrorManager::OnNotify()); }
-    int OnOtherSeverity() override { return Note("OnOtherSeverity", ErrorManager::OnOtherSeverity()); }
-    int OnProgramError() override { return Note("OnProgramError", ErrorManager::OnProgramError()); }
-    int OnAskUser() override { return Note("OnAskUser", ErrorManager::OnAskUser()); }
+    Severity OnOtherSeverity() override { return Note("OnOtherSeverity", ErrorManager::OnOtherSeverity()); }
+    Severity OnProgramError() override { return Note("OnProgramError", ErrorManager::OnProgramError()); }
+    Severity OnAskUser() override { return Note("OnAskUser", ErrorManager::OnAskUser()); }
 
   private:
     int Answer(int def) {
@@ -67,7 +67,8 @@ class RecordingErrors : public ErrorManager {
         answers.pop_front();
         return a;
     }
-    int Note(const char* name, int result) {
+    template <class Result>
+    Result Note(const char* name, Result result) {
         calls.insert(calls.begin(), name);  // outermost handler returns last: keep call order
         return result;
     }
@@ -93,12 +94,12 @@ std::vector<std::uint8_t> Table(std::initializer_list<MessageDef> defs) {
 class ErrorManagerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        SetError(0);
+        NoteError(ErrNone);
         errors.Startup(dir.path() + "/APFError.Log");
     }
     void TearDown() override {
         errors.Shutdown();
-        SetError(0);
+        NoteError(ErrNone);
     }
     TempDir dir;
     RecordingErrors errors;
@@ -258,7 +259,7 @@ TEST_F(ErrorManagerTest, RaisesEveryMessageExactly) {
         errors.halts.clear();
         errors.NoteFileName("CUSTOMER");
         errors.NoteFieldName("CUS:NAME");
-        SetError(2);
+        NoteError(ErrFileNotFound);
         errors.answers = {Button::Yes};
         int result = errors.RaiseWithText(e.id, "ABC");
         ASSERT_EQ(errors.shown.size(), 1u);
@@ -290,9 +291,9 @@ TEST_F(ErrorManagerTest, RaisesEveryMessageExactly) {
 }
 
 TEST_F(ErrorManagerTest, RaiseKeepsTheCallersErrorState) {
-    SetFileError("42S02", "no such table");
+    (void)SetFileError("42S02", "no such table");
     errors.NoteFileName("FILES");
-    errors.Raise(23);
+    (void)errors.Raise(23);
     EXPECT_EQ(ErrorCode(), 90);
     EXPECT_EQ(FileErrorCode(), "42S02");
     EXPECT_EQ(FileError(), "no such table");
@@ -321,7 +322,7 @@ TEST_F(ErrorManagerTest, LaterTablesOverrideEarlierIds) {
     EXPECT_EQ(errors.shown[0].title, "Empty");
     EXPECT_EQ(errors.shown[0].text, "Nothing here for FILES.");
     // Other ids keep the built-in text.
-    errors.Raise(5);
+    (void)errors.Raise(5);
     EXPECT_EQ(errors.shown.back().text, "Record match not found, do you wish to add a new one?");
 
     std::vector<std::uint8_t> broken(table.begin(), table.end() - 1);
@@ -335,17 +336,17 @@ TEST_F(ErrorManagerTest, PreviousIsTheEarlierDefinitionFilledIn) {
         {{23, 5, "File Access Error", "%Previous Call the help desk."}, {300, 5, "New", "[%Previous]"}});
     auto third = Table({{23, 5, "File Access Error", "%previous (%Procedure)"}});
     ASSERT_TRUE(errors.LoadTable(second));
-    SetError(2);
+    NoteError(ErrFileNotFound);
     errors.NoteFileName("FILES");
-    errors.Raise(23);
+    (void)errors.Raise(23);
     EXPECT_EQ(errors.shown.back().text,
               "File FILES could not be opened.  Error: File Not Found (2). Call the help desk.");
-    errors.Raise(300);  // no earlier definition: the token disappears
+    (void)errors.Raise(300);  // no earlier definition: the token disappears
     EXPECT_EQ(errors.shown.back().text, "[]");
 
     ASSERT_TRUE(errors.LoadTable(third));
     errors.EnterProcedure("Main");
-    errors.Raise(23);
+    (void)errors.Raise(23);
     EXPECT_EQ(errors.shown.back().text,
               "File FILES could not be opened.  Error: File Not Found (2). Call the help desk. (Main)");
     errors.LeaveProcedure();
@@ -360,7 +361,7 @@ class SubstitutionTest : public ErrorManagerTest {
         tables.push_back(std::make_unique<std::vector<std::uint8_t>>(Table({{500, 5, "T", text}})));
         EXPECT_TRUE(errors.LoadTable(*tables.back()));
         errors.shown.clear();
-        errors.Raise(500);
+        (void)errors.Raise(500);
         return errors.shown.empty() ? std::string("<nothing shown>") : errors.shown.back().text;
     }
     std::vector<std::unique_ptr<std::vector<std::uint8_t>>> tables;
@@ -371,19 +372,19 @@ TEST_F(SubstitutionTest, TextWithoutPlaceholdersIsUnchanged) {
 }
 
 TEST_F(SubstitutionTest, ErrorTextNamesTheDriverForCode90AndTheRuntimeOtherwise) {
-    SetFileError("23000", "duplicate key value");
+    (void)SetFileError("23000", "duplicate key value");
     EXPECT_EQ(Shown("[%ErrorText] [%ErrorCode] [%Error] [%FileErrorCode] [%FileError]"),
               "[duplicate key value (23000)] [90] [File System Error] [23000] [duplicate key value]");
-    SetError(35);
+    NoteError(ErrRecordNotFound);
     EXPECT_EQ(Shown("[%ErrorText] [%ErrorCode] [%Error] [%FileErrorCode] [%FileError]"),
               "[Record Not Found (35)] [35] [Record Not Found] [] []");
-    SetError(0);
+    NoteError(ErrNone);
     EXPECT_EQ(Shown("[%ErrorText]"), "[ (0)]");
 }
 
 TEST_F(SubstitutionTest, FileDoesNotEatTheLongerTokens) {
     errors.NoteFileName("F");
-    SetFileError("S1000", "disk full");
+    (void)SetFileError("S1000", "disk full");
     EXPECT_EQ(Shown("%File/%FileError/%FileErrorCode/%FILEERRORCODE/%Filename"),
               "F/disk full/S1000/S1000/Fname");
     EXPECT_EQ(Shown("%Error|%ErrorCode|%Errors"), "File System Error|90|File System Errors");
@@ -419,10 +420,10 @@ TEST_F(SubstitutionTest, ProcedureAndCategory) {
     EXPECT_EQ(Shown("in %Procedure [%Category]"), "in BrowseFILES []");
     errors.AssignCategory(500, "SQL");
     errors.shown.clear();
-    errors.Raise(500);
+    (void)errors.Raise(500);
     EXPECT_EQ(errors.shown.back().text, "in BrowseFILES [SQL]");
     errors.LeaveProcedure();
-    errors.Raise(500);
+    (void)errors.Raise(500);
     EXPECT_EQ(errors.shown.back().text, "in  [SQL]");
 }
 
@@ -439,7 +440,7 @@ TEST_F(ErrorManagerTest, NamesAreClippedAndCut) {
     EXPECT_EQ(errors.State().FILENAME.Str(), "FILES");
     errors.NoteFieldName(std::string(300, 'f'));
     EXPECT_EQ(errors.State().FIELDNAME.Str().size(), 254u);
-    errors.RaiseWithText(24, std::string(300, 'm'));
+    (void)errors.RaiseWithText(24, std::string(300, 'm'));
     EXPECT_EQ(errors.State().MESSAGETEXT.Str().size(), 254u);
 }
 
@@ -544,7 +545,7 @@ TEST(ErrorManagerDeathTest, FatalEndsTheProgram) {
         {
             BoxOnly e;
             e.Startup("/nonexistent-dir/APFError.Log");
-            e.Raise(23);
+            (void)e.Raise(23);
             std::fprintf(stderr, "still running\n");
             std::_Exit(7);
         },
@@ -555,8 +556,8 @@ TEST(ErrorManagerDeathTest, FatalEndsTheProgram) {
             e.Startup("/nonexistent-dir/APFError.Log");
             e.SILENT = 1;
             e.NoteFileName("FILES");
-            SetError(2);
-            e.Raise(23);
+            NoteError(ErrFileNotFound);
+            (void)e.Raise(23);
             std::_Exit(0);
         },
         ::testing::ExitedWithCode(1),
@@ -649,7 +650,7 @@ TEST_F(ErrorManagerTest, TwoThreadsRaisingAtOnceKeepTheirOwnTexts) {
         for (int i = 0; i < kRounds; ++i) {
             e.NoteFileName(file);
             std::this_thread::yield();  // invites the other thread in between
-            SetError(code);
+            NoteError(ToErrCode(code));
             e.Raise(25);
         }
     };
@@ -689,14 +690,14 @@ std::vector<std::string> HistoryTexts(const ErrorManager& e) {
 }
 
 TEST_F(ErrorManagerTest, HistoryKeepsAtMostTheThreshold) {
-    errors.Raise(22);
+    (void)errors.Raise(22);
     EXPECT_TRUE(HistoryTexts(errors).empty());  // threshold 0: nothing kept
 
     errors.HISTORYTHRESHOLD = 3;
-    errors.RaiseWithText(24, "one");
-    errors.RaiseWithText(24, "two");
-    errors.RaiseWithText(24, "three");
-    errors.RaiseWithText(24, "four");
+    (void)errors.RaiseWithText(24, "one");
+    (void)errors.RaiseWithText(24, "two");
+    (void)errors.RaiseWithText(24, "three");
+    (void)errors.RaiseWithText(24, "four");
     EXPECT_EQ(HistoryTexts(errors), (std::vector<std::string>{"The Procedure two has not been defined.",
                                                               "The Procedure three has not been defined.",
                                                               "The Procedure four has not been defined."}));
@@ -707,19 +708,19 @@ TEST_F(ErrorManagerTest, HistoryKeepsAtMostTheThreshold) {
 
     errors.ClearHistory();
     errors.HISTORYTHRESHOLD = -1;
-    for (int i = 0; i < 10; ++i) errors.Raise(22);
+    for (int i = 0; i < 10; ++i) (void)errors.Raise(22);
     EXPECT_EQ(errors.History()->Records(), 10u);
 
     // A threshold lowered below the queue's size trims it to one less, then appends.
     errors.HISTORYTHRESHOLD = 2;
-    errors.Raise(22);
+    (void)errors.Raise(22);
     EXPECT_EQ(errors.History()->Records(), 2u);
 }
 
 TEST_F(ErrorManagerTest, ViewLevelShowsTheHistoryDialog) {
     errors.HISTORYTHRESHOLD = 10;
     errors.HISTORYVIEWLEVEL = SevNotify;
-    errors.Raise(22);
+    (void)errors.Raise(22);
     ASSERT_EQ(errors.shown.size(), 1u);
     EXPECT_TRUE(errors.shown[0].history_dialog);
     EXPECT_EQ(errors.shown[0].text, "There are no records available to process.");
@@ -729,13 +730,13 @@ TEST_F(ErrorManagerTest, ViewLevelShowsTheHistoryDialog) {
     EXPECT_EQ(errors.History()->Records(), 2u);
 
     errors.HISTORYRESETONVIEW = 1;
-    errors.Raise(22);
+    (void)errors.Raise(22);
     EXPECT_TRUE(errors.shown.back().history_dialog);
     EXPECT_EQ(errors.History()->Records(), 0u);
 
     // Without a history there is no dialog, whatever the level.
     errors.HISTORYTHRESHOLD = 0;
-    errors.Raise(22);
+    (void)errors.Raise(22);
     EXPECT_FALSE(errors.shown.back().history_dialog);
 
     errors.ShowHistory();
@@ -797,9 +798,9 @@ TEST(MessageButtons, VisitedFromHelpDownToOk) {
 TEST_F(ErrorManagerTest, HistoryListAnswersFromTheQueue) {
     errors.HISTORYTHRESHOLD = -1;
     errors.AssignCategory(22, "Browse");
-    errors.Raise(22);
+    (void)errors.Raise(22);
     errors.NoteFileName("FILES");
-    errors.Raise(2);
+    (void)errors.Raise(2);
     HistoryList list(*errors.History());
     EXPECT_EQ(list.RowCount(), 2u);
     EXPECT_EQ(list.ColumnCount(), 2);
@@ -892,9 +893,9 @@ TEST_F(ErrorLogTest, ShownMessagesAreLogged) {
     e.LOGERRORS = 1;
     e.NoteFileName("FILES");
     LONG before = Today();
-    e.Raise(2);
+    (void)e.Raise(2);
     e.SILENT = 1;
-    e.Raise(22);  // logged even when nothing is shown
+    (void)e.Raise(22);  // logged even when nothing is shown
     auto lines = ReadLines(dir.path() + "/APFError.Log");
     ASSERT_EQ(lines.size(), 2u);
     std::string prefix = FormatLogLine(before, 1, "").substr(0, 8);  // the date part

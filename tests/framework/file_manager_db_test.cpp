@@ -36,7 +36,7 @@ std::string Value(const std::string& owner, const std::string& query) {
         v = "error " + std::to_string(ErrorCode()) + " " + FileError();
     else
         v = Next(sql) == 0 ? sql.FELD1.Str() : "no row";
-    Close(sql);
+    (void)Close(sql);
     return v;
 }
 
@@ -101,7 +101,7 @@ TEST_F(FileManagerDbTest, MissingTableIsCreatedNumberedAndIndexed) {
         EXPECT_EQ(t->SYSFILES, static_cast<ULONG>(i + 1));
     }
     EXPECT_TRUE(errors_.shown.empty());
-    fm.Close();
+    (void)fm.Close();
     EXPECT_EQ(Count(), "5");
     // The server's own catalogue lists the index.
     if (IsPostgres()) {
@@ -125,16 +125,16 @@ TEST_F(FileManagerDbTest, ExistingTableIsKeptAndNumberingContinuesFromItsHighest
             first->SYSFILES = id;
             ASSERT_EQ(Add(*first), 0) << FileError();
         }
-        Close(*first);
+        (void)Close(*first);
     }
     auto t = Files();
     FileManager fm;
     Manage(fm, *t, errors_);
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     Fill(*t, "new");
     ASSERT_EQ(fm.Insert(), 0) << FileError();
     EXPECT_EQ(t->SYSFILES, 10u);
-    fm.Close();
+    (void)fm.Close();
     EXPECT_EQ(Count(), "4") << "the open of an existing table must never drop it";
 }
 
@@ -151,7 +151,7 @@ TEST_F(FileManagerDbTest, PassThroughAfterALazyOpenReadsRowsWithNext) {
         Fill(*t, name);
         ASSERT_EQ(fm.TryInsert(), 0);
     }
-    rm.Close();
+    (void)rm.Close();
 
     ASSERT_EQ(rm.Open(), 0);
     ASSERT_EQ(fm.UseFile(), 0);
@@ -161,7 +161,7 @@ TEST_F(FileManagerDbTest, PassThroughAfterALazyOpenReadsRowsWithNext) {
     for (int i = 0; i < 10 && Next(*t) == 0; ++i) names.push_back(t->NAME.Str());
     EXPECT_EQ(names, (std::vector<std::string>{"alpha", "gamma"}));
     EXPECT_EQ(ErrorCode(), 33);
-    rm.Close();
+    (void)rm.Close();
 }
 
 TEST_F(FileManagerDbTest, PassThroughTableIsCreatedOnFirstUse) {
@@ -176,14 +176,14 @@ TEST_F(FileManagerDbTest, PassThroughTableIsCreatedOnFirstUse) {
     ASSERT_EQ(SetProperty(sql, PROP_SQL, "SELECT 40 + 2"), 0) << FileError();
     ASSERT_EQ(Next(sql), 0);
     EXPECT_EQ(sql.FELD1.Str(), "42");
-    fm.Close();
+    (void)fm.Close();
 }
 
 TEST_F(FileManagerDbTest, UpdateThatCollidesShowsTheOtherStationsValues) {
     auto t = Files();
     FileManager fm;
     Manage(fm, *t, errors_);
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     Fill(*t, "shared");
     ASSERT_EQ(fm.Insert(), 0);
     const ULONG id = t->SYSFILES;
@@ -198,7 +198,7 @@ TEST_F(FileManagerDbTest, UpdateThatCollidesShowsTheOtherStationsValues) {
     ASSERT_EQ(Get(other->KEYSYSFILES), 0);
     other->SIZE = 777;
     ASSERT_EQ(Put(*other), 0) << FileError();
-    Close(*other);
+    (void)Close(*other);
 
     t->SIZE = 555;
     EXPECT_EQ(fm.Update(1), 5);
@@ -210,7 +210,7 @@ TEST_F(FileManagerDbTest, UpdateThatCollidesShowsTheOtherStationsValues) {
     t->SIZE = 555;
     EXPECT_EQ(fm.Update(1), 0) << FileError();
     EXPECT_EQ(Value(owner_, "SELECT Size FROM " + table_), "555");
-    fm.Close();
+    (void)fm.Close();
 }
 
 TEST_F(FileManagerDbTest, RelationManagerDeletesInATransactionAndCancelsAReservation) {
@@ -219,7 +219,7 @@ TEST_F(FileManagerDbTest, RelationManagerDeletesInATransactionAndCancelsAReserva
     Manage(fm, *t, errors_);
     RelationManager rm;
     rm.Init(fm, 1);
-    rm.Open();
+    (void)rm.Open();
     for (const char* name : {"keep", "drop"}) {
         Fill(*t, name);
         ASSERT_EQ(fm.Insert(), 0);
@@ -238,7 +238,7 @@ TEST_F(FileManagerDbTest, RelationManagerDeletesInATransactionAndCancelsAReserva
     EXPECT_EQ(Count(), "2");
     EXPECT_EQ(rm.CancelInsert(), 0) << FileError();
     EXPECT_EQ(Count(), "1");
-    rm.Close();
+    (void)rm.Close();
 }
 
 TEST_F(FileManagerDbTest, TwoProgramsInsertingAtOnceLoseNoRowAndShareNoNumber) {
@@ -249,9 +249,9 @@ TEST_F(FileManagerDbTest, TwoProgramsInsertingAtOnceLoseNoRowAndShareNoNumber) {
         auto t = Files();
         FileManager fm;
         Manage(fm, *t, errors_);
-        fm.Open();
+        EXPECT_EQ(fm.Open(), SevQuiet);
         ASSERT_EQ(fm.UseFile(), 0);
-        fm.Close();
+        (void)fm.Close();
     }
     std::atomic<int> failures{0};
     auto program = [&](ULONG computer, const std::string& wsid) {
@@ -261,12 +261,12 @@ TEST_F(FileManagerDbTest, TwoProgramsInsertingAtOnceLoseNoRowAndShareNoNumber) {
         RecordingErrors errors;
         FileManager fm;
         Manage(fm, t, errors);
-        fm.Open();
+        EXPECT_EQ(fm.Open(), SevQuiet);
         for (int i = 0; i < kRows; ++i) {
             Fill(t, "c" + std::to_string(computer) + "_" + std::to_string(i), computer);
             if (fm.TryInsert() != 0) ++failures;
         }
-        fm.Close();
+        (void)fm.Close();
         if (!errors.shown.empty()) ++failures;
     };
     std::thread a(program, 1, "COMPUTER1");

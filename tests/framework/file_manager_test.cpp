@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "data/statements.h"
@@ -109,7 +110,7 @@ TEST_F(FileManagerTest, OpenWithLazyOffOrForcedOpensAtOnce) {
 
 TEST_F(FileManagerTest, RefusedOpenSendsRecoverThenFallsBackToReadOnly) {
     driver.script[OP_OPEN] = {5, 5};
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     EXPECT_EQ(fm.UseFile(), 0);
     ASSERT_EQ(driver.sent.size(), 1u);
     EXPECT_EQ(driver.sent[0], "Recover=10");
@@ -121,7 +122,7 @@ TEST_F(FileManagerTest, RefusedOpenSendsRecoverThenFallsBackToReadOnly) {
 TEST_F(FileManagerTest, RefusedReadOnlyOpenIsFatal) {
     fm.OPENMODE = 0x40;
     driver.script[OP_OPEN] = {5, 5};
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     EXPECT_NE(fm.UseFile(), 0);
     EXPECT_TRUE(errors.Shown("File Access Error: File ITEM could not be opened.  Error: Access Denied (5)."));
     EXPECT_EQ(errors.halts.size(), 1u);
@@ -129,7 +130,7 @@ TEST_F(FileManagerTest, RefusedReadOnlyOpenIsFatal) {
 
 TEST_F(FileManagerTest, DamagedKeysAreRebuiltOrReportedFatal) {
     driver.script[OP_OPEN] = {46};
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     EXPECT_EQ(fm.UseFile(), 0);
     EXPECT_TRUE(errors.Shown("Invalid Key: ITEM key file is invalid. Key must be rebuilt."));
     EXPECT_EQ(driver.Count(OP_BUILDfile), 1);
@@ -139,7 +140,7 @@ TEST_F(FileManagerTest, DamagedKeysAreRebuiltOrReportedFatal) {
     fm2.Init(other.file, errors);
     driver.script[OP_OPEN] = {46};
     driver.script[OP_BUILDfile] = {46};
-    fm2.Open();
+    EXPECT_EQ(fm2.Open(), SevQuiet);
     EXPECT_NE(fm2.UseFile(), 0);
     EXPECT_TRUE(
         errors.Shown("Key was not built: Error: (Key File Must Be Rebuilt (46)) repairing key for ITEM."));
@@ -156,7 +157,7 @@ TEST_F(FileManagerTest, DamagedKeysAreRebuiltOrReportedFatal) {
 
 TEST_F(FileManagerTest, MissingTableIsCreatedWithoutDropAndIndexed) {
     driver.exists = false;
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     EXPECT_EQ(fm.UseFile(), 0);
     ASSERT_EQ(driver.create_values.size(), 1u);
     EXPECT_EQ(driver.create_values[0], 1) << "the create-if-missing form, which never drops";
@@ -168,7 +169,7 @@ TEST_F(FileManagerTest, MissingTableIsCreatedWithoutDropAndIndexed) {
 TEST_F(FileManagerTest, MissingTableWithoutCreateOrFailedCreateIsReported) {
     driver.exists = false;
     fm.CREATE = 0;
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     EXPECT_NE(fm.UseFile(), 0);
     EXPECT_TRUE(
         errors.Shown("File Access Error: File ITEM could not be opened.  Error: File Not Found (2)."));
@@ -178,14 +179,14 @@ TEST_F(FileManagerTest, MissingTableWithoutCreateOrFailedCreateIsReported) {
     FileManager fm2;
     fm2.Init(other.file, errors);
     driver.script[OP_CREATE] = {54};
-    fm2.Open();
+    EXPECT_EQ(fm2.Open(), SevQuiet);
     EXPECT_NE(fm2.UseFile(), 0);
     EXPECT_TRUE(errors.Shown("File Creation Error: Error: (No Create Attribute (54)) creating ITEM."));
 }
 
 TEST_F(FileManagerTest, DirectCloseResetsTheUsageMarks) {
-    fm.Open();
-    fm.UseFile();
+    EXPECT_EQ(fm.Open(), SevQuiet);
+    (void)fm.UseFile();
     ASSERT_EQ(fm.Usage().USED, 1);
     // The runtime reports a CLOSE made on the FILE itself.
     fm.AfterFileOperation(OP_CLOSE, item.file, 0);
@@ -196,7 +197,7 @@ TEST_F(FileManagerTest, DirectCloseResetsTheUsageMarks) {
 // ---- auto-numbering and inserts ----
 
 TEST_F(FileManagerTest, AutoNumberStartsAtOneAndFollowsTheHighest) {
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     item.NAME = "first";
     EXPECT_EQ(fm.Insert(), 0);
     EXPECT_EQ(item.ID, 1u);
@@ -212,7 +213,7 @@ TEST_F(FileManagerTest, AutoNumberStartsAtOneAndFollowsTheHighest) {
     FileManager fm2;
     fm2.Init(other.file, errors);
     fm2.AddKey(other.KEYID, "ID", 1);
-    fm2.Open();
+    EXPECT_EQ(fm2.Open(), SevQuiet);
     other.NAME = "eighth";
     EXPECT_EQ(fm2.Insert(), 0);
     EXPECT_EQ(other.ID, 8u);
@@ -220,7 +221,7 @@ TEST_F(FileManagerTest, AutoNumberStartsAtOneAndFollowsTheHighest) {
 }
 
 TEST_F(FileManagerTest, NumbersFollowWithoutReadingAgainWhileAlone) {
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     for (int i = 0; i < 5; ++i) {
         item.NAME = ("row" + std::to_string(i)).c_str();
         ASSERT_EQ(fm.TryInsert(), 0);
@@ -231,7 +232,7 @@ TEST_F(FileManagerTest, NumbersFollowWithoutReadingAgainWhileAlone) {
 }
 
 TEST_F(FileManagerTest, AnotherWritersNumberIsRetriedQuietly) {
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     item.NAME = "mine0";
     ASSERT_EQ(fm.TryInsert(), 0);  // 1, and the manager now knows the highest
     // Another computer adds 2 and 3 before each of our next two inserts.
@@ -250,7 +251,7 @@ TEST_F(FileManagerTest, AnotherWritersNumberIsRetriedQuietly) {
 }
 
 TEST_F(FileManagerTest, ManyCollisionsAreStillRetriedUntilAFreeNumber) {
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     // Before each of the first 20 attempts another writer takes the next number.
     ULONG next = 1;
     int attempts = 0;
@@ -266,7 +267,7 @@ TEST_F(FileManagerTest, ManyCollisionsAreStillRetriedUntilAFreeNumber) {
 }
 
 TEST_F(FileManagerTest, AutoNumberFailureAsksTryAgainAndEndsQuietlyOrOnNo) {
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     driver.script[OP_ADD] = {90, 90, 90};
     item.NAME = "x";
     EXPECT_EQ(fm.TryInsert(), 5);
@@ -290,7 +291,7 @@ TEST_F(FileManagerTest, AutoNumberFailureAsksTryAgainAndEndsQuietlyOrOnNo) {
 }
 
 TEST_F(FileManagerTest, SilentRetriesOfAutoNumberingEnd) {
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     errors.SILENT = 1;  // questions answer Yes at once
     driver.script[OP_ADD] = std::deque<int>(200, 90);
     item.NAME = "x";
@@ -298,7 +299,7 @@ TEST_F(FileManagerTest, SilentRetriesOfAutoNumberingEnd) {
 }
 
 TEST_F(FileManagerTest, DuplicateOfAnotherKeyIsReportedWithItsDescription) {
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     AddRow(1, "same");
     item.NAME = "same";
     EXPECT_EQ(fm.TryInsert(), 5);
@@ -317,7 +318,7 @@ TEST_F(FileManagerTest, InsertWithoutAutoNumberAndOtherFailures) {
     FileManager fm2;
     fm2.Init(plain.file, errors);
     fm2.AddKey(plain.KEYNAME, "by name");
-    fm2.Open();
+    EXPECT_EQ(fm2.Open(), SevQuiet);
     plain.ID = 42;
     plain.NAME = "p";
     EXPECT_EQ(fm2.Insert(), 0);
@@ -330,7 +331,7 @@ TEST_F(FileManagerTest, InsertWithoutAutoNumberAndOtherFailures) {
 }
 
 TEST_F(FileManagerTest, PrimeRecordReservesTheNumberAndInsertCompletesIt) {
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     item.CODE = "junk";
     EXPECT_EQ(fm.PrimeRecord(), 0);
     EXPECT_EQ(item.ID, 1u);
@@ -345,7 +346,7 @@ TEST_F(FileManagerTest, PrimeRecordReservesTheNumberAndInsertCompletesIt) {
 }
 
 TEST_F(FileManagerTest, CancelAutoIncReleasesTheReservedRow) {
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     ASSERT_EQ(fm.PrimeRecord(), 0);
     ASSERT_EQ(driver.rows.size(), 1u);
     item.NAME = "typed but cancelled";
@@ -368,7 +369,7 @@ TEST(FileManagerGroups, NumberingRestartsForEachLeadingValue) {
         r.ID = id;
         driver.Insert(&r, sizeof r);
     }
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     t.GRP = 1;
     ASSERT_EQ(fm.Insert(), 0);
     EXPECT_EQ(t.ID, 4u);
@@ -385,7 +386,7 @@ TEST(FileManagerGroups, NumberingRestartsForEachLeadingValue) {
 
 TEST_F(FileManagerTest, UpdateCollisionShowsTheOtherStationsValues) {
     AddRow(1, "original");
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     item.ID = 1;
     ASSERT_EQ(fm.Fetch(item.KEYID), 0);
     // Another station changes the row; our PUT notices.
@@ -422,8 +423,8 @@ TEST_F(FileManagerTest, UpdateCollisionShowsTheOtherStationsValues) {
 TEST_F(FileManagerTest, ReadsReportTheEndAndFailures) {
     AddRow(2, "b");
     AddRow(1, "a");
-    fm.Open();
-    fm.UseFile();
+    EXPECT_EQ(fm.Open(), SevQuiet);
+    (void)fm.UseFile();
     ASSERT_EQ(Set(item.KEYID, item.KEYID), 0);
     item.ID = 0;
     EXPECT_EQ(fm.Next(), 0);
@@ -454,7 +455,7 @@ TEST_F(FileManagerTest, ReadsReportTheEndAndFailures) {
 
 TEST_F(FileManagerTest, FetchOrClearClearsTheBufferWhenNothingMatches) {
     AddRow(1, "one");
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     item.ID = 1;
     EXPECT_EQ(fm.FetchOrClear(item.KEYID), 0);
     EXPECT_EQ(item.NAME.View(), std::string_view("one"));
@@ -469,8 +470,8 @@ TEST_F(FileManagerTest, FetchOrClearClearsTheBufferWhenNothingMatches) {
 // ---- buffers and states ----
 
 TEST_F(FileManagerTest, SavedBuffersRestoreRecordAndNullFlags) {
-    fm.Open();
-    fm.UseFile();
+    EXPECT_EQ(fm.Open(), SevQuiet);
+    (void)fm.UseFile();
     item.NAME = "before";
     driver.nulls = "flags-before";
     USHORT id = fm.SaveBuffer();
@@ -498,7 +499,7 @@ TEST_F(FileManagerTest, SavedBuffersRestoreRecordAndNullFlags) {
 TEST_F(FileManagerTest, SavedFileStateComesBackThroughTheDriver) {
     AddRow(1, "one");
     AddRow(2, "two");
-    fm.Open();
+    EXPECT_EQ(fm.Open(), SevQuiet);
     item.ID = 1;
     ASSERT_EQ(fm.Fetch(item.KEYID), 0);
     USHORT id = fm.SaveFile();
@@ -522,7 +523,7 @@ class RelationManagerTest : public FileManagerTest {
         rm.Init(fm, 1);
         AddRow(1, "one");
         AddRow(2, "two");
-        rm.Open();
+        ASSERT_EQ(rm.Open(), SevQuiet);
         item.ID = 2;
         ASSERT_EQ(fm.Fetch(item.KEYID), 0);
     }
@@ -587,6 +588,76 @@ TEST_F(RelationManagerTest, CancelInsertReleasesThroughTheRelationManager) {
     EXPECT_EQ(rm.CancelInsert(), 0);
     EXPECT_EQ(driver.rows.size(), 2u);
     EXPECT_TRUE(errors.shown.empty()) << "released without asking";
+}
+
+// ---- RelationOpen: the scoped open of a table through its relation manager ----
+
+// A severity returned where a code is expected (or the reverse) must not compile; a bare
+// number becomes neither without saying so; both still show and store as numbers.
+static_assert(!std::is_convertible_v<Severity, ErrCode>);
+static_assert(!std::is_convertible_v<ErrCode, Severity>);
+static_assert(!std::is_convertible_v<int, Severity>);
+static_assert(std::is_convertible_v<Severity, int>);
+
+class RelationOpenTest : public FileManagerTest {
+  protected:
+    void SetUp() override {
+        FileManagerTest::SetUp();
+        rm.Init(fm, 0);
+        AddRow(1, "one");
+    }
+    // Reads the first row inside a guard; `leave_early` returns before the read.
+    Severity ReadFirst(bool leave_early) {
+        const RelationOpen open(&rm);
+        if (open.Result() != SevQuiet) return open.Result();
+        if (leave_early) return SevNotify;
+        return fm.Next();
+    }
+    RelationManager rm;
+};
+
+TEST_F(RelationOpenTest, ClosesOnTheNormalAndTheEarlyWayOut) {
+    EXPECT_EQ(ReadFirst(false), SevQuiet);
+    EXPECT_EQ(fm.Usage().OPENED, 0);
+    EXPECT_EQ(driver.Count(OP_CLOSE), 1) << "the guard's close was the table's last";
+
+    EXPECT_EQ(ReadFirst(true), SevNotify);
+    EXPECT_EQ(fm.Usage().OPENED, 0) << "an early return closes as well";
+}
+
+TEST_F(RelationOpenTest, AnInnerGuardAndAnEarlyCloseLeaveTheOuterOpenStanding) {
+    const RelationOpen outer(&rm);
+    ASSERT_TRUE(outer.Opened());
+    EXPECT_EQ(ReadFirst(false), SevQuiet);
+    EXPECT_EQ(fm.Usage().OPENED, 1);
+    {
+        RelationOpen inner(&rm);
+        EXPECT_EQ(fm.Usage().OPENED, 2);
+        EXPECT_EQ(inner.Close(), SevQuiet);
+        EXPECT_FALSE(inner.Opened());
+        EXPECT_EQ(inner.Close(), SevQuiet) << "a second Close does nothing";
+    }
+    EXPECT_EQ(fm.Usage().OPENED, 1) << "the early Close and the end of the scope count once";
+    EXPECT_EQ(fm.Usage().USED, 1);
+    EXPECT_EQ(driver.Count(OP_CLOSE), 0);
+}
+
+TEST_F(RelationOpenTest, AFailedOpenIsNotClosedAndANullManagerOpensNothing) {
+    fm.LAZYOPEN = 0;  // the first Open opens the table at once, and here fails
+    driver.script[OP_OPEN] = {90, 90, 90, 90};
+    {
+        const RelationOpen open(&rm);
+        EXPECT_NE(open.Result(), SevQuiet);
+        EXPECT_FALSE(open.Opened());
+        EXPECT_EQ(fm.Usage().OPENED, 0);
+    }
+    EXPECT_EQ(fm.Usage().OPENED, 0);
+    EXPECT_EQ(driver.Count(OP_CLOSE), 0);
+    EXPECT_FALSE(errors.halts.empty()) << "the failed open was reported (message 23 is fatal)";
+
+    const RelationOpen none(nullptr);
+    EXPECT_EQ(none.Result(), SevQuiet);
+    EXPECT_FALSE(none.Opened());
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ std::string Value(const std::string& owner, const std::string& query) {
     std::string v = SetProperty(sql, PROP_SQL, query) != 0 ? "error"
                     : Next(sql) == 0                       ? sql.FELD1.Str()
                                                            : "no row";
-    Close(sql);
+    (void)Close(sql);
     return v;
 }
 
@@ -61,7 +61,7 @@ class FormOverTable : public ::testing::Test {
     }
     void TearDown() override {
         form.Shutdown();
-        rm.Close();
+        (void)rm.Close();
         ::unsetenv("DRIVETREK_PROFILE");
     }
     void Fill(const std::string& name, ULONG size = 100) {
@@ -227,7 +227,7 @@ TEST_F(FormOverTable, ChangeCollidingWithAnotherConnectionShowsTheirValues) {
     ASSERT_EQ(Get(other.KEYSYSFILES), 0);
     other.SIZE = 77;
     ASSERT_EQ(Put(other), 0);
-    dt::Close(other);
+    (void)dt::Close(other);
 
     table.SIZE = 20;
     EXPECT_EQ(form.OnCompleted(), SevNotify) << "the form stays open";

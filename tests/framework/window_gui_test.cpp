@@ -23,17 +23,17 @@ struct Table : RelationManagerInterface, FileManagerInterface {
     USHORT next = 0;
     int updates = 0;
     FileManagerInterface& Manager() override { return *this; }
-    int CancelInsert() override { return 0; }
-    int Delete(BYTE) override { return 0; }
+    Severity CancelInsert() override { return SevQuiet; }
+    Severity Delete(BYTE) override { return SevQuiet; }
     void PrepareRelated() override {}
-    int Update(BYTE) override {
+    Severity Update(BYTE) override {
         ++updates;
         stored = record;
-        return 0;
+        return SevQuiet;
     }
-    int UseFile(BYTE) override { return 0; }
-    int Insert() override { return 0; }
-    int PrimeRecord(BYTE) override { return 0; }
+    Severity UseFile(BYTE) override { return SevQuiet; }
+    Severity Insert() override { return SevQuiet; }
+    Severity PrimeRecord(BYTE) override { return SevQuiet; }
     BYTE EqualBuffer(USHORT id) override { return saved.count(id) && saved[id] == record; }
     USHORT SaveBuffer() override {
         saved[++next] = record;
@@ -45,12 +45,12 @@ struct Table : RelationManagerInterface, FileManagerInterface {
         id = 0;
     }
     std::string Position() override { return std::to_string(record); }
-    int TryReget(std::string_view) override { return 0; }
+    Severity TryReget(std::string_view) override { return SevQuiet; }
 };
 
 struct NoErrors : ErrorManagerInterface {
-    int Raise(USHORT) override { return 0; }
-    int RaiseWithText(USHORT, std::string_view) override { return 0; }
+    Severity Raise(USHORT) override { return SevQuiet; }
+    Severity RaiseWithText(USHORT, std::string_view) override { return SevQuiet; }
     int Prompt(USHORT, int, int def) override { return def; }
     void EnterProcedure(std::string_view) override {}
     void LeaveProcedure() override {}

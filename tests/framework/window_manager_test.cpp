@@ -27,11 +27,11 @@ struct FakeErrors : ErrorManagerInterface {
         answers.pop_front();
         return a;
     }
-    int Raise(USHORT id) override {
+    Severity Raise(USHORT id) override {
         log.push_back("Raise " + std::to_string(id));
-        return Next(SevQuiet);
+        return ToSeverity(Next(SevQuiet));
     }
-    int RaiseWithText(USHORT id, std::string_view) override { return Raise(id); }
+    Severity RaiseWithText(USHORT id, std::string_view) override { return Raise(id); }
     int Prompt(USHORT id, int buttons, int def) override {
         log.push_back("Prompt " + std::to_string(id) + " " + std::to_string(buttons) + " " +
                       std::to_string(def));
@@ -51,16 +51,16 @@ struct FakeFile : FileManagerInterface {
     int insert_result = 0, prime_result = 0, use_result = 0;
     long position = 0;
 
-    int UseFile(BYTE) override { return use_result; }
-    int Insert() override {
+    Severity UseFile(BYTE) override { return ToSeverity(use_result); }
+    Severity Insert() override {
         log.push_back("Insert " + std::to_string(record));
         if (insert_result == 0) position = record;
-        return insert_result;
+        return ToSeverity(insert_result);
     }
-    int PrimeRecord(BYTE keep) override {
+    Severity PrimeRecord(BYTE keep) override {
         log.push_back("Prime");
         if (!keep) record = 0;
-        return prime_result;
+        return ToSeverity(prime_result);
     }
     BYTE EqualBuffer(USHORT id) override { return saved.count(id) && saved[id] == record; }
     USHORT SaveBuffer() override {
@@ -74,10 +74,10 @@ struct FakeFile : FileManagerInterface {
         id = 0;
     }
     std::string Position() override { return std::to_string(position); }
-    int TryReget(std::string_view pos) override {
+    Severity TryReget(std::string_view pos) override {
         log.push_back("Reget " + std::string(pos));
         record = std::stoi(std::string(pos));
-        return 0;
+        return SevQuiet;
     }
 };
 
@@ -87,22 +87,22 @@ struct FakeRelation : RelationManagerInterface {
     int cancel_result = 0;
     std::vector<std::string> log;
     FileManagerInterface& Manager() override { return file; }
-    int CancelInsert() override {
+    Severity CancelInsert() override {
         log.push_back("CancelInsert");
-        return cancel_result;
+        return ToSeverity(cancel_result);
     }
-    int Delete(BYTE ask) override {
+    Severity Delete(BYTE ask) override {
         log.push_back("Delete " + std::to_string(ask));
         int r = delete_results.empty() ? 0 : delete_results.front();
         if (!delete_results.empty()) delete_results.pop_front();
-        return r;
+        return ToSeverity(r);
     }
     void PrepareRelated() override { log.push_back("PrepareRelated"); }
-    int Update(BYTE mode) override {
+    Severity Update(BYTE mode) override {
         log.push_back("Update " + std::to_string(mode));
         int r = update_results.empty() ? 0 : update_results.front();
         if (!update_results.empty()) update_results.pop_front();
-        return r;
+        return ToSeverity(r);
     }
 };
 

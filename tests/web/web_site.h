@@ -109,8 +109,8 @@ class Site {
             InitTables(errors);
             Relate::SQLM->Open();
             if (Access::SQLM->UseFile() == 0) {
-                SetProperty(SQLM, PROP_SQL, "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
-                SetProperty(SQLM, PROP_SQL, "DROP ROLE IF EXISTS " + reader_);
+                (void)SetProperty(SQLM, PROP_SQL, "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
+                (void)SetProperty(SQLM, PROP_SQL, "DROP ROLE IF EXISTS " + reader_);
             }
             Relate::SQLM->Close();
             KillTables();
