@@ -257,11 +257,10 @@ int MainWindow::EndStartup(int status) {
 }
 
 bool MainWindow::CheckDatabase() {
-    Relate::SQLM->Open();
-    if (Access::SQLM->UseFile() != 0) {
+    const RelationOpen sqlm(Relate::SQLM);
+    if (Access::SQLM->UseFile() != SevQuiet) {
         // The file manager has said why (server unreachable, login refused); when its
         // message was not fatal the program still cannot go on without the server.
-        Relate::SQLM->Close();
         EXITSTATUS = UNATTENDED ? kUnattendedFailure : 0;
         return false;
     }
@@ -273,9 +272,10 @@ bool MainWindow::CheckDatabase() {
         // The embedded kind has no database list: database X is the file X.db here.
         std::error_code ec;
         found = std::filesystem::exists(dialect.DatabaseFile(GLO::SQLDATABASE.View()), ec);
-    } else if (SetProperty(SQLM.file, PROP_SQL, dialect.DatabaseListQuery(GLO::SQLDATABASE.View())) == 0) {
+    } else if (SetProperty(SQLM.file, PROP_SQL, dialect.DatabaseListQuery(GLO::SQLDATABASE.View())) ==
+               ErrNone) {
         for (int row = 0; row < kMaxRows && !found; ++row) {
-            if (Next(SQLM.file) != 0) break;
+            if (Next(SQLM.file) != ErrNone) break;
             found = EqualNoCase(SQLM.FELD1.Clip(), GLO::SQLDATABASE.Clip());
         }
     }
@@ -285,26 +285,22 @@ bool MainWindow::CheckDatabase() {
             WriteStderr("create database", question);
             WriteStderr("",
                         "unattended run: the database is not created without an answer; the program ends");
-            Relate::SQLM->Close();
             EXITSTATUS = kUnattendedFailure;
             return false;
         }
         if (ui::Message(question, "create database", ui::MessageIcon::Question,
                         ui::button::Yes | ui::button::No, ui::button::Yes) != ui::button::Yes) {
-            Relate::SQLM->Close();
             EXITSTATUS = 0;
             return false;
         }
         // The embedded kind has nothing to send: connecting to X creates X.db.
         const std::string create = dialect.CreateDatabase(GLO::SQLDATABASE.View());
-        if (!create.empty() && SetProperty(SQLM.file, PROP_SQL, create) != 0) {
+        if (!create.empty() && SetProperty(SQLM.file, PROP_SQL, create) != ErrNone) {
             ui::Message(LastErrorText(), "error", ui::MessageIcon::Stop, ui::button::Ok);
-            Relate::SQLM->Close();
             EXITSTATUS = 0;
             return false;
         }
     }
-    Relate::SQLM->Close();
     return true;
 }
 

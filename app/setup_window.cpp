@@ -256,28 +256,26 @@ std::string SQLValue(std::string_view statement) {
     const std::string text(statement.substr(0, 4098));
     std::string answer;
     std::lock_guard lock(PassThroughMutex());
-    Relate::SQLF->Open();
-    if (Access::SQLF->UseFile() == 0) {
+    const RelationOpen sqlf(Relate::SQLF);
+    if (Access::SQLF->UseFile() == SevQuiet) {
         // A failing statement is not looked at: its NEXT fails too and the answer stays "".
         (void)SetProperty(SQLF.file, PROP_SQL, text);
-        if (Next(SQLF.file) == 0) answer = SQLF.FELD1.View();
+        if (Next(SQLF.file) == ErrNone) answer = SQLF.FELD1.View();
     }
-    Relate::SQLF->Close();
     return answer;
 }
 
-int SQLExecute(RelationManager& relate, FileManager& access, File& file, std::string_view statement,
-               std::string& error) {
+ErrCode SQLExecute(RelationManager& relate, FileManager& access, File& file, std::string_view statement,
+                   std::string& error) {
     std::lock_guard lock(PassThroughMutex());
-    relate.Open();
-    int rc = access.UseFile();
-    if (rc == 0) {
-        rc = SetProperty(file, PROP_SQL, statement);
-        if (rc != 0) error = LastErrorText();
-    } else {
+    const RelationOpen open(&relate);
+    if (access.UseFile() != SevQuiet) {
+        // The file manager's result is a severity: the code is the one its failure left.
         error = "The table " + file.label + " could not be opened.";
+        return ErrorCode() != ErrNone ? ErrorCode() : ErrFileSystem;
     }
-    relate.Close();
+    const ErrCode rc = SetProperty(file, PROP_SQL, statement);
+    if (rc != ErrNone) error = LastErrorText();
     return rc;
 }
 
@@ -288,26 +286,21 @@ void KillMasterFiles() {
         BuildOwners(DialectOf(ExpectedServerKind()).MasterDatabase());
     }
     // Which server this is decides the statement: the master connection tells.
-    Relate::SQLM->Open();
-    if (Access::SQLM->UseFile() != 0) {
-        Relate::SQLM->Close();
-        return;  // the file manager has reported why
-    }
+    RelationOpen sqlm(Relate::SQLM);
+    if (Access::SQLM->UseFile() != SevQuiet) return;  // the file manager has reported why
     const Dialect& dialect = DialectOf(KindOfDbms(GetProperty(SQLM.file, PROP_DbmsName)));
     const std::string question = "Drop the table " + dialect.MasterFilesName() + " on " +
                                  GLO::SQLSERVER.Str() + " ?|Every row in it is lost.";
     if (ui::Message(question, "kill drivetrek table", ui::MessageIcon::Question,
-                    ui::button::Yes | ui::button::No, ui::button::No) != ui::button::Yes) {
-        Relate::SQLM->Close();
+                    ui::button::Yes | ui::button::No, ui::button::No) != ui::button::Yes)
         return;
-    }
     std::string error;
-    const int rc =
+    const ErrCode rc =
         dialect.DropThroughMaster()
             ? SQLExecute(*Relate::SQLM, *Access::SQLM, SQLM.file, dialect.DropMasterFiles(), error)
             : SQLExecute(*Relate::SQLF, *Access::SQLF, SQLF.file, dialect.DropMasterFiles(), error);
-    Relate::SQLM->Close();
-    if (rc == 0) {
+    sqlm.Close();
+    if (rc == ErrNone) {
         // With the default settings this was the application's own FILES table: the
         // next number must come from the table again, not from what this run assigned.
         if (Access::FILES != nullptr) Access::FILES->ForgetAutoIncNumbers();

@@ -13,6 +13,7 @@
 #include "app/program.h"
 #include "app/scan.h"
 #include "framework/window_manager.h"
+#include "runtime/errors.h"
 
 namespace dt {
 
@@ -108,8 +109,8 @@ std::string SQLValue(std::string_view statement);
 // Sends `statement` through the pass-through table `file` (opened and closed through its
 // managers). Returns the runtime error code (0 success); on failure `error` gets the
 // error text (with the server's message when there is one).
-int SQLExecute(RelationManager& relate, FileManager& access, File& file, std::string_view statement,
-               std::string& error);
+[[nodiscard]] ErrCode SQLExecute(RelationManager& relate, FileManager& access, File& file,
+                                 std::string_view statement, std::string& error);
 
 // The kill button: asks Yes/No naming the table it drops (default No), drops the table
 // `files` of the master database, and shows "ok!" when that worked, else the error text.
