@@ -17,6 +17,7 @@
 #include "data/sql_connection.h"
 #include "data/sql_session.h"
 #include "data/sql_text.h"
+#include "platform/text.h"
 #include "runtime/stddate.h"
 
 namespace dt {

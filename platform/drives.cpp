@@ -13,7 +13,7 @@
 
 #include "platform/cwd.h"
 #include "platform/profile.h"
-#include "platform/text_util.h"
+#include "platform/text.h"
 
 namespace dt::platform {
 
@@ -198,7 +198,7 @@ std::vector<std::string> ParseScanRoots(std::string_view value) {
     while (pos <= value.size()) {
         std::size_t semi = value.find(';', pos);
         if (semi == std::string_view::npos) semi = value.size();
-        std::string_view part = detail::TrimBlanks(value.substr(pos, semi - pos));
+        std::string_view part = TrimBlanks(value.substr(pos, semi - pos));
         pos = semi + 1;
         if (part.empty()) continue;
         std::string dir = AbsolutePath(part);
