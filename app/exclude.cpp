@@ -47,12 +47,8 @@ bool WildMatch(std::string_view pattern, std::string_view text) {
 }
 
 Exclusions::Exclusions(std::string_view value) {
-    std::size_t pos = 0;
-    while (pos <= value.size()) {
-        std::size_t semi = value.find(';', pos);
-        if (semi == std::string_view::npos) semi = value.size();
-        std::string_view part = Trim(value.substr(pos, semi - pos));
-        pos = semi + 1;
+    for (std::string_view part : Split(value, ';')) {
+        part = Trim(part);
         Pattern p;
         while (!part.empty() && part.back() == '/') {
             p.directories_only = true;

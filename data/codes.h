@@ -183,6 +183,19 @@ inline bool LoadIntegerField(FieldType t, const void* p, long long& v) {
             return false;
     }
 }
+// Reads the floating-point field of type t at p (FT_SREAL, FT_REAL) into v; false, and v
+// unchanged, for every other type.
+inline bool LoadRealField(FieldType t, const void* p, double& v) {
+    if (t == FT_SREAL) {
+        v = LoadField<float>(p);
+        return true;
+    }
+    if (t == FT_REAL) {
+        v = LoadField<double>(p);
+        return true;
+    }
+    return false;
+}
 
 // Trace name of an operation code; "" outside 0 .. 104.
 const char* OperationName(int op);

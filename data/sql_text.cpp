@@ -182,6 +182,12 @@ std::string Literal(const Column& c, const char* record, bool is_null) {
                       static_cast<long>(d.month), static_cast<long>(d.day), t.hours, t.minutes, t.seconds);
         return buf;
     }
+    if (long long n = 0; LoadIntegerField(c.type, p, n)) return std::to_string(n);
+    if (double x = 0; LoadRealField(c.type, p, x)) {
+        // Enough digits to read back the same float or double.
+        std::snprintf(buf, sizeof buf, "%.*g", c.type == FT_SREAL ? 9 : 17, x);
+        return buf;
+    }
     switch (c.type) {
         case FT_STRING:
         case FT_CSTRING:
@@ -195,22 +201,6 @@ std::string Literal(const Column& c, const char* record, bool is_null) {
             }
             return out + "'";
         }
-        case FT_BYTE:
-        case FT_SHORT:
-        case FT_USHORT:
-        case FT_LONG:
-        case FT_ULONG:
-        case FT_INT64: {
-            long long v = 0;
-            LoadIntegerField(c.type, p, v);
-            return std::to_string(v);
-        }
-        case FT_SREAL:
-            std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(LoadField<float>(p)));
-            return buf;
-        case FT_REAL:
-            std::snprintf(buf, sizeof buf, "%.17g", LoadField<double>(p));
-            return buf;
         case FT_DATE: {
             DATE d = LoadField<DATE>(p);
             if (d.IsZero()) return "NULL";

@@ -136,11 +136,12 @@ std::string FieldValue(const File& f, const Field& fd) {
             return std::to_string(v);
         }
         case FT_SREAL:
-            std::snprintf(buf, sizeof buf, "%g", static_cast<double>(LoadField<SREAL>(p)));
+        case FT_REAL: {
+            double v = 0;
+            LoadRealField(fd.type, p, v);
+            std::snprintf(buf, sizeof buf, "%g", v);
             return buf;
-        case FT_REAL:
-            std::snprintf(buf, sizeof buf, "%g", LoadField<REAL>(p));
-            return buf;
+        }
         case FT_DATE: {
             const DATE d = LoadField<DATE>(p);
             long stored = static_cast<long>(d.Value());

@@ -93,6 +93,16 @@ std::string_view TrimSpace(std::string_view s) {
     return TrimWhere(s, IsSpace);
 }
 
+std::vector<std::string_view> Split(std::string_view s, char separator) {
+    std::vector<std::string_view> pieces;
+    for (;;) {
+        const std::size_t at = s.find(separator);
+        pieces.push_back(s.substr(0, at));
+        if (at == std::string_view::npos) return pieces;
+        s.remove_prefix(at + 1);
+    }
+}
+
 std::size_t Utf8CutLength(std::string_view s, std::size_t max) {
     if (s.size() <= max) return s.size();
     // Step back over continuation bytes to the lead byte of the character that crosses

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dt {
 
@@ -54,6 +55,11 @@ std::string_view ClipBoth(std::string_view s);
 std::string_view Trim(std::string_view s);
 std::string_view TrimBlanks(std::string_view s);
 std::string_view TrimSpace(std::string_view s);
+
+// The pieces of s between the separators, as views into s, empty pieces included: "a;;b"
+// gives "a", "", "b" and "" gives one empty piece. Callers trim and skip as their list's
+// rules say.
+std::vector<std::string_view> Split(std::string_view s, char separator);
 
 // Length of the longest prefix of s of at most max bytes that does not end inside a UTF-8
 // character. Only well-formed sequences are kept whole: bytes that are not valid UTF-8

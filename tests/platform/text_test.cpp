@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace dt {
 namespace {
@@ -95,6 +96,17 @@ TEST(TextTrim, ResultsAreViewsIntoTheInput) {
     const std::string_view t = TrimBlanks(line);
     EXPECT_EQ(t, "key = value");
     EXPECT_EQ(t.data(), line.data() + 2);
+}
+
+TEST(TextSplit, EveryPieceBetweenSeparatorsEmptyOnesIncluded) {
+    using Pieces = std::vector<std::string_view>;
+    EXPECT_EQ(Split("a;b c;d", ';'), (Pieces{"a", "b c", "d"}));
+    EXPECT_EQ(Split("a;;b", ';'), (Pieces{"a", "", "b"}));
+    EXPECT_EQ(Split(";a;", ';'), (Pieces{"", "a", ""})) << "a separator at either end opens an empty piece";
+    EXPECT_EQ(Split("", ';'), (Pieces{""}));
+    EXPECT_EQ(Split(" x ", ';'), (Pieces{" x "})) << "pieces are not trimmed";
+    const std::string list = "one,two";
+    EXPECT_EQ(Split(list, ',')[1].data(), list.data() + 4) << "views into the text";
 }
 
 TEST(TextCut, NeverSplitsAValidUtf8Character) {

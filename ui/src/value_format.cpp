@@ -22,6 +22,17 @@ bool IsText(UseType t) {
     return t == UseType::String || t == UseType::CString;
 }
 
+// Stores v, rounded, in an integer variable of type T; false when v itself lies outside
+// T's range (so 255.4 does not fit a BYTE although it rounds to 255).
+template <class T>
+bool StoreRounded(void* p, double v) {
+    if (!std::isfinite(v) || v < static_cast<double>(std::numeric_limits<T>::min()) ||
+        v > static_cast<double>(std::numeric_limits<T>::max()))
+        return false;
+    StoreField<T>(p, static_cast<T>(std::round(v)));
+    return true;
+}
+
 std::string PlainNumber(double v) {
     char buf[64];
     auto r = std::to_chars(buf, buf + sizeof buf, v);
@@ -112,25 +123,15 @@ bool ParseValue(std::string_view text, std::string_view picture, UseType type, v
     double r = std::round(v);
     switch (type) {
         case UseType::Byte:
-            if (!fits(0, 255)) return false;
-            StoreField<BYTE>(p, static_cast<BYTE>(r));
-            return true;
+            return StoreRounded<BYTE>(p, v);
         case UseType::Short:
-            if (!fits(-32768, 32767)) return false;
-            StoreField<SHORT>(p, static_cast<SHORT>(r));
-            return true;
+            return StoreRounded<SHORT>(p, v);
         case UseType::UShort:
-            if (!fits(0, 65535)) return false;
-            StoreField<USHORT>(p, static_cast<USHORT>(r));
-            return true;
+            return StoreRounded<USHORT>(p, v);
         case UseType::Long:
-            if (!fits(std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max())) return false;
-            StoreField<LONG>(p, static_cast<LONG>(r));
-            return true;
+            return StoreRounded<LONG>(p, v);
         case UseType::ULong:
-            if (!fits(0, std::numeric_limits<ULONG>::max())) return false;
-            StoreField<ULONG>(p, static_cast<ULONG>(r));
-            return true;
+            return StoreRounded<ULONG>(p, v);
         case UseType::Int64:
             // Below 2^63 in both directions, as a double can say it.
             if (!fits(-9.2e18, 9.2e18)) return false;
