@@ -17,11 +17,8 @@
 #include "data/sql_connection.h"
 #include "data/sql_session.h"
 #include "data/sql_text.h"
-<<<<<<< HEAD
-#include "runtime/errors.h"
-=======
 #include "platform/text.h"
->>>>>>> main
+#include "runtime/errors.h"
 #include "runtime/stddate.h"
 
 namespace dt {

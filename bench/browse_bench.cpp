@@ -93,7 +93,7 @@ int RunOne(long rows, bool pg, const std::string& out) {
     Result r;
     // The table as the program creates it, then the rows through the bulk tool, then the
     // indexes (built after the load, as a bulk load is done).
-    Remove(FILES.file);
+    (void)Remove(FILES.file);
     if (Create(FILES.file) != 0) {
         std::fprintf(stderr, "create: %s %s\n", Error().c_str(), FileError().c_str());
         return 1;
@@ -116,14 +116,14 @@ int RunOne(long rows, bool pg, const std::string& out) {
     r.seconds[0] = Time([&] {
         if (!dt::test::RunProcess(cmd, load).Ok())
             std::fprintf(stderr, "bulk load failed: %s\n", cmd[0].c_str());
-        Open(FILES.file);
-        Build(FILES.file);
+        (void)Open(FILES.file);
+        (void)Build(FILES.file);
         // The browse order indexes the program's start creates.
         const SqlRunner run = RunnerOf(FILES.file, [] { return std::string(); });
         for (const NamedIndex& index : BrowseOrderIndexes(pg ? ServerKind::PostgreSQL : ServerKind::Embedded))
             if (run(index.create, nullptr) != 0)
                 std::fprintf(stderr, "%s: %s\n", index.name.c_str(), FileError().c_str());
-        Close(FILES.file);
+        (void)Close(FILES.file);
     });
     std::filesystem::remove(csv);
 
@@ -169,7 +169,7 @@ int RunOne(long rows, bool pg, const std::string& out) {
     r.statements = view.Statements();
     brw.Kill();
     Relate::FILES->Close();
-    if (pg) Remove(FILES.file);  // the server's table; SQLite's goes with the directory
+    if (pg) (void)Remove(FILES.file);  // the server's table; SQLite's goes with the directory
     KillTables();
     errors.Shutdown();
     struct rusage ru {};

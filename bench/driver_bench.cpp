@@ -88,7 +88,7 @@ Result Store(const std::string& owner, const std::string& name, long n, bool app
         return r;
     }
     auto start = Clock::now();
-    if (txn) dt::Logout(5, {&f.file});
+    if (txn) (void)dt::Logout(5, {&f.file});
     int rc = 0;
     for (long i = 1; i <= n && rc == 0; ++i) {
         Fill(f, i);
@@ -101,7 +101,7 @@ Result Store(const std::string& owner, const std::string& name, long n, bool app
     if (!r.ok)
         std::fprintf(stderr, "%s: rc %d, %ld rows: %s %s\n", r.way.c_str(), rc, count,
                      dt::FileErrorCode().c_str(), dt::FileError().c_str());
-    dt::Close(f);
+    (void)dt::Close(f);
     return r;
 }
 
@@ -113,12 +113,12 @@ Result ReadBack(const std::string& owner, const std::string& name, long n) {
     f.file.SetOwner(owner);
     if (dt::Open(f) != 0) return r;
     auto start = Clock::now();
-    dt::Set(f.KEYSYSFILES);
+    (void)dt::Set(f.KEYSYSFILES);
     long got = 0;
     while (dt::Next(f) == 0) ++got;
     r.seconds = Seconds(start);
     r.ok = got == n;
-    dt::Close(f);
+    (void)dt::Close(f);
     return r;
 }
 

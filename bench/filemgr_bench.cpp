@@ -67,7 +67,7 @@ double Timed(long n, Fn fn) {
     if (dt::Logout(10, {&dt::FILES.file}) != 0) return -1;
     for (long i = 0; i < n; ++i)
         if (!fn(i)) {
-            dt::Rollback();
+            (void)dt::Rollback();
             return -1;
         }
     if (dt::Commit() != 0) return -1;

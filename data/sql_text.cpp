@@ -4,12 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-<<<<<<< HEAD
-#include "runtime/errors.h"
-=======
 #include "platform/text.h"
+#include "runtime/errors.h"
 #include "runtime/packed_field.h"
->>>>>>> main
 #include "runtime/types.h"
 
 namespace dt {

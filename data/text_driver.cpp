@@ -3,11 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
-<<<<<<< HEAD
 #include "runtime/errors.h"
-=======
 #include "runtime/packed_field.h"
->>>>>>> main
 #include "runtime/types.h"
 
 namespace dt {
@@ -136,20 +133,10 @@ int TextDriverEntry(int op, File& f, DriverArgs& a) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             char* p;
             std::size_t n;
-<<<<<<< HEAD
-            bool cstr;
-            LineArea(f, p, n, cstr);
-            std::size_t room = cstr ? n - 1 : n;
-            std::size_t k = Utf8CutLength(line, room);
-            std::memcpy(p, line.data(), k);
-            std::memset(p + k, cstr ? 0 : ' ', n - k);
-            return ErrNone;
-=======
             TextLayout layout;
             LineArea(f, p, n, layout);
             StoreTextField(layout, p, n, line);
-            return 0;
->>>>>>> main
+            return ErrNone;
         }
         case OP_RECORDSfile: {
             std::FILE* fp = std::fopen(path.c_str(), "rb");

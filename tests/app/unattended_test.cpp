@@ -37,14 +37,14 @@ TEST_F(UnattendedErrors, NoticeGoesToStandardErrorAndTheRunGoesOn) {
 }
 
 TEST_F(UnattendedErrors, QuestionEndsTheProgram) {
-    EXPECT_EXIT(errors_.Raise(8), ::testing::ExitedWithCode(kUnattendedFailure),
+    EXPECT_EXIT((void)errors_.Raise(8), ::testing::ExitedWithCode(kUnattendedFailure),
                 "Changes will be lost!: Are you sure you want to cancel\\?");
     EXPECT_EXIT(errors_.Prompt(9, Button::Yes | Button::No, Button::No),
                 ::testing::ExitedWithCode(kUnattendedFailure), "cannot be answered");
 }
 
 TEST_F(UnattendedErrors, FatalErrorEndsTheProgramWithItsText) {
-    EXPECT_EXIT(errors_.Raise(23), ::testing::ExitedWithCode(kUnattendedFailure),
+    EXPECT_EXIT((void)errors_.Raise(23), ::testing::ExitedWithCode(kUnattendedFailure),
                 "File Access Error: File FILES could not be opened");
 }
 
