@@ -117,7 +117,8 @@ int BrowseFilesWindow::Startup() {
     GlobalResponse = 0;
     SetToolbar(TOOLBARMGR);
     if (Relate::FILES == nullptr) return SevFatal;
-    Relate::FILES->Open();
+    // Opened here and closed in Shutdown; a lazy Open only counts, so it cannot fail.
+    (void)Relate::FILES->Open();
     FILESOPENED = 1;
     BRW1.Init(BrowseCtl::BROWSE, QUEUE.VIEWPOSITION, *VIEW, *LIST, *Relate::FILES, *this);
     if (WINDOW->Open() != 0) return SevFatal;
@@ -150,7 +151,7 @@ int BrowseFilesWindow::Startup() {
 int BrowseFilesWindow::Shutdown() {
     if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
     BRW1.Kill();
-    if (FILESOPENED && Relate::FILES != nullptr) Relate::FILES->Close();
+    if (FILESOPENED && Relate::FILES != nullptr) (void)Relate::FILES->Close();  // only counts down
     FILESOPENED = 0;
     if (OPENED) {
         UiPlacement placement(*WINDOW);

@@ -526,8 +526,9 @@ int MainWindow::Startup() {
     GlobalResponse = 0;
     SetToolbar(TOOLBARMGR);
 
-    Relate::COMPUTER->Open();
-    Relate::SQLM->Open();
+    // Opened here and closed in Shutdown; a lazy Open only counts, so it cannot fail.
+    (void)Relate::COMPUTER->Open();
+    (void)Relate::SQLM->Open();
     FILESOPENED = 1;
     // Indexes and numbering objects that a database made by an earlier version lacks,
     // the search's indexes among them.
@@ -582,8 +583,8 @@ int MainWindow::Startup() {
 int MainWindow::Shutdown() {
     if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
     if (FILESOPENED) {
-        Relate::COMPUTER->Close();
-        Relate::SQLM->Close();
+        (void)Relate::COMPUTER->Close();  // a Close only counts down
+        (void)Relate::SQLM->Close();
         FILESOPENED = 0;
     }
     if (OPENED) {

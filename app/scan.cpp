@@ -664,7 +664,9 @@ void ScanDrives(ScanContext& ctx) {
     // The store writes the difference to this computer's rows over a connection of its
     // own, holding the computer's scan lock; the table exists from here on.
     WalkStats& stats = ctx.stats;
-    Access::FILES->UseFile();
+    // A failure here is reported by the file manager; the store's own connection then
+    // fails to begin, and that failure stops the scan below.
+    (void)Access::FILES->UseFile();
     ScanStore store(GLO::SQLOWNER.Str());
     store.SetExclusions(exclude);
     ScanSink& sink = store;
@@ -795,7 +797,8 @@ void ScanDrives(ScanContext& ctx) {
         // Both labels are declared fields of COMPUTER: the flags cannot be refused.
         (void)SetNonull(COMPUTER.file, "COMPUTER:LASTSCAN");
         (void)SetNonull(COMPUTER.file, "COMPUTER:SCANTIME");
-        Access::COMPUTER->Update(1);
+        // Update(1) reports its own failure; the scan's summary stands either way.
+        (void)Access::COMPUTER->Update(1);
     }
 
     ctx.outcome = ScanOutcome::Done;

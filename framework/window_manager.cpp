@@ -576,7 +576,8 @@ int WindowManager::OnCloseRequest() {
     }
     if (!LASTINSERTEDPOSITION.IsBlank()) {
         RESPONSE = ResponseCompleted;
-        file.TryReget(LASTINSERTEDPOSITION.Clip());
+        // Shows the record just inserted again when it can; the insert stands either way.
+        (void)file.TryReget(LASTINSERTEDPOSITION.Clip());
     }
     return SevQuiet;
 }
