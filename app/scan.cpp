@@ -791,9 +791,6 @@ void ScanDrives(ScanContext& ctx) {
         COMPUTER.LASTSCAN_DATE = DATE::FromStandard(Today());
         COMPUTER.LASTSCAN_TIME = TIME::FromStandard(ClockTime());
         COMPUTER.SCANTIME = Format(static_cast<double>(elapsed), "T4");
-        // A row never scanned before was read with these columns NULL: they get values now.
-        SetNonull(COMPUTER.file, "COMPUTER:LASTSCAN");
-        SetNonull(COMPUTER.file, "COMPUTER:SCANTIME");
         Access::COMPUTER->Update(1);
     }
 
