@@ -1326,7 +1326,11 @@ Placement GuiWindow::GetPlacement() const {
     QSize c = client_->size();
     if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized))
         c = QSize(g.width(), g.height() - extra_h_);
-    p.at = Rect{DuX(g.x()), DuY(g.y()), DuX(c.width()), DuY(c.height())};
+    // move() places the frame, geometry() is the client area inside it: the position given
+    // back is the frame's, or a window put back where it said it was would move down and
+    // right by its frame at every start.
+    const QPoint at = g.topLeft() - (geometry().topLeft() - pos());
+    p.at = Rect{DuX(at.x()), DuY(at.y()), DuX(c.width()), DuY(c.height())};
     p.maximized = windowState() & Qt::WindowMaximized;
     p.iconized = windowState() & Qt::WindowMinimized;
     return p;
