@@ -73,6 +73,8 @@ class TestProcedure final : public ProcedureWindow {
     }
     int SetUpWindow() override {
         log_.push_back(WINDOW->IsOpen() ? "set up (open)" : "set up (closed)");
+        // Shown before its position is restored, as the main window is.
+        WINDOW->Display();
         return set_up_result;
     }
     int FinishStartup() override {
