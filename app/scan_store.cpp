@@ -300,21 +300,40 @@ void ScanStore::RemakeIndexes() {
     if (!session_->AutoCommit()) session_->Rollback();
     if (!session_->SetAutoCommit(true)) return;
     SqlSession& s = *session_;
-    const SqlRunner run = [&s](const std::string& statement, std::vector<std::string>* rows) {
-        if (rows == nullptr) return s.Exec(statement) ? 0 : 90;
+    // The failure that broke the attempt, kept before the ROLLBACK that follows it
+    // overwrites the session's diagnostics.
+    std::string why;
+    bool busy = false;
+    const SqlRunner run = [&](const std::string& statement, std::vector<std::string>* rows) {
         std::string value;
         bool found = false;
-        if (!s.QueryValue(statement, value, &found)) return 90;
+        const bool ok = rows == nullptr ? s.Exec(statement) : s.QueryValue(statement, value, &found);
+        if (!ok) {
+            if (why.empty()) {
+                why = s.LastError();
+                busy = Busy(s.LastDiag());
+            }
+            return 90;
+        }
         if (found) rows->push_back(value);
         return 0;
     };
     // Made in one write transaction with the triggers (see CreateSearchIndexes): rows that
     // other programs inserted meanwhile are read with the table, later ones reach the
-    // index through the triggers. What fails here is made at drivetrek's next start.
-    const SearchIndexResult made = CreateSearchIndexes(run, ServerKind::Embedded);
-    if (made.error != 0)
-        WarnSearchIndexOnce("the search indexes could not be made again after the first scan: " +
-                            s.LastError());
+    // index through the triggers. Another program's write lock is waited for up to the
+    // database time-out (not after a stop); what still fails is made at drivetrek's next
+    // start.
+    const auto until = SteadyClock::now() + std::chrono::seconds(DatabaseTimeout());
+    for (;;) {
+        why.clear();
+        busy = false;
+        if (CreateSearchIndexes(run, ServerKind::Embedded).error == 0) break;
+        if (!busy || ScanStopRequested() || SteadyClock::now() >= until) {
+            WarnSearchIndexOnce("the search indexes could not be made again after the first scan: " + why);
+            break;
+        }
+        std::this_thread::sleep_for(kBusyPause);
+    }
     s.Exec("PRAGMA wal_autocheckpoint=1000");
     s.SetAutoCommit(false);
 }

@@ -139,7 +139,7 @@ SearchIndexResult CreateEmbedded(const SqlRunner& run, const SearchIndexProgress
                 if (run(fill, nullptr) != 0) return fail(fill);
                 done = std::min(count, done + count / slices + 1);
             }
-            report("Indexing directories for the search", count, count);
+            report("Indexing directories for the search");
             const std::string dirs[] = {
                 "INSERT INTO FILESDIR(DIR) SELECT DIR FROM FILES WHERE DIR IS NOT NULL GROUP BY DIR",
                 std::string("INSERT INTO ") + kFtsDirTable + "(rowid, DIR) SELECT rowid, DIR FROM FILESDIR",
@@ -170,8 +170,11 @@ SearchIndexResult CreatePostgres(const SqlRunner& run, const SearchIndexProgress
                                  long long threshold) {
     SearchIndexResult result;
     std::vector<std::string> rows;
+    // The planner's row count; a table never analysed yet says -1 there, and is then
+    // judged by its size at a hundred bytes a row (a file's row takes a little more).
     const std::string estimate =
-        "select coalesce(max(reltuples), 0)::bigint from pg_class where relname = 'files' "
+        "select coalesce(max(case when reltuples >= 0 then reltuples::bigint else "
+        "pg_relation_size(oid) / 100 end), 0) from pg_class where relname = 'files' "
         "and pg_table_is_visible(oid)";
     long long count = 0;
     if (run(estimate, &rows) == 0) count = Number(rows);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <type_traits>
 
 #include "ui/application.h"
 #include "ui/src/gui_window.h"
@@ -136,10 +137,47 @@ void ShowWidgets(WindowState& s) {
 
 using detail::CtlState;
 using detail::EventRecord;
+using detail::GuiWindow;
 using detail::Invoke;
 using detail::WindowState;
 
 namespace {
+
+// Most control properties are kept twice: in the control's state, which is the truth while
+// the window has no widgets (and what a widget is built from), and in the widget once it
+// exists. The two templates below read and write such a property, named by its member of
+// CtlState and, where the widget holds it too, by GuiWindow's accessor for it.
+
+// The property `Member` of a field: read through `Read` from the widget when the window
+// has widgets and a reader is given, else from the state. A field that does not exist
+// reads as the member type's default (0, false, "").
+template <auto Member, auto Read = nullptr>
+auto GetProperty(const WindowState& s, int field) {
+    using T = std::remove_cvref_t<decltype(std::declval<const CtlState&>().*Member)>;
+    const CtlState* c = s.Ctl(field);
+    if (!c) return T{};
+    if constexpr (!std::is_null_pointer_v<decltype(Read)>) {
+        if (s.gui) {
+            T v{};
+            Invoke([&] { v = (s.gui->*Read)(field); });
+            return v;
+        }
+    }
+    return T(c->*Member);
+}
+
+// Sets the property `Member` of a field in the state and, when the window has widgets and
+// a writer is given, through `Write` in the widget. A field that does not exist is left
+// alone.
+template <auto Member, auto Write = nullptr, class V>
+void SetProperty(WindowState& s, int field, const V& value) {
+    CtlState* c = s.Ctl(field);
+    if (!c) return;
+    c->*Member = value;
+    if constexpr (!std::is_null_pointer_v<decltype(Write)>) {
+        if (s.gui) Invoke([&] { (s.gui->*Write)(field, value); });
+    }
+}
 
 // Texts and check states from the use variables into the model (no widgets touched).
 void LoadFromUse(WindowState& s, int field) {
@@ -237,38 +275,23 @@ bool Window::IsOpen() const {
 
 void Window::Hide(int field) {
     WindowState& s = *state_;
-    if (field == 0) {
-        s.hidden = true;
-        if (s.gui) Invoke([&] { s.gui->hide(); });
-        return;
-    }
-    CtlState* c = s.Ctl(field);
-    if (!c) return;
-    c->hidden = true;
-    if (s.gui) Invoke([&] { s.gui->SetHidden(field, true); });
+    if (field != 0) return SetProperty<&CtlState::hidden, &GuiWindow::SetHidden>(s, field, true);
+    s.hidden = true;
+    if (s.gui) Invoke([&] { s.gui->hide(); });
 }
 
 void Window::Unhide(int field) {
     WindowState& s = *state_;
-    if (field == 0) {
-        s.hidden = false;
-        if (!s.gui)
-            detail::ShowWidgets(s);
-        else
-            Invoke([&] { s.gui->show(); });
-        return;
-    }
-    CtlState* c = s.Ctl(field);
-    if (!c) return;
-    c->hidden = false;
-    if (s.gui) Invoke([&] { s.gui->SetHidden(field, false); });
+    if (field != 0) return SetProperty<&CtlState::hidden, &GuiWindow::SetHidden>(s, field, false);
+    s.hidden = false;
+    if (!s.gui)
+        detail::ShowWidgets(s);
+    else
+        Invoke([&] { s.gui->show(); });
 }
 
 bool Window::Hidden(int field) const {
-    const WindowState& s = *state_;
-    if (field == 0) return s.hidden;
-    const CtlState* c = s.Ctl(field);
-    return c && c->hidden;
+    return field == 0 ? state_->hidden : GetProperty<&CtlState::hidden>(*state_, field);
 }
 
 void Window::Display(int field) {
@@ -569,11 +592,7 @@ void Window::Select(int field, int row) {
 }
 
 void Window::MarkTouched(int field) {
-    WindowState& s = *state_;
-    CtlState* c = s.Ctl(field);
-    if (!c) return;
-    c->touched = true;
-    if (s.gui) Invoke([&] { s.gui->SetTouched(field, true); });
+    SetProperty<&CtlState::touched, &GuiWindow::SetTouched>(*state_, field, true);
 }
 
 void Window::ValidateAll() {
@@ -590,8 +609,7 @@ bool Window::InValidateAll() const {
 // ---------------------------------------------------------------- properties
 
 ControlType Window::Type(int field) const {
-    const CtlState* c = state_->Ctl(field);
-    return c ? c->type : ControlType::None;
+    return GetProperty<&CtlState::type>(*state_, field);
 }
 
 int Window::Fields() const {
@@ -612,16 +630,13 @@ int Window::FieldOf(std::string_view label) const {
 }
 
 std::string Window::Text(int field) const {
-    const WindowState& s = *state_;
-    if (field == 0) return s.title;
-    const CtlState* c = s.Ctl(field);
-    if (!c) return {};
-    if (s.gui && (c->type == ControlType::Entry || c->type == ControlType::Spin)) {
-        std::string t;
-        Invoke([&] { t = s.gui->Text(field); });
-        return t;
-    }
-    return c->text;
+    if (field == 0) return state_->title;
+    // Only what the user types changes a text behind the state's back: entries and spin
+    // boxes are read from their widgets.
+    const ControlType type = Type(field);
+    if (type == ControlType::Entry || type == ControlType::Spin)
+        return GetProperty<&CtlState::text, &GuiWindow::Text>(*state_, field);
+    return GetProperty<&CtlState::text>(*state_, field);
 }
 
 void Window::SetText(int field, std::string_view text) {
@@ -632,10 +647,7 @@ void Window::SetText(int field, std::string_view text) {
         if (s.gui) Invoke([&] { s.gui->setWindowTitle(QString::fromStdString(t)); });
         return;
     }
-    CtlState* c = s.Ctl(field);
-    if (!c) return;
-    c->text = t;
-    if (s.gui) Invoke([&] { s.gui->SetText(field, t); });
+    SetProperty<&CtlState::text, &GuiWindow::SetText>(s, field, t);
 }
 
 Rect Window::GetPosition(int field) const {
@@ -698,73 +710,44 @@ int Window::DeferMove() const {
 }
 
 void Window::Disable(int field) {
-    WindowState& s = *state_;
-    CtlState* c = s.Ctl(field);
-    if (!c) return;
-    c->disabled = true;
-    if (s.gui) Invoke([&] { s.gui->SetDisabled(field, true); });
+    SetProperty<&CtlState::disabled, &GuiWindow::SetDisabled>(*state_, field, true);
 }
 
 void Window::Enable(int field) {
-    WindowState& s = *state_;
-    CtlState* c = s.Ctl(field);
-    if (!c) return;
-    c->disabled = false;
-    if (s.gui) Invoke([&] { s.gui->SetDisabled(field, false); });
+    SetProperty<&CtlState::disabled, &GuiWindow::SetDisabled>(*state_, field, false);
 }
 
 bool Window::Disabled(int field) const {
-    const CtlState* c = state_->Ctl(field);
-    return c && c->disabled;
+    return GetProperty<&CtlState::disabled>(*state_, field);
 }
 
 void Window::SetImm(int field, bool on) {
-    WindowState& s = *state_;
-    if (field == 0) {
-        s.imm = on;
-        return;
-    }
-    CtlState* c = s.Ctl(field);
-    if (!c) return;
-    c->imm = on;
-    if (s.gui) Invoke([&] { s.gui->SetImm(field, on); });
+    if (field == 0)
+        state_->imm = on;
+    else
+        SetProperty<&CtlState::imm, &GuiWindow::SetImm>(*state_, field, on);
 }
 
 bool Window::Imm(int field) const {
-    if (field == 0) return state_->imm;
-    const CtlState* c = state_->Ctl(field);
-    return c && c->imm;
+    return field == 0 ? state_->imm : GetProperty<&CtlState::imm>(*state_, field);
 }
 
 void Window::SetNoWidth(int field, bool on) {
-    CtlState* c = state_->Ctl(field);
-    if (c) c->nowidth = on;
+    SetProperty<&CtlState::nowidth>(*state_, field, on);
 }
 
 bool Window::NoWidth(int field) const {
-    const CtlState* c = state_->Ctl(field);
-    return c && c->nowidth;
+    return GetProperty<&CtlState::nowidth>(*state_, field);
 }
 
 int Window::Choice(int field) const {
-    const WindowState& s = *state_;
-    const CtlState* c = s.Ctl(field);
-    if (!c) return 0;
-    if (s.gui) {
-        int r = 0;
-        Invoke([&] { r = s.gui->Choice(field); });
-        return r;
-    }
-    return c->choice;
+    return GetProperty<&CtlState::choice, &GuiWindow::Choice>(*state_, field);
 }
 
 void Window::SetChoice(int field, int row) {
-    WindowState& s = *state_;
-    CtlState* c = s.Ctl(field);
-    if (!c) return;
-    c->choice = row;
-    c->selected.clear();
-    if (s.gui) Invoke([&] { s.gui->SetChoice(field, row); });
+    // A current row set alone replaces a selection of several rows.
+    if (CtlState* c = state_->Ctl(field)) c->selected.clear();
+    SetProperty<&CtlState::choice, &GuiWindow::SetChoice>(*state_, field, row);
 }
 
 std::vector<int> Window::SelectedRows(int field) const {
@@ -848,51 +831,31 @@ bool Window::ColumnResizable(int field, int column) const {
 }
 
 int Window::Drop(int field) const {
-    const CtlState* c = state_->Ctl(field);
-    return c ? c->drop : 0;
+    return GetProperty<&CtlState::drop>(*state_, field);
 }
 
 void Window::SetDrop(int field, int rows) {
-    CtlState* c = state_->Ctl(field);
-    if (c) c->drop = rows;
+    SetProperty<&CtlState::drop>(*state_, field, rows);
 }
 
 bool Window::Checked(int field) const {
-    const WindowState& s = *state_;
-    const CtlState* c = s.Ctl(field);
-    if (!c) return false;
-    if (s.gui) {
-        bool on = false;
-        Invoke([&] { on = s.gui->Checked(field); });
-        return on;
-    }
-    return c->checked;
+    return GetProperty<&CtlState::checked, &GuiWindow::Checked>(*state_, field);
 }
 
 void Window::SetChecked(int field, bool on) {
-    WindowState& s = *state_;
-    CtlState* c = s.Ctl(field);
-    if (!c) return;
-    c->checked = on;
-    if (s.gui) Invoke([&] { s.gui->SetChecked(field, on); });
+    SetProperty<&CtlState::checked, &GuiWindow::SetChecked>(*state_, field, on);
 }
 
 void Window::SetIcon(int field, std::string_view name) {
     WindowState& s = *state_;
     std::string n(name);
-    if (field == 0)
-        s.def.icon = n;
-    else if (CtlState* c = s.Ctl(field))
-        c->icon = n;
-    else
-        return;
-    if (s.gui) Invoke([&] { s.gui->SetIcon(field, n); });
+    if (field != 0) return SetProperty<&CtlState::icon, &GuiWindow::SetIcon>(s, field, n);
+    s.def.icon = n;
+    if (s.gui) Invoke([&] { s.gui->SetIcon(0, n); });
 }
 
 std::string Window::Icon(int field) const {
-    if (field == 0) return state_->def.icon;
-    const CtlState* c = state_->Ctl(field);
-    return c ? c->icon : std::string();
+    return field == 0 ? state_->def.icon : GetProperty<&CtlState::icon>(*state_, field);
 }
 
 void Window::SetFont(int field, std::string_view family, int size) {

@@ -175,9 +175,9 @@ TEST_F(Bootstrap, TheStartUpWindowShowsTheSearchIndexBuild) {
                 ".txt','txt','/d" + std::to_string(i % 7) + "/',32,NULL," + std::to_string(i) + ")";
     ASSERT_TRUE(s->Exec(rows)) << s->LastError();
     auto drop_index = [&] {
-        const std::vector<std::string> drops =
-            IsPostgres() ? std::vector<std::string>{"ANALYZE FILES", "DROP INDEX files_name_trgm"}
-                         : std::vector<std::string>{"DROP TABLE FILES_NAME_FTS"};
+        const std::vector<std::string> drops = IsPostgres()
+                                                   ? std::vector<std::string>{"DROP INDEX files_name_trgm"}
+                                                   : std::vector<std::string>{"DROP TABLE FILES_NAME_FTS"};
         for (const std::string& drop : drops) ASSERT_TRUE(s->Exec(drop)) << s->LastError();
     };
 
@@ -208,12 +208,13 @@ TEST_F(Bootstrap, TheStartUpWindowShowsTheSearchIndexBuild) {
     ASSERT_FALSE(status.empty()) << "60 rows are more than 50";
     EXPECT_EQ(title, "connect to database..");
     EXPECT_EQ(text, "DRIVETREK");
-    // The embedded index is filled in counted slices; PostgreSQL builds each index in one
-    // statement without a measure.
+    // The embedded index is filled in counted slices, its directories in one step without a
+    // measure; PostgreSQL builds each index in one statement without a measure (the table
+    // was never analysed: its size stands for its rows).
     const std::vector<std::string> wanted =
         IsPostgres() ? std::vector<std::string>{"Creating the index files_name_trgm"}
                      : std::vector<std::string>{"0% Indexing file names for the search",
-                                                "100% Indexing directories for the search"};
+                                                "Indexing directories for the search"};
     for (const std::string& line : wanted)
         EXPECT_TRUE(std::find(status.begin(), status.end(), line) != status.end())
             << line << " not among " << status.size() << " texts, the first " << status.front();

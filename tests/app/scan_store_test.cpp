@@ -26,6 +26,7 @@
 
 #include "app/scan.h"
 #include "app/scan_store.h"
+#include "app/search_index.h"
 #include "app/upgrade.h"
 #include "data/sql_connection.h"
 #include "data/sql_session.h"
@@ -445,6 +446,41 @@ TEST_F(StoreTest, AnotherProgramsWriteLockIsWaitedForUpToTheTimeout) {
         << store.Error();
     EXPECT_LT(seconds, 6.0);
     EXPECT_EQ(Rows(5), before);
+}
+
+// The first scan into an empty table makes the search indexes again at its end; another
+// program's write lock at that moment is waited for (up to the database time-out) rather
+// than leaving the index to the next start of drivetrek.
+TEST_F(StoreTest, TheSearchIndexIsMadeAgainOnceAnotherProgramLetsGoOfTheWriteLock) {
+    if (IsPostgres()) GTEST_SKIP() << "the embedded database's write lock: SQLite only";
+    MakeFiles();
+    const fs::path root = MakeTree("t", 40);
+    SetDatabaseTimeout(30);
+    ScanStore store(owner_);
+    store.SetBatchRows(1);  // every row committed during the walk: nothing left for Finish
+    ASSERT_TRUE(store.Begin(5)) << store.Error();
+    ASSERT_TRUE(store.DroppedIndexes());
+    ResetSearchIndexWarning();
+    WalkStats stats;
+    ScanDirectory(root.string(), 5, store, stats);
+    WriteLock lock(Db());
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        lock.Release();
+    });
+    const bool finished = store.Finish(stats);
+    release.join();
+    EXPECT_TRUE(finished) << store.Error();
+    EXPECT_FALSE(SearchIndexWarned()) << "the index was left to the next start";
+    const SqlRunner run = [this](const std::string& statement, std::vector<std::string>* rows) {
+        std::string value;
+        bool found = false;
+        if (!Db().QueryValue(statement, value, &found)) return 90;
+        if (found && rows != nullptr) rows->push_back(value);
+        return 0;
+    };
+    EXPECT_EQ(ProbeSearchIndexes(run, ServerKind::Embedded), SearchIndexState::Present);
+    EXPECT_EQ(Keys(Rows(5)), Tree(root));
 }
 
 TEST_F(StoreTest, AReaderDuringARescanAlwaysFindsEveryUnchangedFile) {

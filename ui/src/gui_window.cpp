@@ -1,13 +1,11 @@
-// The GUI side of a window (see gui_window.h).
+// The GUI side of a window (see gui_window.h); its building is in gui_controls.cpp.
 #include "ui/src/gui_window.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
-#include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -19,11 +17,9 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStyle>
-#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -33,7 +29,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "runtime/picture.h"
 #include "ui/src/value_format.h"
 #include "ui/src/visible_text.h"
 
@@ -41,21 +36,12 @@ namespace dt::ui::detail {
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
-}
 std::string S(const QString& s) {
     return s.toUtf8().toStdString();
 }
 
-// A display-only widget (label, read-only entry or text, status zone) shows its text with
-// control characters as visible symbols (VisibleText) and keeps the text it was given, to
-// hand back unchanged when asked for it.
+// The text a display-only widget was given (see Shown).
 constexpr const char* kRawText = "dtRawText";
-QString Shown(QWidget* w, const std::string& raw, bool keep_line_breaks = false) {
-    w->setProperty(kRawText, QByteArray(raw.data(), static_cast<qsizetype>(raw.size())));
-    return Q(VisibleText(raw, keep_line_breaks));
-}
 std::string RawText(const QWidget* w, const QString& shown) {
     const QVariant v = w->property(kRawText);
     return v.isValid() ? v.toByteArray().toStdString() : S(shown);
@@ -78,17 +64,16 @@ Qt::Alignment AlignOf(char a) {
     }
 }
 
-// Width of a text picture ("s40" -> 40), 0 when none.
-int TextWidthOf(const std::string& picture) {
-    PictureInfo info = DescribePicture(picture);
-    return info.kind == PictureKind::Text ? info.width : 0;
-}
-
 bool IsTextType(UseType t) {
     return t == UseType::String || t == UseType::CString;
 }
 
 }  // namespace
+
+QString Shown(QWidget* w, const std::string& raw, bool keep_line_breaks) {
+    w->setProperty(kRawText, QByteArray(raw.data(), static_cast<qsizetype>(raw.size())));
+    return Q(VisibleText(raw, keep_line_breaks));
+}
 
 QFont FontFor(const std::string& family, int size, const QFont& base) {
     QFont f = base;
@@ -333,406 +318,6 @@ int GuiWindow::DuX(int px) const {
 }
 int GuiWindow::DuY(int px) const {
     return static_cast<int>(std::lround(px * 1000.0 / duy1000_));
-}
-
-void GuiWindow::Build(const WindowState& st) {
-    const WindowDef& def = st.def;
-    setAttribute(Qt::WA_DeleteOnClose, false);
-    QFont font = FontFor(def.font, def.font_size, QApplication::font());
-    setFont(font);
-    QFontMetrics fm(font);
-    // Dialog units: 4 horizontal units = average character width (over the letters),
-    // 8 vertical units = the line height.
-    double avg =
-        fm.horizontalAdvance(QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ")) / 52.0;
-    dux1000_ = std::max(1, static_cast<int>(std::lround(avg * 1000 / 4)));
-    duy1000_ = std::max(1, static_cast<int>(std::lround(fm.height() * 1000.0 / 8)));
-
-    setWindowTitle(Q(st.title));
-    QIcon icon = IconFor(def.icon.empty() ? "app" : def.icon);
-    if (!icon.isNull()) setWindowIcon(icon);
-
-    client_ = new QWidget(this);
-    setCentralWidget(client_);
-    resizable_ = def.flags.resizable;
-
-    items_.resize(st.ctls.size());
-    bool has_menu = false;
-    // First pass: widgets in definition order (separators are added to their menus).
-    int field = 0;
-    for (const ControlDef& cd : def.controls) {
-        if (cd.type == ControlType::Separator) {
-            if (cd.parent > 0 && cd.parent <= static_cast<int>(items_.size()) && items_[cd.parent - 1].menu)
-                items_[cd.parent - 1].menu->addSeparator();
-            continue;
-        }
-        ++field;
-        const CtlState& cs = st.ctls[field - 1];
-        Item& it = items_[field - 1];
-        it.field = field;
-        it.type = cd.type;
-        it.parent = cd.parent;
-        it.hidden = cs.hidden;
-        it.picture = cd.picture;
-        it.alerts = cs.alerts;
-        it.du = cs.at;
-        it.imm = cs.imm;
-        it.default_button = cd.default_button;
-        it.true_value = cd.true_value;
-        it.false_value = cd.false_value;
-        QString text = Q(cs.text);
-        switch (cd.type) {
-            case ControlType::Menu: {
-                has_menu = true;
-                QMenu* parent_menu =
-                    cd.parent > 0 && cd.parent <= field - 1 ? items_[cd.parent - 1].menu : nullptr;
-                it.menu = parent_menu ? parent_menu->addMenu(text) : menuBar()->addMenu(text);
-                it.action = it.menu->menuAction();
-                break;
-            }
-            case ControlType::Item: {
-                has_menu = true;
-                QMenu* parent_menu =
-                    cd.parent > 0 && cd.parent <= field - 1 ? items_[cd.parent - 1].menu : nullptr;
-                it.action = parent_menu ? parent_menu->addAction(text) : menuBar()->addAction(text);
-                if (cd.checked || cs.checked) {
-                    it.action->setCheckable(true);
-                    it.action->setChecked(cs.checked || cd.checked);
-                }
-                connect(it.action, &QAction::triggered, this,
-                        [this, field] { Emit(Event::Accepted, field); });
-                break;
-            }
-            case ControlType::Prompt: {
-                auto* l = new QLabel(client_);
-                l->setText(Shown(l, cs.text));
-                it.widget = l;
-                break;
-            }
-            case ControlType::String: {
-                auto* l = cd.elide_middle ? new MiddleElidedLabel(client_) : new QLabel(client_);
-                l->setTextFormat(Qt::PlainText);
-                l->setText(Shown(l, cs.text));
-                if (cd.elide_middle) l->setToolTip(l->text());
-                if (cd.right_align) l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                it.widget = l;
-                break;
-            }
-            case ControlType::Text: {
-                auto* t = new QPlainTextEdit(client_);
-                t->setReadOnly(true);
-                t->setPlainText(Shown(t, cs.text, true));
-                t->setVerticalScrollBarPolicy(cd.vscroll ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-                t->setHorizontalScrollBarPolicy(cd.hscroll ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-                it.widget = t;
-                break;
-            }
-            case ControlType::Entry: {
-                auto* e = new QLineEdit(client_);
-                // What a read-only entry shows cannot be typed back: it shows symbols.
-                e->setText(cd.read_only && !cd.password ? Shown(e, cs.text) : text);
-                if (cd.password) e->setEchoMode(QLineEdit::Password);
-                e->setReadOnly(cd.read_only);
-                if (cd.right_align) e->setAlignment(Qt::AlignRight);
-                int width = TextWidthOf(cd.picture);
-                if (width > 0) e->setMaxLength(width);
-                if (DescribePicture(cd.picture).kind == PictureKind::Number) e->setAlignment(Qt::AlignRight);
-                connect(e, &QLineEdit::textEdited, this, [this, field, live = cd.live_edits] {
-                    items_[field - 1].modified = true;
-                    if (live) Emit(Event::Edited, field);
-                });
-                connect(e, &QLineEdit::editingFinished, this, [this, field] {
-                    Item& i = items_[field - 1];
-                    if (i.modified || i.touched) EntryAccepted(i);
-                });
-                connect(e, &QLineEdit::returnPressed, this, [this, field] {
-                    Item& i = items_[field - 1];
-                    if (i.modified || i.touched) EntryAccepted(i);
-                    for (Item& b : items_)
-                        if (b.default_button && b.widget && b.widget->isEnabled() && b.widget->isVisible())
-                            Emit(Event::Accepted, b.field);
-                });
-                it.widget = e;
-                break;
-            }
-            case ControlType::Button: {
-                auto* b = new QPushButton(text, client_);
-                b->setAutoDefault(false);
-                b->setDefault(cd.default_button);
-                if (!cs.icon.empty()) {
-                    QIcon ic = IconFor(cs.icon);
-                    if (!ic.isNull()) {
-                        b->setIcon(ic);
-                        b->setIconSize(QSize(16, 16));
-                    }
-                }
-                connect(b, &QPushButton::clicked, this, [this, field] { Emit(Event::Accepted, field); });
-                it.widget = b;
-                break;
-            }
-            case ControlType::Check:
-            case ControlType::Radio: {
-                QAbstractButton* b;
-                if (cd.type == ControlType::Check)
-                    b = new QCheckBox(text, client_);
-                else
-                    b = new QPushButton(text, client_);
-                b->setCheckable(true);
-                b->setChecked(cs.checked);
-                connect(b, &QAbstractButton::clicked, this,
-                        [this, field](bool on) { Emit(Event::Accepted, field, 0, on ? 1 : 0); });
-                it.widget = b;
-                break;
-            }
-            case ControlType::List:
-            case ControlType::Combo: {
-                auto* model = new ListModel(cd.from, cs.format, this);
-                it.model = model;
-                if (cd.type == ControlType::Combo || cs.drop > 0) {
-                    auto* c = new QComboBox(client_);
-                    c->setModel(model);
-                    c->setMaxVisibleItems(std::max(1, cs.drop));
-                    connect(c, &QComboBox::activated, this,
-                            [this, field](int row) { Emit(Event::Accepted, field, 0, row + 1); });
-                    connect(c, &QComboBox::currentIndexChanged, this, [this, field](int row) {
-                        if (!programmatic_) Emit(Event::NewSelection, field, 0, row + 1);
-                    });
-                    it.widget = c;
-                    break;
-                }
-                auto* tv = new QTreeView(client_);
-                tv->setRootIsDecorated(false);
-                tv->setUniformRowHeights(true);
-                tv->setItemsExpandable(false);
-                tv->setAllColumnsShowFocus(true);
-                tv->setSelectionMode(cd.multi_select ? QAbstractItemView::ExtendedSelection
-                                                     : QAbstractItemView::SingleSelection);
-                tv->setSelectionBehavior(QAbstractItemView::SelectRows);
-                tv->setEditTriggers(QAbstractItemView::NoEditTriggers);
-                tv->setVerticalScrollBarPolicy(cd.vscroll ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-                tv->setHorizontalScrollBarPolicy(cd.hscroll ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-                tv->setModel(model);
-                auto* delegate = new ListDelegate(model, tv);
-                delegate->dux1000 = dux1000_;
-                tv->setItemDelegate(delegate);
-                bool headers = false;
-                for (const auto& c : cs.format.columns) headers = headers || !c.header.empty();
-                tv->setHeaderHidden(!headers);
-                tv->header()->setStretchLastSection(false);
-                tv->header()->setSectionsMovable(false);
-                for (int i = 0; i < static_cast<int>(cs.format.columns.size()); ++i) {
-                    const ListColumn& c = cs.format.columns[i];
-                    tv->header()->setSectionResizeMode(
-                        i, c.resizable ? QHeaderView::Interactive : QHeaderView::Fixed);
-                    tv->setColumnWidth(i, PxX(c.width));
-                }
-                if (cd.sortable) {
-                    tv->header()->setSectionsClickable(true);
-                    tv->header()->setSortIndicatorShown(cs.sort_column > 0);
-                    if (cs.sort_column > 0)
-                        tv->header()->setSortIndicator(cs.sort_column - 1, cs.sort_descending
-                                                                               ? Qt::DescendingOrder
-                                                                               : Qt::AscendingOrder);
-                    connect(tv->header(), &QHeaderView::sectionClicked, this, [this, field](int section) {
-                        Emit(Event::HeaderPressed, field, 0, section + 1);
-                    });
-                }
-                connect(tv->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-                        [this, field](const QModelIndex& cur, const QModelIndex&) {
-                            if (!programmatic_ && cur.isValid())
-                                Emit(Event::NewSelection, field, 0, cur.row() + 1);
-                        });
-                connect(tv->verticalScrollBar(), &QScrollBar::sliderReleased, this, [this, field, tv] {
-                    Item& i = items_[field - 1];
-                    if (!i.imm) return;
-                    QScrollBar* sb = tv->verticalScrollBar();
-                    int range = sb->maximum() - sb->minimum();
-                    int pct = range > 0 ? (sb->value() - sb->minimum()) * 100 / range : 0;
-                    Emit(Event::ScrollDrag, field, 0, pct);
-                });
-                tv->viewport()->installEventFilter(this);
-                if (model->rowCount() > 0 && cs.selected.size() > 1) {
-                    programmatic_ = true;
-                    items_[field - 1].tree = tv;
-                    items_[field - 1].model = model;
-                    SetSelectedRows(field, cs.selected);
-                    programmatic_ = false;
-                } else if (model->rowCount() > 0) {
-                    // A list opens on a current row (the one asked for, else the first), so that
-                    // focusing it later does not invent a selection of its own.
-                    int row = cs.choice >= 1 && cs.choice <= model->rowCount() ? cs.choice : 1;
-                    programmatic_ = true;
-                    tv->setCurrentIndex(model->index(row - 1, 0));
-                    programmatic_ = false;
-                }
-                it.tree = tv;
-                it.widget = tv;
-                break;
-            }
-            case ControlType::Sheet: {
-                auto* t = new QTabWidget(client_);
-                connect(t, &QTabWidget::currentChanged, this, [this, field](int i) {
-                    UpdateVisibility();
-                    if (!programmatic_) Emit(Event::NewSelection, field, 0, i + 1);
-                });
-                it.widget = t;
-                break;
-            }
-            case ControlType::Tab: {
-                if (cd.parent > 0 && cd.parent <= field - 1) {
-                    auto* t = qobject_cast<QTabWidget*>(items_[cd.parent - 1].widget);
-                    if (t) {
-                        programmatic_ = true;
-                        it.tab_index = t->addTab(new QWidget, text);
-                        programmatic_ = false;
-                    }
-                }
-                break;
-            }
-            case ControlType::Panel:
-            case ControlType::Region: {
-                auto* f = new QFrame(client_);
-                if (cd.type == ControlType::Panel) f->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-                it.widget = f;
-                break;
-            }
-            case ControlType::Group: {
-                it.widget = new QGroupBox(text, client_);
-                break;
-            }
-            case ControlType::Image: {
-                auto* l = new QLabel(client_);
-                QIcon ic = IconFor(cs.icon);
-                if (!ic.isNull()) l->setPixmap(ic.pixmap(32, 32));
-                it.widget = l;
-                break;
-            }
-            case ControlType::Spin: {
-                auto* s = new QSpinBox(client_);
-                s->setRange(-2147483647, 2147483647);
-                s->setValue(static_cast<int>(std::strtol(cs.text.c_str(), nullptr, 10)));
-                connect(s, &QSpinBox::editingFinished, this, [this, field] {
-                    auto* sp = qobject_cast<QSpinBox*>(items_[field - 1].widget);
-                    if (sp) EmitText(Event::Accepted, field, std::to_string(sp->value()));
-                });
-                it.widget = s;
-                break;
-            }
-            default:
-                break;
-        }
-        if (it.widget) {
-            it.widget->installEventFilter(this);
-            if (!cd.font.empty() || cd.font_size > 0)
-                it.widget->setFont(FontFor(cd.font, cd.font_size, font));
-            if (cs.disabled) it.widget->setEnabled(false);
-            Layout(it);
-        }
-        if (it.action && cs.disabled) it.action->setEnabled(false);
-    }
-    // Frames and sheets sit behind the controls drawn on them.
-    for (Item& it : items_) {
-        if (it.widget && (it.type == ControlType::Panel || it.type == ControlType::Sheet ||
-                          it.type == ControlType::Group || it.type == ControlType::Region))
-            it.widget->lower();
-    }
-    for (Item& it : items_) {
-        if (it.type == ControlType::Tab && it.parent > 0) {
-            auto* t = qobject_cast<QTabWidget*>(items_[it.parent - 1].widget);
-            if (t) t->setTabEnabled(it.tab_index, !st.ctls[it.field - 1].disabled);
-        }
-    }
-    UpdateVisibility();
-
-    // Status bar.
-    int status_h = 0;
-    if (def.flags.status_bar || !def.status_zones.empty()) {
-        std::vector<int> zones = def.status_zones;
-        if (zones.empty()) zones.push_back(-1);
-        for (std::size_t i = 0; i < zones.size(); ++i) {
-            auto* l = new QLabel(this);
-            l->setTextFormat(Qt::PlainText);
-            l->setText(Shown(l, i < st.status.size() ? st.status[i] : std::string()));
-            if (zones[i] > 0) {
-                l->setFixedWidth(PxX(zones[i]));
-                statusBar()->addWidget(l);
-            } else {
-                statusBar()->addWidget(l, 1);
-            }
-            zones_.push_back(l);
-        }
-        statusBar()->setSizeGripEnabled(resizable_);
-        status_h = statusBar()->sizeHint().height();
-    }
-    int menu_h = has_menu ? menuBar()->sizeHint().height() : 0;
-    if (!has_menu) menuBar()->hide();
-    extra_h_ = menu_h + status_h;
-
-    // Size and position: the client area is the definition's size in dialog units.
-    QSize client(PxX(std::max(1, st.at.w)), PxY(std::max(1, st.at.h)));
-    resize(client.width(), client.height() + extra_h_);
-    if (!resizable_) setFixedSize(size());
-    SetMin(st.min_size);
-    SetMax(st.max_size);
-    if (def.flags.centered || (st.at.x == 0 && st.at.y == 0)) {
-        QScreen* scr = QApplication::primaryScreen();
-        if (scr) {
-            QRect a = scr->availableGeometry();
-            move(a.center() - QPoint(width() / 2, height() / 2));
-        }
-    } else {
-        // A window never opens off the screen (a position below another window near the
-        // screen's bottom, or one saved on a screen that is gone): a resizable one first
-        // gives up to half its height to the room there, then it is moved to fit.
-        QPoint at(PxX(st.at.x), PxY(st.at.y));
-        QScreen* scr = QApplication::screenAt(at);
-        if (!scr) scr = QApplication::primaryScreen();
-        if (scr) {
-            // The window manager's frame is not known before the window is shown: the
-            // style's title bar height stands in for it.
-            const int frame = style()->pixelMetric(QStyle::PM_TitleBarHeight);
-            const QRect a = scr->availableGeometry().adjusted(0, 0, 0, -frame);
-            const int room = a.bottom() + 1 - at.y();
-            if (resizable_ && room < height())
-                resize(width(), std::max({room, height() / 2, minimumHeight()}));
-            at.setX(std::max(a.left(), std::min(at.x(), a.right() + 1 - width())));
-            at.setY(std::max(a.top(), std::min(at.y(), a.bottom() + 1 - height())));
-        }
-        move(at);
-    }
-    Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint;
-    if (def.flags.system_menu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    if (def.flags.maximize_box) flags |= Qt::WindowMaximizeButtonHint;
-    setWindowFlags(flags);
-    if (def.flags.modal) setWindowModality(Qt::ApplicationModal);
-    if (def.flags.no_activate) setAttribute(Qt::WA_ShowWithoutActivating);
-    window_alerts_ = st.alerts;
-    if (st.maximized) setWindowState(Qt::WindowMaximized);
-
-    if (def.timer > 0) {
-        timer_ = new QTimer(this);
-        timer_->setInterval(def.timer * 10);
-        connect(timer_, &QTimer::timeout, this, [this] { Emit(Event::Timer, 0, 0, 0, false); });
-        timer_->start();
-    }
-    // Lists follow their queues: a cheap poll of the queue's version number.
-    poll_ = new QTimer(this);
-    poll_->setInterval(200);
-    connect(poll_, &QTimer::timeout, this, [this] {
-        for (Item& it : items_)
-            if (it.model) it.model->Sync();
-    });
-    poll_->start();
-    SetBlocked(st.blocked);
-}
-
-void GuiWindow::Layout(Item& it) {
-    if (!it.widget) return;
-    Rect r = it.du;
-    QSize hint = it.widget->sizeHint();
-    int w = r.w > 0 ? PxX(r.w) : hint.width();
-    int h = r.h > 0 ? PxY(r.h) : hint.height();
-    it.widget->setGeometry(PxX(r.x), PxY(r.y), w, h);
 }
 
 GuiWindow::Item* GuiWindow::ItemOf(int field) {

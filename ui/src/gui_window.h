@@ -169,7 +169,36 @@ class GuiWindow final : public QMainWindow {
         std::string true_value, false_value;
     };
 
+    // Building the window (gui_controls.cpp). A factory makes the widget or menu action of
+    // one control kind for an item whose common members are filled in, and connects its
+    // signals; what every widget shares (font, enabled state, place) is done after it.
+    using Factory = void (GuiWindow::*)(Item& it, const ControlDef& cd, const CtlState& cs);
+    static Factory FactoryFor(ControlType type);  // null for kinds without one
     void Build(const WindowState& st);
+    void BuildControls(const WindowState& st, const QFont& font);
+    int BuildStatusBar(const WindowState& st);
+    void PlaceOnScreen(const WindowState& st);
+    QMenu* ParentMenu(const Item& it) const;
+    void MakeMenu(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeMenuItem(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakePrompt(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeString(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeText(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeEntry(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeButton(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeToggle(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeList(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeDropList(Item& it, const CtlState& cs);
+    void MakeTreeList(Item& it, const ControlDef& cd, const CtlState& cs);
+    void SetUpListHeader(QTreeView* tv, int field, const ControlDef& cd, const CtlState& cs);
+    void ConnectTreeList(QTreeView* tv, int field);
+    void MakeSheet(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeTab(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeFrame(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeGroup(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeImage(Item& it, const ControlDef& cd, const CtlState& cs);
+    void MakeSpin(Item& it, const ControlDef& cd, const CtlState& cs);
+
     void Emit(Event e, int field, int key = 0, int value = 0, bool user = true, const QPoint* pos = nullptr);
     void EmitText(Event e, int field, const std::string& text);
     Item* ItemOf(int field);
@@ -196,6 +225,15 @@ class GuiWindow final : public QMainWindow {
     bool resizable_ = false;
     int extra_h_ = 0;  // menu bar and status bar height in pixels
 };
+
+// UTF-8 text as a QString.
+inline QString Q(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
+// A display-only widget (label, read-only entry or text, status zone) shows its text with
+// control characters as visible symbols (VisibleText) and keeps the text it was given, to
+// hand back unchanged when asked for it: the text to show in w for `raw`.
+QString Shown(QWidget* w, const std::string& raw, bool keep_line_breaks = false);
 
 // The icon of a layer icon name (see Application::IconNames); null icon when unknown.
 QIcon IconFor(const std::string& name);
