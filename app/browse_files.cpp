@@ -58,15 +58,9 @@ std::string BuildBrowseFilter(std::string_view text, const Dialect& dialect, boo
 
 ui::WindowDef BrowseFilesDef(BrowseFilesWindow& w) {
     using namespace ui;
-    WindowDef d;
-    d.label = "WINDOW";
-    d.title = "DriveTrek";
-    d.icon = "GO.ICO";
-    d.font = "MS Sans Serif";
-    d.at = {0, 0, 422, 262};
+    WindowDef d = ProcedureWindowDef("DriveTrek", {0, 0, 422, 262});
     d.flags.resizable = true;
     d.flags.maximize_box = true;
-    d.flags.centered = true;
     d.flags.status_bar = true;
     ControlDef list = ListDef(
         "170L(2)|M~Name~@s255@110L(2)|M~Dir~@s255@45L(2)|M~Date~@d17@35L(2)|M~Time~@t7@66R(2)|M~Size~@n17@",

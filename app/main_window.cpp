@@ -84,15 +84,9 @@ std::string LastErrorText() {
 
 ui::WindowDef MainWindowDef(MainWindow& w) {
     using namespace ui;
-    WindowDef d;
-    d.label = "WINDOW";
-    d.title = "DriveTrek";
-    d.icon = "GO.ICO";
-    d.font = "MS Sans Serif";
-    d.at = {0, 0, 400, 238};
+    WindowDef d = ProcedureWindowDef("DriveTrek", {0, 0, 400, 238});
     d.flags.resizable = true;
     d.flags.maximize_box = true;
-    d.flags.centered = true;
     d.flags.status_bar = true;
     d.status_zones = {200, -1};
 

@@ -8,6 +8,17 @@
 
 namespace dt {
 
+ui::WindowDef ProcedureWindowDef(std::string title, ui::Rect at) {
+    ui::WindowDef d;
+    d.label = "WINDOW";
+    d.title = std::move(title);
+    d.icon = "GO.ICO";
+    d.font = "MS Sans Serif";
+    d.at = at;
+    d.flags.centered = true;
+    return d;
+}
+
 ProcedureWindow::ProcedureWindow(std::string name, LONG first_field)
     : name_(std::move(name)), first_field_(first_field) {}
 

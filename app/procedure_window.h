@@ -23,6 +23,7 @@
 
 #include "app/program.h"
 #include "framework/window_manager.h"
+#include "ui/definition.h"
 
 namespace dt {
 
@@ -31,6 +32,10 @@ class RelationManager;
 namespace ui {
 class Window;
 }
+
+// The definition every procedure's own window starts from: label WINDOW, `title`, the
+// program's icon and font, `at`, centred on the screen.
+ui::WindowDef ProcedureWindowDef(std::string title, ui::Rect at);
 
 class ProcedureWindow : public WindowManager {
   public:

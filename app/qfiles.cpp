@@ -136,13 +136,7 @@ void ListSortOrder(int mode, std::string_view list_name, int& column, bool& desc
 ui::WindowDef QFilesWindowDef(QFilesWindow& w) {
     using namespace ui;
     using R = QFILES_RECORD;
-    WindowDef d;
-    d.label = "WINDOW";
-    d.title = "DriveTrek Queue";
-    d.icon = "GO.ICO";
-    d.font = "MS Sans Serif";
-    d.at = {0, 0, 460, 220};
-    d.flags.centered = true;
+    WindowDef d = ProcedureWindowDef("DriveTrek Queue", {0, 0, 460, 220});
     d.flags.resizable = true;
     d.flags.maximize_box = true;
     if (w.LIVEMODE) {

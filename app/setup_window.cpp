@@ -19,17 +19,11 @@ namespace dt {
 
 ui::WindowDef SetupWindowDef(SetupWindow* w) {
     using namespace ui;
-    WindowDef d;
-    d.label = "WINDOW";
-    d.title = "Options";
-    d.icon = "GO.ICO";
-    d.font = "MS Sans Serif";
     // With the embedded database the Database tab gains a line naming its file: a server
     // name would not locate it.
     const bool embedded = w != nullptr && CurrentServerKind() == ServerKind::Embedded;
     const int grow = embedded ? 14 : 0;
-    d.at = {0, 0, 236, 132 + grow};
-    d.flags.centered = true;
+    WindowDef d = ProcedureWindowDef("Options", {0, 0, 236, 132 + grow});
     d.flags.modal = true;
     const int sheet = d.Add(SheetDef({4, 4, 228, 100 + grow}));
     d.controls.back().label = "?SHEET1";
