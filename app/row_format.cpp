@@ -164,8 +164,18 @@ std::string Base64(std::string_view bytes) {
 }
 
 void AppendTsvField(std::string& out, std::string_view text) {
+    // Printable ASCII other than the backslash is copied as it is, a run at a time: most
+    // fields are nothing else.
+    std::size_t plain = 0;
+    while (plain < text.size()) {
+        const auto c = static_cast<unsigned char>(text[plain]);
+        if (c < 0x20 || c >= 0x7F || c == '\\') break;
+        ++plain;
+    }
+    out.append(text.substr(0, plain));
+    if (plain == text.size()) return;
     const bool utf8 = IsValidUtf8(text);
-    for (std::size_t at = 0; at < text.size(); ++at) {
+    for (std::size_t at = plain; at < text.size(); ++at) {
         const auto c = static_cast<unsigned char>(text[at]);
         switch (c) {
             case '\t':
