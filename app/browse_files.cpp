@@ -1,6 +1,5 @@
 #include "app/browse_files.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "data/sql_driver.h"
 #include "data/statements.h"
 #include "platform/opener.h"
+#include "platform/text.h"
 #include "ui/application.h"
 #include "ui/list_source.h"
 #include "ui/window.h"
@@ -44,7 +44,7 @@ std::string BuildBrowseFilter(std::string_view text, const Dialect& dialect, boo
             words = true;
         }
         if (t[i] == '/' && i + 1 < t.size()) {
-            const char next = static_cast<char>(std::toupper(static_cast<unsigned char>(t[i + 1])));
+            const char next = UpperChar(t[i + 1]);
             if (next == 'S' || next == 'D') {
                 if (order != nullptr) *order = next == 'S' ? BrowseOrder::Size : BrowseOrder::Date;
                 start = i + 1;

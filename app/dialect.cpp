@@ -1,20 +1,11 @@
 #include "app/dialect.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "data/sql_connection.h"
+#include "platform/text.h"
 #include "runtime/types.h"
 
 namespace dt {
 namespace {
-
-bool ContainsNoCase(std::string_view text, std::string_view word) {
-    auto it = std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
-        return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
-    });
-    return it != text.end();
-}
 
 // "name" as a quoted identifier: double quotes (PostgreSQL) or brackets (SQL Server),
 // the closing character doubled inside.
@@ -140,26 +131,13 @@ std::string Dialect::MasterFilesName() const {
     return {};
 }
 
-namespace {
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-std::string UpperText(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-}  // namespace
-
 std::string Dialect::TableExistsQuery(std::string_view table) const {
     switch (kind) {
         case ServerKind::PostgreSQL:
             return "SELECT 1 WHERE to_regclass(" + SqlLiteral(Lower(table)) + ") IS NOT NULL";
         case ServerKind::Embedded:
             return "SELECT 1 FROM sqlite_master WHERE type = 'table' AND upper(name) = " +
-                   SqlLiteral(UpperText(table));
+                   SqlLiteral(Upper(table));
         case ServerKind::SqlServer:
             return "SELECT 1 WHERE OBJECT_ID(" + SqlLiteral(table) + ") IS NOT NULL";
     }
@@ -174,7 +152,7 @@ std::string Dialect::IndexStateQuery(std::string_view index) const {
                    SqlLiteral(Lower(index)) + ")";
         case ServerKind::Embedded:
             return "SELECT 1 FROM sqlite_master WHERE type = 'index' AND upper(name) = " +
-                   SqlLiteral(UpperText(index));
+                   SqlLiteral(Upper(index));
         case ServerKind::SqlServer:
             return "SELECT 1 FROM sys.indexes WHERE name = " + SqlLiteral(index);
     }
@@ -221,7 +199,7 @@ std::string Dialect::ReserveNumbers(std::string_view table, std::string_view col
     const std::string n = std::to_string(count);
     const std::string highest =
         "(SELECT COALESCE(MAX(" + std::string(column) + "), 0) + 1 FROM " + std::string(table) + ")";
-    const std::string where = " WHERE TABLENAME = " + SqlLiteral(UpperText(table));
+    const std::string where = " WHERE TABLENAME = " + SqlLiteral(Upper(table));
     switch (kind) {
         case ServerKind::PostgreSQL:
             return "UPDATE DTCOUNTER SET NEXTNUMBER = GREATEST(NEXTNUMBER, " + highest + ") + " + n + where +
@@ -241,11 +219,11 @@ std::string Dialect::ReserveNumbers(std::string_view table, std::string_view col
 std::string Dialect::ReservedNumberQuery(std::string_view table, long long count) const {
     if (kind != ServerKind::Embedded) return {};
     return "SELECT NEXTNUMBER - " + std::to_string(count) +
-           " FROM DTCOUNTER WHERE TABLENAME = " + SqlLiteral(UpperText(table));
+           " FROM DTCOUNTER WHERE TABLENAME = " + SqlLiteral(Upper(table));
 }
 
 std::string Dialect::InsertCounterRow(std::string_view table) const {
-    return "INSERT INTO DTCOUNTER (TABLENAME, NEXTNUMBER) VALUES (" + SqlLiteral(UpperText(table)) + ", 1)";
+    return "INSERT INTO DTCOUNTER (TABLENAME, NEXTNUMBER) VALUES (" + SqlLiteral(Upper(table)) + ", 1)";
 }
 
 std::string Dialect::DuplicateValuesQuery(std::string_view table, std::string_view column) const {

@@ -32,6 +32,7 @@
 #include "data/sql_text.h"
 #include "data/statements.h"
 #include "framework/error_manager.h"
+#include "platform/text.h"
 #include "runtime/errors.h"
 
 namespace dt {

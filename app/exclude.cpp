@@ -1,13 +1,10 @@
 #include "app/exclude.h"
 
 #include "platform/profile.h"
+#include "platform/text.h"
 
 namespace dt {
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 // One "/"-free piece of a pattern against one "/"-free piece of a path: "*" takes any run
 // of bytes, "?" one byte. On a mismatch the last "*" takes one byte more and the match
@@ -50,14 +47,8 @@ bool WildMatch(std::string_view pattern, std::string_view text) {
 }
 
 Exclusions::Exclusions(std::string_view value) {
-    std::size_t pos = 0;
-    while (pos <= value.size()) {
-        std::size_t semi = value.find(';', pos);
-        if (semi == std::string_view::npos) semi = value.size();
-        std::string_view part = value.substr(pos, semi - pos);
-        pos = semi + 1;
-        while (!part.empty() && IsBlank(part.front())) part.remove_prefix(1);
-        while (!part.empty() && IsBlank(part.back())) part.remove_suffix(1);
+    for (std::string_view part : Split(value, ';')) {
+        part = Trim(part);
         Pattern p;
         while (!part.empty() && part.back() == '/') {
             p.directories_only = true;

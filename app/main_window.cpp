@@ -22,6 +22,7 @@
 #include "data/sql_connection.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
+#include "platform/text.h"
 #include "runtime/errors.h"
 #include "runtime/picture.h"
 #include "runtime/stddate.h"

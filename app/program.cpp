@@ -2,7 +2,6 @@
 
 #include <pthread.h>
 #include <signal.h>
-#include <strings.h>
 
 #include <atomic>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include "app/settings.h"
 #include "app/tables.h"
 #include "app/version.h"
+#include "platform/text.h"
 #include "ui/application.h"
 #include "ui/window.h"
 
@@ -105,7 +105,7 @@ bool CloseRequested() {
 
 bool HasScanSwitch(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
-        if (argv[i] != nullptr && strcasecmp(argv[i], "/S") == 0) return true;
+        if (argv[i] != nullptr && EqualNoCase(argv[i], "/S")) return true;
     return false;
 }
 
@@ -161,7 +161,7 @@ int CheckCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     for (int i = 1; i < argc; ++i) {
         std::string_view a = argv[i] != nullptr ? argv[i] : "";
-        if (strcasecmp(std::string(a).c_str(), "/S") == 0) continue;
+        if (EqualNoCase(a, "/S")) continue;
         bool known = false;
         if (a.size() > 1 && a.front() == '-') {
             std::string_view name = a.substr(a.rfind('-', 1) == 1 ? 2 : 1);

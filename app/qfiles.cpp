@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <chrono>
 #include <cstring>
@@ -18,6 +17,7 @@
 #include "data/statements.h"
 #include "platform/opener.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 #include "runtime/errors.h"
 #include "runtime/picture.h"
 #include "runtime/stddate.h"
@@ -381,17 +381,6 @@ int QFilesWindow::OnFieldEvent() {
 
 namespace {
 
-// Text order without regard to ASCII case: negative, 0 or positive.
-int CompareFolded(std::string_view a, std::string_view b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const int x = std::tolower(static_cast<unsigned char>(a[i]));
-        const int y = std::tolower(static_cast<unsigned char>(b[i]));
-        if (x != y) return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 template <class T>
 int Compare(const T& a, const T& b) {
     return a < b ? -1 : (b < a ? 1 : 0);
@@ -417,11 +406,11 @@ void QFilesWindow::SortRows() {
         const QFILES_RECORD &x = rows[a], &y = rows[b];
         switch (column) {
             case ResultColumn::Name:
-                return CompareFolded(found[a].name, found[b].name);
+                return CompareNoCase(found[a].name, found[b].name);
             case ResultColumn::Extension:
-                return CompareFolded(x.EXTENSION.View(), y.EXTENSION.View());
+                return CompareNoCase(x.EXTENSION.View(), y.EXTENSION.View());
             case ResultColumn::Dir:
-                return CompareFolded(found[a].dir, found[b].dir);
+                return CompareNoCase(found[a].dir, found[b].dir);
             case ResultColumn::Date:
             case ResultColumn::Time: {
                 const int d = Compare(x.DATE.ToStandard(), y.DATE.ToStandard());
@@ -430,7 +419,7 @@ void QFilesWindow::SortRows() {
             case ResultColumn::Size:
                 return Compare(x.SIZE, y.SIZE);
             case ResultColumn::Computer:
-                return CompareFolded(x.COMPUTER.View(), y.COMPUTER.View());
+                return CompareNoCase(x.COMPUTER.View(), y.COMPUTER.View());
         }
         return 0;
     };
@@ -439,7 +428,7 @@ void QFilesWindow::SortRows() {
         const int k = key(a, b);
         if (k != 0) return descending ? k > 0 : k < 0;
         // Ties: by name, then in the order the rows came, whichever the direction.
-        const int by_name = CompareFolded(found[a].name, found[b].name);
+        const int by_name = CompareNoCase(found[a].name, found[b].name);
         if (by_name != 0) return by_name < 0;
         const int by_bytes = found[a].name.compare(found[b].name);
         if (by_bytes != 0) return by_bytes < 0;

@@ -17,6 +17,7 @@
 #include "data/sql_connection.h"
 #include "data/sql_session.h"
 #include "data/sql_text.h"
+#include "platform/text.h"
 #include "runtime/stddate.h"
 
 namespace dt {
@@ -435,7 +436,7 @@ bool ScanStore::Begin(ULONG syscomputer) {
     session_->Commit();
     // The indexes belong to FILES: a store into another table drops nothing.
     if (counts_.rows_before == 0 && KindOfSession(*session_) == ServerKind::Embedded &&
-        Upper(table_) == "FILES")
+        EqualNoCase(table_, "FILES"))
         DropIndexesWhenEmpty();
     begun_ = true;
     batch_began_ = SteadyClock::now();

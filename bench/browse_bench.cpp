@@ -30,6 +30,7 @@
 #include "framework/browse_manager.h"
 #include "framework/error_manager.h"
 #include "framework/window_manager.h"
+#include "platform/text.h"
 #include "runtime/errors.h"
 #include "tests/support/env.h"
 #include "tests/support/postgres.h"
@@ -158,7 +159,7 @@ int RunOne(long rows, bool pg, const std::string& out) {
     r.seconds[4] = Time([&] { brw.ScrollEnd(false); });
     r.seconds[5] = Time([&] { brw.Locate("R"); });
     queue.Get(1);
-    if (std::toupper(static_cast<unsigned char>(queue.NAME.View()[0])) != 'R')
+    if (UpperChar(queue.NAME.View()[0]) != 'R')
         std::fprintf(stderr, "locator: %s\n", queue.NAME.Str().c_str());
     r.seconds[6] = Time([&] {
         brw.SetOrder("FILES:Size");

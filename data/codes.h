@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "runtime/packed_field.h"
+
 namespace dt {
 
 // Driver operation codes. The order is fixed: drivers and traces index by them.
@@ -145,6 +147,55 @@ enum FieldType : std::uint8_t {
     // A 64-bit signed integer (BIGINT): sizes of files of 4 GiB and more.
     FT_INT64 = 31,
 };
+
+// Fields of a record by their type code, read through runtime/packed_field.h.
+//
+// How a text field of type t (FT_STRING, FT_CSTRING or FT_PSTRING) holds its text; read it
+// with TextField.
+constexpr TextLayout TextLayoutOf(FieldType t) {
+    return t == FT_CSTRING   ? TextLayout::Terminated
+           : t == FT_PSTRING ? TextLayout::Counted
+                             : TextLayout::Padded;
+}
+// Reads the integer field of type t at p (FT_BYTE, FT_SHORT, FT_USHORT, FT_LONG, FT_ULONG,
+// FT_INT64) into v; false, and v unchanged, for every other type.
+inline bool LoadIntegerField(FieldType t, const void* p, long long& v) {
+    switch (t) {
+        case FT_BYTE:
+            v = LoadField<std::uint8_t>(p);
+            return true;
+        case FT_SHORT:
+            v = LoadField<std::int16_t>(p);
+            return true;
+        case FT_USHORT:
+            v = LoadField<std::uint16_t>(p);
+            return true;
+        case FT_LONG:
+            v = LoadField<std::int32_t>(p);
+            return true;
+        case FT_ULONG:
+            v = LoadField<std::uint32_t>(p);
+            return true;
+        case FT_INT64:
+            v = LoadField<std::int64_t>(p);
+            return true;
+        default:
+            return false;
+    }
+}
+// Reads the floating-point field of type t at p (FT_SREAL, FT_REAL) into v; false, and v
+// unchanged, for every other type.
+inline bool LoadRealField(FieldType t, const void* p, double& v) {
+    if (t == FT_SREAL) {
+        v = LoadField<float>(p);
+        return true;
+    }
+    if (t == FT_REAL) {
+        v = LoadField<double>(p);
+        return true;
+    }
+    return false;
+}
 
 // Trace name of an operation code; "" outside 0 .. 104.
 const char* OperationName(int op);

@@ -3,22 +3,15 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 
-#include "data/sql_text.h"
+#include "platform/text.h"
 
 namespace dt {
 namespace {
-
-std::string_view TrimSpace(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
-}
 
 // The registrations file the driver manager reads (unixODBC's rule).
 std::string RegistrationsPath() {

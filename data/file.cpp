@@ -1,7 +1,8 @@
 #include "data/file.h"
 
-#include <cctype>
 #include <cstring>
+
+#include "platform/text.h"
 
 namespace dt {
 
@@ -99,20 +100,12 @@ File::~File() {
 
 std::string File::Owner() const {
     if (owner_var_ == nullptr) return owner_text_;
-    std::string_view v(owner_var_, ::strnlen(owner_var_, owner_var_size_));
-    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
-    return std::string(v);
+    return std::string(Clip(std::string_view(owner_var_, ::strnlen(owner_var_, owner_var_size_))));
 }
 
 int File::FieldIndex(std::string_view l) const {
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        const std::string& fl = fields[i].label;
-        if (fl.size() != l.size()) continue;
-        bool same = true;
-        for (std::size_t j = 0; j < l.size() && same; ++j)
-            same = std::toupper(static_cast<unsigned char>(fl[j])) ==
-                   std::toupper(static_cast<unsigned char>(l[j]));
-        if (same) return static_cast<int>(i);
+        if (EqualNoCase(fields[i].label, l)) return static_cast<int>(i);
     }
     return -1;
 }

@@ -2,27 +2,16 @@
 
 #include <dlfcn.h>
 
-#include <cctype>
 #include <cstdio>
 #include <mutex>
+
+#include "platform/text.h"
 
 namespace dt {
 namespace {
 
 std::mutex g_name_mutex;
 std::string g_library_name = kOdbcLibrary;
-
-bool ContainsNoCase(std::string_view hay, std::string_view needle) {
-    if (needle.size() > hay.size()) return false;
-    for (std::size_t i = 0; i + needle.size() <= hay.size(); ++i) {
-        std::size_t j = 0;
-        while (j < needle.size() && std::tolower(static_cast<unsigned char>(hay[i + j])) ==
-                                        std::tolower(static_cast<unsigned char>(needle[j])))
-            ++j;
-        if (j == needle.size()) return true;
-    }
-    return false;
-}
 
 }  // namespace
 

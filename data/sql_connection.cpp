@@ -5,25 +5,17 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace dt {
 namespace {
 
 std::atomic<long> g_login_timeout{5};
 std::atomic<long> g_database_timeout{60};
-
-bool StartsNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && Upper(s.substr(0, prefix.size())) == Upper(prefix);
-}
-
-bool ContainsNoCase(std::string_view s, std::string_view part) {
-    return Upper(s).find(Upper(part)) != std::string::npos;
-}
 
 bool IsPostgresDriver(std::string_view name) {
     return ContainsNoCase(name, "PostgreSQL");
@@ -233,7 +225,7 @@ std::string OwnerPart(std::string_view value, bool keep_equals) {
 
 std::string BuildAttributes(std::string_view driver_name, std::string_view owner, bool trusted) {
     OwnerParts p = SplitOwner(owner);
-    if (!p.user_braced && Upper(p.user).find("UID=") != std::string::npos) return std::string(owner);
+    if (!p.user_braced && ContainsNoCase(p.user, "UID=")) return std::string(owner);
     const bool pg = IsPostgresDriver(driver_name);
     std::string out;
     auto add = [&](std::string_view attribute) {
@@ -339,9 +331,7 @@ std::vector<std::string_view> SplitAttributes(std::string_view text) {
 
 std::string AttributeName(std::string_view attribute) {
     std::string_view name = attribute.substr(0, attribute.find('='));
-    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
-    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-    return Upper(name);
+    return Upper(ClipBoth(name));
 }
 
 }  // namespace

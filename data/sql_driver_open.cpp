@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace dt::sqldrv {
 
 // ---------------------------------------------------------------------------------------
@@ -68,9 +70,7 @@ int Describe(SqlState& st, DriverArgs& a) {
         SQLRETURN rc = by_columns(table);
         if (!Succeeded(rc)) return FailFrom(st, a, st.diag);
         if (found.empty() && st.Rules().lower_case_catalog) {
-            std::string lower = table;
-            for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-            by_columns(lower);
+            by_columns(Lower(table));
         }
     }
     if (found.empty()) {
@@ -112,7 +112,7 @@ int Describe(SqlState& st, DriverArgs& a) {
     for (Column& c : st.cols) {
         bool ok = false;
         for (const Described& d : found) {
-            if (Upper(d.name) == Upper(c.name)) {
+            if (EqualNoCase(d.name, c.name)) {
                 c.sql_type = d.type;
                 c.nullable = d.nullable;
                 ok = true;

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace dt::sqldrv {
 
 bool IsTrue(std::string_view v) {
-    std::string u(v);
-    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u == "TRUE";
+    return EqualNoCase(v, "TRUE");
 }
 
 const char* Bool(bool b) {
@@ -250,7 +250,7 @@ constexpr const char* kOptionNames[] = {"BINDCONSTANTS",
 bool StartsOption(std::string_view s) {
     for (const char* name : kOptionNames) {
         std::size_t n = std::strlen(name);
-        if (s.size() < n || Upper(s.substr(0, n)) != name) continue;
+        if (!StartsNoCase(s, std::string_view(name, n))) continue;
         if (s.size() == n || s[n] == '=' || s[n] == ' ' || s[n] == '/' || s[n] == '\t') return true;
     }
     return false;
@@ -258,18 +258,13 @@ bool StartsOption(std::string_view s) {
 
 // "/NAME=value/NAME2" → options; blanks around names and values are dropped.
 void ApplyDriverString(SqlState& st, std::string_view s) {
-    auto trim = [](std::string_view v) {
-        while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
-        while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
-        return v;
-    };
     std::size_t slash = s.find('/');
     while (slash != std::string_view::npos) {
         std::size_t next = slash + 1;
         for (;;) {
             next = s.find('/', next);
             if (next == std::string_view::npos) break;
-            std::string_view after = trim(s.substr(next + 1));
+            std::string_view after = Trim(s.substr(next + 1));
             if (StartsOption(after)) break;
             ++next;
         }
@@ -277,12 +272,12 @@ void ApplyDriverString(SqlState& st, std::string_view s) {
             s.substr(slash + 1, next == std::string_view::npos ? std::string_view::npos : next - slash - 1);
         slash = next;
         std::size_t eq = item.find('=');
-        std::string_view n = trim(item.substr(0, eq));
+        std::string_view n = Trim(item.substr(0, eq));
         if (n.empty()) continue;
         if (eq == std::string_view::npos)
             SetOption(st, n, "TRUE", true, nullptr);
         else
-            SetOption(st, n, trim(item.substr(eq + 1)), true, nullptr);
+            SetOption(st, n, Trim(item.substr(eq + 1)), true, nullptr);
     }
 }
 

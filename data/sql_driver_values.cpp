@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/packed_field.h"
 #include "runtime/stddate.h"
 
 namespace dt::sqldrv {
@@ -143,10 +144,8 @@ SQLLEN ToOdbc(const Column& c, const Slot& s, const char* record, bool is_null, 
     if (is_null) return SQL_NULL_DATA;
     const char* p = record + c.offset;
     if (c.timestamp) {
-        DATE d;
-        TIME t;
-        std::memcpy(&d, p, 4);
-        std::memcpy(&t, p + 4, 4);
+        const DATE d = LoadField<DATE>(p);
+        TIME t = LoadField<TIME>(p + 4);
         if (d.IsZero() || !ValidDate(d)) return SQL_NULL_DATA;
         if (!ValidTime(t)) t = TIME{};
         if (s.ctype == SQL_C_CHAR) {
@@ -161,13 +160,12 @@ SQLLEN ToOdbc(const Column& c, const Slot& s, const char* record, bool is_null, 
                             t.minutes,
                             t.seconds,
                             static_cast<SQLUINTEGER>(t.hundredths) * 10'000'000u};
-        std::memcpy(out, &ts, sizeof ts);
+        StoreField(out, ts);
         return sizeof ts;
     }
     switch (c.type) {
         case FT_DATE: {
-            DATE d;
-            std::memcpy(&d, p, 4);
+            const DATE d = LoadField<DATE>(p);
             if (d.IsZero() || !ValidDate(d)) return SQL_NULL_DATA;
             if (s.ctype == SQL_C_CHAR) {
                 std::snprintf(out, static_cast<std::size_t>(s.buflen), "%04d-%02d-%02d", d.year, d.month,
@@ -175,12 +173,11 @@ SQLLEN ToOdbc(const Column& c, const Slot& s, const char* record, bool is_null, 
                 return static_cast<SQLLEN>(std::strlen(out));
             }
             DATE_STRUCT ds{static_cast<SQLSMALLINT>(d.year), d.month, d.day};
-            std::memcpy(out, &ds, sizeof ds);
+            StoreField(out, ds);
             return sizeof ds;
         }
         case FT_TIME: {
-            TIME t;
-            std::memcpy(&t, p, 4);
+            const TIME t = LoadField<TIME>(p);
             if (t.IsZero() || !ValidTime(t)) return SQL_NULL_DATA;
             if (s.ctype == SQL_C_CHAR) {
                 std::snprintf(out, static_cast<std::size_t>(s.buflen), "%02d:%02d:%02d", t.hours, t.minutes,
@@ -188,7 +185,7 @@ SQLLEN ToOdbc(const Column& c, const Slot& s, const char* record, bool is_null, 
                 return static_cast<SQLLEN>(std::strlen(out));
             }
             TIME_STRUCT ts{t.hours, t.minutes, t.seconds};
-            std::memcpy(out, &ts, sizeof ts);
+            StoreField(out, ts);
             return sizeof ts;
         }
         case FT_DECIMAL:
@@ -200,23 +197,15 @@ SQLLEN ToOdbc(const Column& c, const Slot& s, const char* record, bool is_null, 
         case FT_STRING:
         case FT_CSTRING:
         case FT_PSTRING: {
-            std::string_view v(p, c.size);
-            if (c.type == FT_CSTRING)
-                v = std::string_view(p, ::strnlen(p, c.size));
-            else if (c.type == FT_PSTRING)
-                v = std::string_view(p + 1, std::min<std::size_t>(BYTE(p[0]), c.size - 1));
-            else if (clip && !c.binary)
-                v = Clip(v);
+            std::string_view v = TextField(TextLayoutOf(c.type), p, c.size);
+            if (c.type == FT_STRING && clip && !c.binary) v = Clip(v);
             std::memcpy(out, v.data(), v.size());
             out[v.size()] = 0;
             return static_cast<SQLLEN>(v.size());
         }
         case FT_ULONG:
             if (s.ctype == SQL_C_SBIGINT) {
-                ULONG u;
-                std::memcpy(&u, p, 4);
-                const std::int64_t v = u;
-                std::memcpy(out, &v, 8);
+                StoreField<std::int64_t>(out, LoadField<ULONG>(p));
                 return 8;
             }
             std::memcpy(out, p, 4);
@@ -239,28 +228,25 @@ void ClearField(const Column& c, char* record) {
 void FromOdbc(const Column& c, const Slot& s, const char* in, SQLLEN ind, char* record) {
     char* p = record + c.offset;
     if (c.timestamp) {
-        TIMESTAMP_STRUCT ts;
-        std::memcpy(&ts, in, sizeof ts);
+        const auto ts = LoadField<TIMESTAMP_STRUCT>(in);
         DATE d{static_cast<BYTE>(ts.day), static_cast<BYTE>(ts.month), static_cast<USHORT>(ts.year)};
         TIME t{static_cast<BYTE>(ts.fraction / 10'000'000u), static_cast<BYTE>(ts.second),
                static_cast<BYTE>(ts.minute), static_cast<BYTE>(ts.hour)};
-        std::memcpy(p, &d, 4);
-        std::memcpy(p + 4, &t, 4);
+        StoreField(p, d);
+        StoreField(p + 4, t);
         return;
     }
     switch (c.type) {
         case FT_DATE: {
-            DATE_STRUCT ds;
-            std::memcpy(&ds, in, sizeof ds);
-            DATE d{static_cast<BYTE>(ds.day), static_cast<BYTE>(ds.month), static_cast<USHORT>(ds.year)};
-            std::memcpy(p, &d, 4);
+            const auto ds = LoadField<DATE_STRUCT>(in);
+            StoreField(p, DATE{static_cast<BYTE>(ds.day), static_cast<BYTE>(ds.month),
+                               static_cast<USHORT>(ds.year)});
             return;
         }
         case FT_TIME: {
-            TIME_STRUCT ts;
-            std::memcpy(&ts, in, sizeof ts);
-            TIME t{0, static_cast<BYTE>(ts.second), static_cast<BYTE>(ts.minute), static_cast<BYTE>(ts.hour)};
-            std::memcpy(p, &t, 4);
+            const auto ts = LoadField<TIME_STRUCT>(in);
+            StoreField(p, TIME{0, static_cast<BYTE>(ts.second), static_cast<BYTE>(ts.minute),
+                               static_cast<BYTE>(ts.hour)});
             return;
         }
         case FT_DECIMAL:
@@ -277,17 +263,10 @@ void FromOdbc(const Column& c, const Slot& s, const char* in, SQLLEN ind, char* 
             std::size_t got = ind < 0 ? 0 : static_cast<std::size_t>(ind);
             std::size_t avail = static_cast<std::size_t>(s.buflen) - (s.ctype == SQL_C_CHAR ? 1 : 0);
             got = std::min(got, avail);
-            std::size_t room = c.type == FT_STRING ? c.size : c.size - 1;
             std::string_view v(in, got);
-            std::size_t n = c.binary ? std::min(got, room) : Utf8CutLength(v, room);
-            if (c.type == FT_PSTRING) {
-                p[0] = static_cast<char>(n);
-                std::memcpy(p + 1, in, n);
-                std::memset(p + 1 + n, 0, c.size - 1 - n);
-            } else {
-                std::memcpy(p, in, n);
-                std::memset(p + n, c.type == FT_STRING ? ' ' : 0, c.size - n);
-            }
+            // Binary data is cut at the exact byte count, text at a character boundary.
+            if (c.binary) v = v.substr(0, c.type == FT_STRING ? c.size : c.size - 1);
+            StoreTextField(TextLayoutOf(c.type), p, c.size, v);
             return;
         }
         default:

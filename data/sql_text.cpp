@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/text.h"
+#include "runtime/packed_field.h"
 #include "runtime/types.h"
 
 namespace dt {
@@ -30,13 +32,6 @@ bool IsTimestampPair(const File& f, int index) {
         if (date && time) return true;
     }
     return false;
-}
-
-template <class T>
-T Load(const char* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
 }
 
 bool IsNull(const ValueSource& v, int field, bool saved) {
@@ -80,10 +75,8 @@ void KeyCondition(const std::vector<Column>& cols, const KeyTexts& kt, const Val
 bool ColumnChanged(const Column& c, const char* a, const char* b) {
     const char* pa = a + c.offset;
     const char* pb = b + c.offset;
-    if (c.type == FT_CSTRING) {
-        std::size_t la = ::strnlen(pa, c.size), lb = ::strnlen(pb, c.size);
-        return la != lb || std::memcmp(pa, pb, la) != 0;
-    }
+    if (c.type == FT_CSTRING)
+        return TextField(TextLayout::Terminated, pa, c.size) != TextField(TextLayout::Terminated, pb, c.size);
     return std::memcmp(pa, pb, c.size) != 0;
 }
 
@@ -182,24 +175,25 @@ std::string Literal(const Column& c, const char* record, bool is_null) {
     const char* p = record + c.offset;
     char buf[96];
     if (c.timestamp) {
-        DATE d = Load<DATE>(p);
-        TIME t = Load<TIME>(p + 4);
+        DATE d = LoadField<DATE>(p);
+        TIME t = LoadField<TIME>(p + 4);
         if (d.IsZero()) return "NULL";
         std::snprintf(buf, sizeof buf, "{ts '%.2ld-%.2ld-%.2ld %02d:%02d:%02d'}", static_cast<long>(d.year),
                       static_cast<long>(d.month), static_cast<long>(d.day), t.hours, t.minutes, t.seconds);
+        return buf;
+    }
+    if (long long n = 0; LoadIntegerField(c.type, p, n)) return std::to_string(n);
+    if (double x = 0; LoadRealField(c.type, p, x)) {
+        // Enough digits to read back the same float or double.
+        std::snprintf(buf, sizeof buf, "%.*g", c.type == FT_SREAL ? 9 : 17, x);
         return buf;
     }
     switch (c.type) {
         case FT_STRING:
         case FT_CSTRING:
         case FT_PSTRING: {
-            std::string_view v(p, c.size);
-            if (c.type == FT_CSTRING)
-                v = std::string_view(p, ::strnlen(p, c.size));
-            else if (c.type == FT_PSTRING)
-                v = std::string_view(p + 1, std::min<std::size_t>(BYTE(p[0]), c.size - 1));
-            else if (!c.binary)
-                v = Clip(v);
+            std::string_view v = TextField(TextLayoutOf(c.type), p, c.size);
+            if (c.type == FT_STRING && !c.binary) v = Clip(v);
             std::string out = "'";
             for (char ch : v) {
                 out += ch;
@@ -207,33 +201,15 @@ std::string Literal(const Column& c, const char* record, bool is_null) {
             }
             return out + "'";
         }
-        case FT_BYTE:
-            return std::to_string(Load<BYTE>(p));
-        case FT_SHORT:
-            return std::to_string(Load<SHORT>(p));
-        case FT_USHORT:
-            return std::to_string(Load<USHORT>(p));
-        case FT_LONG:
-            return std::to_string(Load<LONG>(p));
-        case FT_ULONG:
-            return std::to_string(Load<ULONG>(p));
-        case FT_INT64:
-            return std::to_string(Load<std::int64_t>(p));
-        case FT_SREAL:
-            std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(Load<float>(p)));
-            return buf;
-        case FT_REAL:
-            std::snprintf(buf, sizeof buf, "%.17g", Load<double>(p));
-            return buf;
         case FT_DATE: {
-            DATE d = Load<DATE>(p);
+            DATE d = LoadField<DATE>(p);
             if (d.IsZero()) return "NULL";
             std::snprintf(buf, sizeof buf, "{d '%ld-%.2ld-%.2ld'}", static_cast<long>(d.year),
                           static_cast<long>(d.month), static_cast<long>(d.day));
             return buf;
         }
         case FT_TIME: {
-            TIME t = Load<TIME>(p);
+            TIME t = LoadField<TIME>(p);
             if (t.IsZero()) return "NULL";
             std::snprintf(buf, sizeof buf, "{t '%02d:%02d:%02d'}", t.hours, t.minutes, t.seconds);
             return buf;
@@ -618,29 +594,6 @@ bool TextToDecimal(const Column& c, char* record, std::string_view text, int pla
     char* p = record + c.offset;
     for (std::size_t i = 0; i < c.size; ++i)
         p[i] = static_cast<char>((nibbles[2 * i] << 4) | nibbles[2 * i + 1]);
-    return true;
-}
-
-std::string Upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
-        if (x != y) return false;
-    }
     return true;
 }
 

@@ -15,13 +15,6 @@
 
 namespace dt {
 
-// Text helpers shared by the SQL driver and the view engine: ASCII upper case (for names
-// compared without regard to case), blanks and tabs trimmed from both ends, and equality
-// of names ignoring the case of ASCII letters.
-std::string Upper(std::string_view s);
-std::string_view Trim(std::string_view s);
-bool EqualNoCase(std::string_view a, std::string_view b);
-
 // One column of the column map.
 struct Column {
     int field = -1;    // index of the field in File::fields

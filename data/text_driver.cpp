@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
+#include "runtime/packed_field.h"
 #include "runtime/types.h"
 
 namespace dt {
@@ -32,15 +32,15 @@ class TextState final : public DriverState {
 };
 
 // The bytes of the line: the first STRING/CSTRING field, else the whole record.
-void LineArea(const File& f, char*& p, std::size_t& n, bool& cstring) {
+void LineArea(const File& f, char*& p, std::size_t& n, TextLayout& layout) {
     p = f.Record();
     n = f.record_length;
-    cstring = false;
+    layout = TextLayout::Padded;
     for (const Field& fd : f.fields) {
         if (fd.type == FT_STRING || fd.type == FT_CSTRING) {
             p = f.Record() + fd.offset;
             n = fd.size;
-            cstring = fd.type == FT_CSTRING;
+            layout = TextLayoutOf(fd.type);
             return;
         }
     }
@@ -103,10 +103,10 @@ int TextDriverEntry(int op, File& f, DriverArgs& a) {
             if (!st.writable) return 5;
             char* p;
             std::size_t n;
-            bool cstr;
-            LineArea(f, p, n, cstr);
-            std::string_view line =
-                cstr ? std::string_view(p, ::strnlen(p, n)) : Clip(std::string_view(p, n));
+            TextLayout layout;
+            LineArea(f, p, n, layout);
+            std::string_view line = TextField(layout, p, n);
+            if (layout == TextLayout::Padded) line = Clip(line);
             std::fseek(st.fp, 0, SEEK_END);
             if (std::fwrite(line.data(), 1, line.size(), st.fp) != line.size() ||
                 std::fputc('\n', st.fp) == EOF || std::fflush(st.fp) != 0)
@@ -131,12 +131,9 @@ int TextDriverEntry(int op, File& f, DriverArgs& a) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             char* p;
             std::size_t n;
-            bool cstr;
-            LineArea(f, p, n, cstr);
-            std::size_t room = cstr ? n - 1 : n;
-            std::size_t k = Utf8CutLength(line, room);
-            std::memcpy(p, line.data(), k);
-            std::memset(p + k, cstr ? 0 : ' ', n - k);
+            TextLayout layout;
+            LineArea(f, p, n, layout);
+            StoreTextField(layout, p, n, line);
             return 0;
         }
         case OP_RECORDSfile: {

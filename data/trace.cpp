@@ -2,12 +2,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <cctype>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/profile.h"
+#include "platform/text.h"
 #include "runtime/errors.h"
+#include "runtime/packed_field.h"
 #include "runtime/types.h"
 
 namespace dt {
@@ -81,11 +81,7 @@ std::string MaskPassword(std::string_view s) {
             i = end;
             continue;
         }
-        std::string_view key = s.substr(i, eq - i);
-        while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
-        while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
-        std::string upper(key);
-        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const std::string upper = Upper(ClipBoth(s.substr(i, eq - i)));
         std::size_t v = eq + 1, end = v;
         if (end < s.size() && s[end] == '{') {
             for (++end; end < s.size(); ++end) {
@@ -126,51 +122,28 @@ std::string FieldValue(const File& f, const Field& fd) {
     switch (fd.type) {
         case FT_STRING:
         case FT_CSTRING:
-        case FT_PSTRING: {
-            std::string_view v(p, fd.size);
-            if (fd.type == FT_CSTRING) v = std::string_view(p, ::strnlen(p, fd.size));
-            if (fd.type == FT_PSTRING)
-                v = std::string_view(p + 1, std::min<std::size_t>(BYTE(p[0]), fd.size - 1));
-            return "'" + std::string(v) + "'";
-        }
+        case FT_PSTRING:
+            return "'" + std::string(TextField(TextLayoutOf(fd.type), p, fd.size)) + "'";
         case FT_BYTE:
             std::snprintf(buf, sizeof buf, "%02XH", static_cast<unsigned>(BYTE(p[0])));
             return buf;
-        case FT_SHORT: {
-            SHORT v;
-            std::memcpy(&v, p, 2);
-            return std::to_string(v);
-        }
-        case FT_USHORT: {
-            USHORT v;
-            std::memcpy(&v, p, 2);
-            return std::to_string(v);
-        }
-        case FT_LONG: {
-            LONG v;
-            std::memcpy(&v, p, 4);
-            return std::to_string(v);
-        }
+        case FT_SHORT:
+        case FT_USHORT:
+        case FT_LONG:
         case FT_ULONG: {
-            ULONG v;
-            std::memcpy(&v, p, 4);
+            long long v = 0;
+            LoadIntegerField(fd.type, p, v);
             return std::to_string(v);
         }
-        case FT_SREAL: {
-            float v;
-            std::memcpy(&v, p, 4);
-            std::snprintf(buf, sizeof buf, "%g", v);
-            return buf;
-        }
+        case FT_SREAL:
         case FT_REAL: {
-            double v;
-            std::memcpy(&v, p, 8);
+            double v = 0;
+            LoadRealField(fd.type, p, v);
             std::snprintf(buf, sizeof buf, "%g", v);
             return buf;
         }
         case FT_DATE: {
-            DATE d;
-            std::memcpy(&d, p, 4);
+            const DATE d = LoadField<DATE>(p);
             long stored = static_cast<long>(d.Value());
             if (d.month >= 1 && d.month <= 12 && d.day >= 1 && d.day <= 31)
                 std::snprintf(buf, sizeof buf, "%02d %s %d (%ld)", d.day, kMonths[d.month - 1], d.year,
@@ -180,8 +153,7 @@ std::string FieldValue(const File& f, const Field& fd) {
             return buf;
         }
         case FT_TIME: {
-            TIME t;
-            std::memcpy(&t, p, 4);
+            const TIME t = LoadField<TIME>(p);
             long stored = static_cast<long>(t.Value());
             if (t.hours < 24 && t.minutes < 60 && t.seconds < 60 && t.hundredths < 100)
                 std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%02d (%ld)", t.hours, t.minutes, t.seconds,

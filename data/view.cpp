@@ -9,7 +9,9 @@
 #include "data/sql_driver.h"
 #include "data/sql_text.h"
 #include "data/statements.h"
+#include "platform/text.h"
 #include "runtime/errors.h"
+#include "runtime/packed_field.h"
 #include "runtime/types.h"
 
 namespace dt {
@@ -45,12 +47,10 @@ View::View(File& primary, std::vector<std::string> projection)
 int View::ColumnOfLabel(std::string_view label) const {
     label = Trim(label);
     if (label.empty()) return -1;
-    const std::string want = Upper(label);
     const bool prefixed = label.find(':') != std::string_view::npos;
     for (std::size_t i = 0; i < file_.fields.size(); ++i) {
         const Field& fd = file_.fields[i];
-        const std::string have = Upper(prefixed ? std::string_view(fd.label) : AfterPrefix(fd.label));
-        if (have != want) continue;
+        if (!EqualNoCase(prefixed ? std::string_view(fd.label) : AfterPrefix(fd.label), label)) continue;
         // A field of a group laid over a column (the DATE of a timestamp pair) stands for
         // that column.
         int field = static_cast<int>(i);
@@ -175,10 +175,8 @@ std::string View::ValueText(const Term& t, const char* record) const {
     if (c.timestamp) {
         // The canonical text the driver writes timestamps with (hundredths included), so
         // that a server that keeps it as text compares equal values as equal.
-        DATE d;
-        TIME tm;
-        std::memcpy(&d, record + c.offset, 4);
-        std::memcpy(&tm, record + c.offset + 4, 4);
+        const DATE d = LoadField<DATE>(record + c.offset);
+        const TIME tm = LoadField<TIME>(record + c.offset + 4);
         if (d.IsZero()) return "NULL";
         char buf[48];
         std::snprintf(buf, sizeof buf, "'%04d-%02d-%02d %02d:%02d:%02d.%02d'", d.year, d.month, d.day,

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <unordered_map>
 
+#include "platform/text.h"
 #include "runtime/errors.h"
 #include "runtime/stddate.h"
 #include "runtime/thread_number.h"
@@ -38,23 +39,6 @@ class ErrorStateKeeper {
     std::string file_error_;
 };
 
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool MatchesAt(std::string_view s, std::size_t at, std::string_view token) {
-    if (s.size() - at < token.size()) return false;
-    for (std::size_t i = 0; i < token.size(); ++i)
-        if (Lower(s[at + i]) != Lower(token[i])) return false;
-    return true;
-}
-
-std::size_t FindNoCase(std::string_view s, std::string_view token, std::size_t from) {
-    for (std::size_t at = from; at + token.size() <= s.size(); ++at)
-        if (MatchesAt(s, at, token)) return at;
-    return std::string_view::npos;
-}
-
 // Every placeholder; a token is matched only where no longer one that begins with it
 // matches, so "%File" leaves "%FileError" and "%FileErrorCode" whole.
 constexpr std::string_view kTokens[] = {"%File",          "%ErrorCode", "%ErrorText", "%Error",
@@ -63,7 +47,8 @@ constexpr std::string_view kTokens[] = {"%File",          "%ErrorCode", "%ErrorT
 
 bool LongerTokenAt(std::string_view s, std::size_t at, std::string_view token) {
     for (std::string_view other : kTokens)
-        if (other.size() > token.size() && MatchesAt(other, 0, token) && MatchesAt(s, at, other)) return true;
+        if (other.size() > token.size() && StartsNoCase(other, token) && StartsNoCase(s.substr(at), other))
+            return true;
     return false;
 }
 

@@ -9,6 +9,7 @@
 #include "framework/error_interface.h"
 #include "framework/relation_manager.h"
 #include "runtime/errors.h"
+#include "runtime/packed_field.h"
 
 namespace dt {
 namespace {
@@ -41,62 +42,27 @@ bool IntegerType(FieldType t) {
     return t == FT_BYTE || t == FT_SHORT || t == FT_USHORT || t == FT_LONG || t == FT_ULONG;
 }
 
+// The value of an integer field of the types auto-numbering takes; 0 for any other type.
 long long ReadInteger(const File& f, const Field& fld) {
-    const char* p = f.Record() + fld.offset;
-    switch (fld.type) {
-        case FT_BYTE: {
-            BYTE v;
-            std::memcpy(&v, p, 1);
-            return v;
-        }
-        case FT_SHORT: {
-            SHORT v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        case FT_USHORT: {
-            USHORT v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        case FT_LONG: {
-            LONG v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-        case FT_ULONG: {
-            ULONG v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-        default:
-            return 0;
-    }
+    long long v = 0;
+    if (IntegerType(fld.type)) LoadIntegerField(fld.type, f.Record() + fld.offset, v);
+    return v;
 }
 
 // Stores `v` in an integer field; false when it does not fit the field's type.
 bool WriteInteger(File& f, const Field& fld, long long v) {
     char* p = f.Record() + fld.offset;
-    auto put = [&](auto typed) {
-        using T = decltype(typed);
-        if (v < static_cast<long long>(std::numeric_limits<T>::min()) ||
-            v > static_cast<long long>(std::numeric_limits<T>::max()))
-            return false;
-        T t = static_cast<T>(v);
-        std::memcpy(p, &t, sizeof t);
-        return true;
-    };
     switch (fld.type) {
         case FT_BYTE:
-            return put(BYTE{});
+            return StoreIntegerField<BYTE>(p, v);
         case FT_SHORT:
-            return put(SHORT{});
+            return StoreIntegerField<SHORT>(p, v);
         case FT_USHORT:
-            return put(USHORT{});
+            return StoreIntegerField<USHORT>(p, v);
         case FT_LONG:
-            return put(LONG{});
+            return StoreIntegerField<LONG>(p, v);
         case FT_ULONG:
-            return put(ULONG{});
+            return StoreIntegerField<ULONG>(p, v);
         default:
             return false;
     }

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/text_util.h"
+#include "platform/text.h"
 
 namespace dt::platform {
 
@@ -24,7 +24,7 @@ long GetComputerName(char* buf, std::size_t size) {
     buf[0] = '\0';
     std::string name = ComputerName();
     if (name.empty()) return -1;
-    std::size_t n = detail::CutLength(name, size - 1);
+    std::size_t n = Utf8CutLength(name, size - 1);
     std::memcpy(buf, name.data(), n);
     buf[n] = '\0';
     return static_cast<long>(n);

@@ -13,7 +13,7 @@
 
 #include "platform/cwd.h"
 #include "platform/profile.h"
-#include "platform/text_util.h"
+#include "platform/text.h"
 
 namespace dt::platform {
 
@@ -194,12 +194,8 @@ std::vector<Drive> DrivesFromMounts(const std::vector<MountEntry>& mounts, const
 
 std::vector<std::string> ParseScanRoots(std::string_view value) {
     std::vector<std::string> roots;
-    std::size_t pos = 0;
-    while (pos <= value.size()) {
-        std::size_t semi = value.find(';', pos);
-        if (semi == std::string_view::npos) semi = value.size();
-        std::string_view part = detail::TrimBlanks(value.substr(pos, semi - pos));
-        pos = semi + 1;
+    for (std::string_view part : Split(value, ';')) {
+        part = TrimBlanks(part);
         if (part.empty()) continue;
         std::string dir = AbsolutePath(part);
         if (dir.empty()) continue;

@@ -11,15 +11,11 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/text_util.h"
+#include "platform/text.h"
 
 namespace dt::platform {
 
 namespace {
-
-using detail::CutLength;
-using detail::EqualNoCase;
-using detail::TrimBlanks;
 
 // One lock for every read-modify-write of a profile file in this process: two threads
 // writing different keys of one file must not lose each other's change.
@@ -254,14 +250,14 @@ std::optional<std::string> LookupProfileString(std::string_view file, std::strin
     std::string_view k, v;
     ParseKey(l.lines[p.key], k, v);
     v = Unquote(v);
-    if (max_len > 0) v = v.substr(0, CutLength(v, max_len));
+    if (max_len > 0) v = v.substr(0, Utf8CutLength(v, max_len));
     return std::string(v);
 }
 
 std::string ReadProfileString(std::string_view file, std::string_view section, std::string_view key,
                               std::string_view def, std::size_t max_len) {
     if (auto found = LookupProfileString(file, section, key, max_len)) return *found;
-    if (max_len > 0) def = def.substr(0, CutLength(def, max_len));
+    if (max_len > 0) def = def.substr(0, Utf8CutLength(def, max_len));
     return std::string(def);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/text.h"
 #include "runtime/regional.h"
 #include "runtime/stddate.h"
 
@@ -40,17 +41,8 @@ bool IsDigit(char c) {
 bool IsAlpha(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
 bool IsBlankChar(char c) {
     return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlankChar(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlankChar(s.back())) s.remove_suffix(1);
-    return s;
 }
 
 // Reads an unsigned decimal number of at most 4 digits at s[i]; -1 when there is none.
@@ -161,7 +153,7 @@ Picture Parse(std::string_view text) {
     if (!s.empty() && s.front() == '@') s.remove_prefix(1);
     if (!s.empty() && s.back() == '@') s.remove_suffix(1);
     if (s.empty()) return p;
-    const char letter = Lower(s.front());
+    const char letter = LowerChar(s.front());
     std::string_view rest = s.substr(1);
     std::size_t i = 0;
     switch (letter) {
@@ -193,11 +185,11 @@ Picture Parse(std::string_view text) {
         }
         case 'p': {
             if (rest.size() >= 2 && (rest.back() == 'B' || rest.back() == 'b') &&
-                Lower(rest[rest.size() - 2]) == 'p') {
+                LowerChar(rest[rest.size() - 2]) == 'p') {
                 p.blank_when_zero = true;
                 rest.remove_suffix(1);
             }
-            if (rest.empty() || Lower(rest.back()) != 'p') return p;
+            if (rest.empty() || LowerChar(rest.back()) != 'p') return p;
             p.pattern = std::string(rest.substr(0, rest.size() - 1));
             p.kind = PictureKind::Pattern;
             p.width = static_cast<int>(p.pattern.size());
@@ -726,7 +718,7 @@ class Reader {
     std::string Letters() {
         SkipBlanks();
         std::string w;
-        while (i_ < s_.size() && IsAlpha(s_[i_])) w += Lower(s_[i_++]);
+        while (i_ < s_.size() && IsAlpha(s_[i_])) w += LowerChar(s_[i_++]);
         return w;
     }
     // A literal of the picture: blanks match any run of blanks, letters match in any
@@ -742,7 +734,7 @@ class Reader {
             const char t = s_[i_];
             const bool punct_c = !IsAlpha(c) && !IsDigit(c);
             const bool punct_t = !IsAlpha(t) && !IsDigit(t) && !IsBlankChar(t);
-            if (Lower(c) == Lower(t) || (punct_c && punct_t))
+            if (LowerChar(c) == LowerChar(t) || (punct_c && punct_t))
                 ++i_;
             else
                 return false;
@@ -758,7 +750,7 @@ class Reader {
 bool IsPrefixOf(const std::string& word, std::string_view name) {
     if (word.size() > name.size()) return false;
     for (std::size_t k = 0; k < word.size(); ++k)
-        if (word[k] != Lower(name[k])) return false;
+        if (word[k] != LowerChar(name[k])) return false;
     return true;
 }
 
@@ -846,11 +838,7 @@ ConvertStatus DeformatDate(std::string_view text, std::string_view picture, cons
 }
 
 int MarkerOf(const std::string& word, const RegionalSettings& r) {
-    auto lower = [](std::string s) {
-        for (char& c : s) c = Lower(c);
-        return s;
-    };
-    const std::string am = lower(r.s1159), pm = lower(r.s2359);
+    const std::string am = Lower(r.s1159), pm = Lower(r.s2359);
     if (!word.empty() && (word == am || (word.size() < am.size() && am.compare(0, word.size(), word) == 0)))
         return 1;
     if (!word.empty() && (word == pm || (word.size() < pm.size() && pm.compare(0, word.size(), word) == 0)))

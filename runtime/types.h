@@ -9,6 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text.h"
+#include "runtime/packed_field.h"
+
 namespace dt {
 
 using BYTE = std::uint8_t;
@@ -20,14 +23,6 @@ using ULONG = std::uint32_t;
 using INT64 = std::int64_t;
 using SREAL = float;
 using REAL = double;
-
-// Length of the longest prefix of `s` of at most `max` bytes that does not end inside a
-// UTF-8 sequence. Bytes that are not valid UTF-8 count as single characters, so names
-// that are raw bytes are cut exactly where asked.
-std::size_t Utf8CutLength(std::string_view s, std::size_t max);
-
-// s without trailing blanks (CLIP).
-std::string_view Clip(std::string_view s);
 
 // Packed calendar date: day (lowest byte), month, 16-bit year (highest). Zero is "no date".
 #pragma pack(push, 1)
@@ -83,11 +78,7 @@ struct STRING {
         return *this;
     }
     // Copies at most N bytes (cut at a character boundary) and pads with blanks.
-    void Assign(std::string_view s) {
-        std::size_t n = Utf8CutLength(s, N);
-        std::memcpy(data, s.data(), n);
-        std::memset(data + n, ' ', N - n);
-    }
+    void Assign(std::string_view s) { StoreTextField(TextLayout::Padded, data, N, s); }
     void Clear() { std::memset(data, ' ', N); }
     static constexpr std::size_t size() { return N; }
     std::string_view View() const { return std::string_view(data, N); }
@@ -110,15 +101,11 @@ struct CSTRING {
     }
     // Copies at most N - 1 bytes (cut at a character boundary); the rest is zeroed so that
     // equal texts give equal records.
-    void Assign(std::string_view s) {
-        std::size_t n = Utf8CutLength(s, N - 1);
-        std::memcpy(data, s.data(), n);
-        std::memset(data + n, 0, N - n);
-    }
+    void Assign(std::string_view s) { StoreTextField(TextLayout::Terminated, data, N, s); }
     void Clear() { std::memset(data, 0, N); }
     static constexpr std::size_t size() { return N; }
     // The text up to the NUL (or all N bytes when a raw copy left no NUL).
-    std::string_view View() const { return std::string_view(data, ::strnlen(data, N)); }
+    std::string_view View() const { return TextField(TextLayout::Terminated, data, N); }
     std::string_view Clip() const { return dt::Clip(View()); }
     std::string Str() const { return std::string(View()); }
     bool IsBlank() const { return Clip().empty(); }

@@ -3,6 +3,8 @@
 
 #include <cctype>
 
+#include "platform/text.h"
+
 namespace dt::ui {
 
 namespace {
@@ -24,7 +26,7 @@ int ReadNumber(std::string_view s, std::size_t& i) {
 }
 
 bool IsAlign(char c) {
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    c = UpperChar(c);
     return c == 'L' || c == 'R' || c == 'C' || c == 'D';
 }
 
@@ -65,7 +67,7 @@ bool ParseListFormat(std::string_view s, ListFormat& out, std::string* error) {
         col.width = ReadNumber(s, i);
         if (col.width < 0) return Fail(error, start, "column width expected");
         if (i >= s.size() || !IsAlign(s[i])) return Fail(error, i, "alignment L, R, C or D expected");
-        col.align = static_cast<char>(std::toupper(static_cast<unsigned char>(s[i++])));
+        col.align = UpperChar(s[i++]);
         if (!ReadIndent(s, i, col.indent)) return Fail(error, i, "malformed indent");
         int explicit_field = -1;
         // Modifiers until the next column's width begins.
@@ -101,8 +103,7 @@ bool ParseListFormat(std::string_view s, ListFormat& out, std::string* error) {
                     i = end + 1;
                     col.header_align = col.align == 'D' ? 'R' : col.align;
                     if (i < s.size() && IsAlign(s[i]) && s[i] != 'D' && s[i] != 'd') {
-                        col.header_align =
-                            static_cast<char>(std::toupper(static_cast<unsigned char>(s[i++])));
+                        col.header_align = UpperChar(s[i++]);
                         if (!ReadIndent(s, i, col.header_indent))
                             return Fail(error, i, "malformed header indent");
                     }

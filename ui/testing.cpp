@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 
+#include "platform/text.h"
 #include "runtime/picture.h"
 #include "runtime/stddate.h"
 #include "ui/src/gui_window.h"
@@ -230,8 +231,7 @@ std::vector<ColumnFit> ColumnFits(Window& w, int field) {
             int widest = 0;
             for (double value : Candidates(info.kind, type)) {
                 std::string text = Format(value, c.picture);
-                const std::size_t b = text.find_first_not_of(' '), e = text.find_last_not_of(' ');
-                text = b == std::string::npos ? std::string() : text.substr(b, e - b + 1);
+                text = std::string(ClipBoth(text));
                 const int px = fm.horizontalAdvance(QString::fromStdString(text));
                 if (px > widest) {
                     widest = px;

@@ -8,6 +8,7 @@
 #include "data/sql_driver.h"
 #include "data/sql_text.h"
 #include "data/statements.h"
+#include "platform/text.h"
 #include "runtime/errors.h"
 
 namespace dt::web {

@@ -197,9 +197,11 @@ TEST(WinWait, EveryTextIsWholeAtBothScalesAndALongDirectoryIsShortenedInTheMiddl
             ww.SetStatusText(1, "4294967201");
             EXPECT_EQ(t::ControlText(ww, WaitCtl::FILES), "4,294,967,295");
             EXPECT_EQ(t::ControlText(ww, WaitCtl::ELAPSED), "23:59:59");
-            for (int f = 1; f <= ww.Fields(); ++f)
-                if (f != WaitCtl::DIRECTORY)
+            for (int f = 1; f <= ww.Fields(); ++f) {
+                if (f != WaitCtl::DIRECTORY) {
                     EXPECT_TRUE(t::TextFits(ww, f)) << ww.Label(f) << ": " << t::ControlText(ww, f);
+                }
+            }
             const std::string painted = t::DisplayedText(ww, WaitCtl::DIRECTORY);
             EXPECT_NE(painted.find("…"), std::string::npos) << painted;
             EXPECT_LT(painted.size(), deep.size());

@@ -21,6 +21,7 @@
 #include "app/program.h"
 #include "app/tables.h"
 #include "data/statements.h"
+#include "platform/text.h"
 #include "runtime/errors.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/gui_support.h"
@@ -94,11 +95,6 @@ bool WaitFor(const std::function<bool()>& pred) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return pred();
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
 }
 
 class BrowseProcedure : public ::testing::Test {

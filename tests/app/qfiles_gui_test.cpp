@@ -10,6 +10,7 @@
 #include "app/qfiles.h"
 #include "app/setup_window.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 #include "runtime/picture.h"
 #include "runtime/stddate.h"
 #include "tests/app/qfiles_fixture.h"
@@ -103,9 +104,9 @@ class QFilesGuiTest : public test::BackendTest {
     std::optional<SearchSite> site_;
 };
 
+// The text of a cell or control without the blanks that pad it to its picture.
 std::string Trim(const std::string& s) {
-    const std::size_t b = s.find_first_not_of(' ');
-    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(' ') - b + 1);
+    return std::string(ClipBoth(s));
 }
 
 TEST_F(QFilesGuiTest, ListsEveryHitWithCaptionGreyRowsAndComputerNames) {
@@ -422,11 +423,6 @@ std::vector<ui::testing::ShownMessage> FailedSearch(const std::function<void()>&
     });
     Relate::FILES->Close();
     return ui::testing::TakeShownMessages();
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 TEST_F(QFilesGuiTest, AStatementTheServerRejectsShowsItsTextNotAnEmptyList) {

@@ -31,6 +31,49 @@ TEST(Codes, OperationAndTypeNames) {
     EXPECT_STREQ(FieldTypeName(32), "UNKNOWN");
 }
 
+// Fields read by their type code: the type decides the width and signedness of an
+// integer and the layout of a text, at any byte offset of a packed record.
+TEST(Codes, FieldsReadByTheirTypeCode) {
+    constexpr float kHalf = 0.5f;
+    const unsigned char bytes[] = {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const unsigned char* p = bytes + 1;  // misaligned, as in a packed record
+    long long v = 0;
+    EXPECT_TRUE(LoadIntegerField(FT_BYTE, p, v));
+    EXPECT_EQ(v, 255);
+    EXPECT_TRUE(LoadIntegerField(FT_SHORT, p, v));
+    EXPECT_EQ(v, -1);
+    EXPECT_TRUE(LoadIntegerField(FT_USHORT, p, v));
+    EXPECT_EQ(v, 65535);
+    EXPECT_TRUE(LoadIntegerField(FT_LONG, p, v));
+    EXPECT_EQ(v, -1);
+    EXPECT_TRUE(LoadIntegerField(FT_ULONG, p, v));
+    EXPECT_EQ(v, 4294967295LL) << "all 32 bits of a ULONG, never a negative number";
+    EXPECT_TRUE(LoadIntegerField(FT_INT64, bytes, v));
+    EXPECT_EQ(v, -129) << "little-endian 7F FF .. FF";
+    v = 42;
+    for (FieldType t : {FT_STRING, FT_REAL, FT_SREAL, FT_DATE, FT_TIME, FT_DECIMAL, FT_GROUP})
+        EXPECT_FALSE(LoadIntegerField(t, p, v)) << FieldTypeName(t);
+    EXPECT_EQ(v, 42) << "a field of another type leaves the value alone";
+
+    unsigned char reals[1 + sizeof(double)] = {};
+    std::memcpy(reals + 1, &kHalf, sizeof(float));
+    double x = 0;
+    EXPECT_TRUE(LoadRealField(FT_SREAL, reals + 1, x));
+    EXPECT_EQ(x, 0.5);
+    const double third = 1.0 / 3;
+    std::memcpy(reals + 1, &third, sizeof third);
+    EXPECT_TRUE(LoadRealField(FT_REAL, reals + 1, x));
+    EXPECT_EQ(x, third) << "all 64 bits, not narrowed through a float";
+    x = 7;
+    EXPECT_FALSE(LoadRealField(FT_LONG, reals + 1, x));
+    EXPECT_FALSE(LoadRealField(FT_DECIMAL, reals + 1, x));
+    EXPECT_EQ(x, 7);
+
+    EXPECT_EQ(TextLayoutOf(FT_STRING), TextLayout::Padded);
+    EXPECT_EQ(TextLayoutOf(FT_CSTRING), TextLayout::Terminated);
+    EXPECT_EQ(TextLayoutOf(FT_PSTRING), TextLayout::Counted);
+}
+
 TEST(Registration, SixtyOperationsAndFifteenTypes) {
     const DriverRegistration& r = SqlDriver();
     EXPECT_STREQ(r.name, "MSSQL");

@@ -16,6 +16,7 @@
 #include "data/sql_connection.h"
 #include "data/sql_driver.h"
 #include "data/statements.h"
+#include "platform/text.h"
 #include "runtime/errors.h"
 #include "tests/data/test_tables.h"
 #include "tests/support/backend.h"
@@ -457,8 +458,7 @@ TEST_F(DriverTest, UnknownFieldIsLoggedWithTheValidNames) {
     std::string text = ReadFile(log.string());
     EXPECT_NE(text.find("Invalid field name: SYSCOMPUTER\r\nValid field names are: \r\n"), std::string::npos)
         << text;
-    std::string lower = text;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = Lower(text);
     EXPECT_NE(lower.find("\r\nname\r\n"), std::string::npos) << text;  // PostgreSQL lists it in lower case
 }
 

@@ -18,17 +18,13 @@
 #include "data/sql_driver.h"
 #include "data/statements.h"
 #include "data/view.h"
+#include "platform/text.h"
 #include "runtime/errors.h"
 #include "tests/data/test_tables.h"
 #include "tests/support/backend.h"
 
 namespace dt::test {
 namespace {
-
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 // What the tests know of a row, to compute the expected orders.
 struct Row {

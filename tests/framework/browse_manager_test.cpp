@@ -17,6 +17,7 @@
 #include "framework/file_manager.h"
 #include "framework/relation_manager.h"
 #include "framework/window_manager.h"
+#include "platform/text.h"
 #include "runtime/errors.h"
 #include "tests/data/test_tables.h"
 #include "tests/support/recording_errors.h"
@@ -104,11 +105,7 @@ struct Rig {
     std::vector<ULONG> NameOrder() const {
         std::vector<ULONG> ids;
         for (ULONG i = 1; i <= rows.size(); ++i) ids.push_back(i);
-        auto up = [&](ULONG id) {
-            std::string s = rows[id - 1].first;
-            for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            return s;
-        };
+        auto up = [&](ULONG id) { return Upper(rows[id - 1].first); };
         std::stable_sort(ids.begin(), ids.end(), [&](ULONG a, ULONG b) { return up(a) < up(b); });
         return ids;
     }

@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-
 #include "fake_window_port.h"
+#include "platform/text.h"
 
 namespace dt {
 namespace {
@@ -161,11 +160,7 @@ TEST_F(Popup, StructureCharactersInTextsDoNotShiftEntries) {
 
 TEST_F(Popup, TranslatorTranslatesTexts) {
     struct Upper : TranslatorInterface {
-        std::string TranslateString(std::string_view t) override {
-            std::string s(t);
-            for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-            return s;
-        }
+        std::string TranslateString(std::string_view t) override { return dt::Upper(t); }
         void TranslateWindow(WindowPort&) override {}
     } upper;
     pm.TRANSLATOR = &upper;

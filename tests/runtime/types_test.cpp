@@ -21,16 +21,12 @@ TEST(Strings, StringPadsAndClipsCstringCutsAndTerminates) {
     EXPECT_EQ(d.data[3], '\0') << "the rest is zeroed so equal texts give equal records";
 }
 
-TEST(Strings, CutNeverSplitsAUtf8CharacterButCutsRawBytesWhereAsked) {
+TEST(Strings, AssignNeverSplitsAUtf8Character) {
     // "aé" is 61 C3 A9: a cut after 2 bytes would leave half of é.
     CSTRING<3> c("a\xC3\xA9");
     EXPECT_EQ(c.View(), "a");
     STRING<2> s("a\xC3\xA9");
     EXPECT_EQ(s.View(), "a ");
-    // Invalid UTF-8 (a lone continuation byte) is cut exactly.
-    EXPECT_EQ(Utf8CutLength("ab\xA9\xA9", 3), 3u);
-    // A lead byte whose continuation does not follow is a raw byte.
-    EXPECT_EQ(Utf8CutLength("a\xC3x", 2), 2u);
 }
 
 TEST(PackedDate, ValueLayoutAndConversions) {

@@ -40,6 +40,31 @@ TEST(ValueFormat, NumbersAreRejectedRatherThanWrapped) {
     UseVar ul = Use(big);
     ASSERT_TRUE(ParseValue("4294967295", "", ul.type, ul.ptr, ul.size));
     EXPECT_EQ(big, 4294967295u);  // all 32 bits
+    EXPECT_FALSE(ParseValue("4294967296", "", ul.type, ul.ptr, ul.size));
+    EXPECT_EQ(big, 4294967295u);
+}
+
+TEST(ValueFormat, NumbersRoundOnlyWithinTheirTypesRange) {
+    BYTE b = 7;
+    UseVar ub = Use(b);
+    // The typed number must lie in the range; rounding does not bring it back in.
+    EXPECT_FALSE(ParseValue("255.4", "", ub.type, ub.ptr, ub.size));
+    EXPECT_FALSE(ParseValue("-0.4", "", ub.type, ub.ptr, ub.size));
+    EXPECT_EQ(b, 7);
+    ASSERT_TRUE(ParseValue("254.6", "", ub.type, ub.ptr, ub.size));
+    EXPECT_EQ(b, 255);
+    SHORT s = 0;
+    UseVar us = Use(s);
+    ASSERT_TRUE(ParseValue("-32768", "", us.type, us.ptr, us.size));
+    EXPECT_EQ(s, -32768);
+    EXPECT_FALSE(ParseValue("32768", "", us.type, us.ptr, us.size));
+    EXPECT_EQ(s, -32768);
+    // Without a picture, blanks around the number are allowed; other white space is not.
+    ASSERT_TRUE(ParseValue("  12  ", "", us.type, us.ptr, us.size));
+    EXPECT_EQ(s, 12);
+    EXPECT_FALSE(ParseValue("13\t", "", us.type, us.ptr, us.size));
+    ASSERT_TRUE(ParseValue("   ", "", us.type, us.ptr, us.size));
+    EXPECT_EQ(s, 0) << "blank text is zero";
 }
 
 TEST(ValueFormat, DatesAndTimesGoThroughStandardValues) {

@@ -3,34 +3,34 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
+#include "platform/text.h"
+#include "runtime/packed_field.h"
 #include "runtime/picture.h"
 
 namespace dt::ui::detail {
 
 namespace {
 
-template <class T>
-T Load(const void* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-template <class T>
-void Store(void* p, T v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
-std::string_view TextOf(UseType type, const void* p, std::size_t size) {
-    const char* c = static_cast<const char*>(p);
-    if (type == UseType::CString) return std::string_view(c, ::strnlen(c, size));
-    return std::string_view(c, size);
+// How a text use variable holds its text.
+TextLayout LayoutOf(UseType type) {
+    return type == UseType::CString ? TextLayout::Terminated : TextLayout::Padded;
 }
 
 bool IsText(UseType t) {
     return t == UseType::String || t == UseType::CString;
+}
+
+// Stores v, rounded, in an integer variable of type T; false when v itself lies outside
+// T's range (so 255.4 does not fit a BYTE although it rounds to 255).
+template <class T>
+bool StoreRounded(void* p, double v) {
+    if (!std::isfinite(v) || v < static_cast<double>(std::numeric_limits<T>::min()) ||
+        v > static_cast<double>(std::numeric_limits<T>::max()))
+        return false;
+    StoreField<T>(p, static_cast<T>(std::round(v)));
+    return true;
 }
 
 std::string PlainNumber(double v) {
@@ -44,26 +44,26 @@ std::string PlainNumber(double v) {
 double NumberOf(UseType type, const void* p, std::size_t size) {
     switch (type) {
         case UseType::Byte:
-            return Load<BYTE>(p);
+            return LoadField<BYTE>(p);
         case UseType::Short:
-            return Load<SHORT>(p);
+            return LoadField<SHORT>(p);
         case UseType::UShort:
-            return Load<USHORT>(p);
+            return LoadField<USHORT>(p);
         case UseType::Long:
-            return Load<LONG>(p);
+            return LoadField<LONG>(p);
         case UseType::ULong:
-            return Load<ULONG>(p);
+            return LoadField<ULONG>(p);
         case UseType::Int64:
-            return static_cast<double>(Load<INT64>(p));
+            return static_cast<double>(LoadField<INT64>(p));
         case UseType::Real:
-            return Load<REAL>(p);
+            return LoadField<REAL>(p);
         case UseType::Date:
-            return Load<DATE>(p).ToStandard();
+            return LoadField<DATE>(p).ToStandard();
         case UseType::Time:
-            return Load<TIME>(p).ToStandard();
+            return LoadField<TIME>(p).ToStandard();
         case UseType::String:
         case UseType::CString: {
-            std::string_view t = Clip(TextOf(type, p, size));
+            std::string_view t = Clip(TextField(LayoutOf(type), p, size));
             double v = 0;
             auto r = std::from_chars(t.data(), t.data() + t.size(), v);
             return r.ec == std::errc() ? v : 0;
@@ -77,7 +77,7 @@ double NumberOf(UseType type, const void* p, std::size_t size) {
 std::string FormatValue(UseType type, const void* p, std::size_t size, std::string_view picture) {
     if (!p || type == UseType::None) return {};
     if (IsText(type)) {
-        std::string_view t = TextOf(type, p, size);
+        std::string_view t = TextField(LayoutOf(type), p, size);
         if (picture.empty()) return std::string(Clip(t));
         PictureInfo info = DescribePicture(picture);
         // Controls show text without the blanks that pad it to the picture's width.
@@ -102,22 +102,14 @@ bool ParseValue(std::string_view text, std::string_view picture, UseType type, v
         } else if (!TryDeformat(text, picture, s)) {
             return false;
         }
-        if (type == UseType::String) {
-            std::size_t n = Utf8CutLength(s, size);
-            std::memcpy(p, s.data(), n);
-            std::memset(static_cast<char*>(p) + n, ' ', size - n);
-        } else {
-            if (size == 0) return false;
-            std::size_t n = Utf8CutLength(s, size - 1);
-            std::memcpy(p, s.data(), n);
-            std::memset(static_cast<char*>(p) + n, 0, size - n);
-        }
+        // A CSTRING without room for its NUL holds nothing.
+        if (type == UseType::CString && size == 0) return false;
+        StoreTextField(LayoutOf(type), p, size, s);
         return true;
     }
     double v = 0;
     if (picture.empty()) {
-        std::string_view t = Clip(text);
-        while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+        std::string_view t = ClipBoth(text);
         if (t.empty()) {
             v = 0;
         } else {
@@ -131,41 +123,31 @@ bool ParseValue(std::string_view text, std::string_view picture, UseType type, v
     double r = std::round(v);
     switch (type) {
         case UseType::Byte:
-            if (!fits(0, 255)) return false;
-            Store<BYTE>(p, static_cast<BYTE>(r));
-            return true;
+            return StoreRounded<BYTE>(p, v);
         case UseType::Short:
-            if (!fits(-32768, 32767)) return false;
-            Store<SHORT>(p, static_cast<SHORT>(r));
-            return true;
+            return StoreRounded<SHORT>(p, v);
         case UseType::UShort:
-            if (!fits(0, 65535)) return false;
-            Store<USHORT>(p, static_cast<USHORT>(r));
-            return true;
+            return StoreRounded<USHORT>(p, v);
         case UseType::Long:
-            if (!fits(std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max())) return false;
-            Store<LONG>(p, static_cast<LONG>(r));
-            return true;
+            return StoreRounded<LONG>(p, v);
         case UseType::ULong:
-            if (!fits(0, std::numeric_limits<ULONG>::max())) return false;
-            Store<ULONG>(p, static_cast<ULONG>(r));
-            return true;
+            return StoreRounded<ULONG>(p, v);
         case UseType::Int64:
             // Below 2^63 in both directions, as a double can say it.
             if (!fits(-9.2e18, 9.2e18)) return false;
-            Store<INT64>(p, static_cast<INT64>(r));
+            StoreField<INT64>(p, static_cast<INT64>(r));
             return true;
         case UseType::Real:
             if (!std::isfinite(v)) return false;
-            Store<REAL>(p, v);
+            StoreField<REAL>(p, v);
             return true;
         case UseType::Date:
             if (!fits(0, std::numeric_limits<LONG>::max())) return false;
-            Store<DATE>(p, DATE::FromStandard(static_cast<LONG>(r)));
+            StoreField<DATE>(p, DATE::FromStandard(static_cast<LONG>(r)));
             return true;
         case UseType::Time:
             if (!fits(0, std::numeric_limits<LONG>::max())) return false;
-            Store<TIME>(p, TIME::FromStandard(static_cast<LONG>(r)));
+            StoreField<TIME>(p, TIME::FromStandard(static_cast<LONG>(r)));
             return true;
         default:
             return false;
