@@ -58,15 +58,9 @@ std::string BuildBrowseFilter(std::string_view text, const Dialect& dialect, boo
 
 ui::WindowDef BrowseFilesDef(BrowseFilesWindow& w) {
     using namespace ui;
-    WindowDef d;
-    d.label = "WINDOW";
-    d.title = "DriveTrek";
-    d.icon = "GO.ICO";
-    d.font = "MS Sans Serif";
-    d.at = {0, 0, 422, 262};
+    WindowDef d = ProcedureWindowDef("DriveTrek", {0, 0, 422, 262});
     d.flags.resizable = true;
     d.flags.maximize_box = true;
-    d.flags.centered = true;
     d.flags.status_bar = true;
     ControlDef list = ListDef(
         "170L(2)|M~Name~@s255@110L(2)|M~Dir~@s255@45L(2)|M~Date~@d17@35L(2)|M~Time~@t7@66R(2)|M~Size~@n17@",
@@ -87,12 +81,15 @@ ui::WindowDef BrowseFilesDef(BrowseFilesWindow& w) {
 }
 
 BrowseFilesWindow::BrowseFilesWindow()
-    : WINDOW(std::make_unique<ui::Window>(BrowseFilesDef(*this))),
+    : ProcedureWindow("BrowseFILES", BrowseCtl::BROWSE),
+      WINDOW(std::make_unique<ui::Window>(BrowseFilesDef(*this))),
       VIEW(std::make_unique<View>(
           dt::FILES.file,
           std::vector<std::string>{"FILES:NAME", "FILES:DIR", "FILES:DATE_DATE", "FILES:DATE_TIME",
                                    "FILES:SIZE", "FILES:SYSFILES", "FILES:SYSCOMPUTER"})),
       LIST(std::make_unique<ListQueue<BROWSE_QUEUE_RECORD>>(QUEUE)) {
+    UseWindows(*WINDOW, {WINDOW.get()});
+    UseTables({&Relate::FILES});
     open_file = [](const std::string& path) {
         // OpenWithShell takes at most 255 characters: a longer path (directory and name
         // together may reach 516) goes to the opener whole rather than cut into another.
@@ -107,23 +104,17 @@ BrowseFilesWindow::~BrowseFilesWindow() {
 }
 
 int BrowseFilesWindow::Startup() {
+    // The filter entry starts with the main window's filter text.
     FILTER1 = G::FILTER1.View();
-    GlobalErrors.EnterProcedure("BrowseFILES");
-    REQUEST = GlobalRequest;
-    if (int r = WindowManager::Startup(); r != SevQuiet) return r;
-    FIRSTFIELD = BrowseCtl::BROWSE;
-    ERRORS = &GlobalErrors;
-    GlobalRequest = 0;
-    GlobalResponse = 0;
-    SetToolbar(TOOLBARMGR);
-    if (Relate::FILES == nullptr) return SevFatal;
-    // Opened here and closed in Shutdown; a lazy Open only counts, so it cannot fail.
-    (void)Relate::FILES->Open();
-    FILESOPENED = 1;
+    return ProcedureWindow::Startup();
+}
+
+int BrowseFilesWindow::PrepareWindow() {
     BRW1.Init(BrowseCtl::BROWSE, QUEUE.VIEWPOSITION, *VIEW, *LIST, *Relate::FILES, *this);
-    if (WINDOW->Open() != 0) return SevFatal;
-    OPENED = 1;
-    SetWindow(*WINDOW);
+    return SevQuiet;
+}
+
+int BrowseFilesWindow::SetUpWindow() {
     WINDOW->SetMinSize(422, 262);
     RESIZER.Startup(*Port(), AppStrategy::kSpread);
     RESIZER.SetStrategy(BrowseCtl::FILTER1, 513, 3);
@@ -140,26 +131,16 @@ int BrowseFilesWindow::Startup() {
     BRW1.AddField(dt::FILES.SIZE, QUEUE.SIZE);
     BRW1.AddField(dt::FILES.SYSFILES, QUEUE.SYSFILES);
     BRW1.AddField(dt::FILES.SYSCOMPUTER, QUEUE.SYSCOMPUTER);
-    UiPlacement placement(*WINDOW);
-    GlobalIni.RestoreWindow("BrowseFILES", placement);
-    RESIZER.ResizeAll();
-    WINDOW->SetStatusText(1, "Browsing Records");
-    ArmAlerts();
     return SevQuiet;
 }
 
-int BrowseFilesWindow::Shutdown() {
-    if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
-    BRW1.Kill();
-    if (FILESOPENED && Relate::FILES != nullptr) (void)Relate::FILES->Close();  // only counts down
-    FILESOPENED = 0;
-    if (OPENED) {
-        UiPlacement placement(*WINDOW);
-        GlobalIni.SaveWindow("BrowseFILES", placement);
-    }
-    GlobalErrors.LeaveProcedure();
-    WINDOW->Close();
+int BrowseFilesWindow::FinishStartup() {
+    WINDOW->SetStatusText(1, "Browsing Records");
     return SevQuiet;
+}
+
+void BrowseFilesWindow::ReleaseTables() {
+    BRW1.Kill();
 }
 
 void BrowseFilesWindow::OnWindowOpened() {

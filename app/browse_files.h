@@ -13,7 +13,7 @@
 #include "app/program.h"
 #include "data/view.h"
 #include "framework/browse_manager.h"
-#include "framework/window_manager.h"
+#include "app/procedure_window.h"
 #include "framework/window_resizer.h"
 #include "runtime/queue.h"
 #include "runtime/types.h"
@@ -65,7 +65,7 @@ enum class BrowseOrder { Unchanged, Size, Date };
 // the words follows (FtsCandidateTerm), which leaves the rows the filter selects as they are.
 std::string BuildBrowseFilter(std::string_view text, const Dialect& dialect, bool fts, BrowseOrder* order);
 
-class BrowseFilesWindow final : public WindowManager {
+class BrowseFilesWindow final : public ProcedureWindow {
   public:
     // Made on the browse's own thread: the view reads that thread's FILES.
     BrowseFilesWindow();
@@ -81,7 +81,6 @@ class BrowseFilesWindow final : public WindowManager {
     BrowseManager BRW1;
     EntryLocator BRW1_LOCATOR;
     WindowResizer RESIZER;
-    ProcedureToolbar TOOLBARMGR;
     // Runs once the window is open and its loop has started (tests drive it from here).
     std::function<void(BrowseFilesWindow&)> on_opened;
     // Opens a file of a row; tests replace it. Default: the associated program.
@@ -95,7 +94,6 @@ class BrowseFilesWindow final : public WindowManager {
     std::atomic<int> opens_decided{0};
 
     int Startup() override;
-    int Shutdown() override;
     void OnWindowOpened() override;
     int OnAccepted() override;
     int OnSelected() override;
@@ -106,6 +104,15 @@ class BrowseFilesWindow final : public WindowManager {
     // listed, lies on this computer (G::THISSYSCOMPUTER); never another computer's file as
     // a local path, whatever became of its row since.
     void OpenCurrentRow();
+
+  private:
+    // The procedure window's steps of the browse: the browse manager bound to FILES before
+    // the window opens, its orders, locator and fields and the resizer once it is open,
+    // the status text last; the browse manager stops before FILES closes.
+    int PrepareWindow() override;
+    int SetUpWindow() override;
+    int FinishStartup() override;
+    void ReleaseTables() override;
 };
 
 ui::WindowDef BrowseFilesDef(BrowseFilesWindow& w);

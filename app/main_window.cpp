@@ -85,15 +85,9 @@ std::string LastErrorText() {
 
 ui::WindowDef MainWindowDef(MainWindow& w) {
     using namespace ui;
-    WindowDef d;
-    d.label = "WINDOW";
-    d.title = "DriveTrek";
-    d.icon = "GO.ICO";
-    d.font = "MS Sans Serif";
-    d.at = {0, 0, 400, 238};
+    WindowDef d = ProcedureWindowDef("DriveTrek", {0, 0, 400, 238});
     d.flags.resizable = true;
     d.flags.maximize_box = true;
-    d.flags.centered = true;
     d.flags.status_bar = true;
     d.status_zones = {200, -1};
 
@@ -244,9 +238,14 @@ static void KeepLayout(WindowResizer& r) {
 // ---------------------------------------------------------------- the procedure
 
 MainWindow::MainWindow()
-    : WINDOW(std::make_unique<ui::Window>(MainWindowDef(*this))),
+    : ProcedureWindow("Main", MainCtl::PROMPT3),
+      WINDOW(std::make_unique<ui::Window>(MainWindowDef(*this))),
       WIN_START(std::make_unique<ui::Window>(WinStartDef())),
-      WIN_WAIT(std::make_unique<ui::Window>(WinWaitDef(*this))) {}
+      WIN_WAIT(std::make_unique<ui::Window>(WinWaitDef(*this))) {
+    VCRREQUEST = &VCR;
+    UseWindows(*WINDOW, {WINDOW.get(), WIN_WAIT.get(), WIN_START.get()});
+    UseTables({&Relate::COMPUTER, &Relate::SQLM});
+}
 
 // The windows close with their objects; the tables were closed by Shutdown.
 MainWindow::~MainWindow() = default;
@@ -512,24 +511,17 @@ int MainWindow::Startup() {
     if (!CheckDatabase()) return EndStartup(EXITSTATUS);
     DRIVEMASK = ListLocalDrives(QDRIVE, GLO::INIFILE.View());
 
-    GlobalErrors.EnterProcedure("Main");
-    REQUEST = GlobalRequest;
-    if (int r = WindowManager::Startup(); r != SevQuiet) {
-        GlobalErrors.LeaveProcedure();
-        return EndStartup(EXITSTATUS);
-    }
-    base_started_ = true;
-    FIRSTFIELD = MainCtl::PROMPT3;
-    VCRREQUEST = &VCR;
-    ERRORS = &GlobalErrors;
-    GlobalRequest = 0;
-    GlobalResponse = 0;
-    SetToolbar(TOOLBARMGR);
+    const int result = ProcedureWindow::Startup();
+    // A close asked while the start-up ran reached the start window, not this one.
+    if (result == SevQuiet && CloseRequested()) WINDOW->Post(ui::Event::CloseWindow);
+    return result;
+}
 
-    // Opened here and closed in Shutdown; a lazy Open only counts, so it cannot fail.
-    (void)Relate::COMPUTER->Open();
-    (void)Relate::SQLM->Open();
-    FILESOPENED = 1;
+int MainWindow::StartupFailed(int) {
+    return EndStartup(UNATTENDED ? kUnattendedFailure : 0);
+}
+
+int MainWindow::PrepareWindow() {
     // Indexes and numbering objects that a database made by an earlier version lacks,
     // the search's indexes among them.
     RunStartupUpgrade(
@@ -538,11 +530,10 @@ int MainWindow::Startup() {
     FillComputerList();
     EnsureOwnRow();
     WIN_START->Close();
+    return SevQuiet;
+}
 
-    // ---- the main window ----
-    if (WINDOW->Open() != 0) return EndStartup(UNATTENDED ? kUnattendedFailure : 0);
-    OPENED = 1;
-    SetWindow(*WINDOW);
+int MainWindow::SetUpWindow() {
     WINDOW->SetTitle(std::string(Clip(WINDOW->Title() + " Version " + GLO::VERSION.Str())));
     WINDOW->Display();
     if (UNATTENDED) {
@@ -571,30 +562,6 @@ int MainWindow::Startup() {
     KeepLayout(RESIZER);
     RESIZER.SetStrategy(MainCtl::FILTER1, 513, 9);
     SetResizer(RESIZER);
-    UiPlacement placement(*WINDOW);
-    GlobalIni.RestoreWindow("Main", placement);
-    RESIZER.ResizeAll();
-    ArmAlerts();
-    // A close asked while the start-up ran reached the start window, not this one.
-    if (CloseRequested()) WINDOW->Post(ui::Event::CloseWindow);
-    return SevQuiet;
-}
-
-int MainWindow::Shutdown() {
-    if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
-    if (FILESOPENED) {
-        (void)Relate::COMPUTER->Close();  // a Close only counts down
-        (void)Relate::SQLM->Close();
-        FILESOPENED = 0;
-    }
-    if (OPENED) {
-        UiPlacement placement(*WINDOW);
-        GlobalIni.SaveWindow("Main", placement);
-    }
-    if (base_started_) GlobalErrors.LeaveProcedure();
-    WINDOW->Close();
-    WIN_WAIT->Close();
-    WIN_START->Close();
     return SevQuiet;
 }
 

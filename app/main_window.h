@@ -14,7 +14,7 @@
 #include "app/scan.h"
 #include "app/schema.h"
 #include "app/search_index.h"
-#include "framework/window_manager.h"
+#include "app/procedure_window.h"
 #include "framework/window_resizer.h"
 #include "runtime/queue.h"
 #include "runtime/types.h"
@@ -100,7 +100,7 @@ long DaysSinceScan(LONG scan_date, LONG today);
 // `sys` when its index is stale ("" when it is fresh or not in the computer list).
 std::string StaleIndexText(ULONG sys);
 
-class MainWindow final : public WindowManager {
+class MainWindow final : public ProcedureWindow {
   public:
     MainWindow();
     ~MainWindow() override;
@@ -119,7 +119,6 @@ class MainWindow final : public WindowManager {
     BYTE UNATTENDED = 0;  // "/S"
     ScanContext SCAN;     // the last scan's context and results
     LONG VCR = 0;         // navigation request of the toolbar (none here)
-    ProcedureToolbar TOOLBARMGR;
     WindowResizer RESIZER;
     std::unique_ptr<ui::Window> WINDOW;     // the main window
     std::unique_ptr<ui::Window> WIN_START;  // "connect to database.."
@@ -152,7 +151,6 @@ class MainWindow final : public WindowManager {
     bool LIVE = true;
 
     int Startup() override;
-    int Shutdown() override;
     void OnWindowOpened() override;
     int OnAccepted() override;
     int OnNewSelection() override;
@@ -192,9 +190,14 @@ class MainWindow final : public WindowManager {
     bool AskLive(std::chrono::milliseconds delay, bool any_criterion);
 
   private:
-    // Ends the start-up early: closes what is open, keeps `status`.
+    // The procedure window's start-up steps of the main window: the upgrade, the
+    // computer list and this computer's row before the window opens; its texts, the
+    // unattended scan and the resizer once it is open.
+    int PrepareWindow() override;
+    int SetUpWindow() override;
+    int StartupFailed(int result) override;
+    // Ends the start-up early: closes the start window, keeps `status`.
     int EndStartup(int status);
-    bool base_started_ = false;
 };
 
 // The definitions of the three windows. `w` provides the locals the controls show.

@@ -136,13 +136,7 @@ void ListSortOrder(int mode, std::string_view list_name, int& column, bool& desc
 ui::WindowDef QFilesWindowDef(QFilesWindow& w) {
     using namespace ui;
     using R = QFILES_RECORD;
-    WindowDef d;
-    d.label = "WINDOW";
-    d.title = "DriveTrek Queue";
-    d.icon = "GO.ICO";
-    d.font = "MS Sans Serif";
-    d.at = {0, 0, 460, 220};
-    d.flags.centered = true;
+    WindowDef d = ProcedureWindowDef("DriveTrek Queue", {0, 0, 460, 220});
     d.flags.resizable = true;
     d.flags.maximize_box = true;
     if (w.LIVEMODE) {
@@ -216,31 +210,23 @@ ui::WindowDef QFilesInfoDef(QFilesWindow& w) {
 // ---------------------------------------------------------------- QFilesWindow
 
 QFilesWindow::QFilesWindow(bool live)
-    : LIVEMODE(live),
+    : ProcedureWindow("QFiles", QFilesCtl::BROWSE1),
+      LIVEMODE(live),
       WINDOW(std::make_unique<ui::Window>(QFilesWindowDef(*this))),
       WIN_WAIT(std::make_unique<ui::Window>(QFilesWaitDef())),
-      WIN_INFO(std::make_unique<ui::Window>(QFilesInfoDef(*this))) {}
+      WIN_INFO(std::make_unique<ui::Window>(QFilesInfoDef(*this))) {
+    UseWindows(*WINDOW, {WIN_INFO.get(), WIN_WAIT.get(), WINDOW.get()});
+}
 
 QFilesWindow::~QFilesWindow() = default;
 
 int QFilesWindow::Startup() {
-    const auto started = SteadyClock::now();
-    GlobalErrors.EnterProcedure("QFiles");
-    REQUEST = GlobalRequest;
-    if (int r = WindowManager::Startup(); r != SevQuiet) return r;
-    FIRSTFIELD = QFilesCtl::BROWSE1;
-    ERRORS = &GlobalErrors;
-    GlobalRequest = 0;
-    GlobalResponse = 0;
-    SetToolbar(TOOLBARMGR);
+    // The search's time counts from here.
+    started_ = SteadyClock::now();
+    return ProcedureWindow::Startup();
+}
 
-    if (WINDOW->Open() != 0) return SevFatal;
-    OPENED = 1;
-    SetWindow(*WINDOW);
-    {
-        UiPlacement placement(*WINDOW);
-        GlobalIni.RestoreWindow("QFiles", placement);
-    }
+int QFilesWindow::FinishStartup() {
     ListWidths(*WINDOW, 1, "qFILES");
     ListSortOrder(1, "qFILES_List1", SORTCOLUMN, SORTDESCENDING);
     WINDOW->SetSortIndicator(QFilesCtl::BROWSE1, SORTCOLUMN, SORTDESCENDING);
@@ -248,7 +234,6 @@ int QFilesWindow::Startup() {
     if (LIVEMODE) {
         // The rows come with the requests (RefreshLive), the first one at the first tick.
         LIVE.SetWindow(this);
-        ArmAlerts();
         return SevQuiet;
     }
     WIN_WAIT->Open();
@@ -263,7 +248,6 @@ int QFilesWindow::Startup() {
     // The statement is built once FILES is connected: the server's kind decides how its
     // patterns match (see BuildSearchCondition).
     const SearchRequest request = SearchRequestFromGlobals();
-    started_ = started;
     names_ = std::make_unique<ComputerNames>(dt::QCOMPUTER);
     read_.Begin(request, &STATEMENT);
     if (STATEMENT.size() >= 26 + kSearchConditionSize)
@@ -282,7 +266,6 @@ int QFilesWindow::Startup() {
     ui::SetCursor(ui::Cursor::Arrow);
     WIN_WAIT->Close();
     if (!READING && OUTCOME.error != 0) return SevFatal;
-    ArmAlerts();
     return SevQuiet;
 }
 
@@ -327,18 +310,12 @@ int QFilesWindow::Shutdown() {
     read_.End();
     READING = false;
     if (LIVEMODE) LIVE.SetWindow(nullptr);
-    if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
-    if (OPENED) {
-        ListWidths(*WINDOW, 2, "qFILES");
-        ListSortOrder(2, "qFILES_List1", SORTCOLUMN, SORTDESCENDING);
-        UiPlacement placement(*WINDOW);
-        GlobalIni.SaveWindow("QFiles", placement);
-    }
-    GlobalErrors.LeaveProcedure();
-    WIN_INFO->Close();
-    WIN_WAIT->Close();
-    WINDOW->Close();
-    return SevQuiet;
+    return ProcedureWindow::Shutdown();
+}
+
+void QFilesWindow::SaveLayout() {
+    ListWidths(*WINDOW, 2, "qFILES");
+    ListSortOrder(2, "qFILES_List1", SORTCOLUMN, SORTDESCENDING);
 }
 
 void QFilesWindow::OnWindowOpened() {

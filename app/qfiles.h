@@ -19,7 +19,7 @@
 #include "app/query.h"
 #include "app/search.h"
 #include "app/schema.h"
-#include "framework/window_manager.h"
+#include "app/procedure_window.h"
 #include "runtime/queue.h"
 #include "runtime/types.h"
 #include "ui/definition.h"
@@ -158,7 +158,7 @@ bool LiveWorthy(std::string_view filter, std::string_view extension, long kb_fro
 // main window): refreshes it in place with each due request until it is closed.
 void QFilesLive();
 
-class QFilesWindow final : public WindowManager {
+class QFilesWindow final : public ProcedureWindow {
   public:
     // `live`: the window follows the main window's typing (LIVE) instead of running one
     // search at its start.
@@ -175,7 +175,6 @@ class QFilesWindow final : public WindowManager {
     STRING<30> SIZE;           // L:SIZE
     CSTRING<32> COMPUTERNAME;  // L:COMPUTERNAME
     CSTRING<81> STALETEXT;     // "index of ... last refreshed on ..." ("" when fresh)
-    ProcedureToolbar TOOLBARMGR;
     std::unique_ptr<ui::Window> WINDOW;
     std::unique_ptr<ui::Window> WIN_WAIT;
     std::unique_ptr<ui::Window> WIN_INFO;
@@ -247,6 +246,12 @@ class QFilesWindow final : public WindowManager {
     void RefreshLive();
 
   private:
+    // The procedure window's steps of the results window: the list's widths and order
+    // after the position is restored, then the search's first rows (or, following the
+    // typing, the hand-over); the widths and order saved with the position.
+    int FinishStartup() override;
+    void SaveLayout() override;
+
     SearchRead read_;
     std::unique_ptr<ComputerNames> names_;
     std::chrono::steady_clock::time_point started_;

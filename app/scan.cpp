@@ -793,10 +793,6 @@ void ScanDrives(ScanContext& ctx) {
         COMPUTER.LASTSCAN_DATE = DATE::FromStandard(Today());
         COMPUTER.LASTSCAN_TIME = TIME::FromStandard(ClockTime());
         COMPUTER.SCANTIME = Format(static_cast<double>(elapsed), "T4");
-        // A row never scanned before was read with these columns NULL: they get values now.
-        // Both labels are declared fields of COMPUTER: the flags cannot be refused.
-        (void)SetNonull(COMPUTER.file, "COMPUTER:LASTSCAN");
-        (void)SetNonull(COMPUTER.file, "COMPUTER:SCANTIME");
         // Update(1) reports its own failure; the scan's summary stands either way.
         (void)Access::COMPUTER->Update(1);
     }

@@ -19,17 +19,11 @@ namespace dt {
 
 ui::WindowDef SetupWindowDef(SetupWindow* w) {
     using namespace ui;
-    WindowDef d;
-    d.label = "WINDOW";
-    d.title = "Options";
-    d.icon = "GO.ICO";
-    d.font = "MS Sans Serif";
     // With the embedded database the Database tab gains a line naming its file: a server
     // name would not locate it.
     const bool embedded = w != nullptr && CurrentServerKind() == ServerKind::Embedded;
     const int grow = embedded ? 14 : 0;
-    d.at = {0, 0, 236, 132 + grow};
-    d.flags.centered = true;
+    WindowDef d = ProcedureWindowDef("Options", {0, 0, 236, 132 + grow});
     d.flags.modal = true;
     const int sheet = d.Add(SheetDef({4, 4, 228, 100 + grow}));
     d.controls.back().label = "?SHEET1";
@@ -90,19 +84,15 @@ ui::WindowDef SetupWindowDef(SetupWindow* w) {
     return d;
 }
 
-SetupWindow::SetupWindow() : WINDOW(std::make_unique<ui::Window>(SetupWindowDef(this))) {}
+SetupWindow::SetupWindow()
+    : ProcedureWindow("Setup", SetupCtl::SERVERPROMPT),
+      WINDOW(std::make_unique<ui::Window>(SetupWindowDef(this))) {
+    UseWindows(*WINDOW, {WINDOW.get()});
+}
 
 SetupWindow::~SetupWindow() = default;
 
-int SetupWindow::Startup() {
-    GlobalErrors.EnterProcedure("Setup");
-    REQUEST = GlobalRequest;
-    if (int r = WindowManager::Startup(); r != SevQuiet) return r;
-    FIRSTFIELD = SetupCtl::SERVERPROMPT;
-    ERRORS = &GlobalErrors;
-    GlobalRequest = 0;
-    GlobalResponse = 0;
-    SetToolbar(TOOLBARMGR);
+int SetupWindow::PrepareWindow() {
     LIVE = LiveSetting() ? 1 : 0;
     // A value the entry cannot hold whole is shown, but never written back cut.
     const auto load = [this](const char* key, STRING<1024>& field, bool& kept) {
@@ -112,15 +102,13 @@ int SetupWindow::Startup() {
     };
     load("roots", ROOTS, roots_kept_);
     load("exclude", EXCLUDE, exclude_kept_);
-    if (WINDOW->Open() != 0) return SevFatal;
+    return SevQuiet;
+}
+
+int SetupWindow::SetUpWindow() {
     ShowDatabaseFile();
     if (roots_kept_) WINDOW->Disable(SetupCtl::ROOTS);
     if (exclude_kept_) WINDOW->Disable(SetupCtl::EXCLUDE);
-    OPENED = 1;
-    SetWindow(*WINDOW);
-    UiPlacement placement(*WINDOW);
-    GlobalIni.RestoreWindow("Setup", placement);
-    ArmAlerts();
     return SevQuiet;
 }
 
@@ -128,14 +116,7 @@ int SetupWindow::Shutdown() {
     // A preview still walking ends before the window it reports to.
     preview_.Cancel();
     preview_.Join();
-    if (int r = WindowManager::Shutdown(); r != SevQuiet) return r;
-    if (OPENED) {
-        UiPlacement placement(*WINDOW);
-        GlobalIni.SaveWindow("Setup", placement);
-    }
-    GlobalErrors.LeaveProcedure();
-    WINDOW->Close();
-    return SevQuiet;
+    return ProcedureWindow::Shutdown();
 }
 
 void SetupWindow::ShowDatabaseFile() {

@@ -12,7 +12,7 @@
 
 #include "app/program.h"
 #include "app/scan.h"
-#include "framework/window_manager.h"
+#include "app/procedure_window.h"
 #include "runtime/errors.h"
 
 namespace dt {
@@ -52,7 +52,7 @@ constexpr int PREVIEWTEXT = 22;    // what the preview found
 constexpr int DBFILE = 23;         // the embedded database's file (hidden for a server)
 }  // namespace SetupCtl
 
-class SetupWindow final : public WindowManager {
+class SetupWindow final : public ProcedureWindow {
   public:
     SetupWindow();
     ~SetupWindow() override;
@@ -65,13 +65,11 @@ class SetupWindow final : public WindowManager {
     // The preview ends after this many files (roots default to every fixed file system).
     ULONG preview_limit = 2000000;
     std::unique_ptr<ui::Window> WINDOW;
-    ProcedureToolbar TOOLBARMGR;
     // Runs once the window is open and its loop has started (tests drive it from here).
     std::function<void(SetupWindow&)> on_opened;
     // Runs once a preview has ended and its counts are shown (tests drive it from here).
     std::function<void(SetupWindow&)> on_preview;
 
-    int Startup() override;
     int Shutdown() override;
     void OnWindowOpened() override;
     int OnAccepted() override;
@@ -82,6 +80,12 @@ class SetupWindow final : public WindowManager {
     ScanPreview& Preview() { return preview_; }
 
   private:
+    // The procedure window's steps of the setup window: the live setting and the scan's
+    // roots and exclusions read before the window opens; the database file's line and the
+    // entries too long to edit once it is open.
+    int PrepareWindow() override;
+    int SetUpWindow() override;
+
     void ShowPreview();
     // The file the database entry names, when the database is the embedded one.
     void ShowDatabaseFile();

@@ -74,15 +74,26 @@ void ApplySessionTimeouts(Connection& c, TraceLog* lg) {
     const std::string ms = std::to_string(DatabaseTimeout() * 1000);
     const OdbcApi& api = c.api();
     SQLHSTMT h = nullptr;
-    if (!Succeeded(api.SQLAllocStmt(c.dbc.get(), &h))) return;
-    OdbcHandle stmt(&api, OdbcHandle::Stmt, h);
+    SQLHDBC dbc = c.dbc.get();
+    if (!Succeeded(OdbcCallNamedAfter(
+            api, lg,
+            [&](SQLRETURN) {
+                return "Allocating" + HandleText("Statement", h) + " on" + HandleText("Connection", dbc);
+            },
+            nullptr, dbc, nullptr, nullptr, [&] { return api.SQLAllocStmt(dbc, &h); })))
+        return;
     for (std::string text : {"SET statement_timeout = " + ms, "SET lock_timeout = " + ms}) {
         OdbcCall(
             api, lg, [&] { return "Executing" + HandleText("Statement", h) + " " + text; }, nullptr, nullptr,
             h, nullptr,
             [&] { return api.SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS); });
-        api.SQLFreeStmt(h, SQL_CLOSE);
+        OdbcCall(
+            api, lg, [&] { return "Closing" + HandleText("Statement", h); }, nullptr, nullptr, h, nullptr,
+            [&] { return api.SQLFreeStmt(h, SQL_CLOSE); });
     }
+    OdbcCall(
+        api, lg, [&] { return "Freeing" + HandleText("Statement", h); }, nullptr, nullptr, h, nullptr,
+        [&] { return api.SQLFreeStmt(h, SQL_DROP); });
 }
 
 std::string HandleText(const char* what, const void* handle) {
@@ -552,9 +563,9 @@ std::shared_ptr<Connection> Environment::ConnectServer(const std::shared_ptr<Ser
     for (const std::string& name : server->driver_names) {
         auto conn = std::make_shared<Connection>(self, server);
         SQLHDBC h = nullptr;
-        SQLRETURN rc = OdbcCall(
-            api, lg, [&] { return "Allocating" + HandleText("Connection", nullptr); }, env.get(), nullptr,
-            nullptr, &diag, [&] { return api.SQLAllocConnect(env.get(), &h); });
+        SQLRETURN rc = OdbcCallNamedAfter(
+            api, lg, [&](SQLRETURN) { return "Allocating" + HandleText("Connection", h); }, env.get(),
+            nullptr, nullptr, &diag, [&] { return api.SQLAllocConnect(env.get(), &h); });
         if (!Succeeded(rc)) return nullptr;
         conn->dbc = OdbcHandle(&api, OdbcHandle::Dbc, h);
         // A server that accepts and never answers must not hang the program.
@@ -627,7 +638,10 @@ std::shared_ptr<Connection> Environment::ConnectServer(const std::shared_ptr<Ser
         if (r.clipstrings_off) server->options.clipstrings = false;
         SQLUSMALLINT ident = 0;
         SQLSMALLINT len = 0;
-        if (Succeeded(api.SQLGetInfo(h, SQL_IDENTIFIER_CASE, &ident, sizeof ident, &len)))
+        if (Succeeded(OdbcCall(
+                api, lg, [&] { return "Getting Identifier case for" + HandleText("Connection", h); }, nullptr,
+                h, nullptr, nullptr,
+                [&] { return api.SQLGetInfo(h, SQL_IDENTIFIER_CASE, &ident, sizeof ident, &len); })))
             conn->case_sensitive = ident == SQL_IC_SENSITIVE;
         ApplySessionTimeouts(*conn, lg);
         return conn;

@@ -186,6 +186,17 @@ class Environment : public std::enable_shared_from_this<Environment> {
     std::vector<std::shared_ptr<Server>> servers_;
 };
 
+// After an ODBC call that did not succeed: takes the diagnostics from the handle at once
+// (into `diag`, unless the call succeeded with information) and writes the error or warning
+// lines to `log`.
+inline void TakeDiagnostics(const OdbcApi& api, TraceLog* log, SQLRETURN rc, SQLHENV env, SQLHDBC dbc,
+                            SQLHSTMT stmt, Diag* diag) {
+    if (rc == SQL_SUCCESS || rc == SQL_NO_DATA || rc == SQL_STILL_EXECUTING || rc == SQL_NEED_DATA) return;
+    Diag d = ReadDiag(api, rc, env, dbc, stmt);
+    if (log != nullptr) log->Write(DiagnosticText(rc == SQL_SUCCESS_WITH_INFO, d.state, d.message));
+    if (diag != nullptr && rc != SQL_SUCCESS_WITH_INFO) *diag = std::move(d);
+}
+
 // Runs one ODBC call through the checked path: with a log, writes the action text and the
 // object before the call and " Time Taken:" after it; when the call does not succeed,
 // takes the diagnostics from the handle at once (into `diag`) and writes the error or
@@ -200,13 +211,21 @@ SQLRETURN OdbcCall(const OdbcApi& api, TraceLog* log, Describe&& describe, SQLHE
     }
     SQLRETURN rc = call();
     if (log != nullptr) log->Write(" Time Taken:" + FormatElapsed(Centiseconds() - start) + "\r\n");
-    if (rc != SQL_SUCCESS && rc != SQL_NO_DATA && rc != SQL_STILL_EXECUTING && rc != SQL_NEED_DATA) {
-        Diag d = ReadDiag(api, rc, env, dbc, stmt);
-        if (log != nullptr)
-            log->Write("\r\n" + std::string(rc == SQL_SUCCESS_WITH_INFO ? "Warning: " : "Error Occurred: ") +
-                       d.state + " " + d.message + "\r\n");
-        if (diag != nullptr && rc != SQL_SUCCESS_WITH_INFO) *diag = std::move(d);
-    }
+    TakeDiagnostics(api, log, rc, env, dbc, stmt, diag);
+    return rc;
+}
+
+// As OdbcCall, for a call whose line names what only the call gives back (the handle an
+// allocation makes, a count of rows, a procedure's return code): the line is written
+// whole after the call; `describe` gets the call's result.
+template <class Describe, class Call>
+SQLRETURN OdbcCallNamedAfter(const OdbcApi& api, TraceLog* log, Describe&& describe, SQLHENV env, SQLHDBC dbc,
+                             SQLHSTMT stmt, Diag* diag, Call&& call) {
+    const long start = log != nullptr ? Centiseconds() : 0;
+    SQLRETURN rc = call();
+    if (log != nullptr)
+        log->Write(describe(rc) + " Time Taken:" + FormatElapsed(Centiseconds() - start) + "\r\n");
+    TakeDiagnostics(api, log, rc, env, dbc, stmt, diag);
     return rc;
 }
 

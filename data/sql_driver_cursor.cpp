@@ -2,6 +2,8 @@
 // order (SET, RESET, NEXT, PREVIOUS, SKIP, GET, REGET, RECORDS).
 #include "data/sql_driver_internal.h"
 
+#include "data/position.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -46,7 +48,10 @@ bool BindCursor(SqlState& st, std::size_t ncols, bool want_block) {
             c.block = true;
         }
     }
-    if (!c.block) api.SQLSetStmtOption(h, SQL_BIND_TYPE, c.row_size);
+    if (!c.block)
+        Call(
+            st, [&] { return StmtText("Setting Statement Option for", h); }, h,
+            [&] { return api.SQLSetStmtOption(h, SQL_BIND_TYPE, c.row_size); });
     c.rows.assign(c.row_size * c.rowset, 0);
     c.status.assign(c.rowset, 0);
     for (std::size_t i = 0; i < ncols; ++i) {
@@ -81,10 +86,19 @@ int OpenCursor(SqlState& st, DriverArgs& a, const Statement& s, bool passthrough
     bool reuse = !passthrough && !c.prepared_key.empty() && c.prepared_key == key;
     if (!reuse) {
         c.prepared_key.clear();
-        api.SQLFreeStmt(h, SQL_UNBIND);
-        api.SQLFreeStmt(h, SQL_RESET_PARAMS);
+        Call(
+            st, [&] { return StmtText("Unbinding Columns", h); }, h,
+            [&] { return api.SQLFreeStmt(h, SQL_UNBIND); });
+        Call(
+            st, [&] { return StmtText("Resetting Parameters", h); }, h,
+            [&] { return api.SQLFreeStmt(h, SQL_RESET_PARAMS); });
         // One-row reads on servers without a LIMIT clause ask through the statement option.
-        api.SQLSetStmtOption(h, SQL_MAX_ROWS, static_cast<SQLULEN>(max_rows > 0 ? max_rows : 0));
+        Call(
+            st, [&] { return StmtText("Setting Statement Option for", h); }, h,
+            [&] {
+                return api.SQLSetStmtOption(h, SQL_MAX_ROWS,
+                                            static_cast<SQLULEN>(max_rows > 0 ? max_rows : 0));
+            });
         c.params.Init(st.cols, s.params, 1);
         if (!BindParams(st, h, c.params)) return Fail90(st, a, st.diag);
     }
@@ -92,12 +106,7 @@ int OpenCursor(SqlState& st, DriverArgs& a, const Statement& s, bool passthrough
     st.last_sql = s.text;
     SQLRETURN rc;
     if (passthrough) {
-        rc = Call(
-            st, [&] { return StmtText("Executing", h) + " " + s.text; }, h,
-            [&] {
-                return api.SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.text.c_str())),
-                                         SQL_NTS);
-            });
+        rc = ExecDirect(st, h, s.text);
     } else {
         if (!reuse) {
             rc = Call(
@@ -114,7 +123,7 @@ int OpenCursor(SqlState& st, DriverArgs& a, const Statement& s, bool passthrough
     }
     if (rc == SQL_STILL_EXECUTING || rc == SQL_NEED_DATA) return rc;
     if (!Succeeded(rc)) {
-        api.SQLFreeStmt(h, SQL_CLOSE);
+        CloseStmt(st, h);
         return FailFrom(st, a, st.diag);
     }
     if (passthrough) {
@@ -157,6 +166,7 @@ int FetchRow(SqlState& st, DriverArgs& a) {
                 if (ind == SQL_NULL_DATA) {
                     st.nulls[static_cast<std::size_t>(col.field)] = -1;
                     ClearField(col, rec);
+                    NoteNull(st, static_cast<std::size_t>(col.field));
                 } else {
                     st.nulls[static_cast<std::size_t>(col.field)] = 0;
                     FromOdbc(col, s, value, ind, rec);
@@ -172,8 +182,7 @@ int FetchRow(SqlState& st, DriverArgs& a) {
                 st, [&] { return StmtText("Fetching Next Set of Rows from", h); }, h,
                 [&] { return api.SQLExtendedFetch(h, SQL_FETCH_NEXT, 0, &c.fetched, c.status.data()); });
         } else {
-            rc = Call(
-                st, [&] { return StmtText("Fetching Row from", h); }, h, [&] { return api.SQLFetch(h); });
+            rc = Fetch(st, h);
             c.fetched = Succeeded(rc) ? 1 : 0;
             c.status[0] = SQL_ROW_SUCCESS;
             for (std::size_t i = 0; c.fetched == 1 && !c.bound && i < c.slots.size(); ++i) {
@@ -182,14 +191,7 @@ int FetchRow(SqlState& st, DriverArgs& a) {
                 char* value = c.rows.data() + c.offsets[i];
                 auto* ind =
                     reinterpret_cast<SQLLEN*>(value + (static_cast<std::size_t>(s.buflen) + 7) / 8 * 8);
-                auto n = static_cast<SQLUSMALLINT>(i + 1);
-                SQLRETURN g = Call(
-                    st,
-                    [&] {
-                        return "Getting Data for column " + std::to_string(n) + " from" +
-                               HandleText("Statement", h);
-                    },
-                    h, [&] { return api.SQLGetData(h, n, s.ctype, value, s.buflen, ind); });
+                SQLRETURN g = GetData(st, h, static_cast<SQLUSMALLINT>(i + 1), s.ctype, value, s.buflen, ind);
                 if (!Succeeded(g)) return FailFrom(st, a, st.diag);
             }
         }
@@ -344,9 +346,10 @@ void EndResultAfterWrite(SqlState& st) {
     }
 }
 
-std::string PositionOf(SqlState& st) {
-    std::string p(st.file->Record(), st.file->record_length);
-    return p;
+// Writes `lines` to the file's trace log, when one is open.
+void WriteTraceLines(SqlState& st, const std::vector<std::string>& lines) {
+    if (TraceLog* lg = st.Log())
+        for (const std::string& l : lines) lg->Line(l);
 }
 
 // Dispatch of this family (see Operate in sql_driver.cpp).
@@ -360,9 +363,10 @@ int CursorOperation(int op, File& f, SqlState& st, DriverArgs& a) {
         case OP_POSITIONfile:
         case OP_POSITIONkey: {
             if (!st.opened) return ErrFileNotOpen;
-            // The position of a row on a server is its whole record, which REGET and RESET take back.
+            // A position names the file and key it was taken on and holds the key's values (or
+            // the whole record); REGET and RESET take it back and refuse one that does not fit.
             if (op == OP_POSITIONfile || op == OP_POSITIONkey) {
-                if (a.out) *a.out = PositionOf(st);
+                if (a.out) *a.out = MakePosition(f, op == OP_POSITIONkey ? a.key : nullptr, f.Record());
                 return 0;
             }
             CloseCursor(st);
@@ -375,21 +379,22 @@ int CursorOperation(int op, File& f, SqlState& st, DriverArgs& a) {
                     return ErrInvalidKeyFile;
                 st.seq.position = true;
                 // RESET starts from a record given back by POSITION; SET from the record buffer.
-                if (op == OP_RESETkey) {
-                    if (a.text.size() != st.file->record_length) {
-                        if (TraceLog* lg = st.Log()) {
-                            lg->Line("Reset Buffer:");
-                            lg->Line("FileSize: " + std::to_string(st.file->record_length));
-                            lg->Line("File Size wrong for file " + st.file->ExternalName());
-                        }
-                        st.seq = Sequence{};
-                        return ErrInvalidKeyFile;
-                    }
-                    st.seq.start.assign(a.text.begin(), a.text.end());
-                } else {
-                    st.seq.start.assign(f.Record(), f.Record() + f.record_length);
-                }
+                st.seq.start.assign(f.Record(), f.Record() + f.record_length);
                 st.seq.start_nulls = st.nulls;
+                if (op == OP_RESETkey) {
+                    // The buffer must be a position of this file, taken on this key or on one
+                    // over the same fields; the trace says why one is refused.
+                    PositionRead r = ReadPosition(f, a.key, a.text, st.seq.start);
+                    WriteTraceLines(st, r.trace);
+                    if (r.rc != 0) {
+                        st.seq = Sequence{};
+                        return r.rc;
+                    }
+                    // A key position gives values, never NULL, to the key's fields.
+                    if (r.from_key != nullptr)
+                        for (const KeyComponent& c : a.key->components)
+                            if (c.field >= 0) st.seq.start_nulls[static_cast<std::size_t>(c.field)] = 0;
+                }
             }
             st.have_saved = false;
             return 0;
@@ -414,12 +419,19 @@ int CursorOperation(int op, File& f, SqlState& st, DriverArgs& a) {
         case OP_REGETfile:
         case OP_REGETkey: {
             if (!st.opened) return ErrFileNotOpen;
-            // Without a unique key no row can be found again from its values.
-            if (st.id_key < 0 && a.key == nullptr) return ErrUnsupportedFunction;
-            if (a.text.size() != f.record_length) return ErrInvalidKeyFile;
             std::vector<char> keep(f.Record(), f.Record() + f.record_length);
-            std::memcpy(f.Record(), a.text.data(), f.record_length);
-            Key* k = a.key ? a.key : f.keys[static_cast<std::size_t>(st.id_key)];
+            std::vector<char> wanted = keep;
+            PositionRead r = ReadPosition(f, op == OP_REGETkey ? a.key : nullptr, a.text, wanted);
+            WriteTraceLines(st, r.trace);
+            if (r.rc != 0) return r.rc;
+            // By the key asked for, else the key the position was taken on, else the
+            // identifying key; without any, no row can be found again from its values.
+            Key* k = a.key != nullptr        ? a.key
+                     : r.from_key != nullptr ? f.keys[static_cast<std::size_t>(r.from_key->number - 1)]
+                     : st.id_key >= 0        ? f.keys[static_cast<std::size_t>(st.id_key)]
+                                             : nullptr;
+            if (k == nullptr) return ErrUnsupportedFunction;
+            std::memcpy(f.Record(), wanted.data(), f.record_length);
             int rc = DoGet(st, a, *k);
             // A failed REGET leaves the record as it was, not as the position it was given.
             if (rc != 0) std::memcpy(f.Record(), keep.data(), keep.size());
@@ -438,16 +450,14 @@ int CursorOperation(int op, File& f, SqlState& st, DriverArgs& a) {
                 text = "SELECT COUNT ( DISTINCT " + st.cols[static_cast<std::size_t>(kt.columns[0])].name +
                        " ) FROM " + st.Table();
             }
-            OdbcHandle hs;
-            if (!AllocStmt(st, hs)) return Fail90(st, a, st.diag);
+            ScratchStatement hs(st);
+            if (!hs.Allocate()) return Fail90(st, a, st.diag);
             SQLHSTMT h = hs.get();
-            SQLRETURN rc = Call(
-                st, [&] { return StmtText("Executing", h) + " " + text; }, h,
-                [&] { return st.Api().SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS); });
+            SQLRETURN rc = ExecDirect(st, h, text);
             if (!Succeeded(rc)) return FailFrom(st, a, st.diag);
             SQLINTEGER n = 0;
             SQLLEN ind = 0;
-            if (Succeeded(st.Api().SQLFetch(h))) st.Api().SQLGetData(h, 1, SQL_C_SLONG, &n, 0, &ind);
+            if (Succeeded(Fetch(st, h))) GetData(st, h, 1, SQL_C_SLONG, &n, 0, &ind);
             a.result = n;
             return 0;
         }

@@ -13,21 +13,20 @@ int LoadTypeInfo(SqlState& st, DriverArgs& a) {
     Connection& c = *st.conn;
     if (c.have_type_info) return 0;
     const OdbcApi& api = st.Api();
-    OdbcHandle hs;
-    if (!AllocStmt(st, hs)) return Fail90(st, a, st.diag);
+    ScratchStatement hs(st);
+    if (!hs.Allocate()) return Fail90(st, a, st.diag);
     SQLHSTMT h = hs.get();
     SQLRETURN rc = Call(
         st, [&] { return StmtText("Getting Type Information with", h); }, h,
         [&] { return api.SQLGetTypeInfo(h, SQL_ALL_TYPES); });
     if (!Succeeded(rc)) return Fail90(st, a, st.diag);
-    while (Succeeded(api.SQLFetch(h))) {
+    while (Succeeded(Fetch(st, h))) {
         char name[128] = {0}, params[128] = {0};
         SQLSMALLINT type = 0;
         SQLLEN ind = 0, pind = 0;
-        api.SQLGetData(h, 1, SQL_C_CHAR, name, sizeof name, &ind);
-        api.SQLGetData(h, 2, SQL_C_SSHORT, &type, 0, &ind);
-        if (!Succeeded(api.SQLGetData(h, 6, SQL_C_CHAR, params, sizeof params, &pind)) ||
-            pind == SQL_NULL_DATA)
+        GetData(st, h, 1, SQL_C_CHAR, name, sizeof name, &ind);
+        GetData(st, h, 2, SQL_C_SSHORT, &type, 0, &ind);
+        if (!Succeeded(GetData(st, h, 6, SQL_C_CHAR, params, sizeof params, &pind)) || pind == SQL_NULL_DATA)
             params[0] = 0;
         c.type_info.push_back(TypeInfo{name, type, params});
     }

@@ -115,7 +115,7 @@ struct Sequence {
 };
 
 struct SavedState {
-    std::vector<char> record, saved;
+    std::vector<char> record, saved, null_bytes;
     std::vector<std::int32_t> nulls, saved_nulls;
     Sequence seq;
     bool have_saved = false;
@@ -135,6 +135,7 @@ class SqlState final : public DriverState {
     explicit SqlState(File& f) : file(&f) {
         nulls.assign(f.fields.size(), 0);
         saved_nulls.assign(f.fields.size(), 0);
+        null_bytes.assign(f.record_length, 0);
         cols = BuildColumnMap(f);
     }
     ~SqlState() override {
@@ -146,11 +147,26 @@ class SqlState final : public DriverState {
     }
 
     void ReleaseStatements() {
+        FreeStatement(cursor.stmt);
+        FreeStatement(insert.stmt);
+        FreeStatement(bulk.stmt);
         cursor = Cursor{};
         insert = Prepared{};
         bulk = Prepared{};
-        gets.clear();
         attrs_known = false;
+    }
+    // Frees a statement handle with its trace line.
+    void FreeStatement(OdbcHandle& h) {
+        if (!h) return;
+        if (!conn) {
+            h.Reset();
+            return;
+        }
+        void* p = h.get();
+        OdbcCall(
+            Api(), Log(), [&] { return "Freeing" + HandleText("Statement", p); }, nullptr, nullptr, p,
+            nullptr, [&] { return Api().SQLFreeStmt(p, SQL_DROP); });
+        h.Release();
     }
 
     std::shared_ptr<Connection> conn;  // declared first: destroyed last
@@ -161,6 +177,9 @@ class SqlState final : public DriverState {
     std::vector<char> saved;
     bool have_saved = false;
     std::vector<std::int32_t> nulls, saved_nulls;
+    // What each field held when its null flag was set (by a read, SETNULL, SETNULLS or the
+    // zero-is-NULL rule): a write that finds other bytes there writes them as its value.
+    std::vector<char> null_bytes;
     bool opened = false;
     int mode = 0;
     FileOptions opt;
@@ -174,7 +193,6 @@ class SqlState final : public DriverState {
     Prepared bulk;
     std::size_t bulk_rows = 0;
     bool bulk_unsupported = false;
-    std::vector<Prepared> gets;
     Sequence seq;
     long page_size = 64;
     long hold_timeout = 0;
@@ -241,6 +259,31 @@ void PrepareNullsForWrite(SqlState& st);
 void SaveCopy(SqlState& st);
 ValueSource Values(SqlState& st);
 int ExecNoResult(SqlState& st, DriverArgs& a, const Statement& s, long* rows = nullptr);
+// Ends the statement's result set.
+void CloseStmt(SqlState& st, SQLHSTMT h);
+// A row of the statement's result, and a column of that row.
+SQLRETURN Fetch(SqlState& st, SQLHSTMT h);
+SQLRETURN GetData(SqlState& st, SQLHSTMT h, SQLUSMALLINT n, SQLSMALLINT ctype, void* value, SQLLEN size,
+                  SQLLEN* ind);
+// Runs `text` at once; a stored-procedure call shows its return code on its trace line.
+SQLRETURN ExecDirect(SqlState& st, SQLHSTMT h, const std::string& text);
+// Remembers what field `i` holds as its null flag is set.
+void NoteNull(SqlState& st, std::size_t i);
+
+// A statement of one operation, freed with its trace line when the operation ends.
+class ScratchStatement {
+  public:
+    explicit ScratchStatement(SqlState& st) : st_(st) {}
+    ~ScratchStatement() { st_.FreeStatement(handle); }
+    ScratchStatement(const ScratchStatement&) = delete;
+    ScratchStatement& operator=(const ScratchStatement&) = delete;
+    bool Allocate() { return AllocStmt(st_, handle); }
+    SQLHSTMT get() const { return handle.get(); }
+    OdbcHandle handle;
+
+  private:
+    SqlState& st_;
+};
 
 // ---------------------------------------------------------------------------------------
 // Result sets (sql_driver_cursor.cpp)

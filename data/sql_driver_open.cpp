@@ -33,8 +33,8 @@ void ApplyPendingServerOptions(SqlState& st) {
 
 int Describe(SqlState& st, DriverArgs& a) {
     const OdbcApi& api = st.Api();
-    OdbcHandle hs;
-    if (!AllocStmt(st, hs)) return Fail90(st, a, st.diag);
+    ScratchStatement hs(st);
+    if (!hs.Allocate()) return Fail90(st, a, st.diag);
     SQLHSTMT h = hs.get();
     struct Described {
         std::string name;
@@ -52,18 +52,16 @@ int Describe(SqlState& st, DriverArgs& a) {
                                       reinterpret_cast<SQLCHAR*>(const_cast<char*>("%")), SQL_NTS);
             });
         if (!Succeeded(rc)) return rc;
-        for (;;) {
-            SQLRETURN f = api.SQLFetch(h);
-            if (!Succeeded(f)) break;
+        while (Succeeded(Fetch(st, h))) {
             char col[256] = {0};
             SQLLEN ind = 0;
             SQLSMALLINT type = 0, nullable = SQL_NULLABLE;
-            api.SQLGetData(h, 4, SQL_C_CHAR, col, sizeof col, &ind);
-            api.SQLGetData(h, 5, SQL_C_SSHORT, &type, 0, &ind);
-            api.SQLGetData(h, 11, SQL_C_SSHORT, &nullable, 0, &ind);
+            GetData(st, h, 4, SQL_C_CHAR, col, sizeof col, &ind);
+            GetData(st, h, 5, SQL_C_SSHORT, &type, 0, &ind);
+            GetData(st, h, 11, SQL_C_SSHORT, &nullable, 0, &ind);
             found.push_back({col, type, nullable != SQL_NO_NULLS});
         }
-        api.SQLFreeStmt(h, SQL_CLOSE);
+        CloseStmt(st, h);
         return rc;
     };
     if (!st.opt.verifyviaselect) {
@@ -77,9 +75,7 @@ int Describe(SqlState& st, DriverArgs& a) {
         // No columns listed (a missing table, or a catalog that spells names differently):
         // the server itself decides through a SELECT that returns no row.
         std::string text = "SELECT * FROM " + table + " WHERE 0 = 1";
-        SQLRETURN rc = Call(
-            st, [&] { return StmtText("Executing", h) + " " + text; }, h,
-            [&] { return api.SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS); });
+        SQLRETURN rc = ExecDirect(st, h, text);
         if (!Succeeded(rc)) {
             Meaning m = Classify(st.diag);
             if (m == Meaning::MissingTable || (st.Kind() == KIND_WATCOM && st.diag.state == "42000")) {
@@ -89,7 +85,9 @@ int Describe(SqlState& st, DriverArgs& a) {
             return Fail90(st, a, st.diag);
         }
         SQLSMALLINT n = 0;
-        api.SQLNumResultCols(h, &n);
+        Call(
+            st, [&] { return StmtText("Getting Number of columns for", h); }, h,
+            [&] { return api.SQLNumResultCols(h, &n); });
         for (SQLSMALLINT i = 1; i <= n; ++i) {
             char name[256] = {0};
             SQLSMALLINT len = 0, type = 0, scale = 0, nullable = SQL_NULLABLE;
@@ -141,11 +139,11 @@ void LearnColumnAttributes(SqlState& st) {
     if (st.attrs_known) return;
     st.attrs_known = true;
     const OdbcApi& api = st.Api();
-    OdbcHandle hs;
-    if (!AllocStmt(st, hs)) return;
+    ScratchStatement hs(st);
+    if (!hs.Allocate()) return;
     SQLHSTMT h = hs.get();
     std::string text = "SELECT " + ColumnList(st.cols) + " FROM " + st.Table() + " WHERE 0 = 1";
-    if (!Succeeded(api.SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS))) return;
+    if (!Succeeded(ExecDirect(st, h, text))) return;
     for (std::size_t i = 0; i < st.cols.size(); ++i) {
         Column& c = st.cols[i];
         auto n = static_cast<SQLUSMALLINT>(i + 1);

@@ -44,22 +44,60 @@ std::string StmtText(const char* action, const void* h) {
 bool AllocStmt(SqlState& st, OdbcHandle& out) {
     SQLHSTMT h = nullptr;
     SQLHDBC dbc = st.conn->dbc.get();
-    SQLRETURN rc = OdbcCall(
+    SQLRETURN rc = OdbcCallNamedAfter(
         st.Api(), st.Log(),
-        [&] { return std::string("Allocating Statement on") + HandleText("Connection", dbc); }, nullptr, dbc,
-        nullptr, &st.diag, [&] { return st.Api().SQLAllocStmt(dbc, &h); });
+        [&](SQLRETURN) {
+            return "Allocating" + HandleText("Statement", h) + " on" + HandleText("Connection", dbc);
+        },
+        nullptr, dbc, nullptr, &st.diag, [&] { return st.Api().SQLAllocStmt(dbc, &h); });
     if (!Succeeded(rc)) return false;
     out = OdbcHandle(&st.Api(), OdbcHandle::Stmt, h);
     return true;
 }
 
+// Ends the statement's result set.
+void CloseStmt(SqlState& st, SQLHSTMT h) {
+    Call(
+        st, [&] { return StmtText("Closing", h); }, h, [&] { return st.Api().SQLFreeStmt(h, SQL_CLOSE); });
+}
+
+SQLRETURN Fetch(SqlState& st, SQLHSTMT h) {
+    return Call(
+        st, [&] { return StmtText("Fetching Row from", h); }, h, [&] { return st.Api().SQLFetch(h); });
+}
+
+SQLRETURN GetData(SqlState& st, SQLHSTMT h, SQLUSMALLINT n, SQLSMALLINT ctype, void* value, SQLLEN size,
+                  SQLLEN* ind) {
+    return Call(
+        st,
+        [&] { return "Getting Data for column " + std::to_string(n) + " from" + HandleText("Statement", h); },
+        h, [&] { return st.Api().SQLGetData(h, n, ctype, value, size, ind); });
+}
+
+// A call of a stored procedure, in the ODBC escape form the pass-through builds.
+bool IsProcedureCall(std::string_view text) {
+    return text.rfind("{CALL ", 0) == 0;
+}
+
+// Runs `text` at once. A stored-procedure call shows its return code on its line.
+SQLRETURN ExecDirect(SqlState& st, SQLHSTMT h, const std::string& text) {
+    auto exec = [&] {
+        return st.Api().SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())),
+                                      SQL_NTS);
+    };
+    if (IsProcedureCall(text))
+        return OdbcCallNamedAfter(
+            st.Api(), st.Log(),
+            [&](SQLRETURN rc) {
+                return StmtText("Executing", h) + " " + text + " Return Code: " + std::to_string(rc);
+            },
+            nullptr, nullptr, h, &st.diag, exec);
+    return Call(
+        st, [&] { return StmtText("Executing", h) + " " + text; }, h, exec);
+}
+
 void CloseCursor(SqlState& st) {
-    if (st.cursor.stmt) {
-        void* h = st.cursor.stmt.get();
-        Call(
-            st, [&] { return StmtText("Closing", h); }, h,
-            [&] { return st.Api().SQLFreeStmt(h, SQL_CLOSE); });
-    }
+    if (st.cursor.stmt) CloseStmt(st, st.cursor.stmt.get());
     st.cursor.open = false;
     st.cursor.passthrough = false;
     st.cursor.fetched = st.cursor.pos = 0;
@@ -105,15 +143,29 @@ bool BindParams(SqlState& st, SQLHSTMT h, ParamSet& ps) {
     return true;
 }
 
-// The zero-is-NULL and NOT NULL rules applied to the null flags before a write.
+// Remembers what field `i` holds as its null flag is set.
+void NoteNull(SqlState& st, std::size_t i) {
+    const Field& fd = st.file->fields[i];
+    if (fd.offset + fd.size > st.null_bytes.size()) return;
+    std::memcpy(st.null_bytes.data() + fd.offset, st.file->Record() + fd.offset, fd.size);
+}
+
+// The null flags before a write: a NULL field given a value since it became NULL is NULL
+// no more (a field read as NULL and then assigned is written with its value, not as NULL);
+// then the zero-is-NULL and NOT NULL rules.
 void PrepareNullsForWrite(SqlState& st) {
     for (const Column& c : st.cols) {
-        auto& flag = st.nulls[static_cast<std::size_t>(c.field)];
+        const auto field = static_cast<std::size_t>(c.field);
+        auto& flag = st.nulls[field];
+        if (flag == -1 && ColumnChanged(c, st.file->Record(), st.null_bytes.data())) flag = 0;
         if (st.opt.zeroisnull && !c.zeronotnull && (c.type == FT_DATE || c.type == FT_TIME || c.timestamp)) {
             const char* p = st.file->Record() + c.offset;
             bool zero = true;
             for (std::uint32_t i = 0; i < c.size && zero; ++i) zero = p[i] == 0;
-            if (zero) flag = -1;
+            if (zero) {
+                flag = -1;
+                NoteNull(st, field);
+            }
         }
         if (!c.nullable) flag = 0;
     }
@@ -137,27 +189,28 @@ ValueSource Values(SqlState& st) {
 
 // Runs a statement that returns no rows on a scratch handle.
 int ExecNoResult(SqlState& st, DriverArgs& a, const Statement& s, long* rows) {
-    OdbcHandle h;
-    if (!AllocStmt(st, h)) return Fail90(st, a, st.diag);
+    ScratchStatement h(st);
+    if (!h.Allocate()) return Fail90(st, a, st.diag);
     ParamSet ps;
     ps.Init(st.cols, s.params, 1);
     FillParams(st, ps, 0);
     if (!BindParams(st, h.get(), ps)) return Fail90(st, a, st.diag);
-    void* hh = h.get();
+    SQLHSTMT hh = h.get();
     st.last_sql = s.text;
-    SQLRETURN rc = Call(
-        st, [&] { return StmtText("Executing", hh) + " " + s.text; }, hh,
-        [&] {
-            return st.Api().SQLExecDirect(hh, reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.text.c_str())),
-                                          SQL_NTS);
-        });
+    SQLRETURN rc = ExecDirect(st, hh, s.text);
     if (rc == SQL_STILL_EXECUTING || rc == SQL_NEED_DATA) return rc;
     if (!Succeeded(rc) && rc != SQL_NO_DATA) return FailFrom(st, a, st.diag);
-    if (rows != nullptr) {
-        SQLLEN n = 0;
-        if (rc != SQL_NO_DATA) st.Api().SQLRowCount(hh, &n);
-        *rows = static_cast<long>(n);
-    }
+    // The count of rows is asked for by a caller that wants it, and for the trace.
+    SQLLEN n = 0;
+    if (rc != SQL_NO_DATA && (rows != nullptr || st.Log() != nullptr))
+        OdbcCallNamedAfter(
+            st.Api(), st.Log(),
+            [&](SQLRETURN) {
+                return "Number of rows effected by" + HandleText("Statement", hh) + " was " +
+                       std::to_string(n);
+            },
+            nullptr, nullptr, hh, nullptr, [&] { return st.Api().SQLRowCount(hh, &n); });
+    if (rows != nullptr) *rows = static_cast<long>(n);
     return 0;
 }
 
@@ -173,14 +226,19 @@ int StateOperation(int op, File& f, SqlState& st, DriverArgs& a) {
             long i = a.value;
             // Field -1 sets or clears the flags of every field at once.
             if (op != OP_NULL && i == -1) {
-                for (auto& n : st.nulls) n = op == OP_SETNULL ? -1 : 0;
+                for (std::size_t j = 0; j < st.nulls.size(); ++j) {
+                    st.nulls[j] = op == OP_SETNULL ? -1 : 0;
+                    if (op == OP_SETNULL) NoteNull(st, j);
+                }
                 return 0;
             }
             if (i < 0 || static_cast<std::size_t>(i) >= st.nulls.size()) return ErrInvalidRecordDeclaration;
-            if (op == OP_NULL)
+            if (op == OP_NULL) {
                 a.result = st.nulls[static_cast<std::size_t>(i)] == -1 ? 1 : 0;
-            else
+            } else {
                 st.nulls[static_cast<std::size_t>(i)] = op == OP_SETNULL ? -1 : 0;
+                if (op == OP_SETNULL) NoteNull(st, static_cast<std::size_t>(i));
+            }
             return 0;
         }
         case OP_GETNULLS:
@@ -191,6 +249,8 @@ int StateOperation(int op, File& f, SqlState& st, DriverArgs& a) {
         case OP_SETNULLS:
             if (a.text.size() != st.nulls.size() * sizeof(std::int32_t)) return ErrInvalidParameterCount;
             std::memcpy(st.nulls.data(), a.text.data(), a.text.size());
+            for (std::size_t j = 0; j < st.nulls.size(); ++j)
+                if (st.nulls[j] == -1) NoteNull(st, j);
             return 0;
         case OP_BUFFER:
             // Rows fetched (and APPEND rows collected) per round trip; capped to bound the buffers.
@@ -203,6 +263,7 @@ int StateOperation(int op, File& f, SqlState& st, DriverArgs& a) {
             s.have_saved = st.have_saved;
             s.nulls = st.nulls;
             s.saved_nulls = st.saved_nulls;
+            s.null_bytes = st.null_bytes;
             s.seq = st.seq;
             a.result = st.next_state;
             st.states[st.next_state++] = std::move(s);
@@ -218,6 +279,7 @@ int StateOperation(int op, File& f, SqlState& st, DriverArgs& a) {
             st.have_saved = s.have_saved;
             st.nulls = s.nulls;
             st.saved_nulls = s.saved_nulls;
+            st.null_bytes = s.null_bytes;
             st.seq = s.seq;
             // The result set is gone: the next read runs its SELECT again from the restored
             // record, passing over that record itself.

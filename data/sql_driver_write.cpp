@@ -21,12 +21,12 @@ int EnsureInsert(SqlState& st, DriverArgs& a, Prepared& p, std::size_t rows) {
         st, [&] { return StmtText("Preparing", h) + " " + s.text; }, h,
         [&] { return st.Api().SQLPrepare(h, reinterpret_cast<SQLCHAR*>(p.text.data()), SQL_NTS); });
     if (!Succeeded(rc)) {
-        p.stmt.Reset();
+        st.FreeStatement(p.stmt);
         return FailFrom(st, a, st.diag);
     }
     p.params.Init(st.cols, s.params, rows);
     if (!BindParams(st, h, p.params)) {
-        p.stmt.Reset();
+        st.FreeStatement(p.stmt);
         return Fail90(st, a, st.diag);
     }
     return 0;
@@ -51,10 +51,10 @@ int ExecutePrepared(SqlState& st, DriverArgs& a, Prepared& p, SQLULEN rows) {
         st, [&] { return StmtText("Executing prepared", h); }, h, [&] { return api.SQLExecute(h); });
     if (rc == SQL_STILL_EXECUTING || rc == SQL_NEED_DATA) return rc;
     if (!Succeeded(rc) && rc != SQL_NO_DATA) {
-        api.SQLFreeStmt(h, SQL_CLOSE);
+        CloseStmt(st, h);
         return FailFrom(st, a, st.diag);
     }
-    api.SQLFreeStmt(h, SQL_CLOSE);
+    CloseStmt(st, h);
     return 0;
 }
 
@@ -164,11 +164,13 @@ int DoPut(SqlState& st, DriverArgs& a) {
         // The row must still be as it was read.
         std::vector<char> mine(st.file->Record(), st.file->Record() + st.file->record_length);
         std::vector<std::int32_t> my_nulls = st.nulls;
+        std::vector<char> my_null_bytes = st.null_bytes;
         int rc = SelectOne(st, a, id, true);
         bool same =
             rc == 0 && SameRecord(st, st.file->Record(), st.saved.data()) && st.nulls == st.saved_nulls;
         std::memcpy(st.file->Record(), mine.data(), mine.size());
         st.nulls = my_nulls;
+        st.null_bytes = my_null_bytes;
         if (rc != 0 && rc != ErrRecordNotFound) return rc;
         if (!same) return ErrRecordChanged;
     }
@@ -212,10 +214,12 @@ int WriteOperation(int op, File& f, SqlState& st, DriverArgs& a) {
                 if (k->Has(KEY_DUP)) continue;
                 std::vector<char> keep(f.Record(), f.Record() + f.record_length);
                 auto keep_nulls = st.nulls;
+                auto keep_null_bytes = st.null_bytes;
                 // SelectOne reads the found row into the record: the caller's values come back after it.
                 int rc = SelectOne(st, a, st.keys[static_cast<std::size_t>(k->number - 1)], false);
                 std::memcpy(f.Record(), keep.data(), keep.size());
                 st.nulls = keep_nulls;
+                st.null_bytes = keep_null_bytes;
                 if (rc == 0)
                     a.result = 1;
                 else if (rc !=

@@ -73,6 +73,8 @@ void KeyCondition(const std::vector<Column>& cols, const KeyTexts& kt, const Val
     }
 }
 
+}  // namespace
+
 bool ColumnChanged(const Column& c, const char* a, const char* b) {
     const char* pa = a + c.offset;
     const char* pb = b + c.offset;
@@ -80,8 +82,6 @@ bool ColumnChanged(const Column& c, const char* a, const char* b) {
         return TextField(TextLayout::Terminated, pa, c.size) != TextField(TextLayout::Terminated, pb, c.size);
     return std::memcmp(pa, pb, c.size) != 0;
 }
-
-}  // namespace
 
 void ApplyColumnOptions(std::string_view options, Column& c) {
     while (!options.empty()) {

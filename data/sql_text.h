@@ -66,6 +66,9 @@ struct ValueSource {
 // a NULL field.
 std::string Literal(const Column& c, const char* record, bool is_null);
 
+// True when the column's value differs between two records (a CSTRING up to its NUL).
+bool ColumnChanged(const Column& c, const char* a, const char* b);
+
 // Plain decimal text of a DECIMAL/PDECIMAL column ("-123.45").
 std::string DecimalToText(const Column& c, const char* record, int digits, int places);
 // Packs decimal text into a DECIMAL/PDECIMAL column; false when it does not fit.

@@ -68,6 +68,11 @@ std::string FormatElapsed(long cs) {
     return buf;
 }
 
+std::string DiagnosticText(bool warning, std::string_view state, std::string_view message) {
+    return "\r\n" + std::string(warning ? "Warning: " : "Error Occurred: ") + std::string(state) + " " +
+           std::string(message) + "\r\n";
+}
+
 std::string MaskPassword(std::string_view s) {
     // Attribute by attribute: "key=value" up to ';', a value that starts with '{' running to
     // its '}' that is not doubled. The value of every PWD or PASSWORD key is replaced.

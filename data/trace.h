@@ -60,6 +60,9 @@ class TraceLog {
 long Centiseconds();
 // "%ld.%02ld secs" for a duration in hundredths.
 std::string FormatElapsed(long centiseconds);
+// The lines written after an ODBC call that did not succeed: CR LF, then "Warning: " for
+// success with information or "Error Occurred: " otherwise, the state, the message, CR LF.
+std::string DiagnosticText(bool warning, std::string_view state, std::string_view message);
 // A connection string with the value of every PWD= attribute shown as "********".
 std::string MaskPassword(std::string_view connection_string);
 // The calling thread's runtime thread number (1 for the first thread that asks).

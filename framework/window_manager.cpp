@@ -466,65 +466,57 @@ int WindowManager::InsertRoutine() {
 int WindowManager::ChangeRoutine() {
     if (PRIMARY == nullptr) return SevQuiet;
     FileManagerInterface& file = PRIMARY->Manager();
-    // Repeats only when the user asks to try again.
-    for (;;) {
+    bool unchanged = false;
+    // A record left as it was is not written: that counts as done.
+    const WriteOutcome outcome = RetryWithPrompt(Msg::UpdateError, NotifyIs::Collision, [&] {
+        unchanged = file.EqualBuffer(SAVED) != 0;
+        return unchanged ? SevQuiet : PRIMARY->Update(HISTORYKEY != 0 ? 1 : 0);
+    });
+    if (outcome != WriteOutcome::Written) return AfterUnwritten(outcome);
+    RESPONSE = ResponseCompleted;
+    if (unchanged && TOOLBAR != nullptr && VCRREQUEST != nullptr && *VCRREQUEST != 0)
         RESPONSE = ResponseCancelled;
-        if (port_ != nullptr) port_->SetBusyCursor(true);
-        const bool unchanged = file.EqualBuffer(SAVED) != 0;
-        int result = SevQuiet;
-        if (!unchanged) result = PRIMARY->Update(HISTORYKEY != 0 ? 1 : 0);
-        if (port_ != nullptr) port_->SetBusyCursor(false);
-        if (unchanged || result == SevQuiet) {
-            RESPONSE = ResponseCompleted;
-            if (unchanged && TOOLBAR != nullptr && VCRREQUEST != nullptr && *VCRREQUEST != 0)
-                RESPONSE = ResponseCancelled;
-            if (port_ != nullptr) port_->PostEvent(Event::CloseWindow);
-            return SevQuiet;
-        }
-        if (result == SevNotify) {  // a collision: shown, the other station's values are in the buffer
-            if (port_ != nullptr) port_->Display(0);
-            FocusFirstField();
-            return SevNotify;
-        }
-        int answer =
-            ERRORS != nullptr
-                ? ERRORS->Prompt(Msg::UpdateError, Button::Yes | Button::No | Button::Cancel, Button::Cancel)
-                : Button::Cancel;
-        if (answer == Button::Yes) continue;
-        if (answer == Button::No) {
-            if (port_ != nullptr) port_->PostEvent(Event::CloseWindow);
-            return SevQuiet;
-        }
-        if (port_ != nullptr) port_->Display(0);
-        FocusFirstField();
-        return SevNotify;
-    }
+    if (port_ != nullptr) port_->PostEvent(Event::CloseWindow);
+    return SevQuiet;
 }
 
 int WindowManager::DeleteRoutine() {
     if (PRIMARY == nullptr) return SevQuiet;
+    const WriteOutcome outcome = RetryWithPrompt(Msg::DeleteError, NotifyIs::Failure,
+                                                 [&] { return PRIMARY->Delete(DELETEACTION == 2 ? 1 : 0); });
+    if (outcome != WriteOutcome::Written) return AfterUnwritten(outcome);
+    FinishWith(ResponseCompleted);
+    return SevQuiet;
+}
+
+WindowManager::WriteOutcome WindowManager::RetryWithPrompt(USHORT question, NotifyIs notify,
+                                                           const std::function<int()>& write) {
+    // Repeats only when the user asks to try again.
     for (;;) {
         RESPONSE = ResponseCancelled;
         if (port_ != nullptr) port_->SetBusyCursor(true);
-        int result = PRIMARY->Delete(DELETEACTION == 2 ? 1 : 0);
+        const int result = write();
         if (port_ != nullptr) port_->SetBusyCursor(false);
-        if (result == SevQuiet) {
-            FinishWith(ResponseCompleted);
-            return SevQuiet;
-        }
-        int answer =
+        if (result == SevQuiet) return WriteOutcome::Written;
+        // A collision: shown, the other station's values are in the buffer.
+        if (result == SevNotify && notify == NotifyIs::Collision) return WriteOutcome::Shown;
+        const int answer =
             ERRORS != nullptr
-                ? ERRORS->Prompt(Msg::DeleteError, Button::Yes | Button::No | Button::Cancel, Button::Cancel)
+                ? ERRORS->Prompt(question, Button::Yes | Button::No | Button::Cancel, Button::Cancel)
                 : Button::Cancel;
         if (answer == Button::Yes) continue;
-        if (answer == Button::No) {
-            if (port_ != nullptr) port_->PostEvent(Event::CloseWindow);
-            return SevQuiet;
-        }
-        if (port_ != nullptr) port_->Display(0);
-        FocusFirstField();
-        return SevNotify;
+        return answer == Button::No ? WriteOutcome::Abandoned : WriteOutcome::Kept;
     }
+}
+
+int WindowManager::AfterUnwritten(WriteOutcome outcome) {
+    if (outcome == WriteOutcome::Abandoned) {
+        if (port_ != nullptr) port_->PostEvent(Event::CloseWindow);
+        return SevQuiet;
+    }
+    if (port_ != nullptr) port_->Display(0);
+    FocusFirstField();
+    return SevNotify;
 }
 
 void WindowManager::PressOk() {

@@ -8,6 +8,7 @@
 // Also UiWindowPort, the WindowPort over a window of the window layer.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
@@ -224,6 +225,24 @@ class WindowManager {
     int InsertRoutine();
     int ChangeRoutine();
     int DeleteRoutine();
+
+    // How a write that the user may have asked to repeat ended.
+    enum class WriteOutcome {
+        Written,    // the write succeeded, at the first try or a later one
+        Shown,      // a collision the write has shown itself: neither asked about nor repeated
+        Abandoned,  // the user answered No: nothing written, the window is to close
+        Kept,       // the user answered Cancel (or nobody could be asked): back to the form
+    };
+    // Whether a write's SevNotify is a collision it has shown already (an update's) or a
+    // failure like any other (a delete's).
+    enum class NotifyIs { Collision, Failure };
+    // Runs `write` (a severity) under the busy cursor, RESPONSE set to cancelled before each
+    // try, until it succeeds or the user, asked `question` (Yes/No/Cancel, default Cancel)
+    // after a failure, answers other than Yes.
+    WriteOutcome RetryWithPrompt(USHORT question, NotifyIs notify, const std::function<int()>& write);
+    // What the form does after a write that did not succeed: No closes the window (0);
+    // otherwise the form is shown again on its first field (5).
+    int AfterUnwritten(WriteOutcome outcome);
     // What pressing OK means when a close asks to save: the OK button, or (without one)
     // the validate-all that the OK button of an update form starts.
     void PressOk();

@@ -18,6 +18,7 @@
 #include "data/statements.h"
 #include "platform/text.h"
 #include "runtime/errors.h"
+#include "tests/data/driver_fixture.h"
 #include "tests/data/test_tables.h"
 #include "tests/support/backend.h"
 

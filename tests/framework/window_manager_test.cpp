@@ -134,6 +134,10 @@ class TestWindow : public WindowManager {
     int startup_result = 0;
     bool refuse_insert = false;
     explicit TestWindow(std::vector<std::string>* l) : log(l) {}
+    using WindowManager::AfterUnwritten;
+    using WindowManager::NotifyIs;
+    using WindowManager::RetryWithPrompt;
+    using WindowManager::WriteOutcome;
     int Startup() override {
         int r = WindowManager::Startup();
         return r != 0 ? r : startup_result;
@@ -395,6 +399,89 @@ TEST_F(Manager, ChangeFailureRetriesAtTheUsersChoice) {
     table.update_results = {0};
     EXPECT_EQ(w.OnCompleted(), 0);
     EXPECT_EQ(w.RESPONSE, ResponseCompleted);
+}
+
+// The retry loop shared by the change and delete routines, over a scripted write.
+class Retry : public Manager {
+  protected:
+    std::deque<int> results;  // what each try returns (then success)
+    int tries = 0;
+    TestWindow::WriteOutcome Write(USHORT question,
+                                   TestWindow::NotifyIs notify = TestWindow::NotifyIs::Failure) {
+        return w.RetryWithPrompt(question, notify, [&] {
+            ++tries;
+            // Every try starts from a cancelled response, whatever the one before left.
+            EXPECT_EQ(w.RESPONSE, ResponseCancelled);
+            w.RESPONSE = ResponseCompleted;
+            const int r = results.empty() ? SevQuiet : results.front();
+            if (!results.empty()) results.pop_front();
+            return r;
+        });
+    }
+};
+
+TEST_F(Retry, FailuresAnsweredYesAreTriedAgainUntilTheWriteSucceeds) {
+    w.Startup();
+    results = {1, SevNotify};
+    errors.answers = {Button::Yes, Button::Yes};
+    EXPECT_EQ(Write(Msg::UpdateError), TestWindow::WriteOutcome::Written);
+    EXPECT_EQ(tries, 3);
+    const std::vector<std::string> asked = {"Prompt 34 70 64", "Prompt 34 70 64"};
+    EXPECT_EQ(errors.log, asked);
+    // The busy cursor covers each try and only the try: never the question.
+    const std::vector<std::string> cursor = {"Busy", "Arrow", "Busy", "Arrow", "Busy", "Arrow"};
+    EXPECT_EQ(port.log, cursor);
+    // The window stays: closing it is the caller's business.
+    EXPECT_TRUE(port.posted.empty());
+}
+
+TEST_F(Retry, CancelNoAndOtherAnswersEndWithTheFailure) {
+    w.Startup();
+    results = {1};
+    errors.answers = {Button::Cancel};
+    EXPECT_EQ(Write(Msg::DeleteError), TestWindow::WriteOutcome::Kept);
+    EXPECT_EQ(tries, 1);
+    EXPECT_EQ(errors.log, std::vector<std::string>{"Prompt 33 70 64"});
+    EXPECT_EQ(w.RESPONSE, ResponseCompleted);  // as the failed try left it
+    // No: the record is given up.
+    tries = 0;
+    results = {1, 1};
+    errors.answers = {Button::Yes, Button::No};
+    EXPECT_EQ(Write(Msg::DeleteError), TestWindow::WriteOutcome::Abandoned);
+    EXPECT_EQ(tries, 2);
+    // A button the question does not offer counts as Cancel.
+    results = {1};
+    errors.answers = {Button::Ok};
+    EXPECT_EQ(Write(Msg::DeleteError), TestWindow::WriteOutcome::Kept);
+    // Nobody to ask: one try, no question.
+    w.ERRORS = nullptr;
+    errors.log.clear();
+    tries = 0;
+    results = {1};
+    EXPECT_EQ(Write(Msg::DeleteError), TestWindow::WriteOutcome::Kept);
+    EXPECT_EQ(tries, 1);
+    EXPECT_TRUE(errors.log.empty());
+    EXPECT_TRUE(port.posted.empty());
+}
+
+TEST_F(Retry, ACollisionIsNotAskedAboutWhereTheWriteShowsIt) {
+    w.Startup();
+    results = {SevNotify};
+    EXPECT_EQ(Write(Msg::UpdateError, TestWindow::NotifyIs::Collision), TestWindow::WriteOutcome::Shown);
+    EXPECT_EQ(tries, 1);
+    EXPECT_TRUE(errors.log.empty());
+    // Any other failure of the same write is asked about.
+    results = {1};
+    errors.answers = {Button::Cancel};
+    EXPECT_EQ(Write(Msg::UpdateError, TestWindow::NotifyIs::Collision), TestWindow::WriteOutcome::Kept);
+    EXPECT_EQ(errors.log.size(), 1u);
+    // After an unwritten record: No closes the window, the others go back to the form.
+    w.FIRSTFIELD = 4;
+    EXPECT_EQ(w.AfterUnwritten(TestWindow::WriteOutcome::Shown), SevNotify);
+    EXPECT_EQ(port.focus, 4);
+    EXPECT_TRUE(port.posted.empty());
+    EXPECT_EQ(w.AfterUnwritten(TestWindow::WriteOutcome::Abandoned), SevQuiet);
+    EXPECT_TRUE(Posted(Event::CloseWindow));
 }
 
 TEST_F(Manager, InsertActions) {

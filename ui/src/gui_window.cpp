@@ -919,14 +919,15 @@ Placement GuiWindow::GetPlacement() const {
 
 void GuiWindow::SetPlacement(const Placement& p) {
     setWindowState(Qt::WindowNoState);
-    move(PxX(p.at.x), PxY(p.at.y));
+    QSize s = size();
     if (p.at.w > 0 && p.at.h > 0) {
-        QSize s(PxX(p.at.w), PxY(p.at.h) + extra_h_);
-        if (resizable_)
-            resize(s);
-        else
-            setFixedSize(s);
+        s = QSize(PxX(p.at.w), PxY(p.at.h) + extra_h_);
+        if (!resizable_) setFixedSize(s);
     }
+    // GetPlacement's position is the area inside the frame (geometry()), and so is
+    // setGeometry's; move() would place the frame there, and a window put back where it
+    // said it was would move down and right by its frame each time.
+    setGeometry(QRect(QPoint(PxX(p.at.x), PxY(p.at.y)), s));
     if (p.maximized)
         setWindowState(Qt::WindowMaximized);
     else if (p.iconized)
