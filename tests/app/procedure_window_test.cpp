@@ -24,13 +24,13 @@ using Log = std::vector<std::string>;
 class LoggedTable : public RelationManager {
   public:
     LoggedTable(std::string name, Log& log) : name_(std::move(name)), log_(log) {}
-    int Open() override {
+    Severity Open() override {
         log_.push_back("open " + name_);
-        return 0;
+        return SevQuiet;
     }
-    int Close() override {
+    Severity Close() override {
         log_.push_back("close " + name_);
-        return 0;
+        return SevQuiet;
     }
 
   private:

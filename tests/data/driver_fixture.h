@@ -35,9 +35,10 @@ class DriverTest : public BackendTest {
             SqlTable sql(table_ + "_sql");
             sql.file.SetOwner(owner_);
             if (CreateIfMissing(sql) == 0 && Open(sql) == 0) {
-                for (const std::string& t : created_) SetProperty(sql, PROP_SQL, "DROP TABLE IF EXISTS " + t);
-                Close(sql);
-                Remove(sql);
+                for (const std::string& t : created_)
+                    (void)SetProperty(sql, PROP_SQL, "DROP TABLE IF EXISTS " + t);
+                (void)Close(sql);
+                (void)Remove(sql);
             }
         }
         BackendTest::TearDown();
@@ -81,7 +82,7 @@ class DriverTest : public BackendTest {
         if (SetProperty(*s, PROP_SQL, query) != 0)
             return "error " + std::to_string(ErrorCode()) + " " + FileError();
         std::string v = Next(*s) == 0 ? s->FELD1.Str() : "no row";
-        Close(*s);
+        (void)Close(*s);
         return v;
     }
 

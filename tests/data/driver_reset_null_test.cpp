@@ -61,7 +61,7 @@ TEST_F(DriverTest, ResetReadsOnFromAPositionAndRefusesABufferThatDoesNotFitTheKe
     ASSERT_EQ(Reget(*f, by_name), 0) << FileError();
     EXPECT_EQ(f->NAME.Str(), "bravo");
     EXPECT_EQ(Reget(f->KEYSYSFILES, by_name), 38);
-    Close(*f);
+    (void)Close(*f);
     f.reset();
 
     const std::string text = ReadFile(log.string());
@@ -143,8 +143,8 @@ TEST_F(DriverTest, AValueGivenToAFieldReadAsNullIsWrittenByPutAndAdd) {
     ASSERT_EQ(Put(*f), 0) << FileError();
     EXPECT_EQ(Value("SELECT EXTENSION" + where + "3"), "png");
     EXPECT_EQ(Value("SELECT COUNT(*)" + where + "3 AND SIZE IS NULL"), "1");
-    FreeState(*f, state);
-    Close(*f);
+    (void)FreeState(*f, state);
+    (void)Close(*f);
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ TEST_F(DriverTest, TraceWritesALineForEveryCallWithTheHandleItActsOn) {
     ASSERT_EQ(Put(*f), 0) << FileError();
     EXPECT_EQ(Records(*f), 1);
     EXPECT_EQ(SetProperty(*f, PROP_SQL, "NORESULTCALL dtt_no_such_procedure"), 90);
-    Close(*f);
+    (void)Close(*f);
     f.reset();
     const std::string text = ReadFile(log.string());
     const std::string h = "([0-9a-f]+)";

@@ -94,9 +94,9 @@ TEST(HistoryDialog, ButtonsListAndIcon) {
         e.Startup(LogPath());
         e.HISTORYTHRESHOLD = -1;
         e.AssignCategory(22, "Browse");
-        e.Raise(22);
+        (void)e.Raise(22);
         e.NoteFileName("FILES");
-        e.Raise(2);
+        (void)e.Raise(2);
 
         MessageWindow d(e, "  ", ICON_NONE, Button::Yes | Button::No | Button::Cancel, Button::No, 0);
         ASSERT_EQ(d.Startup(), SevQuiet);
