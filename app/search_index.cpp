@@ -166,8 +166,8 @@ SearchIndexResult CreateEmbedded(const SqlRunner& run, const SearchIndexProgress
 }
 
 // PostgreSQL: the extension, then each missing index CONCURRENTLY.
-SearchIndexResult CreatePostgres(const SqlRunner& run, const SearchIndexProgressFn& progress,
-                                 long long threshold) {
+SearchIndexResult CreatePostgresIndexes(const SqlRunner& run, const SearchIndexProgressFn& progress,
+                                        long long threshold) {
     SearchIndexResult result;
     std::vector<std::string> rows;
     // The planner's row count; a table never analysed yet says -1 there, and is then
@@ -229,6 +229,28 @@ SearchIndexResult CreatePostgres(const SqlRunner& run, const SearchIndexProgress
             return result;
         }
         result.created = true;
+    }
+    return result;
+}
+
+// A build takes as long as the table needs (minutes at millions of rows), so the
+// session's statement time-out, meant for reads and writes that hang, is off meanwhile and
+// put back after; its lock time-out still bounds every wait for another session.
+SearchIndexResult CreatePostgres(const SqlRunner& run, const SearchIndexProgressFn& progress,
+                                 long long threshold) {
+    std::vector<std::string> was;
+    const bool off = run("select current_setting('statement_timeout')", &was) == 0 && !was.empty() &&
+                     run("SET statement_timeout = 0", nullptr) == 0;
+    const SearchIndexResult result = CreatePostgresIndexes(run, progress, threshold);
+    if (off) {
+        const ErrorState after_build;  // a failed build reports its own failure, not the reset's
+        if (run("SET statement_timeout = " + SqlLiteral(was.front()), nullptr) != 0 && result.error == 0) {
+            SearchIndexResult failed = result;
+            failed.error = ErrFileSystem;
+            failed.message = FailureText("SET statement_timeout");
+            return failed;
+        }
+        after_build.Restore();
     }
     return result;
 }

@@ -546,6 +546,33 @@ TEST_F(SearchIndexTest, ATableNeverAnalysedIsJudgedByItsSize) {
     EXPECT_TRUE(heard.empty()) << heard.front().step;
 }
 
+// An index build takes as long as the table needs: the session's statement time-out does
+// not cut it (at millions of rows the directory index takes minutes), and is back after.
+TEST_F(SearchIndexTest, IndexBuildsRunWithoutTheStatementTimeOut) {
+    if (!IsPostgres()) GTEST_SKIP() << "the server's statement time-out: PostgreSQL only";
+    Fill(1, 200);
+    const std::vector<std::string> before = Rows("select current_setting('statement_timeout')");
+    Exec("SET statement_timeout = '7s'");
+    std::vector<std::string> during;
+    const SqlRunner inner = Runner();
+    const SqlRunner watching = [&](const std::string& statement, std::vector<std::string>* rows) {
+        if (statement.rfind("CREATE INDEX", 0) == 0) {
+            std::vector<std::string> now;
+            EXPECT_EQ(inner("select current_setting('statement_timeout')", &now), 0);
+            during.insert(during.end(), now.begin(), now.end());
+        }
+        return inner(statement, rows);
+    };
+    const SearchIndexResult made = CreateSearchIndexes(watching, Kind());
+    const std::vector<std::string> after = Rows("select current_setting('statement_timeout')");
+    ASSERT_FALSE(before.empty());
+    Exec("SET statement_timeout = " + SqlLiteral(before.front()));
+    ASSERT_EQ(made.error, 0) << made.message;
+    ASSERT_FALSE(during.empty()) << "no index was built";
+    for (const std::string& t : during) EXPECT_EQ(t, "0") << "a build ran under a statement time-out";
+    EXPECT_EQ(after, std::vector<std::string>{"7s"});
+}
+
 // The upgrade of a database of the previous version: FILES full of rows and no index,
 // while a program of the previous version goes on inserting rows of its own in small
 // transactions. Afterwards the index holds exactly the rows of FILES. (The embedded
