@@ -325,6 +325,8 @@ void ScanStore::RemakeIndexes() {
     // index through the triggers. Another program's write lock is waited for up to the
     // database time-out (not after a stop); what still fails is made at drivetrek's next
     // start.
+    // The sorts of the index builds may be as large as the indexes: on disk, as usual.
+    s.Exec("PRAGMA temp_store=DEFAULT");
     const auto until = SteadyClock::now() + std::chrono::seconds(DatabaseTimeout());
     for (;;) {
         why.clear();
@@ -425,6 +427,13 @@ bool ScanStore::Begin(ULONG syscomputer) {
     // The indexes and the counter this store relies on (the table may be new).
     RunUpgrade(*session_);
     if (!Lock(syscomputer)) return false;
+    if (KindOfSession(*session_) == ServerKind::Embedded) {
+        // A statement that writes many rows (and the triggers it fires) keeps what it
+        // changed until it ends, so that a failure takes back only itself: in memory, not
+        // in a temporary file that is written and thrown away at every statement. A few
+        // megabytes at most: the statements hold a few hundred rows each.
+        session_->Exec("PRAGMA temp_store=MEMORY");
+    }
     stmts_ = std::make_unique<Statements>(*session_, table_);
     // Read committed: a batch must see the rows other programs committed (a snapshot
     // kept for the whole batch would hand out stale numbers and retry them for ever).
