@@ -46,6 +46,8 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(kScanProgressMs);
 // BeginDirectory and EndDirectory), so that the store's batches stay small and a cancel
 // or the elapsed time never waits for one huge write. A multiple of kScanTurnRows.
 constexpr std::size_t kScanPartRows = 1024;
+// The levels of a walk that keep their directory open for their subdirectories.
+constexpr int kHeldDirectories = 64;
 static_assert(kScanPartRows % kScanTurnRows == 0);
 
 bool IsDotEntry(const DirEntryRecord& e) {
@@ -95,23 +97,27 @@ class Walker {
     bool Stopping() const { return ScanStopRequested() || (stop_ && stop_()); }
 
     // One directory: its files first (when its path fits), then its subdirectories.
-    DirListResult Directory(const std::string& path) {
+    // Below the root, `parent` is the open directory that listed it as `name` (null deep
+    // down, where directories are opened by their paths).
+    DirListResult Directory(const std::string& path, const OpenDirectory* parent = nullptr,
+                            const std::string& name = {}) {
         if (Stopping()) return DirListResult::Ok;
+        std::optional<OpenDirectory> dir(std::in_place, parent, parent != nullptr ? name : path);
+        // Never into another mount; a directory gone since its parent was listed has no
+        // rows to keep.
+        if (depth_ > 0 && (dir->Status() == DirListResult::NotFound ||
+                           (dir->Status() == DirListResult::Ok && dir->Device() != *device_)))
+            return DirListResult::Ok;
         if (entered_) entered_->fetch_add(1, std::memory_order_relaxed);
         const bool fits = path.size() <= kMaxScanPath;
         if (!fits) ++stats_.dirs_skipped;
 
         Queue<DirEntryRecord> qdir;
-        const DirListResult listed = ListDirectory(qdir, path + "*.*", kScanMask);
-        // A directory gone since its parent was listed has no rows to keep; one that could
-        // not be read (whole) keeps the rows stored under it before.
+        const DirListResult listed = dir->List(qdir, kScanMask);
+        // One that could not be read (whole) keeps the rows stored under it before.
         if (listed != DirListResult::Ok && listed != DirListResult::NotFound) {
             ++stats_.dirs_not_read;
             sink_.DirectoryNotRead(path);
-        }
-        for (std::size_t i = qdir.Records(); i >= 1; --i) {
-            qdir.Get(i);
-            if (IsDotEntry(qdir)) qdir.Delete();
         }
         qdir.Sort(&DirEntryRecord::ATTRIB);
 
@@ -145,24 +151,30 @@ class Walker {
         }
         if (fits && n > 0) sink_.EndDirectory(stats_);
         qdir.Free();
+        // Each level of the walk holds its directory open for its subdirectories; past
+        // kHeldDirectories levels they are opened by their paths, so that a very deep
+        // tree never runs out of descriptors.
+        if (depth_ + 1 >= kHeldDirectories) dir.reset();
 
-        // Subdirectories, depth-first, from the end of the sorted list; never into
-        // another mount. An excluded one is not even looked at (it may be a mount that
-        // hangs), unless the preview counts what it holds.
-        for (const std::string& name : subdirs) {
+        // Subdirectories, depth-first, from the end of the sorted list. An excluded one
+        // is not even looked at (it may be a mount that hangs), unless the preview counts
+        // what it holds.
+        for (const std::string& sub_name : subdirs) {
             if (Stopping()) break;
-            const bool excluded = exclude_ != nullptr && exclude_->ExcludesEntry(path, name, true);
+            const bool excluded = exclude_ != nullptr && exclude_->ExcludesEntry(path, sub_name, true);
             if (excluded && !walk_excluded_) {
                 ++stats_.dirs_excluded;
                 continue;
             }
-            std::string sub = path + name + '/';
-            std::optional<std::uint64_t> dev = platform::FileSystemId(sub);
-            if (!dev || *dev != *device_) continue;
-            if (excluded)
-                Excluded(sub);
-            else
-                Directory(sub);
+            std::string sub = path + sub_name + '/';
+            if (excluded) {
+                std::optional<std::uint64_t> dev = platform::FileSystemId(sub);
+                if (dev && *dev == *device_) Excluded(sub);
+                continue;
+            }
+            ++depth_;
+            Directory(sub, dir ? &*dir : nullptr, sub_name);
+            --depth_;
         }
         return listed;
     }
@@ -210,6 +222,7 @@ class Walker {
     const bool walk_excluded_;
     std::optional<std::uint64_t> device_;
     std::atomic<ULONG>* entered_ = nullptr;
+    int depth_ = 0;  // of the directory being walked below its root
     FILES_RECORD rec_{};
 };
 
