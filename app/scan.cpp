@@ -46,6 +46,8 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(kScanProgressMs);
 // BeginDirectory and EndDirectory), so that the store's batches stay small and a cancel
 // or the elapsed time never waits for one huge write. A multiple of kScanTurnRows.
 constexpr std::size_t kScanPartRows = 1024;
+// The levels of a walk that keep their directory open for their subdirectories.
+constexpr int kHeldDirectories = 64;
 static_assert(kScanPartRows % kScanTurnRows == 0);
 
 bool IsDotEntry(const DirEntryRecord& e) {
@@ -95,23 +97,27 @@ class Walker {
     bool Stopping() const { return ScanStopRequested() || (stop_ && stop_()); }
 
     // One directory: its files first (when its path fits), then its subdirectories.
-    DirListResult Directory(const std::string& path) {
+    // Below the root, `parent` is the open directory that listed it as `name` (null deep
+    // down, where directories are opened by their paths).
+    DirListResult Directory(const std::string& path, const OpenDirectory* parent = nullptr,
+                            const std::string& name = {}) {
         if (Stopping()) return DirListResult::Ok;
+        std::optional<OpenDirectory> dir(std::in_place, parent, parent != nullptr ? name : path);
+        // Never into another mount; a directory gone since its parent was listed has no
+        // rows to keep.
+        if (depth_ > 0 && (dir->Status() == DirListResult::NotFound ||
+                           (dir->Status() == DirListResult::Ok && dir->Device() != *device_)))
+            return DirListResult::Ok;
         if (entered_) entered_->fetch_add(1, std::memory_order_relaxed);
         const bool fits = path.size() <= kMaxScanPath;
         if (!fits) ++stats_.dirs_skipped;
 
         Queue<DirEntryRecord> qdir;
-        const DirListResult listed = ListDirectory(qdir, path + "*.*", kScanMask);
-        // A directory gone since its parent was listed has no rows to keep; one that could
-        // not be read (whole) keeps the rows stored under it before.
+        const DirListResult listed = dir->List(qdir, kScanMask);
+        // One that could not be read (whole) keeps the rows stored under it before.
         if (listed != DirListResult::Ok && listed != DirListResult::NotFound) {
             ++stats_.dirs_not_read;
             sink_.DirectoryNotRead(path);
-        }
-        for (std::size_t i = qdir.Records(); i >= 1; --i) {
-            qdir.Get(i);
-            if (IsDotEntry(qdir)) qdir.Delete();
         }
         qdir.Sort(&DirEntryRecord::ATTRIB);
 
@@ -145,24 +151,30 @@ class Walker {
         }
         if (fits && n > 0) sink_.EndDirectory(stats_);
         qdir.Free();
+        // Each level of the walk holds its directory open for its subdirectories; past
+        // kHeldDirectories levels they are opened by their paths, so that a very deep
+        // tree never runs out of descriptors.
+        if (depth_ + 1 >= kHeldDirectories) dir.reset();
 
-        // Subdirectories, depth-first, from the end of the sorted list; never into
-        // another mount. An excluded one is not even looked at (it may be a mount that
-        // hangs), unless the preview counts what it holds.
-        for (const std::string& name : subdirs) {
+        // Subdirectories, depth-first, from the end of the sorted list. An excluded one
+        // is not even looked at (it may be a mount that hangs), unless the preview counts
+        // what it holds.
+        for (const std::string& sub_name : subdirs) {
             if (Stopping()) break;
-            const bool excluded = exclude_ != nullptr && exclude_->ExcludesEntry(path, name, true);
+            const bool excluded = exclude_ != nullptr && exclude_->ExcludesEntry(path, sub_name, true);
             if (excluded && !walk_excluded_) {
                 ++stats_.dirs_excluded;
                 continue;
             }
-            std::string sub = path + name + '/';
-            std::optional<std::uint64_t> dev = platform::FileSystemId(sub);
-            if (!dev || *dev != *device_) continue;
-            if (excluded)
-                Excluded(sub);
-            else
-                Directory(sub);
+            std::string sub = path + sub_name + '/';
+            if (excluded) {
+                std::optional<std::uint64_t> dev = platform::FileSystemId(sub);
+                if (dev && *dev == *device_) Excluded(sub);
+                continue;
+            }
+            ++depth_;
+            Directory(sub, dir ? &*dir : nullptr, sub_name);
+            --depth_;
         }
         return listed;
     }
@@ -210,6 +222,7 @@ class Walker {
     const bool walk_excluded_;
     std::optional<std::uint64_t> device_;
     std::atomic<ULONG>* entered_ = nullptr;
+    int depth_ = 0;  // of the directory being walked below its root
     FILES_RECORD rec_{};
 };
 
@@ -224,28 +237,34 @@ struct DirBatch {
 
 // The bounded hand-over between the walk and the storing: the walk lists directories
 // while the rows of earlier ones are stored, and never runs more than kAheadRows ahead.
+// Directories go over in groups of about kGroupRows rows: one hand-over (a lock, perhaps a
+// wake-up of the other thread) per directory would cost more than storing its few rows.
 class BatchChannel {
   public:
     static constexpr std::size_t kAheadRows = 20000;
+    static constexpr std::size_t kGroupRows = 1000;
+    using Group = std::vector<DirBatch>;
 
     // Waits for room; false when the reader has gone.
-    bool Push(DirBatch&& b) {
+    bool Push(Group&& g) {
+        std::size_t rows = 0;
+        for (const DirBatch& b : g) rows += b.rows.size();
         std::unique_lock lock(m_);
-        room_.wait(lock, [&] { return cancelled_ || rows_ < kAheadRows; });
-        if (cancelled_) return false;
-        rows_ += b.rows.size();
-        q_.push_back(std::move(b));
+        room_.wait(lock, [&] { return Cancelled() || rows_ < kAheadRows; });
+        if (Cancelled()) return false;
+        rows_ += rows;
+        q_.emplace_back(std::move(g), rows);
         ready_.notify_one();
         return true;
     }
-    // Waits for the next batch; false when the walk has ended and everything was taken.
-    bool Pop(DirBatch& out) {
+    // Waits for the next group; false when the walk has ended and everything was taken.
+    bool Pop(Group& out) {
         std::unique_lock lock(m_);
         ready_.wait(lock, [&] { return closed_ || !q_.empty(); });
         if (q_.empty()) return false;
-        out = std::move(q_.front());
+        out = std::move(q_.front().first);
+        rows_ -= q_.front().second;
         q_.pop_front();
-        rows_ -= out.rows.size();
         room_.notify_one();
         return true;
     }
@@ -258,44 +277,56 @@ class BatchChannel {
     // The reader stops taking batches: a waiting walk gives up.
     void Cancel() {
         std::lock_guard lock(m_);
-        cancelled_ = true;
+        cancelled_.store(true, std::memory_order_relaxed);
         room_.notify_all();
     }
-    bool Cancelled() {
-        std::lock_guard lock(m_);
-        return cancelled_;
-    }
+    // Read by the walk at every directory: no lock.
+    bool Cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
 
   private:
     std::mutex m_;
     std::condition_variable ready_, room_;
-    std::deque<DirBatch> q_;
+    std::deque<std::pair<Group, std::size_t>> q_;  // groups with their row counts
     std::size_t rows_ = 0;
-    bool closed_ = false, cancelled_ = false;
+    bool closed_ = false;
+    std::atomic<bool> cancelled_{false};
 };
 
-// Collects a directory's rows on the walking thread and hands them over whole.
+// Collects directories' rows on the walking thread and hands them over in groups, in the
+// walk's order.
 class ChannelSink final : public ScanSink {
   public:
     explicit ChannelSink(BatchChannel& channel) : channel_(channel) {}
     void BeginDirectory(std::string_view path) override {
-        batch_.path = path;
-        batch_.rows.clear();
+        DirBatch& b = group_.emplace_back();
+        b.path = path;
     }
-    void Store(const FILES_RECORD& rec, WalkStats&) override { batch_.rows.push_back(rec); }
+    void Store(const FILES_RECORD& rec, WalkStats&) override {
+        group_.back().rows.push_back(rec);
+        ++group_rows_;
+    }
     void EndDirectory(WalkStats&) override {
-        if (!batch_.rows.empty()) channel_.Push(std::move(batch_));
+        if (group_.back().rows.empty()) group_.pop_back();
+        if (group_rows_ >= BatchChannel::kGroupRows) Send();
     }
     void DirectoryNotRead(std::string_view path) override {
-        DirBatch b;
+        DirBatch& b = group_.emplace_back();
         b.kind = DirBatch::NotRead;
         b.path = path;
-        channel_.Push(std::move(b));
+    }
+    // Hands over what was collected; false when the reader has gone.
+    bool Send() {
+        if (group_.empty()) return true;
+        const bool taken = channel_.Push(std::move(group_));
+        group_.clear();
+        group_rows_ = 0;
+        return taken;
     }
 
   private:
     BatchChannel& channel_;
-    DirBatch batch_;
+    BatchChannel::Group group_;
+    std::size_t group_rows_ = 0;
 };
 
 // The walk of the fixed drives on a thread of its own (it touches no table and no
@@ -314,10 +345,13 @@ class WalkThread {
                   DirBatch start;
                   start.path = root;
                   start.kind = DirBatch::Drive;
-                  if (!channel_.Push(std::move(start))) break;
+                  BatchChannel::Group group;
+                  group.push_back(std::move(start));
+                  if (!channel_.Push(std::move(group))) break;
                   Walker walker(syscomputer, sink, stats_, no_pace, cancelled, &exclude);
                   walker.CountEntered(&entered_);
                   const DirListResult r = walker.Walk(root);
+                  if (!sink.Send()) break;
                   if (r != DirListResult::Ok) {
                       failed_root_ = root;
                       failure_ = r;
@@ -703,25 +737,20 @@ void ScanDrives(ScanContext& ctx) {
             p.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - started).count() / 10;
             ctx.display.progress(p);
         };
-        DirBatch batch;
-        while (channel.Pop(batch)) {
-            if (ScanStopRequested()) {
-                channel.Cancel();
-                break;
-            }
+        // One directory's rows, a drive's start or a directory not read; false when a stop
+        // ends the scan.
+        auto take = [&](const DirBatch& batch) {
+            if (ScanStopRequested()) return false;
             if (batch.kind == DirBatch::Drive) {
                 if (ctx.display.drive) ctx.display.drive(batch.path);
-                continue;
+                return true;
             }
             if (batch.kind == DirBatch::NotRead) {
                 sink.DirectoryNotRead(batch.path);
-                continue;
+                return true;
             }
             turn(batch.path);
-            if (ScanStopRequested()) {
-                channel.Cancel();
-                break;
-            }
+            if (ScanStopRequested()) return false;
             sink.BeginDirectory(batch.path);
             for (std::size_t i = 0; i < batch.rows.size(); ++i) {
                 const FILES_RECORD& row = batch.rows[i];
@@ -737,7 +766,13 @@ void ScanDrives(ScanContext& ctx) {
                 sink.Store(row, stats);
             }
             sink.EndDirectory(stats);
-        }
+            return true;
+        };
+        BatchChannel::Group group;
+        bool going = true;
+        while (going && channel.Pop(group))
+            for (const DirBatch& batch : group)
+                if (!(going = take(batch))) break;
         channel.Cancel();
         const WalkStats& walked = walk.Join();
         stats.files_not_stored += walked.files_not_stored;

@@ -325,6 +325,8 @@ void ScanStore::RemakeIndexes() {
     // index through the triggers. Another program's write lock is waited for up to the
     // database time-out (not after a stop); what still fails is made at drivetrek's next
     // start.
+    // The sorts of the index builds may be as large as the indexes: on disk, as usual.
+    s.Exec("PRAGMA temp_store=DEFAULT");
     const auto until = SteadyClock::now() + std::chrono::seconds(DatabaseTimeout());
     for (;;) {
         why.clear();
@@ -425,6 +427,13 @@ bool ScanStore::Begin(ULONG syscomputer) {
     // The indexes and the counter this store relies on (the table may be new).
     RunUpgrade(*session_);
     if (!Lock(syscomputer)) return false;
+    if (KindOfSession(*session_) == ServerKind::Embedded) {
+        // A statement that writes many rows (and the triggers it fires) keeps what it
+        // changed until it ends, so that a failure takes back only itself: in memory, not
+        // in a temporary file that is written and thrown away at every statement. A few
+        // megabytes at most: the statements hold a few hundred rows each.
+        session_->Exec("PRAGMA temp_store=MEMORY");
+    }
     stmts_ = std::make_unique<Statements>(*session_, table_);
     // Read committed: a batch must see the rows other programs committed (a snapshot
     // kept for the whole batch would hand out stale numbers and retry them for ever).
@@ -451,17 +460,19 @@ bool ScanStore::ReadRows() {
         return false;
     }
     const OdbcApi& api = session_->Api();
-    // The embedded database's driver keeps a whole result in memory: it reads the rows
-    // in pages by number there. psqlODBC reads through a cursor (see Begin).
+    // The embedded database is read in pages by its row identifier, in the order of the
+    // computer's index (SysCOMPUTER, rowid): each page is one range of that index, with no
+    // sort and no row read twice. psqlODBC reads through a cursor (see Begin).
     const bool paged = KindOfSession(*session_) == ServerKind::Embedded;
     const long kPage = read_page_;
-    std::int64_t last_number = 0;
+    std::int64_t last_rowid = 0;
     long page_rows = 0;
     auto run = [&] {
-        std::string text = "SELECT SysFILES, NAME, DIR, EXTENSION, TYPE, DATE, SIZE FROM " + table_ +
+        std::string text = "SELECT SysFILES, NAME, DIR, EXTENSION, TYPE, DATE, SIZE" +
+                           std::string(paged ? ", rowid" : "") + " FROM " + table_ +
                            " WHERE SysCOMPUTER = " + std::to_string(syscomputer_);
         if (paged)
-            text += " AND SysFILES > " + std::to_string(last_number) + " ORDER BY SysFILES LIMIT " +
+            text += " AND rowid > " + std::to_string(last_rowid) + " ORDER BY rowid LIMIT " +
                     std::to_string(kPage);
         api.SQLFreeStmt(h.get(), SQL_CLOSE);
         page_rows = 0;
@@ -475,11 +486,11 @@ bool ScanStore::ReadRows() {
         return false;
     }
     SQLRETURN rc = SQL_SUCCESS;
-    std::int64_t number = 0, size = 0;
+    std::int64_t number = 0, size = 0, rowid = 0;
     std::int16_t type = 0;
     char name[1024], dir[1024], ext[256];
     TIMESTAMP_STRUCT ts{};
-    SQLLEN ind[7] = {};
+    SQLLEN ind[8] = {};
     api.SQLBindCol(h.get(), 1, SQL_C_SBIGINT, &number, 8, &ind[0]);
     api.SQLBindCol(h.get(), 2, SQL_C_CHAR, name, sizeof name, &ind[1]);
     api.SQLBindCol(h.get(), 3, SQL_C_CHAR, dir, sizeof dir, &ind[2]);
@@ -487,6 +498,7 @@ bool ScanStore::ReadRows() {
     api.SQLBindCol(h.get(), 5, SQL_C_SSHORT, &type, 2, &ind[4]);
     api.SQLBindCol(h.get(), 6, SQL_C_TIMESTAMP, &ts, sizeof ts, &ind[5]);
     api.SQLBindCol(h.get(), 7, SQL_C_SBIGINT, &size, 8, &ind[6]);
+    if (paged) api.SQLBindCol(h.get(), 8, SQL_C_SBIGINT, &rowid, 8, &ind[7]);
 
     // The table is made as large as it must be at once: grown by doubling, it would take
     // up to twice its size, and three times while it is copied.
@@ -553,7 +565,7 @@ bool ScanStore::ReadRows() {
         r.type = static_cast<std::uint8_t>(ind[4] == SQL_NULL_DATA ? 0 : type);
         rows_.push_back(r);
         ++page_rows;
-        last_number = std::max<std::int64_t>(last_number, number);
+        if (paged) last_rowid = std::max(last_rowid, rowid);
     }
     h.Reset();
     counts_.rows_before = rows_.size();

@@ -76,7 +76,10 @@ void SqlSession::Arm() {
     armed_at_ = std::chrono::steady_clock::now();
     deadline_ = armed_at_ + std::chrono::seconds(DatabaseTimeout()) + kGrace;
     armed_ = true;
-    wake_.notify_all();
+    // A watch that waits for an earlier call's deadline wakes before this one's (every call
+    // gets the same time-out) and then waits again for this one: only an idle watch needs
+    // waking. Waking it at every call would cost a thread switch per fetched row.
+    if (idle_) wake_.notify_all();
 }
 
 void SqlSession::Disarm() {
@@ -88,7 +91,9 @@ void SqlSession::Watch() {
     std::unique_lock lock(mutex_);
     while (!stop_) {
         if (!armed_) {
+            idle_ = true;
             wake_.wait(lock);
+            idle_ = false;
             continue;
         }
         const auto wake_at =

@@ -100,6 +100,7 @@ class SqlSession {
     std::function<bool()> give_up_;
     bool given_up_ = false;
     bool armed_ = false;
+    bool idle_ = false;  // the watch waits for a call to be armed, with no deadline
     bool stop_ = false;
     std::atomic<bool> cut_{false};
     std::thread watch_;

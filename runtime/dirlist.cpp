@@ -84,28 +84,23 @@ bool DirNameMatches(std::string_view wild, std::string_view name) {
     return w == wild.size();
 }
 
-DirListResult ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, BYTE mask) {
-    const std::size_t slash = pattern.rfind('/');
-    std::string dir = ".";
-    std::string_view wild = pattern;
-    if (slash != std::string_view::npos) {
-        dir.assign(pattern.data(), slash == 0 ? 1 : slash);  // "/x" lists the root
-        wild = pattern.substr(slash + 1);
-    }
-    if (wild.empty()) return DirListResult::Ok;  // no name to look for: nothing matches
+namespace {
 
-    DirHandle handle(dir);
-    if (!handle.get()) return FailureOf(errno);
-    const int fd = ::dirfd(handle.get());
+// Appends the admitted entries of `dir` whose names match `wild` (from where its stream
+// stands), "." and ".." too unless `skip_dots`.
+DirListResult ReadEntries(DIR* dir, std::string_view wild, BYTE mask, bool skip_dots,
+                          Queue<DirEntryRecord>& q) {
+    const int fd = ::dirfd(dir);
     DirListResult result = DirListResult::Ok;
     for (;;) {
         errno = 0;
-        const dirent* e = ::readdir(handle.get());
+        const dirent* e = ::readdir(dir);
         if (e == nullptr) {
             if (errno != 0) return FailureOf(errno);  // the reading broke off
             break;
         }
         const std::string_view name = e->d_name;
+        if (skip_dots && (name == "." || name == "..")) continue;
         if (!DirNameMatches(wild, name)) continue;
         struct stat st {};
         if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -136,6 +131,54 @@ DirListResult ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, 
         q.Add();
     }
     return result;
+}
+
+}  // namespace
+
+DirListResult ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, BYTE mask) {
+    const std::size_t slash = pattern.rfind('/');
+    std::string dir = ".";
+    std::string_view wild = pattern;
+    if (slash != std::string_view::npos) {
+        dir.assign(pattern.data(), slash == 0 ? 1 : slash);  // "/x" lists the root
+        wild = pattern.substr(slash + 1);
+    }
+    if (wild.empty()) return DirListResult::Ok;  // no name to look for: nothing matches
+
+    DirHandle handle(dir);
+    if (!handle.get()) return FailureOf(errno);
+    return ReadEntries(handle.get(), wild, mask, false, q);
+}
+
+OpenDirectory::OpenDirectory(const OpenDirectory* parent, const std::string& name) {
+    if (parent != nullptr && parent->dir_ == nullptr) {
+        status_ = parent->status_ != DirListResult::Ok ? parent->status_ : DirListResult::Failed;
+        return;
+    }
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK | (parent != nullptr ? O_NOFOLLOW : 0);
+    const int fd = ::openat(parent != nullptr ? ::dirfd(parent->dir_) : AT_FDCWD, name.c_str(), flags);
+    if (fd < 0) {
+        // ELOOP: a symbolic link where a directory was listed.
+        status_ = errno == ELOOP ? DirListResult::NotFound : FailureOf(errno);
+        return;
+    }
+    struct stat st {};
+    dir_ = ::fstat(fd, &st) == 0 ? ::fdopendir(fd) : nullptr;
+    if (dir_ == nullptr) {
+        status_ = FailureOf(errno);
+        ::close(fd);
+        return;
+    }
+    device_ = static_cast<std::uint64_t>(st.st_dev);
+}
+
+OpenDirectory::~OpenDirectory() {
+    if (dir_ != nullptr) ::closedir(dir_);
+}
+
+DirListResult OpenDirectory::List(Queue<DirEntryRecord>& q, BYTE mask) {
+    if (dir_ == nullptr) return status_;
+    return ReadEntries(dir_, "*.*", mask, true, q);
 }
 
 }  // namespace dt

@@ -2,6 +2,10 @@
 // match a wild-card name and an attribute mask (the runtime's find-first/find-next walk).
 #pragma once
 
+#include <dirent.h>
+
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "runtime/queue.h"
@@ -61,5 +65,34 @@ bool DirNameMatches(std::string_view wild, std::string_view name);
 // in the order the system returns them. Returns why a listing failed: a directory that
 // cannot be opened adds nothing; one whose reading broke off keeps the entries read.
 DirListResult ListDirectory(Queue<DirEntryRecord>& q, std::string_view pattern, BYTE mask);
+
+// A directory open for a walk. Its entries are read through its descriptor and its
+// subdirectories are opened relative to it: no path is resolved again from the root at
+// every directory (what a deep walk spends most of its system time on), and a directory
+// renamed meanwhile is still the one that was opened.
+class OpenDirectory {
+  public:
+    // Opens `name` relative to `parent`, never following a symbolic link (a walk enters
+    // only what it listed as a directory); without a parent, `name` is a path, followed
+    // as any path is.
+    OpenDirectory(const OpenDirectory* parent, const std::string& name);
+    ~OpenDirectory();
+    OpenDirectory(const OpenDirectory&) = delete;
+    OpenDirectory& operator=(const OpenDirectory&) = delete;
+
+    // Ok when open; else why it could not be opened (a directory replaced by something
+    // else since it was listed counts as NotFound).
+    DirListResult Status() const { return status_; }
+    // The file system the directory lies on (0 when it is not open).
+    std::uint64_t Device() const { return device_; }
+    // Appends what ListDirectory(its path + "*.*", mask) would, but "." and "..". Reads
+    // the directory once; a second call adds nothing.
+    DirListResult List(Queue<DirEntryRecord>& q, BYTE mask);
+
+  private:
+    DIR* dir_ = nullptr;
+    DirListResult status_ = DirListResult::Ok;
+    std::uint64_t device_ = 0;
+};
 
 }  // namespace dt

@@ -263,6 +263,31 @@ TEST(ScanWalk, SkipsAndCountsADirectoryWhosePathIsTooLong) {
     for (const FILES_RECORD& r : sink.rows) EXPECT_LE(r.DIR.View().size(), 255u);
 }
 
+// Each level holds its directory open for its subdirectories down to a depth; below it
+// directories are opened by their paths. Both parts of a deep tree are walked whole.
+TEST(ScanWalk, ATreeDeeperThanTheDirectoriesHeldOpenIsWalkedWhole) {
+    TempTree t;
+    std::string rel = "t";
+    std::vector<std::string> expected;
+    for (int level = 1; level <= 100; ++level) {
+        rel += "/d";
+        if (level % 10 == 0 || level == 99) {
+            t.Dir(rel);
+            t.File(rel + "/f" + std::to_string(level));
+        }
+    }
+    ASSERT_LE(t.Path(rel + "/").size(), 255u) << "every directory of the tree fits its field";
+    CollectSink sink;
+    WalkStats stats;
+    ScanDirectory(t.Path("t"), 1, sink, stats);
+    std::vector<std::string> names;
+    for (const FILES_RECORD& r : sink.rows) names.push_back(r.NAME.Str());
+    EXPECT_EQ(names, (std::vector<std::string>{"f10", "f20", "f30", "f40", "f50", "f60", "f70", "f80", "f90",
+                                               "f99", "f100"}));
+    EXPECT_EQ(stats.dirs_not_read, 0u);
+    EXPECT_TRUE(sink.not_read.empty());
+}
+
 TEST(ScanWalk, GoesOnWhenADirectoryVanishesOrCannotBeListed) {
     TempTree t;
     t.Dir("tree/gone/deep");

@@ -257,5 +257,72 @@ TEST_F(DirListing, NamesEndingInBlanksComeBackExactly) {
     EXPECT_EQ(got.count("x"), 0u) << "no name is cut to another";
 }
 
+// A walk's open directory lists what ListDirectory lists but "." and "..", opens its
+// subdirectories relative to itself, and never follows a link to one.
+TEST_F(DirListing, AnOpenDirectoryListsAsTheListingDoesWithoutDotsAndOpensRelativeToItself) {
+    const OpenDirectory root(nullptr, root_.string() + "/");
+    ASSERT_EQ(root.Status(), DirListResult::Ok);
+    struct stat st {};
+    ASSERT_EQ(::stat(root_.c_str(), &st), 0);
+    EXPECT_EQ(root.Device(), static_cast<std::uint64_t>(st.st_dev));
+
+    Queue<DirEntryRecord> q;
+    ASSERT_EQ(const_cast<OpenDirectory&>(root).List(q, 23), DirListResult::Ok);
+    std::map<std::string, DirEntryRecord> listed;
+    for (std::size_t i = 1; i <= q.Records(); ++i) {
+        ASSERT_EQ(q.Get(i), 0);
+        listed.emplace(q.NAME.Str(), q.Buffer());
+    }
+    std::map<std::string, DirEntryRecord> expected = List("*.*", 23);
+    expected.erase(".");
+    expected.erase("..");
+    ASSERT_EQ(Names(listed), Names(expected));
+    for (const auto& [name, e] : expected) {
+        const DirEntryRecord& got = listed.at(name);
+        EXPECT_EQ(got.ATTRIB, e.ATTRIB) << name;
+        EXPECT_EQ(INT64{got.SIZE}, INT64{e.SIZE}) << name;
+        EXPECT_EQ(LONG{got.DATE}, LONG{e.DATE}) << name;
+        EXPECT_EQ(LONG{got.TIME}, LONG{e.TIME}) << name;
+    }
+    // Read once: a second listing adds nothing.
+    const std::size_t before = q.Records();
+    EXPECT_EQ(const_cast<OpenDirectory&>(root).List(q, 23), DirListResult::Ok);
+    EXPECT_EQ(q.Records(), before);
+
+    // A subdirectory by its name alone, even after its parent was renamed.
+    fs::rename(root_ / "sub", root_ / "moved");
+    OpenDirectory sub(&root, "moved");
+    ASSERT_EQ(sub.Status(), DirListResult::Ok);
+    Queue<DirEntryRecord> inner;
+    EXPECT_EQ(sub.List(inner, 23), DirListResult::Ok);
+    ASSERT_EQ(inner.Records(), 1u);
+    ASSERT_EQ(inner.Get(1), 0);
+    EXPECT_EQ(inner.NAME.Str(), "inner.txt");
+
+    // A link where a directory was listed, a name that is gone, a file: nothing to walk.
+    EXPECT_EQ(OpenDirectory(&root, "link").Status(), DirListResult::NotFound);
+    EXPECT_EQ(OpenDirectory(&root, "gone").Status(), DirListResult::NotFound);
+    EXPECT_EQ(OpenDirectory(&root, "a.txt").Status(), DirListResult::NotFound);
+    OpenDirectory missing(nullptr, (root_ / "missing").string());
+    EXPECT_EQ(missing.Status(), DirListResult::NotFound);
+    EXPECT_EQ(missing.Device(), 0u);
+    EXPECT_EQ(missing.List(inner, 23), DirListResult::NotFound);
+    // Opened as a path, a link is followed as any path is (a root may be one).
+    fs::create_directory_symlink(root_ / "moved", root_ / "rootlink");
+    EXPECT_EQ(OpenDirectory(nullptr, (root_ / "rootlink").string() + "/").Status(), DirListResult::Ok);
+}
+
+TEST_F(DirListing, AnOpenDirectoryThatMayNotBeReadSaysSo) {
+    if (test::RunningAsRoot()) GTEST_SKIP() << test::kNeedsOrdinaryUser;
+    const OpenDirectory root(nullptr, root_.string());
+    fs::permissions(root_ / "sub", fs::perms::none);
+    OpenDirectory sub(&root, "sub");
+    EXPECT_EQ(sub.Status(), DirListResult::Unreadable);
+    Queue<DirEntryRecord> q;
+    EXPECT_EQ(sub.List(q, 23), DirListResult::Unreadable);
+    EXPECT_EQ(q.Records(), 0u);
+    fs::permissions(root_ / "sub", fs::perms::owner_all);
+}
+
 }  // namespace
 }  // namespace dt
