@@ -267,7 +267,9 @@ TEST_F(DriverTest, PassThroughRowsComeWholeAcrossRowBlocks) {
     EXPECT_EQ(rows, 150u);
     EXPECT_EQ(ErrorCode(), 33);
     // The embedded database's library is in use now: its locking is left as it is.
-    if (!IsPostgres()) EXPECT_EQ(SetEmbeddedLibraryForOneThread(), EmbeddedLibrarySetup::InUse);
+    if (!IsPostgres()) {
+        EXPECT_EQ(SetEmbeddedLibraryForOneThread(), EmbeddedLibrarySetup::InUse);
+    }
     (void)Close(*f);
 }
 
