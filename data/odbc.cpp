@@ -42,6 +42,8 @@ std::shared_ptr<const OdbcLibrary> OdbcLibrary::Load(const std::string& name, st
     }
     DT_ODBC_FUNCTIONS(DT_ODBC_LOAD)
 #undef DT_ODBC_LOAD
+    lib->api.SQLSetStmtAttr =
+        reinterpret_cast<decltype(lib->api.SQLSetStmtAttr)>(::dlsym(h, "SQLSetStmtAttr"));
     if (!ok) return nullptr;  // the handle stays loaded: harmless, and dlclose is unsafe here
     return lib;
 }

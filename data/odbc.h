@@ -65,6 +65,9 @@ struct OdbcApi {
     // clang-format on
     DT_ODBC_FUNCTIONS(DT_ODBC_FN)
 #undef DT_ODBC_FN
+    // Taken when the driver manager has it (may be null): the row-wise binding of a row
+    // block for drivers that take it only as a statement attribute.
+    decltype(&::SQLSetStmtAttr) SQLSetStmtAttr = nullptr;
 };
 
 // The loaded driver manager. Never unloaded: drivers it loaded may still run code

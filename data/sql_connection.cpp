@@ -3,6 +3,8 @@
 #include "data/driver_logs.h"
 #include "data/sql_text.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -50,6 +52,22 @@ void SetEmbeddedDirectory(std::string directory) {
 
 const std::string& EmbeddedDirectory() {
     return EmbeddedDirectoryText();
+}
+
+EmbeddedLibrarySetup SetEmbeddedLibraryForOneThread() {
+    // The driver's library by its run-time name: the driver loaded later is given this
+    // same copy. A driver built with its own copy is not reached (Missing or no effect).
+    static void* const library = ::dlopen("libsqlite3.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return EmbeddedLibrarySetup::Missing;
+    using ConfigFunction = int (*)(int, ...);
+    const auto config = reinterpret_cast<ConfigFunction>(::dlsym(library, "sqlite3_config"));
+    if (config == nullptr) return EmbeddedLibrarySetup::Missing;
+    // The library's option numbers and its "OK" (sqlite3.h); once it is in use both calls
+    // are refused and nothing changes.
+    constexpr int kOk = 0, kMultiThread = 2, kMemoryStatistics = 9;
+    const bool threads = config(kMultiThread) == kOk;
+    const bool statistics = threads && config(kMemoryStatistics, 0) == kOk;
+    return threads && statistics ? EmbeddedLibrarySetup::Done : EmbeddedLibrarySetup::InUse;
 }
 
 void SetLoginTimeout(long seconds) {

@@ -77,6 +77,22 @@ std::string BuildConnectionString(std::string_view driver_name, std::string_view
 // Timeout=) as with those that take the last. Values in braces are kept whole.
 std::string WithAttributes(std::string_view connection, std::string_view extra);
 
+// What SetEmbeddedLibraryForOneThread did.
+enum class EmbeddedLibrarySetup {
+    Done,     // set before its first use
+    InUse,    // the library was in use already (or refused): nothing changed
+    Missing,  // no shared SQLite library here: nothing to set
+};
+
+// For a program that uses each embedded-database connection from one thread and never
+// from two at once (dtfind): sets the shared SQLite library the driver loads to its
+// multi-thread mode (no lock taken around each call on a connection) and without memory
+// statistics (no lock around each allocation). The driver asks the library for every
+// column of every row, twice, and copies each value: a large result otherwise costs
+// millions of lock pairs. Must run before the process's first connection to the embedded
+// database; the library stays loaded.
+EmbeddedLibrarySetup SetEmbeddedLibraryForOneThread();
+
 // The directory the embedded database's files are kept in, ending with "/"; empty (the
 // default) for the current directory. Set once at start-up, before the first connection.
 void SetEmbeddedDirectory(std::string directory);

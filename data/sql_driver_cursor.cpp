@@ -12,6 +12,24 @@ namespace dt::sqldrv {
 // ---------------------------------------------------------------------------------------
 // Result sets
 
+// Row-wise binding with rows `row_size` bytes apart. The SQLite driver refuses the
+// statement option as not supported and takes the same setting only as the statement
+// attribute.
+static bool SetRowBindType(SqlState& st, SQLHSTMT h, std::size_t row_size) {
+    const OdbcApi& api = st.Api();
+    if (Succeeded(Call(
+            st, [&] { return StmtText("Setting Statement Option for", h); }, h,
+            [&] { return api.SQLSetStmtOption(h, SQL_BIND_TYPE, row_size); })))
+        return true;
+    if (api.SQLSetStmtAttr == nullptr || Classify(st.diag) != Meaning::NotSupported) return false;
+    return Succeeded(Call(
+        st, [&] { return StmtText("Setting Row Bind Type for", h); }, h,
+        [&] {
+            return api.SQLSetStmtAttr(h, SQL_ATTR_ROW_BIND_TYPE,
+                                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(row_size)), 0);
+        }));
+}
+
 // Binds the result columns of the cursor (the column map, or for a pass-through result the
 // fields in order) into a row block.
 bool BindCursor(SqlState& st, std::size_t ncols, bool want_block) {
@@ -38,9 +56,7 @@ bool BindCursor(SqlState& st, std::size_t ncols, bool want_block) {
     }
     if (want_block && st.page_size > 1) {
         SQLULEN n = static_cast<SQLULEN>(st.page_size);
-        if (Succeeded(Call(
-                st, [&] { return StmtText("Setting Statement Option for", h); }, h,
-                [&] { return api.SQLSetStmtOption(h, SQL_BIND_TYPE, c.row_size); })) &&
+        if (SetRowBindType(st, h, c.row_size) &&
             Succeeded(Call(
                 st, [&] { return StmtText("Setting number of rows to fetch to for", h); }, h,
                 [&] { return api.SQLSetStmtOption(h, SQL_ROWSET_SIZE, n); }))) {
@@ -48,10 +64,7 @@ bool BindCursor(SqlState& st, std::size_t ncols, bool want_block) {
             c.block = true;
         }
     }
-    if (!c.block)
-        Call(
-            st, [&] { return StmtText("Setting Statement Option for", h); }, h,
-            [&] { return api.SQLSetStmtOption(h, SQL_BIND_TYPE, c.row_size); });
+    if (!c.block) SetRowBindType(st, h, c.row_size);
     c.rows.assign(c.row_size * c.rowset, 0);
     c.status.assign(c.rowset, 0);
     for (std::size_t i = 0; i < ncols; ++i) {

@@ -192,6 +192,7 @@ struct Result {
     std::string out;
     std::string err;
     std::vector<std::string> lines;
+    long peak_rss_kb = -1;
 };
 
 // Runs dtfind (DTFIND_PATH) with `args` in the current directory; gives up (status -1) after 60 seconds.
@@ -205,6 +206,7 @@ inline Result RunDtfind(const std::vector<std::string>& args) {
     r.status = p.status;
     r.out = p.out;
     r.err = p.err;
+    r.peak_rss_kb = p.peak_rss_kb;
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);) r.lines.push_back(line);
     return r;

@@ -122,6 +122,51 @@ TEST(RowFormat, JsonCarriesTheExactPathBytesWhenTheyAreNotUtf8) {
     EXPECT_EQ(line.find('\n'), line.size() - 1);
 }
 
+// One special byte at every place of a long plain text (the plain runs are looked at
+// eight bytes at a time): exactly that byte is escaped, wherever it stands.
+TEST(RowFormat, TsvFindsASpecialByteAtEveryPlaceOfALongText) {
+    struct Case {
+        unsigned char byte;
+        std::string escaped;  // "" : kept as it is
+    };
+    const Case cases[] = {{0x00, "\\x00"}, {'\t', "\\t"},  {0x1F, "\\x1F"}, {' ', ""}, {'~', ""},
+                          {0x7F, "\\x7F"}, {'\\', "\\\\"}, {'[', ""},       {']', ""}, {0x80, "\\x80"},
+                          {0x9B, "\\x9B"}, {0xA0, ""},     {0xFF, ""}};
+    for (const Case& c : cases) {
+        for (std::size_t length : {1u, 7u, 8u, 9u, 16u, 17u, 40u}) {
+            for (std::size_t at = 0; at < length; ++at) {
+                std::string text(length, 'x');
+                text[at] = static_cast<char>(c.byte);
+                const std::string want =
+                    c.escaped.empty() ? text
+                                      : std::string(at, 'x') + c.escaped + std::string(length - at - 1, 'x');
+                EXPECT_EQ(Tsv(text), want) << "byte " << int(c.byte) << " at " << at << " of " << length;
+            }
+        }
+    }
+    // Bytes that only look special to a word-wide test next to each other.
+    EXPECT_EQ(Tsv("!!!!!!!!\x21\x7e\x20\x5d\x5b\x60}{"), "!!!!!!!!!~ ][`}{");
+}
+
+TEST(RowFormat, TsvLineEndsWithSizeDateAndTime) {
+    HitRow row;
+    row.dir = "/d/";
+    row.name = "n";
+    std::string out;
+    AppendRow(RowFormat::Tsv, row, out);
+    EXPECT_EQ(out, "\t/d/\tn\t\t0\t\t\n");  // no computer, size 0, no date or time
+    row.size = UINT64_MAX;
+    row.date = "2024-03-10";
+    row.time = "09:30:15";
+    out.clear();
+    AppendRow(RowFormat::Tsv, row, out);
+    EXPECT_EQ(out, "\t/d/\tn\t\t18446744073709551615\t2024-03-10\t09:30:15\n");
+    row.date = std::string(40, 'D');  // never made by DateText, still written whole
+    out.clear();
+    AppendRow(RowFormat::Tsv, row, out);
+    EXPECT_EQ(out, "\t/d/\tn\t\t18446744073709551615\t" + row.date + "\t09:30:15\n");
+}
+
 TEST(RowFormat, FormatNamesAndLineEnds) {
     RowFormat f = RowFormat::Json;
     EXPECT_FALSE(ParseRowFormat("TSV", f));

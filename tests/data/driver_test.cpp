@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -239,6 +240,36 @@ TEST_F(DriverTest, PassThroughSelectsRunsStatementsAndReportsErrors) {
     EXPECT_FALSE(FileError().empty());
     EXPECT_NE(FileError()[0], '[');  // bracketed prefixes removed
     (void)Close(*s);
+    (void)Close(*f);
+}
+
+// A pass-through result longer than a row block (64 rows at a time) gives every row once,
+// in order and whole, the last block a short one; then the end.
+TEST_F(DriverTest, PassThroughRowsComeWholeAcrossRowBlocks) {
+    auto f = OpenFiles();
+    for (ULONG i = 1; i <= 150; ++i) {
+        Fill(*f, i, "row" + std::to_string(i), i * 1000);
+        ASSERT_EQ(Add(*f), 0) << FileError();
+    }
+    ASSERT_EQ(SetProperty(*f, PROP_SQL, "select * from " + table_ + " order by SYSFILES"), 0) << FileError();
+    ULONG rows = 0;
+    for (int i = 0; i < 200 && Next(*f) == 0; ++i) {
+        ++rows;
+        EXPECT_EQ(f->SYSFILES, rows);
+        EXPECT_EQ(f->NAME.Str(), "row" + std::to_string(rows));
+        EXPECT_EQ(f->DIR.Str(), "/home/user/");
+        EXPECT_EQ(f->SIZE, rows * 1000);
+        const dt::DATE date{24, 12, 2025};  // as Fill writes them
+        const dt::TIME time{0, 30, 15, 10};
+        EXPECT_EQ(std::memcmp(&f->DATE_DATE, &date, sizeof date), 0);
+        EXPECT_EQ(std::memcmp(&f->DATE_TIME, &time, sizeof time), 0);
+    }
+    EXPECT_EQ(rows, 150u);
+    EXPECT_EQ(ErrorCode(), 33);
+    // The embedded database's library is in use now: its locking is left as it is.
+    if (!IsPostgres()) {
+        EXPECT_EQ(SetEmbeddedLibraryForOneThread(), EmbeddedLibrarySetup::InUse);
+    }
     (void)Close(*f);
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,7 +99,8 @@ ProcessResult Process::Wait(std::chrono::milliseconds limit) {
     // The end is noticed at once through a process file descriptor (a benchmark times
     // these runs); without one, a short sleep between looks. Both are bounded by the limit.
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-    while ((done = ::waitpid(pid_, &st, WNOHANG)) == 0) {
+    rusage usage{};
+    while ((done = ::wait4(pid_, &st, WNOHANG, &usage)) == 0) {
         const auto now = std::chrono::steady_clock::now();
         if (now >= end) break;
         if (pidfd >= 0) {
@@ -116,6 +118,7 @@ ProcessResult Process::Wait(std::chrono::milliseconds limit) {
         r.timed_out = true;
     } else if (done == pid_) {
         r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        r.peak_rss_kb = usage.ru_maxrss;
     }
     pid_ = -1;
     if (!options_.pass_output && options_.out_file.empty()) r.out = ReadFile(out_path_);

@@ -28,6 +28,7 @@ struct ProcessResult {
     // be started or was killed at the time limit.
     int status = -1;
     bool timed_out = false;
+    long peak_rss_kb = -1;  // the most memory the program held at once (resident), when it ended
     std::string out;
     std::string err;
     bool Ok() const { return status == 0; }
