@@ -66,15 +66,29 @@ void StoredDateTime(const FILES_RECORD& r, std::uint32_t& date, std::uint32_t& t
     time = t.Value();
 }
 
-// ODBC canonical text of the timestamp; length 0 for NULL.
+// ODBC canonical text of the timestamp (NUL-terminated; `room` holds it); SQL_NULL_DATA for NULL.
 SQLLEN TimestampText(const FILES_RECORD& r, char* out, std::size_t room) {
     std::uint32_t dv = 0, tv = 0;
     StoredDateTime(r, dv, tv);
     if (dv == 0) return SQL_NULL_DATA;
     const DATE d = DATE::FromValue(dv);
     const TIME t = TIME::FromValue(tv);
-    return std::snprintf(out, room, "%04d-%02d-%02d %02d:%02d:%02d.%02d", d.year, d.month, d.day, t.hours,
-                         t.minutes, t.seconds, t.hundredths);
+    // "YYYY-MM-DD HH:MM:SS.hh", written digit by digit (once per stored file).
+    char text[] = "0000-00-00 00:00:00.00";
+    auto put = [&text](std::size_t at, unsigned value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            text[at + static_cast<std::size_t>(i)] = '0' + value % 10;
+    };
+    put(0, d.year % 10000u, 4);
+    put(5, d.month % 100u, 2);
+    put(8, d.day % 100u, 2);
+    put(11, t.hours % 100u, 2);
+    put(14, t.minutes % 100u, 2);
+    put(17, t.seconds % 100u, 2);
+    put(20, t.hundredths % 100u, 2);
+    if (room < sizeof text) return SQL_NULL_DATA;
+    std::memcpy(out, text, sizeof text);
+    return static_cast<SQLLEN>(sizeof text - 1);
 }
 
 // A failure no single row causes: the database cannot write at all (a full disk, an I/O
@@ -219,11 +233,11 @@ class ScanStore::Statements {
         CopyText(r.NAME.View(), q.name, sizeof q.name);
         CopyText(r.EXTENSION.View(), q.ext, sizeof q.ext);
         CopyText(r.DIR.View(), q.dir, sizeof q.dir);
+        // Texts go as NUL-terminated strings: given a length, the SQLite driver copies each
+        // one into memory of its own at every execution (file names hold no NUL byte).
         q.ind[0] = q.ind[1] = q.ind[5] = q.ind[7] = 0;
-        q.ind[2] = static_cast<SQLLEN>(std::strlen(q.name));
-        q.ind[3] = static_cast<SQLLEN>(std::strlen(q.ext));
-        q.ind[4] = static_cast<SQLLEN>(std::strlen(q.dir));
-        q.ind[6] = TimestampText(r, q.date, sizeof q.date);
+        q.ind[2] = q.ind[3] = q.ind[4] = SQL_NTS;
+        q.ind[6] = TimestampText(r, q.date, sizeof q.date) == SQL_NULL_DATA ? SQL_NULL_DATA : SQL_NTS;
     }
 
     bool Execute(Prepared& p) {
