@@ -73,22 +73,9 @@ SQLLEN TimestampText(const FILES_RECORD& r, char* out, std::size_t room) {
     if (dv == 0) return SQL_NULL_DATA;
     const DATE d = DATE::FromValue(dv);
     const TIME t = TIME::FromValue(tv);
-    // "YYYY-MM-DD HH:MM:SS.hh", written digit by digit (once per stored file).
-    char text[] = "0000-00-00 00:00:00.00";
-    auto put = [&text](std::size_t at, unsigned value, int digits) {
-        for (int i = digits - 1; i >= 0; --i, value /= 10)
-            text[at + static_cast<std::size_t>(i)] = '0' + value % 10;
-    };
-    put(0, d.year % 10000u, 4);
-    put(5, d.month % 100u, 2);
-    put(8, d.day % 100u, 2);
-    put(11, t.hours % 100u, 2);
-    put(14, t.minutes % 100u, 2);
-    put(17, t.seconds % 100u, 2);
-    put(20, t.hundredths % 100u, 2);
-    if (room < sizeof text) return SQL_NULL_DATA;
-    std::memcpy(out, text, sizeof text);
-    return static_cast<SQLLEN>(sizeof text - 1);
+    const int n = std::snprintf(out, room, "%04d-%02d-%02d %02d:%02d:%02d.%02d", d.year, d.month, d.day,
+                                t.hours, t.minutes, t.seconds, t.hundredths);
+    return n > 0 && static_cast<std::size_t>(n) < room ? n : SQL_NULL_DATA;
 }
 
 // A failure no single row causes: the database cannot write at all (a full disk, an I/O
