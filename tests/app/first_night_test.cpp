@@ -122,7 +122,44 @@ TEST_F(FirstNight, ProgramsStartingTogetherCreateEverythingOnceAndOneRowPerCompu
         EXPECT_EQ(v, "1");
         ASSERT_TRUE(s->QueryValue(dialect.IndexStateQuery("COMPUTER_NAME"), v));
         EXPECT_EQ(v, "1");
+        if (!IsPostgres()) {
+            // The new file got its larger pages from whichever program came first, and
+            // the others' changes of the journal on the way left it whole.
+            ASSERT_TRUE(s->QueryValue("PRAGMA page_size", v));
+            EXPECT_EQ(v, "16384");
+            ASSERT_TRUE(s->QueryValue("PRAGMA journal_mode", v));
+            EXPECT_EQ(v, "wal");
+            ASSERT_TRUE(s->QueryValue("PRAGMA integrity_check", v));
+            EXPECT_EQ(v, "ok");
+        }
     }
+}
+
+// A database file that exists keeps its pages as they are, whatever their size, and its
+// rows; only a file that connecting creates gets the larger pages.
+TEST_F(FirstNight, AnExistingEmbeddedDatabaseKeepsItsPageSize) {
+    if (IsPostgres()) GTEST_SKIP() << "the embedded database's file";
+    const std::string owner = Backend::Owner(database_, "PC0");
+    Diag d;
+    std::string v;
+    {
+        auto s = SqlSession::Open(owner, "", d);
+        ASSERT_TRUE(s) << d.message;
+        ASSERT_TRUE(s->QueryValue("PRAGMA page_size", v));
+        EXPECT_EQ(v, "16384");
+        // As a database of an earlier version was made: pages of 4 KB, a row in it.
+        for (const char* step :
+             {"PRAGMA journal_mode=DELETE", "PRAGMA page_size=4096", "VACUUM", "PRAGMA journal_mode=WAL",
+              "CREATE TABLE OLD (X TEXT)", "INSERT INTO OLD VALUES ('kept')"})
+            ASSERT_TRUE(s->Exec(step)) << step << ": " << s->LastError();
+        s->Commit();
+    }
+    auto s = SqlSession::Open(owner, "", d);
+    ASSERT_TRUE(s) << d.message;
+    ASSERT_TRUE(s->QueryValue("PRAGMA page_size", v));
+    EXPECT_EQ(v, "4096");
+    ASSERT_TRUE(s->QueryValue("SELECT X FROM OLD", v));
+    EXPECT_EQ(v, "kept");
 }
 
 }  // namespace

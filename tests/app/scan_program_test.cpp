@@ -158,7 +158,7 @@ long NumberAfter(const std::string& text, const std::string& before) {
 // status 3, every row stored before is still there with its number, and the counts it
 // prints are the rows the database really holds.
 TEST_F(ScanProgram, AFullDiskStopsTheScanWithTheServersTextAndKeepsEveryEarlierRow) {
-    SmallDisk disk(dir_ / "disk", "512k");
+    SmallDisk disk(dir_ / "disk", "2m");
     if (!disk.WhyNot().empty()) GTEST_SKIP() << "no small disk for this test: " << disk.WhyNot();
     work_ = dir_ / "disk";
     for (int i = 0; i < 100; ++i)
