@@ -288,12 +288,22 @@ void ScanStore::DropIndexesWhenEmpty() {
                 "DROP TABLE IF EXISTS FILESDIR",
                 "DROP INDEX IF EXISTS FILES_DIR_SEARCH",
             };
-            for (const NamedIndex& index : BrowseOrderIndexes(ServerKind::Embedded))
+            for (const NamedIndex& index : EmbeddedRemadeIndexes())
                 drops.push_back("DROP INDEX IF EXISTS " + index.name);
             for (const std::string& d : drops) ok = ok && session_->Exec(d);
+            // The index's tables come back empty and without their triggers: the scan
+            // fills them with its rows as it goes; searches meanwhile read the table
+            // (the index counts as missing until its triggers are there).
+            for (const std::string& create : EmbeddedSearchIndexStatements())
+                if (create.rfind("CREATE TABLE", 0) == 0 || create.rfind("CREATE VIRTUAL TABLE", 0) == 0)
+                    ok = ok && session_->Exec(create);
         }
         if (ok && session_->Exec("COMMIT")) {
             indexes_dropped_ = dropped_at_begin_ = true;
+            // Another connection's commit from now on changes the value: the index of the
+            // scan's own rows would not be the whole table's.
+            fill_.on = session_->QueryValue("PRAGMA data_version", fill_.data_version) &&
+                       !fill_.data_version.empty();
             // The log is copied into the database file every 80 MB rather than every 4 MB:
             // a bulk load's pages are written to the file once or twice instead of ever
             // again as the indexes grow (back to the default in RemakeIndexes).
@@ -305,12 +315,79 @@ void ScanStore::DropIndexesWhenEmpty() {
     session_->SetAutoCommit(false);
 }
 
+void ScanStore::NoteStoredRange(long long first, long long last) {
+    if (!fill_.on || last < first) return;
+    if (!fill_.pending.empty() && fill_.pending.back().second + 1 == first)
+        fill_.pending.back().second = last;
+    else
+        fill_.pending.emplace_back(first, last);
+    fill_.pending_rows += static_cast<std::size_t>(last - first + 1);
+}
+
+void ScanStore::FillIndex(bool all) {
+    if (!fill_.on || fill_.pending.empty() || (!all && fill_.pending_rows < fill_rows_)) return;
+    // The statements the triggers would have run for these rows, a range at a time: the
+    // names, each new directory once, and the new directories' index entries.
+    bool ok = true;
+    for (const auto& [first, last] : fill_.pending) {
+        const std::string range = " FROM " + table_ + " WHERE SysFILES BETWEEN " + std::to_string(first) +
+                                  " AND " + std::to_string(last);
+        ok = ok && session_->Exec(std::string("INSERT INTO ") + kFtsNameTable +
+                                  "(rowid, NAME) SELECT SysFILES, NAME" + range);
+        ok = ok && session_->Exec("INSERT OR IGNORE INTO FILESDIR(DIR) SELECT DIR" + range +
+                                  " AND DIR IS NOT NULL");
+    }
+    ok =
+        ok && session_->Exec(std::string("INSERT INTO ") + kFtsDirTable +
+                             "(rowid, DIR) SELECT rowid, DIR FROM FILESDIR WHERE rowid > " + fill_.dirs_done);
+    std::string dirs;
+    ok = ok && session_->QueryValue("SELECT coalesce(max(rowid), 0) FROM FILESDIR", dirs);
+    if (!all) ok = ok && session_->Commit();
+    if (!ok) {
+        // Made whole from the table at the end instead.
+        fill_.on = false;
+        if (!all) session_->Rollback();
+        return;
+    }
+    fill_.dirs_done = dirs;
+    fill_.pending.clear();
+    fill_.pending_rows = 0;
+}
+
+bool ScanStore::CompleteIndexFill() {
+    if (!fill_.on) return false;
+    fill_.on = false;
+    SqlSession& s = *session_;
+    if (!s.Exec("BEGIN IMMEDIATE")) return false;
+    std::string version;
+    bool ok = s.QueryValue("PRAGMA data_version", version) && version == fill_.data_version;
+    if (ok) {
+        fill_.on = true;
+        FillIndex(true);
+        ok = fill_.on;
+        fill_.on = false;
+    }
+    for (const std::string& create : EmbeddedSearchIndexStatements())
+        if (ok && create.rfind("CREATE TRIGGER", 0) == 0) ok = s.Exec(create);
+    for (const std::string& create : EmbeddedSearchIndexStatements())
+        if (ok && create.rfind("CREATE INDEX", 0) == 0) ok = s.Exec(create);
+    if (ok && s.Exec("COMMIT")) return true;
+    s.Exec("ROLLBACK");
+    return false;
+}
+
 void ScanStore::RemakeIndexes() {
     if (!indexes_dropped_ || !session_ || session_->CutOff()) return;
     indexes_dropped_ = false;
     if (!session_->AutoCommit()) session_->Rollback();
     if (!session_->SetAutoCommit(true)) return;
     SqlSession& s = *session_;
+    // The sorts of the index builds may be as large as the indexes: on disk, as usual.
+    s.Exec("PRAGMA temp_store=DEFAULT");
+    // The substring index of the scan's own rows is completed; when another program wrote
+    // meanwhile (or a step failed), CreateSearchIndexes below finds it incomplete and makes
+    // it again from the whole table.
+    CompleteIndexFill();
     // The failure that broke the attempt, kept before the ROLLBACK that follows it
     // overwrites the session's diagnostics.
     std::string why;
@@ -334,8 +411,6 @@ void ScanStore::RemakeIndexes() {
     // index through the triggers. Another program's write lock is waited for up to the
     // database time-out (not after a stop); what still fails is made at drivetrek's next
     // start.
-    // The sorts of the index builds may be as large as the indexes: on disk, as usual.
-    s.Exec("PRAGMA temp_store=DEFAULT");
     const auto until = SteadyClock::now() + std::chrono::seconds(DatabaseTimeout());
     for (;;) {
         why.clear();
@@ -754,6 +829,7 @@ bool ScanStore::WriteBatch(std::uint64_t& inserted, std::uint64_t& updated) {
             !session_->Commit())
             return false;
         long long next = first, last = first + static_cast<long long>(inserts_.size()) - 1;
+        batch_range_ = {first, last};
         for (std::size_t from = 0; from < inserts_.size(); from += insert_rows_) {
             const std::size_t count = std::min(insert_rows_, inserts_.size() - from);
             std::size_t done = 0;
@@ -769,6 +845,7 @@ bool ScanStore::WriteBatch(std::uint64_t& inserted, std::uint64_t& updated) {
             // A duplicate number (a program numbering highest-plus-one) or a row the
             // server refuses: the rest of this part goes in row by row under fresh numbers.
             next = last + 1;
+            fill_.on = false;  // numbers outside the batch's range: the index is made at the end
             const std::uint64_t before = counts_.inserted;
             const bool went_on = InsertOneByOne(from + done, count - done, next, last);
             inserted += counts_.inserted - before;
@@ -802,6 +879,7 @@ bool ScanStore::Flush(WalkStats* stats) {
     std::uint64_t inserted = 0, updated = 0;
     bool stored = false;
     for (;;) {
+        batch_range_ = {0, -1};
         stored = WriteBatch(inserted, updated);
         if (stored || !RetryWhenBusy(busy_since)) break;
     }
@@ -818,6 +896,8 @@ bool ScanStore::Flush(WalkStats* stats) {
         counts_.inserted += inserted;
         counts_.updated += updated;
         ++batches_;
+        NoteStoredRange(batch_range_.first, batch_range_.second);
+        FillIndex(false);
     } else {
         // Nothing of this batch is stored; the rows that were there stay as they were.
         Fail(session_->LastError());

@@ -103,6 +103,8 @@ class ScanStore final : public ScanSink {
 
     // Rows per multi-row INSERT, rows per transaction (tests make them small).
     void SetBatchRows(std::size_t rows) { batch_rows_ = rows; }
+    // Rows a first scan adds to the substring index at a time (tests make them few).
+    void SetIndexFillRows(std::size_t rows) { fill_rows_ = rows; }
     // Rows per page when the stored rows are read in pages (the embedded database).
     void SetReadPage(long rows) { read_page_ = rows > 0 ? rows : 20000; }
     // The scan's exclusions: Finish keeps no row they leave out, under a directory not
@@ -146,6 +148,14 @@ class ScanStore final : public ScanSink {
     // empty (decided in the write transaction of the drop), and makes them again.
     void DropIndexesWhenEmpty();
     void RemakeIndexes();
+    // While a first scan stores, its committed rows enter the substring index in large
+    // steps (FillIndex), on the storing side's time that the walk leaves over; what is
+    // left, the triggers and the directory index are added in RemakeIndexes
+    // (CompleteIndexFill) if no other program has written to the database meanwhile.
+    // Otherwise the index is made from the table as it then is.
+    void FillIndex(bool all);
+    bool CompleteIndexFill();
+    void NoteStoredRange(long long first, long long last);
     int Find(std::string_view name) const;
 
     std::string owner_, table_;
@@ -157,6 +167,14 @@ class ScanStore final : public ScanSink {
     bool begun_ = false;
     bool indexes_dropped_ = false;
     bool dropped_at_begin_ = false;  // the speed-only indexes wait to be made again
+    struct IndexFill {
+        bool on = false;
+        std::string data_version;  // the database's, as this session saw it at the drop
+        std::vector<std::pair<long long, long long>> pending;  // stored numbers not indexed yet
+        std::size_t pending_rows = 0;
+        std::string dirs_done = "0";  // the highest FILESDIR row in its index
+    } fill_;
+    std::pair<long long, long long> batch_range_{0, -1};  // the numbers the open batch stored
 
     // Texts kept while the scan runs (the rows' names, the directories), back to back in
     // blocks that never move once made: the texts grow without being copied, so that the
@@ -188,6 +206,9 @@ class ScanStore final : public ScanSink {
     std::vector<Update> updates_;
     std::vector<std::pair<const FILES_RECORD*, std::string>> refused_;  // in the open batch
     std::size_t batch_rows_ = 5000;
+    // Each step of a first scan's index fill leaves the index a segment of its own, which
+    // it merges as it grows: a few large steps.
+    std::size_t fill_rows_ = 25000;
     std::size_t insert_rows_ = 250;
     std::size_t batches_ = 0;
     long read_page_ = 20000;

@@ -154,7 +154,7 @@ SearchIndexResult CreateEmbedded(const SqlRunner& run, const SearchIndexProgress
     rows.clear();
     if (run("select count(*) from FILES", &rows) != 0) return fail("select count(*) from FILES");
     const Reporter report(progress, Number(rows), threshold);
-    for (const NamedIndex& index : BrowseOrderIndexes(ServerKind::Embedded)) {
+    for (const NamedIndex& index : EmbeddedRemadeIndexes()) {
         rows.clear();
         const std::string probe = "select count(*) from sqlite_master where name = '" + index.name + "'";
         if (run(probe, &rows) != 0) return fail(probe);
@@ -330,6 +330,13 @@ std::vector<NamedIndex> BrowseOrderIndexes(ServerKind kind) {
             return {};
     }
     return {};
+}
+
+std::vector<NamedIndex> EmbeddedRemadeIndexes() {
+    std::vector<NamedIndex> list = BrowseOrderIndexes(ServerKind::Embedded);
+    // The table's name key, as the table's creation makes it.
+    list.push_back({"KEYNAME_FILES", "CREATE INDEX IF NOT EXISTS KEYNAME_FILES ON FILES (UPPER(NAME))"});
+    return list;
 }
 
 std::vector<NamedIndex> TrigramIndexes() {

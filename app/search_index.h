@@ -61,6 +61,12 @@ struct NamedIndex {
     std::string create;
 };
 std::vector<NamedIndex> BrowseOrderIndexes(ServerKind kind);
+// The embedded database's indexes that the first scan of an empty table drops and makes
+// again after its inserts (built from the sorted table, an index costs a fraction of what
+// it adds to the inserts): the browse orders and the name key, which inserts in name order
+// would otherwise write all over the index at every batch. The start-up step makes any
+// that is missing.
+std::vector<NamedIndex> EmbeddedRemadeIndexes();
 // PostgreSQL's trigram indexes on the name and the directory.
 std::vector<NamedIndex> TrigramIndexes();
 

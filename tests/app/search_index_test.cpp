@@ -802,7 +802,7 @@ void StoreFiles(ScanStore& store, ULONG computer, long from, long to, WalkStats&
 
 long long BrowseOrderIndexCount(const std::function<long long(const std::string&)>& count) {
     long long n = 0;
-    for (const NamedIndex& index : BrowseOrderIndexes(ServerKind::Embedded))
+    for (const NamedIndex& index : EmbeddedRemadeIndexes())
         n += count("select count(*) from sqlite_master where name = '" + index.name + "'");
     return n;
 }
@@ -820,6 +820,7 @@ TEST_F(SearchIndexTest, AFirstScanMakesTheIndexesAgainWithTheRowsOfOtherPrograms
 
     ScanStore store(GLO::SQLOWNER.Str());
     store.SetBatchRows(100);
+    store.SetIndexFillRows(250);  // the index fills in steps before the end
     SearchRequest r;
     r.filter = "report";
     SearchIndexState during = SearchIndexState::Present;
@@ -848,10 +849,51 @@ TEST_F(SearchIndexTest, AFirstScanMakesTheIndexesAgainWithTheRowsOfOtherPrograms
     EXPECT_EQ(static_cast<long long>(found_during), holding);
     EXPECT_EQ(ProbeSearchIndexes(Runner(), Kind()), SearchIndexState::Present);
     EXPECT_EQ(Count("select count(*) from sqlite_master where name = 'FILES_DIR_SEARCH'"), 1);
-    EXPECT_EQ(BrowseOrderIndexCount([this](const std::string& q) { return Count(q); }), 3);
+    EXPECT_EQ(BrowseOrderIndexCount([this](const std::string& q) { return Count(q); }), 4);
     Exec(InsertRows(990001, 990051));  // after the scan: through the triggers
     EXPECT_EQ(EmbeddedIndexDifferences(), 0);
     EXPECT_EQ(Count("select count(*) from FILES"), 1100);
+    for (const SearchRequest& q : Searches()) {
+        SCOPED_TRACE(q.filter);
+        EXPECT_EQ(Hits(Statement(q, true)), Hits(Statement(q, false)));
+    }
+}
+
+// Alone with the database, a first scan fills the substring index with its committed
+// rows in steps while it stores, and at its end adds the rest and the triggers: the index
+// is then the one made afresh from the table. The name key, gone meanwhile, is back.
+TEST_F(SearchIndexTest, AFirstScanAloneIndexesItsRowsAsItStoresThem) {
+    if (IsPostgres()) GTEST_SKIP() << "the embedded database's first scan";
+    PrepareSearchIndexes(true, nullptr);
+    SetSearchIndexWarningHook({});
+    ScanStore store(GLO::SQLOWNER.Str());
+    store.SetBatchRows(100);
+    store.SetIndexFillRows(250);
+    std::vector<long long> indexed;  // rows the name index answers for, after each batch
+    long long name_key = -1;
+    SearchIndexState during = SearchIndexState::Present;
+    store.SetAfterBatch([&](std::size_t) {
+        indexed.push_back(Count("select count(*) from FILES_NAME_FTS where FILES_NAME_FTS match '\"rep\"'"));
+        name_key = Count("select count(*) from sqlite_master where name = 'KEYNAME_FILES'");
+        during = ProbeSearchIndexes(Runner(), Kind());
+    });
+    ASSERT_TRUE(store.Begin(4)) << store.Error();
+    ASSERT_TRUE(store.DroppedIndexes());
+    WalkStats stats;
+    StoreFiles(store, 4, 1, 1001, stats);
+    ASSERT_TRUE(store.Finish(stats)) << store.Error();
+    EXPECT_EQ(store.Counts().inserted, 1000u);
+
+    EXPECT_EQ(during, SearchIndexState::Missing) << "searches read the table while the index fills";
+    EXPECT_EQ(name_key, 0);
+    ASSERT_EQ(indexed.size(), 10u);
+    EXPECT_EQ(indexed[0], 0) << "100 rows are not yet a step";
+    EXPECT_GT(indexed[2], 0) << "300 rows are";
+    EXPECT_LT(indexed[2], indexed[9]);
+    EXPECT_EQ(ProbeSearchIndexes(Runner(), Kind()), SearchIndexState::Present);
+    EXPECT_EQ(BrowseOrderIndexCount([this](const std::string& q) { return Count(q); }), 4);
+    EXPECT_EQ(EmbeddedIndexDifferences(), 0);
+    EXPECT_EQ(Count("select count(*) from FILESDIR"), Count("select count(distinct DIR) from FILES"));
     for (const SearchRequest& q : Searches()) {
         SCOPED_TRACE(q.filter);
         EXPECT_EQ(Hits(Statement(q, true)), Hits(Statement(q, false)));
@@ -869,6 +911,7 @@ TEST_F(SearchIndexTest, AKilledFirstScanLeavesTheIndexesToTheStartAndAStoppedOne
         if (child == 0) {
             ScanStore store(GLO::SQLOWNER.Str());
             store.SetBatchRows(100);
+            store.SetIndexFillRows(250);  // the index fills in steps before the end
             store.SetAfterBatch([](std::size_t n) {
                 if (n == 3) ::raise(SIGKILL);
             });
@@ -894,7 +937,7 @@ TEST_F(SearchIndexTest, AKilledFirstScanLeavesTheIndexesToTheStartAndAStoppedOne
         Relate::COMPUTER->Close();
         SetSearchIndexWarningHook({});
         EXPECT_EQ(ProbeSearchIndexes(Runner(), Kind()), SearchIndexState::Present);
-        EXPECT_EQ(BrowseOrderIndexCount([this](const std::string& q) { return Count(q); }), 3);
+        EXPECT_EQ(BrowseOrderIndexCount([this](const std::string& q) { return Count(q); }), 4);
         EXPECT_EQ(EmbeddedIndexDifferences(), 0);
 
         // Stopped: made again at the stop.
@@ -907,7 +950,7 @@ TEST_F(SearchIndexTest, AKilledFirstScanLeavesTheIndexesToTheStartAndAStoppedOne
         StoreFiles(stopped, 5, 1, 501, stats);
         stopped.Stop(stats);
         EXPECT_EQ(ProbeSearchIndexes(Runner(), Kind()), SearchIndexState::Present);
-        EXPECT_EQ(BrowseOrderIndexCount([this](const std::string& q) { return Count(q); }), 3);
+        EXPECT_EQ(BrowseOrderIndexCount([this](const std::string& q) { return Count(q); }), 4);
         EXPECT_EQ(EmbeddedIndexDifferences(), 0);
         Fill(1, 101);
     } else {
