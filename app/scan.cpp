@@ -227,12 +227,56 @@ class Walker {
 };
 
 // One directory's rows as the walk found them, handed from the walking thread to the
-// storing one; or the start of a drive; or a directory that could not be read.
+// storing one; or the start of a drive; or a directory that could not be read. A row is
+// kept in a few dozen bytes rather than the 560 of its record: the directory is the
+// batch's path (the walk gives every row of a directory its path), the name and the
+// extension lie in `texts`. The walk runs up to kAheadRows ahead of the storing, and a
+// first scan's storing pauses for its index steps: this is the memory that runs ahead.
 struct DirBatch {
     enum Kind { Files, Drive, NotRead };
     std::string path;  // the directory, or the drive's root
     Kind kind = Files;
-    std::vector<FILES_RECORD> rows;
+
+    std::size_t Rows() const { return rows_.size(); }
+    void Add(const FILES_RECORD& rec) {
+        const std::string_view name = rec.NAME.View(), ext = rec.EXTENSION.View();
+        Row r;
+        r.text_at = static_cast<std::uint32_t>(texts_.size());
+        r.name_len = static_cast<std::uint16_t>(name.size());
+        r.ext_len = static_cast<std::uint8_t>(ext.size());
+        r.type = rec.TYPE;
+        r.syscomputer = rec.SYSCOMPUTER;
+        std::memcpy(r.stamp, &rec.DATE, sizeof r.stamp);
+        r.size = rec.SIZE;
+        texts_.append(name).append(ext);
+        rows_.push_back(r);
+    }
+    // Row i as the walk made it.
+    void Get(std::size_t i, FILES_RECORD& rec) const {
+        const Row& r = rows_[i];
+        std::memset(static_cast<void*>(&rec), 0, sizeof rec);
+        rec.SYSCOMPUTER = r.syscomputer;
+        rec.NAME = std::string_view(texts_).substr(r.text_at, r.name_len);
+        rec.EXTENSION = std::string_view(texts_).substr(r.text_at + r.name_len, r.ext_len);
+        rec.DIR = path;
+        rec.TYPE = r.type;
+        std::memcpy(&rec.DATE, r.stamp, sizeof r.stamp);
+        rec.SIZE = r.size;
+    }
+
+  private:
+    struct Row {
+        std::uint32_t text_at;
+        std::uint16_t name_len;
+        std::uint8_t ext_len;
+        BYTE type;
+        ULONG syscomputer;
+        char stamp[sizeof(FILES_RECORD::DATE)];  // the date and the time
+        INT64 size;
+    };
+    static_assert(sizeof(FILES_RECORD::NAME) <= 0x10000 && sizeof(FILES_RECORD::EXTENSION) <= 0x100);
+    std::string texts_;
+    std::vector<Row> rows_;
 };
 
 // The bounded hand-over between the walk and the storing: the walk lists directories
@@ -248,7 +292,7 @@ class BatchChannel {
     // Waits for room; false when the reader has gone.
     bool Push(Group&& g) {
         std::size_t rows = 0;
-        for (const DirBatch& b : g) rows += b.rows.size();
+        for (const DirBatch& b : g) rows += b.Rows();
         std::unique_lock lock(m_);
         room_.wait(lock, [&] { return Cancelled() || rows_ < kAheadRows; });
         if (Cancelled()) return false;
@@ -302,11 +346,11 @@ class ChannelSink final : public ScanSink {
         b.path = path;
     }
     void Store(const FILES_RECORD& rec, WalkStats&) override {
-        group_.back().rows.push_back(rec);
+        group_.back().Add(rec);
         ++group_rows_;
     }
     void EndDirectory(WalkStats&) override {
-        if (group_.back().rows.empty()) group_.pop_back();
+        if (group_.back().Rows() == 0) group_.pop_back();
         if (group_rows_ >= BatchChannel::kGroupRows) Send();
     }
     void DirectoryNotRead(std::string_view path) override {
@@ -739,6 +783,7 @@ void ScanDrives(ScanContext& ctx) {
         };
         // One directory's rows, a drive's start or a directory not read; false when a stop
         // ends the scan.
+        FILES_RECORD row;
         auto take = [&](const DirBatch& batch) {
             if (ScanStopRequested()) return false;
             if (batch.kind == DirBatch::Drive) {
@@ -752,8 +797,8 @@ void ScanDrives(ScanContext& ctx) {
             turn(batch.path);
             if (ScanStopRequested()) return false;
             sink.BeginDirectory(batch.path);
-            for (std::size_t i = 0; i < batch.rows.size(); ++i) {
-                const FILES_RECORD& row = batch.rows[i];
+            for (std::size_t i = 0; i < batch.Rows(); ++i) {
+                batch.Get(i, row);
                 if (i > 0 && i % kScanTurnRows == 0) {
                     if (i % kScanPartRows == 0) {
                         sink.EndDirectory(stats);
