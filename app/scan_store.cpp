@@ -304,10 +304,14 @@ void ScanStore::DropIndexesWhenEmpty() {
             // scan's own rows would not be the whole table's.
             fill_.on = session_->QueryValue("PRAGMA data_version", fill_.data_version) &&
                        !fill_.data_version.empty();
-            // The log is copied into the database file every 80 MB rather than every 4 MB:
-            // a bulk load's pages are written to the file once or twice instead of ever
-            // again as the indexes grow (back to the default in RemakeIndexes).
-            session_->Exec("PRAGMA wal_autocheckpoint=20000");
+            // The log is copied into the database file every 80 MB rather than every
+            // 1000 pages (4 or 16 MB): a bulk load's pages are written to the file once or
+            // twice instead of ever again as the indexes grow (back to the default in
+            // RemakeIndexes).
+            std::string page = "4096";
+            session_->QueryValue("PRAGMA page_size", page);
+            const long page_bytes = std::max(512L, std::atol(page.c_str()));
+            session_->Exec("PRAGMA wal_autocheckpoint=" + std::to_string(80L * 1024 * 1024 / page_bytes));
         } else {
             session_->Exec("ROLLBACK");
         }
