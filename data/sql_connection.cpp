@@ -587,6 +587,7 @@ std::shared_ptr<Connection> Environment::ConnectDedicated(const std::string& own
 std::optional<std::vector<std::string>> Environment::RegisteredDrivers(TraceLog* lg) {
     const OdbcApi& api = library->api;
     SQLHENV h = env.get();
+    std::lock_guard lock(registrations_mutex_);
     std::vector<std::string> names;
     // Far more than any machine registers: a driver manager that never ends the list is
     // not trusted.

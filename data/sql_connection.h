@@ -208,8 +208,11 @@ class Environment : public std::enable_shared_from_this<Environment> {
   private:
     // The driver names the driver manager has registered, read at each call (a driver
     // registered while the program runs counts from its next connection); nullopt when
-    // the driver manager cannot list them.
+    // the driver manager cannot list them. The driver manager keeps the place in its list
+    // in the environment: one listing at a time (registrations_mutex_), or two threads
+    // connecting at once would each see part of it.
     std::optional<std::vector<std::string>> RegisteredDrivers(TraceLog* lg);
+    std::mutex registrations_mutex_;
     std::shared_ptr<Connection> ConnectServer(const std::shared_ptr<Server>& server, const std::string& owner,
                                               bool trusted, const std::string& extra, TraceLog* lg,
                                               Diag& diag);
