@@ -217,7 +217,7 @@ std::string Statement(SearchRequest request, const std::vector<ULONG>& computers
 // The embedded database's page cache for this run's one search, in KiB: small. A search
 // reads each page of its rows and of the index about once, and every page of a larger
 // cache is fresh memory that the read into it has to fault in: with the library's 2 MB
-// that was over a third of a selective search's time, with no gain for a broad one.
+// that was about a fifth of a selective search's time, with no gain for a broad one.
 constexpr const char* kEmbeddedPageCache = "PRAGMA cache_size = -256";
 
 // A one-column pass-through table for the count. NOVERIFY: opening it creates and asks
