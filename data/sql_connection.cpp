@@ -487,6 +487,21 @@ std::vector<std::string> DriverNameList() {
     return names;
 }
 
+std::vector<std::string> DriverNamesToTry(const std::vector<std::string>& names,
+                                          const std::optional<std::vector<std::string>>& registered) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        const bool last = i + 1 == names.size();
+        const bool library = name.find('/') != std::string::npos || ContainsNoCase(name, ".so");
+        const bool known =
+            !registered || std::any_of(registered->begin(), registered->end(),
+                                       [&](const std::string& r) { return EqualNoCase(r, name); });
+        if (last || library || known) out.push_back(name);
+    }
+    return out;
+}
+
 Connection::Connection(std::shared_ptr<Environment> e, std::shared_ptr<Server> s)
     : env(std::move(e)), server(std::move(s)) {}
 
@@ -601,6 +616,32 @@ std::shared_ptr<Connection> Environment::ConnectDedicated(const std::string& own
     return ConnectServer(server, owner, trusted, extra, log.get(), diag);
 }
 
+std::optional<std::vector<std::string>> Environment::RegisteredDrivers(TraceLog* lg) {
+    const OdbcApi& api = library->api;
+    SQLHENV h = env.get();
+    std::lock_guard lock(registrations_mutex_);
+    std::vector<std::string> names;
+    // Far more than any machine registers: a driver manager that never ends the list is
+    // not trusted.
+    constexpr int kMostDrivers = 4096;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    for (int i = 0; i < kMostDrivers; ++i) {
+        SQLCHAR name[512] = {0};
+        SQLSMALLINT length = 0;
+        const SQLRETURN rc = OdbcCall(
+            api, lg, [&] { return "Listing the registered drivers on" + HandleText("Environment", h); }, h,
+            nullptr, nullptr, nullptr,
+            [&] { return api.SQLDrivers(h, direction, name, sizeof name, &length, nullptr, 0, nullptr); });
+        if (rc == SQL_NO_DATA) return names;
+        // A name cut to the buffer could not be compared: the list is not used.
+        if (!Succeeded(rc) || length < 0 || static_cast<std::size_t>(length) >= sizeof name - 1)
+            return std::nullopt;
+        names.emplace_back(reinterpret_cast<const char*>(name), static_cast<std::size_t>(length));
+        direction = SQL_FETCH_NEXT;
+    }
+    return std::nullopt;
+}
+
 std::shared_ptr<Connection> Environment::ConnectServer(const std::shared_ptr<Server>& server,
                                                        const std::string& owner, bool trusted,
                                                        const std::string& extra, TraceLog* lg, Diag& diag) {
@@ -610,7 +651,18 @@ std::shared_ptr<Connection> Environment::ConnectServer(const std::shared_ptr<Ser
         return nullptr;
     }
     auto self = shared_from_this();
-    for (const std::string& name : server->driver_names) {
+    // A name that is not registered is not tried (see DriverNamesToTry): the embedded
+    // database's connection no longer waits for the search for a "SQL Server" library.
+    // The registrations are read only when there is such a name to leave out.
+    std::vector<std::string> names = server->driver_names;
+    if (DriverNamesToTry(names, std::vector<std::string>{}).size() < names.size()) {
+        names = DriverNamesToTry(names, RegisteredDrivers(lg));
+        if (lg != nullptr)
+            for (const std::string& name : server->driver_names)
+                if (std::find(names.begin(), names.end(), name) == names.end())
+                    lg->Line("Driver " + name + " is not registered: not tried");
+    }
+    for (const std::string& name : names) {
         auto conn = std::make_shared<Connection>(self, server);
         SQLHDBC h = nullptr;
         SQLRETURN rc = OdbcCallNamedAfter(

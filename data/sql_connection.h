@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -114,6 +115,16 @@ Recognition Recognize(std::string_view driver_file, std::string_view dbms_name,
 // then the embedded "SQLite3".
 std::vector<std::string> DriverNameList();
 
+// The names of `names` a connection tries, in order, given the driver names the driver
+// manager has registered (`registered`; nullopt when it could not list them: every name
+// is tried). A name that is not registered (compared without case) would only fail as a
+// driver that cannot be loaded, after the driver manager has searched the library
+// directories for a file of that name: it is left out, unless it is the last name (whose
+// failure is the one reported) or could be the file name of a driver library itself
+// (holds "/" or ".so"), which the driver manager loads without a registration.
+std::vector<std::string> DriverNamesToTry(const std::vector<std::string>& names,
+                                          const std::optional<std::vector<std::string>>& registered);
+
 struct ServerOptions {
     bool bindconstants = true;
     long bindcolorder = 0;
@@ -195,6 +206,13 @@ class Environment : public std::enable_shared_from_this<Environment> {
                                                  const std::string& extra, Diag& diag);
 
   private:
+    // The driver names the driver manager has registered, read at each call (a driver
+    // registered while the program runs counts from its next connection); nullopt when
+    // the driver manager cannot list them. The driver manager keeps the place in its list
+    // in the environment: one listing at a time (registrations_mutex_), or two threads
+    // connecting at once would each see part of it.
+    std::optional<std::vector<std::string>> RegisteredDrivers(TraceLog* lg);
+    std::mutex registrations_mutex_;
     std::shared_ptr<Connection> ConnectServer(const std::shared_ptr<Server>& server, const std::string& owner,
                                               bool trusted, const std::string& extra, TraceLog* lg,
                                               Diag& diag);

@@ -2,8 +2,12 @@
 // prints for each hit, the request's terms (words, directory, extension, strict size
 // bounds, computer), the statement it sends, and its exit status and messages for hits,
 // no hits and errors. Built for SQLite and for PostgreSQL (tests/support/backend.h).
+#include <cstdlib>
+
 #include "app/query.h"
+#include "platform/profile.h"
 #include "tests/app/qfiles_fixture.h"
+#include "tests/support/env.h"
 
 namespace dt {
 namespace {
@@ -219,6 +223,67 @@ TEST_F(DtfindTest, ABroadSearchIsNotHeldWholeInMemory) {
     // whole: about 18 MB more.
     EXPECT_LT(broad.peak_rss_kb - narrow.peak_rss_kb, 8 * 1024)
         << "narrow search " << narrow.peak_rss_kb << " KB, broad " << broad.peak_rss_kb << " KB";
+}
+
+// The section `name` of the driver registrations this process reads, "" when it has none.
+std::string RegistrationOf(const std::string& name) {
+    const char* dir = std::getenv("ODBCSYSINI");
+    const char* file = std::getenv("ODBCINSTINI");
+    const std::string text = test::ReadFile(std::string(dir != nullptr && *dir != '\0' ? dir : "/etc") + "/" +
+                                            (file != nullptr && *file != '\0' ? file : "odbcinst.ini"));
+    const std::size_t at = text.find("[" + name + "]");
+    if (at == std::string::npos) return "";
+    const std::size_t end = text.find("\n[", at);
+    return text.substr(at, end == std::string::npos ? std::string::npos : end + 1 - at) + "\n";
+}
+
+// Each driver name is tried in its order only when the driver manager has it registered
+// (or it is the last name): the embedded database's search does not wait for a search of
+// the library directories for "SQL Server". A registered "SQL Server" is tried first, as
+// ever; the trace shows which names were tried.
+TEST_F(DtfindTest, OnlyRegisteredDriverNamesAreTriedBeforeTheLast) {
+    if (IsPostgres()) GTEST_SKIP() << "the embedded database's driver names";
+    const std::string sqlite = RegistrationOf("SQLite3");
+    ASSERT_NE(sqlite, "") << "the embedded database's driver is not registered here";
+    const std::string dir = std::filesystem::current_path().string();
+    const std::string trace = dir + "/trace.log";
+    ASSERT_TRUE(platform::WriteProfileString("", "QXMSSQL", "Trace", "1"));
+    ASSERT_TRUE(platform::WriteProfileString("", "QXMSSQL", "TraceFile", trace));
+    const test::ScopedEnv sysini("ODBCSYSINI", dir.c_str());
+    const test::ScopedEnv instini("ODBCINSTINI", "odbcinst.ini");
+    const std::string kTriedSqlServer = "Connecting to Driver={SQL Server}";
+    const std::string kTriedSqlite = "Connecting to Driver={SQLite3}";
+
+    test::WriteFile("odbcinst.ini", sqlite);
+    const Result unregistered = RunDtfind({"report"});
+    ASSERT_EQ(unregistered.status, 0) << unregistered.err;
+    EXPECT_EQ(unregistered.lines.size(), 11u);
+    std::string log = test::ReadFile(trace);
+    EXPECT_EQ(log.find(kTriedSqlServer), std::string::npos) << log;
+    EXPECT_NE(log.find("Driver SQL Server is not registered: not tried"), std::string::npos) << log;
+    EXPECT_NE(log.find(kTriedSqlite), std::string::npos) << log;
+
+    // Registered (here with a library that is missing), "SQL Server" is tried first again;
+    // a driver that cannot be loaded moves on to the next name.
+    test::WriteFile("odbcinst.ini", sqlite + "[SQL Server]\nDriver=/nonexistent/libnosuchodbc.so\n");
+    std::filesystem::remove(trace);
+    const Result registered = RunDtfind({"report"});
+    ASSERT_EQ(registered.status, 0) << registered.err;
+    EXPECT_EQ(registered.out, unregistered.out);
+    log = test::ReadFile(trace);
+    ASSERT_NE(log.find(kTriedSqlServer), std::string::npos) << log;
+    EXPECT_LT(log.find(kTriedSqlServer), log.find(kTriedSqlite)) << log;
+
+    // Nothing registered: the last name is still tried, and its failure is the one told.
+    test::WriteFile("odbcinst.ini", "");
+    std::filesystem::remove(trace);
+    const Result none = RunDtfind({"report"});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("SQLite3"), std::string::npos) << none.err;
+    log = test::ReadFile(trace);
+    EXPECT_EQ(log.find(kTriedSqlServer), std::string::npos) << log;
+    EXPECT_NE(log.find(kTriedSqlite), std::string::npos) << log;
 }
 
 TEST_F(DtfindTest, AMissingDatabaseIsAnErrorAndIsNotCreated) {

@@ -1,5 +1,5 @@
-// Connection strings from owner texts, the password mask, server recognition and the
-// meaning of failures across the drivers' spellings.
+// Connection strings from owner texts, the password mask, server recognition, the driver
+// names a connection tries and the meaning of failures across the drivers' spellings.
 #include <gtest/gtest.h>
 
 #include "data/odbc.h"
@@ -210,6 +210,30 @@ TEST(Recognition, OtherDriversAndThisPlatformsOnes) {
     EXPECT_EQ(Recognize("WINBTINT.DLL", "", "").kind, KIND_BTRIEVE);
     EXPECT_TRUE(Recognize("IVSYB13.DLL", "", "").fastcolumnfetch_off);
     EXPECT_EQ(Recognize("unknown.so", "Other", "1").jointype, 1);
+}
+
+TEST(DriverNames, AnUnregisteredNameIsLeftOutUnlessItIsLastOrALibraryFile) {
+    using Names = std::vector<std::string>;
+    const Names usual{"SQL Server", "SQLite3"};
+    // The embedded database's machine: no "SQL Server" registered.
+    EXPECT_EQ(DriverNamesToTry(usual, Names{"FreeTDS", "PostgreSQL Unicode", "SQLite3"}), Names{"SQLite3"});
+    // A registered "SQL Server" is tried first as before, whatever the case of its name.
+    EXPECT_EQ(DriverNamesToTry(usual, Names{"sql server", "SQLite3"}), usual);
+    // The last name is tried even unregistered: its failure is the one reported.
+    EXPECT_EQ(DriverNamesToTry(usual, Names{}), Names{"SQLite3"});
+    EXPECT_EQ(DriverNamesToTry(Names{"SQLite3"}, Names{}), Names{"SQLite3"});
+    // Registrations that could not be read leave every name in.
+    EXPECT_EQ(DriverNamesToTry(usual, std::nullopt), usual);
+    // The driver manager loads a library named instead of a registration.
+    const Names files{"/opt/odbc/libtdsodbc.so", "libmyodbc.so.8", "SQL Server", "SQLite3"};
+    EXPECT_EQ(DriverNamesToTry(files, Names{"SQLite3"}),
+              (Names{"/opt/odbc/libtdsodbc.so", "libmyodbc.so.8", "SQLite3"}));
+    // The registry stand-in's name keeps its place before the others.
+    EXPECT_EQ(DriverNamesToTry(Names{"PostgreSQL Unicode", "SQL Server", "SQLite3"},
+                               Names{"PostgreSQL Unicode", "SQLite3"}),
+              (Names{"PostgreSQL Unicode", "SQLite3"}));
+    // A registered name is one whole name, not a part of one.
+    EXPECT_EQ(DriverNamesToTry(usual, Names{"SQL Server Native", "SQLite3"}), Names{"SQLite3"});
 }
 
 Diag D(const char* state, int native, const char* message) {
