@@ -328,8 +328,7 @@ void ScanStore::NoteStoredRange(long long first, long long last) {
     fill_.pending_rows += static_cast<std::size_t>(last - first + 1);
 }
 
-void ScanStore::FillIndex(bool all) {
-    if (!fill_.on || fill_.pending.empty() || (!all && fill_.pending_rows < fill_rows_)) return;
+bool ScanStore::IndexPendingRows() {
     // The statements the triggers would have run for these rows, a range at a time: the
     // names, each new directory once, and the new directories' index entries.
     bool ok = true;
@@ -346,16 +345,19 @@ void ScanStore::FillIndex(bool all) {
                              "(rowid, DIR) SELECT rowid, DIR FROM FILESDIR WHERE rowid > " + fill_.dirs_done);
     std::string dirs;
     ok = ok && session_->QueryValue("SELECT coalesce(max(rowid), 0) FROM FILESDIR", dirs);
-    if (!all) ok = ok && session_->Commit();
-    if (!ok) {
-        // Made whole from the table at the end instead.
-        fill_.on = false;
-        if (!all) session_->Rollback();
-        return;
-    }
+    if (!ok) return false;
     fill_.dirs_done = dirs;
     fill_.pending.clear();
     fill_.pending_rows = 0;
+    return true;
+}
+
+void ScanStore::FillIndexStep() {
+    if (!fill_.on || fill_.pending_rows < fill_rows_) return;
+    if (IndexPendingRows() && session_->Commit()) return;
+    // Made whole from the table at the end instead.
+    fill_.on = false;
+    session_->Rollback();
 }
 
 bool ScanStore::CompleteIndexFill() {
@@ -364,13 +366,8 @@ bool ScanStore::CompleteIndexFill() {
     SqlSession& s = *session_;
     if (!s.Exec("BEGIN IMMEDIATE")) return false;
     std::string version;
-    bool ok = s.QueryValue("PRAGMA data_version", version) && version == fill_.data_version;
-    if (ok) {
-        fill_.on = true;
-        FillIndex(true);
-        ok = fill_.on;
-        fill_.on = false;
-    }
+    bool ok =
+        s.QueryValue("PRAGMA data_version", version) && version == fill_.data_version && IndexPendingRows();
     for (const std::string& create : EmbeddedSearchIndexStatements())
         if (ok && create.rfind("CREATE TRIGGER", 0) == 0) ok = s.Exec(create);
     for (const std::string& create : EmbeddedSearchIndexStatements())
@@ -901,7 +898,7 @@ bool ScanStore::Flush(WalkStats* stats) {
         counts_.updated += updated;
         ++batches_;
         NoteStoredRange(batch_range_.first, batch_range_.second);
-        FillIndex(false);
+        FillIndexStep();
     } else {
         // Nothing of this batch is stored; the rows that were there stay as they were.
         Fail(session_->LastError());

@@ -149,12 +149,14 @@ class ScanStore final : public ScanSink {
     void DropIndexesWhenEmpty();
     void RemakeIndexes();
     // While a first scan stores, its committed rows enter the substring index in large
-    // steps (FillIndex), on the storing side's time that the walk leaves over; what is
-    // left, the triggers and the directory index are added in RemakeIndexes
-    // (CompleteIndexFill) if no other program has written to the database meanwhile.
-    // Otherwise the index is made from the table as it then is.
-    void FillIndex(bool all);
+    // steps (FillIndexStep, in a transaction of its own), on the storing side's time that
+    // the walk leaves over; what is left, the triggers and the directory index are added
+    // in RemakeIndexes (CompleteIndexFill) if no other connection has written to the
+    // database meanwhile. Otherwise the index is made from the table as it then is.
+    void FillIndexStep();
     bool CompleteIndexFill();
+    // Indexes the rows noted (NoteStoredRange) and not indexed yet, in the open transaction.
+    bool IndexPendingRows();
     void NoteStoredRange(long long first, long long last);
     int Find(std::string_view name) const;
 
