@@ -123,11 +123,12 @@ void ApplySessionTimeouts(Connection& c, TraceLog* lg) {
 }
 
 // True when the embedded database file that `owner` names does not exist yet or holds
-// nothing: connecting creates it.
-bool EmbeddedFileIsNew(std::string_view driver_name, std::string_view owner) {
-    if (!IsSqliteDriver(driver_name)) return false;
+// nothing: connecting creates it. False when the file is named otherwise (a raw attribute
+// string, or a Database attribute among the extra ones).
+bool EmbeddedFileIsNew(std::string_view driver_name, std::string_view owner, std::string_view extra) {
+    if (!IsSqliteDriver(driver_name) || ContainsNoCase(extra, "Database=")) return false;
     const OwnerParts p = SplitOwner(owner);
-    if (p.database.empty()) return false;
+    if (p.database.empty() || (!p.user_braced && ContainsNoCase(p.user, "UID="))) return false;
     struct stat st;
     const std::string path = EmbeddedDirectory() + p.database + ".db";
     return ::stat(path.c_str(), &st) != 0 ? errno == ENOENT : st.st_size == 0;
@@ -141,9 +142,8 @@ bool EmbeddedFileIsNew(std::string_view driver_name, std::string_view owner) {
 // Another program that has the new file open already keeps it from changing: the file
 // then stays as it is, which is as good a database.
 void SizeNewEmbeddedPages(Connection& c, TraceLog* lg) {
-    RunSessionStatements(c, lg,
-                         {"PRAGMA journal_mode=DELETE", "PRAGMA page_size=16384", "VACUUM",
-                          "PRAGMA journal_mode=WAL"});
+    RunSessionStatements(
+        c, lg, {"PRAGMA journal_mode=DELETE", "PRAGMA page_size=16384", "VACUUM", "PRAGMA journal_mode=WAL"});
 }
 
 std::string HandleText(const char* what, const void* handle) {
@@ -696,7 +696,7 @@ std::shared_ptr<Connection> Environment::ConnectServer(const std::shared_ptr<Ser
                                                    static_cast<SQLULEN>(v));
                 });
         }
-        const bool new_embedded_file = EmbeddedFileIsNew(name, owner);
+        const bool new_embedded_file = EmbeddedFileIsNew(name, owner, extra);
         std::string cs = BuildConnectionString(name, owner, trusted);
         cs = WithAttributes(cs, extra);
         SQLCHAR outbuf[256] = {0};
