@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "app/scan_stop.h"
@@ -258,6 +260,45 @@ class ScanStore::Statements {
     std::unique_ptr<Prepared> update_;
 };
 
+// Copies the embedded database's write-ahead log into the database file from a
+// connection of its own, on a thread of its own, while a first scan writes: a passive
+// checkpoint waits for no one and never holds up the writer. The scan's own connection
+// would otherwise copy the log itself at the commit that finds it past its limit, on the
+// storing thread that the walk waits for, and the whole log at its end; here that work
+// runs on the other processor while the storing goes on.
+class ScanStore::LogCopier {
+  public:
+    explicit LogCopier(std::unique_ptr<SqlSession> session)
+        : session_(std::move(session)), thread_([this] { Run(); }) {}
+    ~LogCopier() {
+        {
+            std::lock_guard lock(m_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    LogCopier(const LogCopier&) = delete;
+    LogCopier& operator=(const LogCopier&) = delete;
+
+  private:
+    void Run() {
+        std::unique_lock lock(m_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; })) {
+            lock.unlock();
+            std::string busy;
+            session_->QueryValue("PRAGMA wal_checkpoint(PASSIVE)", busy);
+            lock.lock();
+        }
+    }
+
+    std::unique_ptr<SqlSession> session_;
+    std::mutex m_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;  // last: it starts with the members above in place
+};
+
 ScanStore::ScanStore(std::string owner, std::string table)
     : owner_(std::move(owner)), table_(std::move(table)) {}
 
@@ -304,14 +345,22 @@ void ScanStore::DropIndexesWhenEmpty() {
             // scan's own rows would not be the whole table's.
             fill_.on = session_->QueryValue("PRAGMA data_version", fill_.data_version) &&
                        !fill_.data_version.empty();
-            // The log is copied into the database file every 80 MB rather than every
+            // The log is copied into the database file by a connection of its own
+            // (LogCopier); without one, by this connection every 80 MB rather than every
             // 1000 pages (4 or 16 MB): a bulk load's pages are written to the file once or
-            // twice instead of ever again as the indexes grow (back to the default in
-            // RemakeIndexes).
-            std::string page = "4096";
-            session_->QueryValue("PRAGMA page_size", page);
-            const long page_bytes = std::max(512L, std::atol(page.c_str()));
-            session_->Exec("PRAGMA wal_autocheckpoint=" + std::to_string(80L * 1024 * 1024 / page_bytes));
+            // twice instead of ever again as the indexes grow. Back to the default in
+            // RemakeIndexes.
+            Diag diag;
+            std::unique_ptr<SqlSession> copier =
+                SqlSession::Open(owner_, "Timeout=" + std::to_string(kBusyStepMs), diag);
+            if (copier && session_->Exec("PRAGMA wal_autocheckpoint=0")) {
+                log_copier_ = std::make_unique<LogCopier>(std::move(copier));
+            } else {
+                std::string page = "4096";
+                session_->QueryValue("PRAGMA page_size", page);
+                const long page_bytes = std::max(512L, std::atol(page.c_str()));
+                session_->Exec("PRAGMA wal_autocheckpoint=" + std::to_string(80L * 1024 * 1024 / page_bytes));
+            }
         } else {
             session_->Exec("ROLLBACK");
         }
@@ -423,6 +472,7 @@ void ScanStore::RemakeIndexes() {
         }
         std::this_thread::sleep_for(kBusyPause);
     }
+    log_copier_.reset();
     s.Exec("PRAGMA wal_autocheckpoint=1000");
     s.SetAutoCommit(false);
 }

@@ -163,6 +163,8 @@ class ScanStore final : public ScanSink {
     std::string owner_, table_;
     std::unique_ptr<SqlSession> session_;
     std::unique_ptr<Statements> stmts_;
+    class LogCopier;
+    std::unique_ptr<LogCopier> log_copier_;  // a first scan's, on the embedded database
     ULONG syscomputer_ = 0;
     bool locked_ = false;
     int lock_fd_ = -1;
