@@ -122,6 +122,11 @@ void ApplySessionTimeouts(Connection& c, TraceLog* lg) {
     RunSessionStatements(c, lg, {"SET statement_timeout = " + ms, "SET lock_timeout = " + ms});
 }
 
+// The embedded database X is the file X.db in the embedded directory.
+std::string EmbeddedFile(std::string_view database) {
+    return EmbeddedDirectory() + std::string(database) + ".db";
+}
+
 // True when the embedded database file that `owner` names does not exist yet or holds
 // nothing: connecting creates it. False when the file is named otherwise (a raw attribute
 // string, or a Database attribute among the extra ones).
@@ -130,7 +135,7 @@ bool EmbeddedFileIsNew(std::string_view driver_name, std::string_view owner, std
     const OwnerParts p = SplitOwner(owner);
     if (p.database.empty() || (!p.user_braced && ContainsNoCase(p.user, "UID="))) return false;
     struct stat st;
-    const std::string path = EmbeddedDirectory() + p.database + ".db";
+    const std::string path = EmbeddedFile(p.database);
     return ::stat(path.c_str(), &st) != 0 ? errno == ENOENT : st.st_size == 0;
 }
 
@@ -294,9 +299,7 @@ std::string BuildAttributes(std::string_view driver_name, std::string_view owner
         out += attribute;
     };
     if (IsSqliteDriver(driver_name)) {
-        // The embedded database X is the file X.db in the embedded directory.
-        if (!p.database.empty())
-            add("Database=" + SqliteDatabaseValue(EmbeddedDirectory() + p.database + ".db"));
+        if (!p.database.empty()) add("Database=" + SqliteDatabaseValue(EmbeddedFile(p.database)));
         // Write-ahead log: readers (the file browse) do not block the scan's writer, and a
         // commit or a spill of the page cache needs no journal sync.
         add("Timeout=" + std::to_string(DatabaseTimeout() * 1000) + ";JournalMode=WAL");
