@@ -38,6 +38,12 @@ constexpr auto kBatchTime = std::chrono::seconds(2);
 constexpr long kBusyStepMs = 200;
 constexpr auto kBusyPause = std::chrono::milliseconds(50);
 
+// Whether a statement of the substring index makes one of its tables (the rest make its
+// triggers and its directory index).
+bool MakesTable(const std::string& create) {
+    return create.rfind("CREATE TABLE", 0) == 0 || create.rfind("CREATE VIRTUAL TABLE", 0) == 0;
+}
+
 enum RowState : std::uint8_t { kUnseen = 0, kSeen = 1, kDuplicate = 2 };
 
 std::uint32_t Hash32(std::string_view s) {
@@ -336,8 +342,7 @@ void ScanStore::DropIndexesWhenEmpty() {
             // fills them with its rows as it goes; searches meanwhile read the table
             // (the index counts as missing until its triggers are there).
             for (const std::string& create : EmbeddedSearchIndexStatements())
-                if (create.rfind("CREATE TABLE", 0) == 0 || create.rfind("CREATE VIRTUAL TABLE", 0) == 0)
-                    ok = ok && session_->Exec(create);
+                if (MakesTable(create)) ok = ok && session_->Exec(create);
         }
         if (ok && session_->Exec("COMMIT")) {
             indexes_dropped_ = dropped_at_begin_ = true;
@@ -417,10 +422,9 @@ bool ScanStore::CompleteIndexFill() {
     std::string version;
     bool ok =
         s.QueryValue("PRAGMA data_version", version) && version == fill_.data_version && IndexPendingRows();
+    // The rest of the index's statements, in their order: the triggers, the directory index.
     for (const std::string& create : EmbeddedSearchIndexStatements())
-        if (ok && create.rfind("CREATE TRIGGER", 0) == 0) ok = s.Exec(create);
-    for (const std::string& create : EmbeddedSearchIndexStatements())
-        if (ok && create.rfind("CREATE INDEX", 0) == 0) ok = s.Exec(create);
+        if (ok && !MakesTable(create)) ok = s.Exec(create);
     if (ok && s.Exec("COMMIT")) return true;
     s.Exec("ROLLBACK");
     return false;
